@@ -1,0 +1,107 @@
+// Regular expressions with the host's semantics, on PCRE2.
+//
+// A pattern is written in the host's syntax (the subset the fixed tables
+// use) and translated once into PCRE2 syntax in which every class the host
+// defines differently is spelled out:
+//   \w  letters and numbers of any script and "_" ([\p{L}\p{N}_]; not marks,
+//       not other connector punctuation, whatever the PCRE2 version);
+//   \s  exactly the whitespace set of text.hpp (PCRE2's own lacks U+001C..F);
+//   \b  a boundary between that \w and anything else;
+//   .   any character but LF; `^`/`$` see only LF as a line end.
+// Case-insensitive matching is PCRE2's Unicode simple case folding: U+017F
+// matches s and U+212A matches k, while U+0130 and U+0131 match neither i
+// nor I.
+//
+// Each pattern is compiled for all three code-unit widths without UTF mode,
+// so a text is matched in its own storage and every code unit is one
+// character: lone surrogates are ordinary characters.  Compiled patterns are
+// immutable and shared; all match state lives in the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "shared/text.hpp"
+
+namespace quorvane::rx {
+
+// The host's flag values, so a table can state its flags once for both the
+// engine and the host's own pattern objects.
+enum Flags : unsigned {
+    kNoFlags = 0,
+    kIgnoreCase = 2,  // re.IGNORECASE
+    kMultiLine = 8,   // re.MULTILINE
+    kDotAll = 16,     // re.DOTALL
+};
+
+// A pattern the translator does not accept, or that PCRE2 rejects.
+class PatternError : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+};
+
+// A match could not be decided (a match or depth limit, an exhausted JIT
+// stack, no memory).  Never reported as "no match".
+class EngineError : public std::runtime_error {
+   public:
+    EngineError(int code, std::string_view pattern);
+    int code() const noexcept { return code_; }
+
+   private:
+    int code_;
+};
+
+struct Span {
+    std::size_t start;
+    std::size_t end;
+};
+
+// PCRE2 syntax for `pattern`, for texts of the given code-unit width (8, 16
+// or 32 bits).  Exposed for tests.
+std::string translate(std::string_view pattern, unsigned flags, int width);
+
+class Regex {
+   public:
+    Regex(std::string_view pattern, unsigned flags);
+    ~Regex();
+    Regex(Regex&&) noexcept;
+    Regex& operator=(Regex&&) noexcept;
+    Regex(const Regex&) = delete;
+    Regex& operator=(const Regex&) = delete;
+
+    std::string_view pattern() const noexcept { return pattern_; }
+    unsigned flags() const noexcept { return flags_; }
+
+    // Leftmost match starting at or after `from`.  Look-behind assertions
+    // see the text before `from`.
+    template <text::CodeUnit C>
+    std::optional<Span> search(text::Text<C> subject, std::size_t from = 0) const;
+
+    // Match starting exactly at `at` (anchored), or nothing.
+    template <text::CodeUnit C>
+    std::optional<Span> match(text::Text<C> subject, std::size_t at = 0) const;
+
+    // Number of non-overlapping matches, left to right, each search resuming
+    // where the previous match ended (after an empty match, a match at the
+    // same position must not be empty), as the host counts them.
+    template <text::CodeUnit C>
+    std::size_t count(text::Text<C> subject) const;
+
+    // Test hook: run matches with this match limit (0: the library default),
+    // to show that an exhausted limit raises instead of reading as no match.
+    void set_match_limit_for_testing(std::uint32_t limit);
+
+    struct Compiled;
+
+   private:
+    std::string pattern_;
+    unsigned flags_;
+    std::unique_ptr<Compiled> compiled_;
+};
+
+}  // namespace quorvane::rx

@@ -1,0 +1,157 @@
+// The regex wrapper gives the host's semantics in every storage width.
+
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "complexity/classifier.hpp"
+#include "loresift/loresift.hpp"
+#include "shared/regex.hpp"
+
+namespace rx = quorvane::rx;
+using quorvane::text::Text;
+
+namespace {
+
+// Runs `check(text)` on the text stored in every width that can hold it.
+template <class F>
+void in_all_widths(std::u32string_view s, F&& check) {
+    std::uint32_t max = 0;
+    for (char32_t c : s) max = std::max<std::uint32_t>(max, c);
+    if (max < 0x100) {
+        std::vector<std::uint8_t> v(s.begin(), s.end());
+        check(Text<std::uint8_t>(v.data(), v.size()));
+    }
+    if (max < 0x10000) {
+        std::vector<std::uint16_t> v(s.begin(), s.end());
+        check(Text<std::uint16_t>(v.data(), v.size()));
+    }
+    std::vector<std::uint32_t> v(s.begin(), s.end());
+    check(Text<std::uint32_t>(v.data(), v.size()));
+}
+
+bool found(const rx::Regex& re, std::u32string_view s) {
+    int hits = 0;
+    int runs = 0;
+    in_all_widths(s, [&](auto t) {
+        ++runs;
+        hits += re.search(t).has_value();
+    });
+    if (hits != 0 && hits != runs) qtest::fail(__FILE__, __LINE__, "widths disagree");
+    return hits == runs;
+}
+
+std::size_t count(const rx::Regex& re, std::u32string_view s) {
+    std::vector<std::uint32_t> v(s.begin(), s.end());
+    return re.count(Text<std::uint32_t>(v.data(), v.size()));
+}
+
+}  // namespace
+
+TEST(word_boundary_uses_letters_and_numbers_only) {
+    const rx::Regex merge(R"(\bMERGE\b)", rx::kIgnoreCase);
+    CHECK(found(merge, U"x MERGE y"));
+    CHECK(!found(merge, U"MERGE\u00e9"));        // a Latin-1 letter continues the word
+    CHECK(!found(merge, U"\u00b2MERGE"));        // so does a superscript digit
+    CHECK(!found(merge, U"\u0663MERGE"));        // and an Arabic-Indic digit
+    CHECK(found(merge, U"MERGE\u0301"));         // a combining mark does not
+    CHECK(found(merge, U"MERGE\u203f"));         // nor connector punctuation other than _
+    CHECK(!found(merge, U"MERGE_"));
+    // Lone surrogates are plain characters.
+    const std::vector<std::uint16_t> s16 = {0xD800, 'M', 'E', 'R', 'G', 'E', 0xDC00};
+    CHECK(merge.search(Text<std::uint16_t>(s16.data(), s16.size())).has_value());
+    const std::vector<std::uint32_t> s32 = {'M', 'E', 'R', 'G', 'E', 0xDFFF};
+    CHECK(merge.search(Text<std::uint32_t>(s32.data(), s32.size())).has_value());
+    CHECK(found(merge, U"merge"));
+}
+
+TEST(space_is_the_whitespace_set) {
+    const rx::Regex ws(R"(a\sb)", rx::kNoFlags);
+    for (char32_t c : std::u32string(U"\t\n\v\f\r\x1c\x1d\x1e\x1f \x85\xa0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000")) {
+        CHECK(found(ws, std::u32string(U"a") + c + U"b"));
+    }
+    for (char32_t c : std::u32string(U"\u180e\u200b\ufeff\x08")) CHECK(!found(ws, std::u32string(U"a") + c + U"b"));
+    const rx::Regex non_ws(R"(a\Sb)", rx::kNoFlags);
+    CHECK(found(non_ws, U"a\u180eb"));
+    CHECK(!found(non_ws, U"a\x1c" U"b"));
+}
+
+TEST(case_folding_is_simple_folding) {
+    const rx::Regex sp(R"(\bsp_executesql\b)", rx::kIgnoreCase);
+    CHECK(found(sp, U"\u017fp_execute\u017fql"));
+    CHECK(found(sp, U"SP_EXECUTESQL"));
+    const rx::Regex kill(R"(\bKILL\b)", rx::kIgnoreCase);
+    CHECK(found(kill, U"\u212aill"));
+    const rx::Regex if_exists(R"(\bIF\s+EXISTS\b)", rx::kIgnoreCase);
+    CHECK(found(if_exists, U"if exists"));
+    CHECK(!found(if_exists, U"\u0130F EXISTS"));
+    CHECK(!found(if_exists, U"\u0131f exists"));
+    const rx::Regex plain(R"(MERGE)", rx::kNoFlags);
+    CHECK(!found(plain, U"merge"));
+}
+
+TEST(dot_and_line_anchors_see_only_lf) {
+    const rx::Regex line_comment(R"(--.*$)", rx::kMultiLine);
+    std::vector<std::uint32_t> t = {'x', '-', '-', 'a', '\r', 'b', 0x2028, 'c', '\n', 'd'};
+    const auto m = line_comment.search(Text<std::uint32_t>(t.data(), t.size()));
+    CHECK(m.has_value());
+    CHECK_EQ(m->start, 1u);
+    CHECK_EQ(m->end, 8u);
+    const rx::Regex start(R"(^##)", rx::kMultiLine);
+    CHECK(found(start, U"x\n## y"));
+    CHECK(!found(start, U"x\r## y"));
+    const rx::Regex block(R"(/\*.*?\*/)", rx::kDotAll);
+    CHECK(found(block, U"/* a \n b */"));
+    const rx::Regex end_only(R"(GO\s*$)", rx::kIgnoreCase);
+    CHECK(found(end_only, U"go\n"));
+    CHECK(!found(end_only, U"go\nx"));
+}
+
+TEST(counting_follows_the_host) {
+    CHECK_EQ(count(rx::Regex(R"(x*)", rx::kNoFlags), U"axx"), 3u);  // '', 'xx', ''
+    CHECK_EQ(count(rx::Regex(R"(#\w+)", rx::kNoFlags), U"##g #t1 #t1#"), 3u);
+    CHECK_EQ(count(rx::Regex(R"(a|)", rx::kNoFlags), U"aa"), 3u);   // 'a', 'a', ''
+}
+
+TEST(anchored_match) {
+    const rx::Regex header(R"(^CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION)\b)", rx::kIgnoreCase);
+    std::vector<std::uint8_t> a = {'x', 'C', 'R', 'E', 'A', 'T', 'E', ' ', 'P', 'R', 'O', 'C'};
+    CHECK(!header.match(Text<std::uint8_t>(a.data(), a.size())).has_value());
+    CHECK(header.match(Text<std::uint8_t>(a.data() + 1, a.size() - 1)).has_value());
+    CHECK(!found(header, U"CREATE PROCEDURES"));
+    CHECK(found(header, U"create or alter proc x"));
+}
+
+TEST(engine_errors_are_never_no_match) {
+    rx::Regex trap(R"((?:a+)+b)", rx::kNoFlags);
+    trap.set_match_limit_for_testing(1000);
+    std::vector<std::uint8_t> t(40, 'a');
+    t.push_back('c');
+    t.push_back('b');  // present, so no required-character shortcut applies
+    bool threw = false;
+    try {
+        (void)trap.search(Text<std::uint8_t>(t.data(), t.size()));
+    } catch (const rx::EngineError& e) {
+        threw = e.code() < 0;
+    }
+    CHECK(threw);
+}
+
+TEST(unsupported_syntax_is_rejected_at_load) {
+    for (const char* p : {"(?P<x>a)", "\\1", "a++", "(?i)a", "[\\w-z", "(a", "a)", "\\p{L}", "\u00e9"}) {
+        bool threw = false;
+        try {
+            rx::Regex re(p, rx::kNoFlags);
+        } catch (const rx::PatternError&) {
+            threw = true;
+        }
+        CHECK(threw);
+    }
+}
+
+TEST(every_table_compiles) {
+    quorvane::complexity::Classifier classifier;
+    quorvane::loresift::CategoryDetector detector;
+    std::vector<std::uint8_t> t = {'S', 'E', 'L', 'E', 'C', 'T'};
+    CHECK_EQ(detector.detect(Text<std::uint8_t>(t.data(), t.size())), 1u << 13);
+}

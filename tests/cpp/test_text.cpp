@@ -1,0 +1,147 @@
+// Line splitting, trimming, word counting, comment removal and lower-casing.
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "shared/comments.hpp"
+#include "shared/text.hpp"
+#include "shared/unicode.hpp"
+
+using quorvane::text::Text;
+namespace text = quorvane::text;
+
+namespace {
+
+std::vector<std::uint32_t> u32(std::u32string_view s) { return {s.begin(), s.end()}; }
+
+template <class C>
+std::vector<std::pair<std::size_t, std::size_t>> lines_of(const std::vector<C>& v) {
+    std::vector<std::pair<std::size_t, std::size_t>> out;
+    text::for_each_line(Text<C>(v.data(), v.size()), [&](std::size_t b, std::size_t e) { out.emplace_back(b, e); });
+    return out;
+}
+
+// The comment rule written as its two substitutions, each a plain scan.
+std::vector<std::uint32_t> strip_reference(const std::vector<std::uint32_t>& in) {
+    std::vector<std::uint32_t> pass1;
+    for (std::size_t i = 0; i < in.size();) {
+        if (i + 1 < in.size() && in[i] == '-' && in[i + 1] == '-') {
+            while (i < in.size() && in[i] != '\n') ++i;
+        } else {
+            pass1.push_back(in[i++]);
+        }
+    }
+    std::vector<std::uint32_t> out;
+    for (std::size_t i = 0; i < pass1.size();) {
+        if (i + 1 < pass1.size() && pass1[i] == '/' && pass1[i + 1] == '*') {
+            std::size_t j = i + 2;
+            while (j + 1 < pass1.size() && !(pass1[j] == '*' && pass1[j + 1] == '/')) ++j;
+            if (j + 1 < pass1.size()) {
+                i = j + 2;
+                continue;
+            }
+        }
+        out.push_back(pass1[i++]);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(every_line_break_ends_a_line) {
+    for (std::uint32_t br : {0x0Au, 0x0Bu, 0x0Cu, 0x0Du, 0x1Cu, 0x1Du, 0x1Eu, 0x85u, 0x2028u, 0x2029u}) {
+        const std::vector<std::uint32_t> t = {'a', br, 'b', br};
+        const auto lines = lines_of(t);
+        CHECK_EQ(lines.size(), 2u);
+        CHECK((lines[0] == std::pair<std::size_t, std::size_t>(0, 1)));
+    }
+    for (std::uint32_t other : {0x1Fu, 0x09u, 0x20u, 0xA0u, 0x200Bu, 0xFEFFu}) {
+        const std::vector<std::uint32_t> t = {'a', other, 'b'};
+        CHECK_EQ(lines_of(t).size(), 1u);
+    }
+}
+
+TEST(crlf_is_one_break_and_a_final_break_adds_no_line) {
+    CHECK_EQ(lines_of(u32(U"a\r\nb")).size(), 2u);
+    CHECK_EQ(lines_of(u32(U"a\n\rb")).size(), 3u);  // LF then CR: two breaks
+    CHECK_EQ(lines_of(u32(U"a\r\n")).size(), 1u);
+    CHECK_EQ(lines_of(u32(U"\n")).size(), 1u);
+    CHECK_EQ(lines_of(u32(U"")).size(), 0u);
+    CHECK_EQ(lines_of(u32(U"\n\n")).size(), 2u);
+}
+
+TEST(whitespace_set_is_exact) {
+    const std::u32string ws =
+        U"\t\n\v\f\r\x1c\x1d\x1e\x1f \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009"
+        U"\u200a\u2028\u2029\u202f\u205f\u3000";
+    std::size_t count = 0;
+    for (std::uint32_t c = 0; c < 0x110000; ++c) count += text::is_space(c);
+    CHECK_EQ(count, ws.size());
+    for (char32_t c : ws) CHECK(text::is_space(c));
+    for (std::uint32_t c : {0x200Bu, 0xFEFFu, 0x180Eu, 0x08u, 0x21u}) CHECK(!text::is_space(c));
+}
+
+TEST(nonblank_lines_and_words) {
+    const auto t = u32(U" a \n\t\n\u3000\r\n\ufeff\n\u200b\x1f\x1c x");
+    const Text<std::uint32_t> v(t.data(), t.size());
+    CHECK_EQ(text::count_nonblank_lines(v), 4u);  // " a ", U+FEFF, U+200B, " x"
+    CHECK_EQ(text::count_words(v), 4u);
+    CHECK_EQ(text::count_words(Text<std::uint32_t>()), 0u);
+}
+
+TEST(comment_removal_examples) {
+    auto strip = [](std::u32string_view s) {
+        const auto in = u32(s);
+        std::vector<std::uint32_t> out;
+        if (!text::strip_comments(Text<std::uint32_t>(in.data(), in.size()), out)) return in;
+        return out;
+    };
+    CHECK(strip(U"a/* x */b") == u32(U"ab"));
+    CHECK(strip(U"/* note -- x */ MERGE t\nSELECT 1") == u32(U"/* note \nSELECT 1"));
+    CHECK(strip(U"/* a -- b */ x\nUPDATE t /* c */ SELECT") == u32(U" SELECT"));
+    CHECK(strip(U"/* a /* b */ c */") == u32(U" c */"));
+    CHECK(strip(U"x -- c\r\ny") == u32(U"x \ny"));
+    CHECK(strip(U"/*/ x */y") == u32(U"y"));
+    CHECK(strip(U"a */ b") == u32(U"a */ b"));
+    CHECK(strip(U"a /* b") == u32(U"a /* b"));
+    CHECK(strip(U"-- /* a\n*/ b") == u32(U"\n*/ b"));
+}
+
+TEST(comment_removal_matches_the_two_substitutions) {
+    std::mt19937 rng(12345);
+    const std::u32string alphabet = U"-/*\n a\r";
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<std::uint32_t> in(rng() % 24);
+        for (auto& c : in) c = alphabet[rng() % alphabet.size()];
+        std::vector<std::uint32_t> out;
+        const bool changed = text::strip_comments(Text<std::uint32_t>(in.data(), in.size()), out);
+        const auto expected = strip_reference(in);
+        CHECK(changed ? out == expected : in == expected);
+    }
+}
+
+TEST(lower_case_is_the_hosts) {
+    auto lower = [](std::u32string_view s) {
+        const auto in = u32(s);
+        std::u32string out;
+        quorvane::unicode::append_lower(Text<std::uint32_t>(in.data(), in.size()), 0, in.size(), out);
+        return out;
+    };
+    CHECK(lower(U"\u0130") == U"i\u0307");
+    CHECK(lower(U"\u0391\u03a3") == U"\u03b1\u03c2");
+    CHECK(lower(U"\u03a3") == U"\u03c3");
+    CHECK(lower(U"\u0391\u03a3\u0391") == U"\u03b1\u03c3\u03b1");
+    CHECK(lower(U"\u0391'\u03a3'") == U"\u03b1'\u03c2'");
+    CHECK(lower(U"\u0391\u03a3\u0301\u0391") == U"\u03b1\u03c3\u0301\u03b1");
+    CHECK(lower(U"\u1e9e\u2126\u212aABC\u00c0") == U"\u00df\u03c9kabc\u00e0");
+}
+
+TEST(word_characters_are_letters_and_numbers) {
+    using quorvane::unicode::is_word;
+    for (std::uint32_t c : {0x61u, 0x5Au, 0x30u, 0x5Fu, 0xE9u, 0x4E00u, 0x0663u, 0x00B2u, 0x2160u, 0x1D7CEu, 0x212Au})
+        CHECK(is_word(c));
+    for (std::uint32_t c : {0x20u, 0x2Du, 0x23u, 0x0301u, 0x203Fu, 0xD800u, 0x200Bu, 0xFEFFu, 0x110000u})
+        CHECK(!is_word(c));
+}
