@@ -1,0 +1,62 @@
+#include "complexity/classifier.hpp"
+
+#include <utility>
+#include <vector>
+
+#include "shared/comments.hpp"
+
+namespace quorvane::complexity {
+namespace {
+
+template <std::size_t N, std::size_t... I>
+std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& specs,
+                                         std::index_sequence<I...>) {
+    return {text::Pattern(specs[I])...};
+}
+
+template <std::size_t N>
+std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& specs) {
+    return compile_all(specs, std::make_index_sequence<N>());
+}
+
+}  // namespace
+
+Classifier::Classifier()
+    : complex_(compile_all(kComplexPatterns)),
+      moderate_(compile_all(kModeratePatterns)),
+      stored_proc_(kStoredProcPattern) {}
+
+template <text::CodeUnit C>
+Classification Classifier::classify(text::Text<C> sql) const {
+    std::vector<C> stripped;
+    if (text::strip_comments(sql, stripped)) {
+        return classify_stripped(text::Text<C>(stripped.data(), stripped.size()));
+    }
+    return classify_stripped(sql);
+}
+
+template <text::CodeUnit C>
+Classification Classifier::classify_stripped(text::Text<C> stripped) const {
+    Classification r{};
+    r.effective_lines = text::count_nonblank_lines(stripped);
+    for (const text::Pattern& p : complex_) r.complex_construct_count += p.found_in(stripped);
+    // The two counted moderate patterns are counted over the whole text
+    // anyway; their presence follows from the count.
+    r.cte_count = moderate_[kCteIndex].count(stripped);
+    r.temp_table_count = moderate_[kTempTableIndex].count(stripped);
+    for (std::size_t i = 0; i < moderate_.size(); ++i) {
+        if (i == kCteIndex) r.moderate_construct_count += r.cte_count > 0;
+        else if (i == kTempTableIndex) r.moderate_construct_count += r.temp_table_count > 0;
+        else r.moderate_construct_count += moderate_[i].found_in(stripped);
+    }
+    r.stored_proc_count = stored_proc_.count(stripped);
+    r.level = decide_level(r.complex_construct_count, r.moderate_construct_count, r.effective_lines,
+                           r.stored_proc_count);
+    return r;
+}
+
+template Classification Classifier::classify(text::Text<std::uint8_t>) const;
+template Classification Classifier::classify(text::Text<std::uint16_t>) const;
+template Classification Classifier::classify(text::Text<std::uint32_t>) const;
+
+}  // namespace quorvane::complexity
