@@ -1,0 +1,130 @@
+#include "loresift/loresift.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "shared/comments.hpp"
+#include "shared/unicode.hpp"
+
+namespace quorvane::loresift {
+namespace {
+
+// Whether `needle` occurs in `hay`, in time linear in both sizes.
+bool contains(std::u32string_view hay, std::u32string_view needle) {
+    if (needle.size() > hay.size()) return false;
+    if (needle.size() <= 32) return hay.find(needle) != std::u32string_view::npos;
+    // Knuth-Morris-Pratt for long needles.
+    std::vector<std::size_t> border(needle.size(), 0);
+    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
+        while (k > 0 && needle[i] != needle[k]) k = border[k - 1];
+        if (needle[i] == needle[k]) ++k;
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < hay.size(); ++i) {
+        while (k > 0 && hay[i] != needle[k]) k = border[k - 1];
+        if (hay[i] == needle[k]) ++k;
+        if (k == needle.size()) return true;
+    }
+    return false;
+}
+
+std::vector<std::string_view> titles_for(const std::vector<std::string_view>& keys,
+                                         std::span<const std::string_view> always,
+                                         std::span<const TitleRow> table) {
+    std::vector<std::string_view> titles(always.begin(), always.end());
+    auto add = [&](std::string_view t) {
+        if (std::find(titles.begin(), titles.end(), t) == titles.end()) titles.push_back(t);
+    };
+    for (std::string_view key : keys) {
+        for (const TitleRow& row : table) {
+            if (row.key != key) continue;
+            for (std::string_view t : row.list()) add(t);
+        }
+    }
+    return titles;
+}
+
+}  // namespace
+
+CategoryDetector::CategoryDetector() {
+    patterns_.reserve(kCategoryPatterns.size());
+    for (const CategoryPattern& c : kCategoryPatterns) patterns_.emplace_back(c.pattern);
+}
+
+template <text::CodeUnit C>
+CategorySet CategoryDetector::detect(text::Text<C> sql) const {
+    std::vector<C> buffer;
+    const text::Text<C> stripped =
+        text::strip_comments(sql, buffer) ? text::Text<C>(buffer.data(), buffer.size()) : sql;
+    CategorySet found = 0;
+    for (std::size_t i = 0; i < patterns_.size(); ++i) {
+        if (patterns_[i].found_in(stripped)) found |= CategorySet{1} << i;
+    }
+    return found;
+}
+
+template <text::CodeUnit C>
+SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32string>& lowered_titles) {
+    SectionSelection selection;
+    const std::size_t n = doc.size();
+    if (lowered_titles.empty() || n == 0) return selection;
+
+    std::u32string header;
+    auto consider = [&](std::size_t begin, std::size_t end) {
+        const auto [tb, te] = text::trim(doc, begin, end);
+        if (tb == te) return;
+        std::size_t line_end = tb;
+        while (line_end < te && doc[line_end] != '\n') ++line_end;
+        std::size_t h = tb;
+        while (h < line_end && doc[h] == '#') ++h;
+        const auto [hb, he] = text::trim(doc, h, line_end);
+        header.clear();
+        unicode::append_lower(doc, hb, he, header);
+        for (const std::u32string& title : lowered_titles) {
+            if (contains(header, title) || contains(title, header)) {
+                selection.sections.emplace_back(tb, te);
+                selection.words += text::count_words(doc.subspan(tb, te - tb));
+                return;
+            }
+        }
+    };
+
+    // Pieces end just before every "## " that follows an LF.  (A "## " at
+    // the very start would only cut off an empty first piece.)
+    std::size_t piece = 0;
+    for (std::size_t i = 0; i + 3 < n; ++i) {
+        if (doc[i] == '\n' && doc[i + 1] == '#' && doc[i + 2] == '#' && doc[i + 3] == ' ') {
+            consider(piece, i + 1);
+            piece = i + 1;
+        }
+    }
+    consider(piece, n);
+    return selection;
+}
+
+template SectionSelection extract_sections(text::Text<std::uint8_t>, const std::vector<std::u32string>&);
+template SectionSelection extract_sections(text::Text<std::uint16_t>, const std::vector<std::u32string>&);
+template SectionSelection extract_sections(text::Text<std::uint32_t>, const std::vector<std::u32string>&);
+template CategorySet CategoryDetector::detect(text::Text<std::uint8_t>) const;
+template CategorySet CategoryDetector::detect(text::Text<std::uint16_t>) const;
+template CategorySet CategoryDetector::detect(text::Text<std::uint32_t>) const;
+
+std::vector<std::string_view> mapping_titles_for(const std::vector<std::string_view>& keys) {
+    return titles_for(keys, kAlwaysIncludeMapping, kMappingSections);
+}
+
+std::vector<std::string_view> gotcha_titles_for(const std::vector<std::string_view>& keys) {
+    return titles_for(keys, kAlwaysIncludeGotchas, kGotchaSections);
+}
+
+long long reduction_pct(std::size_t selected_words, std::size_t full_words) {
+    const double quotient =
+        static_cast<double>(selected_words) / static_cast<double>(std::max<std::size_t>(full_words, 1));
+    const double x = (1.0 - quotient) * 100.0;
+    // Round half to even, as the host rounds a float.
+    double r = std::round(x);
+    if (std::fabs(x - r) == 0.5) r = 2.0 * std::round(x / 2.0);
+    return static_cast<long long>(r);
+}
+
+}  // namespace quorvane::loresift
