@@ -3,7 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "shared/comments.hpp"
+#include "shared/narrow.hpp"
+#include "shared/regex.hpp"
 
 namespace quorvane::complexity {
 namespace {
@@ -24,19 +25,24 @@ std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& specs
 Classifier::Classifier()
     : complex_(compile_all(kComplexPatterns)),
       moderate_(compile_all(kModeratePatterns)),
-      stored_proc_(kStoredProcPattern) {}
-
-template <text::CodeUnit C>
-Classification Classifier::classify(text::Text<C> sql) const {
-    std::vector<C> stripped;
-    if (text::strip_comments(sql, stripped)) {
-        return classify_stripped(text::Text<C>(stripped.data(), stripped.size()));
-    }
-    return classify_stripped(sql);
+      stored_proc_(kStoredProcPattern) {
+    // Every scan runs on the narrowed comment-free text.
+    auto check = [](const text::Pattern& p) {
+        if (!p.narrowable()) throw rx::PatternError("pattern depends on more than character classes: " +
+                                                    std::string(p.text()));
+    };
+    for (const auto& p : complex_) check(p);
+    for (const auto& p : moderate_) check(p);
+    check(stored_proc_);
 }
 
 template <text::CodeUnit C>
-Classification Classifier::classify_stripped(text::Text<C> stripped) const {
+Classification Classifier::classify(text::Text<C> sql) const {
+    std::vector<std::uint8_t> buffer;
+    return classify_stripped(text::comment_free_narrow(sql, buffer));
+}
+
+Classification Classifier::classify_stripped(text::Text<std::uint8_t> stripped) const {
     Classification r{};
     r.effective_lines = text::count_nonblank_lines(stripped);
     for (const text::Pattern& p : complex_) r.complex_construct_count += p.found_in(stripped);

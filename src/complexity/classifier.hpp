@@ -38,8 +38,7 @@ class Classifier {
     Classification classify(text::Text<C> sql) const;
 
    private:
-    template <text::CodeUnit C>
-    Classification classify_stripped(text::Text<C> stripped) const;
+    Classification classify_stripped(text::Text<std::uint8_t> stripped) const;
 
     std::array<text::Pattern, kComplexPatterns.size()> complex_;
     std::array<text::Pattern, kModeratePatterns.size()> moderate_;

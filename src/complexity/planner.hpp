@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shared/pattern.hpp"
+#include "shared/scan.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::complexity {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "shared/comments.hpp"
+#include "shared/narrow.hpp"
+#include "shared/regex.hpp"
 #include "shared/unicode.hpp"
 
 namespace quorvane::loresift {
@@ -48,14 +49,19 @@ std::vector<std::string_view> titles_for(const std::vector<std::string_view>& ke
 
 CategoryDetector::CategoryDetector() {
     patterns_.reserve(kCategoryPatterns.size());
-    for (const CategoryPattern& c : kCategoryPatterns) patterns_.emplace_back(c.pattern);
+    for (const CategoryPattern& c : kCategoryPatterns) {
+        patterns_.emplace_back(c.pattern);
+        // Every search runs on the narrowed comment-free text.
+        if (!patterns_.back().narrowable()) {
+            throw rx::PatternError("pattern depends on more than character classes: " + std::string(c.pattern.text));
+        }
+    }
 }
 
 template <text::CodeUnit C>
 CategorySet CategoryDetector::detect(text::Text<C> sql) const {
-    std::vector<C> buffer;
-    const text::Text<C> stripped =
-        text::strip_comments(sql, buffer) ? text::Text<C>(buffer.data(), buffer.size()) : sql;
+    std::vector<std::uint8_t> buffer;
+    const text::Text<std::uint8_t> stripped = text::comment_free_narrow(sql, buffer);
     CategorySet found = 0;
     for (std::size_t i = 0; i < patterns_.size(); ++i) {
         if (patterns_[i].found_in(stripped)) found |= CategorySet{1} << i;

@@ -17,67 +17,55 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
+#include "shared/scan.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::text {
 
-namespace detail {
-
-template <CodeUnit C>
-std::size_t find_lf(Text<C> text, std::size_t from) noexcept {
-    for (std::size_t i = from; i < text.size(); ++i) {
-        if (text[i] == 0x0A) return i;
-    }
-    return text.size();
-}
-
-}  // namespace detail
-
-// Writes the text without comments to `out` and returns true, or returns
-// false without touching `out` when the text has no comment at all (the
-// caller then scans the original text, uncopied).
-template <CodeUnit C>
-bool strip_comments(Text<C> text, std::vector<C>& out) {
+// Calls keep(begin, end) for every run of `text` left once the comments are
+// removed, in order (runs may be empty).  Returns the number of comments
+// removed.
+template <CodeUnit C, class Keep>
+std::size_t for_each_kept_run(Text<C> text, Keep&& keep) {
     const std::size_t n = text.size();
     std::size_t kept_from = 0;  // start of the pending run of kept text
-    bool changed = false;
+    std::size_t removed = 0;
     bool blocks_closed = false;  // an unclosed "/*" was seen: line comments only
 
-    auto keep_until = [&](std::size_t end) {
-        if (!changed) {
-            out.clear();
-            out.reserve(n);
-            changed = true;
-        }
-        out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(kept_from),
-                   text.begin() + static_cast<std::ptrdiff_t>(end));
-    };
-
     std::size_t i = 0;
-    while (i + 1 < n) {
-        const C c = text[i];
-        if (c == '-' && text[i + 1] == '-') {
-            keep_until(i);
-            i = kept_from = detail::find_lf(text, i + 2);
+    while (true) {
+        i = blocks_closed ? find_unit(text, i, C('-')) : find_either(text, i, C('-'), C('/'));
+        if (i + 1 >= n) break;
+        if (text[i] == '-') {
+            if (text[i + 1] != '-') {
+                ++i;
+                continue;
+            }
+            keep(kept_from, i);
+            ++removed;
+            i = kept_from = find_unit(text, i + 2, C('\n'));
             continue;
         }
-        if (c != '/' || blocks_closed || text[i + 1] != '*') {
+        if (text[i + 1] != '*') {
             ++i;
             continue;
         }
         // A block comment opens at i: find its end outside line comments.
         std::size_t j = i + 2;
         bool closed = false;
-        while (j + 1 < n) {
-            const C d = text[j];
-            if (d == '*' && text[j + 1] == '/') {
-                closed = true;
-                break;
-            }
-            if (d == '-' && text[j + 1] == '-') {
-                j = detail::find_lf(text, j + 2);
+        while (true) {
+            j = find_either(text, j, C('*'), C('-'));
+            if (j + 1 >= n) break;
+            if (text[j] == '*') {
+                if (text[j + 1] == '/') {
+                    closed = true;
+                    break;
+                }
+            } else if (text[j + 1] == '-') {
+                j = find_unit(text, j + 2, C('\n'));
                 continue;
             }
             ++j;
@@ -87,11 +75,42 @@ bool strip_comments(Text<C> text, std::vector<C>& out) {
             i += 2;
             continue;
         }
-        keep_until(i);
+        keep(kept_from, i);
+        ++removed;
         i = kept_from = j + 2;
     }
-    if (!changed) return false;
-    out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(kept_from), text.end());
+    keep(kept_from, n);
+    return removed;
+}
+
+// Writes the text without comments to `out` and returns true, or returns
+// false without touching `out` when the text has no comment at all (the
+// caller then scans the original text, uncopied).
+template <CodeUnit C>
+bool strip_comments(Text<C> text, std::vector<C>& out) {
+    // The first run is copied only once a second one shows that a comment
+    // was cut out; a comment-free text is never copied.
+    std::pair<std::size_t, std::size_t> first{0, 0};
+    std::size_t runs = 0;
+    auto append = [&](std::size_t b, std::size_t e) {
+        out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(b),
+                   text.begin() + static_cast<std::ptrdiff_t>(e));
+    };
+    const std::size_t removed = for_each_kept_run(text, [&](std::size_t b, std::size_t e) {
+        if (runs++ == 0) {
+            first = {b, e};
+            return;
+        }
+        if (runs == 2) {
+            out.clear();
+            out.reserve(text.size());
+            append(first.first, first.second);
+        }
+        append(b, e);
+    });
+    if (removed == 0) return false;
+    if (runs == 1) out.assign(text.begin() + static_cast<std::ptrdiff_t>(first.first),
+                              text.begin() + static_cast<std::ptrdiff_t>(first.second));
     return true;
 }
 

@@ -27,6 +27,13 @@ class Pattern {
 
     std::string_view text() const noexcept { return text_; }
 
+    // Whether matching the narrowed form of a text (text::narrow) gives the
+    // same results as matching the text.
+    bool narrowable() const noexcept {
+        if (const auto* re = std::get_if<rx::Regex>(&impl_)) return re->narrowable();
+        return true;  // the head matcher sees only ASCII, word and space classes
+    }
+
     template <CodeUnit C>
     bool found_in(Text<C> subject) const {
         return std::visit([&](const auto& m) { return m.search(subject).has_value(); }, impl_);

@@ -673,6 +673,37 @@ EngineError::EngineError(int code, std::string_view pattern)
                          "': " + error_text(code)),
       code_(code) {}
 
+namespace {
+
+// See Regex::narrowable.
+bool narrowable_node(const Node& n, bool ignore_case) {
+    auto folds_beyond_ascii = [](char32_t lo, char32_t hi) {
+        for (char32_t c : {U's', U'S', U'k', U'K'}) {
+            if (lo <= c && c <= hi) return true;
+        }
+        return false;
+    };
+    switch (n.type) {
+        case NodeType::Literal: return ignore_case || !folds_beyond_ascii(n.ch, n.ch);
+        case NodeType::Set:
+            for (const SetItem& it : n.items) {
+                if (it.kind == SetItemKind::Digit || it.kind == SetItemKind::NotDigit) return false;
+                if ((it.kind == SetItemKind::Char || it.kind == SetItemKind::Range) && !ignore_case &&
+                    folds_beyond_ascii(it.lo, it.hi)) {
+                    return false;
+                }
+            }
+            return true;
+        default:
+            for (const Node& k : n.kids) {
+                if (!narrowable_node(k, ignore_case)) return false;
+            }
+            return true;
+    }
+}
+
+}  // namespace
+
 std::string translate(std::string_view pattern, unsigned flags, int width) {
     if (width != 8 && width != 16 && width != 32) throw PatternError("bad code-unit width");
     const Node ast = Parser(pattern).parse();
@@ -693,7 +724,10 @@ struct Regex::Compiled {
 };
 
 Regex::Regex(std::string_view pattern, unsigned flags)
-    : pattern_(pattern), flags_(flags), compiled_(std::make_unique<Compiled>()) {
+    : pattern_(pattern),
+      flags_(flags),
+      narrowable_(narrowable_node(Parser(pattern).parse(), flags & kIgnoreCase)),
+      compiled_(std::make_unique<Compiled>()) {
     compiled_->u8.build(pattern, flags, 8);
     compiled_->u16.build(pattern, flags, 16);
     compiled_->u32.build(pattern, flags, 32);

@@ -77,6 +77,12 @@ class Regex {
     std::string_view pattern() const noexcept { return pattern_; }
     unsigned flags() const noexcept { return flags_; }
 
+    // Whether every match depends on a non-ASCII character only through its
+    // class (see text::narrow): true unless the pattern uses \d or \D, or
+    // matches s, S, k or K case-sensitively.  Such a pattern gives the same
+    // matches on a text and on its narrowed form.
+    bool narrowable() const noexcept { return narrowable_; }
+
     // Leftmost match starting at or after `from`.  Look-behind assertions
     // see the text before `from`.
     template <text::CodeUnit C>
@@ -101,6 +107,7 @@ class Regex {
    private:
     std::string pattern_;
     unsigned flags_;
+    bool narrowable_;
     std::unique_ptr<Compiled> compiled_;
 };
 

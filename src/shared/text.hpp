@@ -1,5 +1,7 @@
 // Text rules shared by every module: the character type of a scanned text,
-// the whitespace set, line breaks, line splitting, trimming and word counting.
+// the whitespace set, line breaks, trimming, word counting and ASCII case
+// folding.  Line splitting lives in scan.hpp, next to the vector searches it
+// uses.
 //
 // A text is scanned in its own storage: one, two or four bytes per code point
 // (the three storage kinds of a host string), never converted.  Every offset
@@ -43,30 +45,6 @@ constexpr bool is_line_break(std::uint32_t c) noexcept {
     return c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-// Calls `on_line(begin, end)` for every line of `text`, in order, with the
-// break excluded.  A break at the very end adds no empty line; an empty text
-// has no lines.  Returns the number of lines.
-template <CodeUnit C, class F>
-std::size_t for_each_line(Text<C> text, F&& on_line) {
-    const std::size_t n = text.size();
-    std::size_t count = 0;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t c = text[i];
-        if (c > 0x0D && c < 0x1C) continue;  // fast path for most characters
-        if (!is_line_break(c)) continue;
-        on_line(begin, i);
-        ++count;
-        if (c == 0x0D && i + 1 < n && text[i + 1] == 0x0A) ++i;
-        begin = i + 1;
-    }
-    if (begin < n) {
-        on_line(begin, n);
-        ++count;
-    }
-    return count;
-}
-
 // The part of text[begin, end) left after removing leading and trailing
 // whitespace.
 template <CodeUnit C>
@@ -75,28 +53,6 @@ constexpr std::pair<std::size_t, std::size_t> trim(Text<C> text, std::size_t beg
     while (begin < end && is_space(text[begin])) ++begin;
     while (end > begin && is_space(text[end - 1])) --end;
     return {begin, end};
-}
-
-// Number of lines that are not empty after trimming whitespace.  Since every
-// line break is whitespace, a line counts exactly when it holds a character
-// outside the whitespace set.
-template <CodeUnit C>
-std::size_t count_nonblank_lines(Text<C> text) noexcept {
-    std::size_t count = 0;
-    bool pending = false;  // the current line has a non-whitespace character
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t c = text[i];
-        if (!is_space(c)) {
-            pending = true;
-            continue;
-        }
-        if (!is_line_break(c)) continue;
-        count += pending;
-        pending = false;
-        if (c == 0x0D && i + 1 < n && text[i + 1] == 0x0A) ++i;
-    }
-    return count + pending;
 }
 
 // Number of maximal runs of non-whitespace characters.

@@ -155,3 +155,52 @@ TEST(every_table_compiles) {
     std::vector<std::uint8_t> t = {'S', 'E', 'L', 'E', 'C', 'T'};
     CHECK_EQ(detector.detect(Text<std::uint8_t>(t.data(), t.size())), 1u << 13);
 }
+
+#include <random>
+
+#include "complexity/tables.hpp"
+#include "loresift/tables.hpp"
+#include "shared/narrow.hpp"
+#include "shared/pattern.hpp"
+
+TEST(narrowed_texts_give_the_same_matches) {
+    std::vector<quorvane::text::PatternSpec> specs(quorvane::complexity::kComplexPatterns.begin(),
+                                                   quorvane::complexity::kComplexPatterns.end());
+    specs.insert(specs.end(), quorvane::complexity::kModeratePatterns.begin(),
+                 quorvane::complexity::kModeratePatterns.end());
+    specs.push_back(quorvane::complexity::kStoredProcPattern);
+    for (const auto& c : quorvane::loresift::kCategoryPatterns) specs.push_back(c.pattern);
+    std::vector<quorvane::text::Pattern> patterns;
+    for (const auto& s : specs) patterns.emplace_back(s);
+
+    const std::vector<std::u32string> pieces = {
+        U"MERGE", U"merge", U"CURSOR", U"cur\u017for", U"WITH x AS (", U"#t", U"@t TABLE", U"CASE WHEN",
+        U"sp_executesql", U"\u017fp_execute\u017fql", U"OVER (", U"\u212aILL", U"IF EXISTS", U"\u0130F EXISTS",
+        U"SELECT", U"LEFT JOIN", U"GROUP BY(", U"COUNT(", U"DECLARE c CURSOR", U"EXEC(", U"CREATE PROC",
+        U" ", U"\n", U"\u2028", U"\u3000", U"\u00a0", U"\u0085", U"\u00e9", U"\u4e2d", U"\u0663", U"\u0301",
+        U"\u203f", U"\ud7ff", U"\U0001F600", U"\U00020000", U"(", U")", U"_", U"x"};
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 4000; ++round) {
+        std::u32string s;
+        for (int i = static_cast<int>(rng() % 12); i > 0; --i) s += pieces[rng() % pieces.size()];
+        if (rng() % 4 == 0) s.insert(s.begin() + static_cast<std::ptrdiff_t>(rng() % (s.size() + 1)), char32_t(0xD800 + rng() % 0x800));
+        std::vector<std::uint32_t> wide(s.begin(), s.end());
+        std::vector<std::uint8_t> narrow;
+        quorvane::text::append_narrowed(Text<std::uint32_t>(wide.data(), wide.size()), 0, wide.size(), narrow);
+        const Text<std::uint32_t> w(wide.data(), wide.size());
+        const Text<std::uint8_t> n(narrow.data(), narrow.size());
+        for (const auto& p : patterns) {
+            CHECK(p.narrowable());
+            CHECK_EQ(p.count(w), p.count(n));
+        }
+        CHECK_EQ(quorvane::text::count_nonblank_lines(w), quorvane::text::count_nonblank_lines(n));
+    }
+}
+
+TEST(narrowability_is_detected) {
+    CHECK(!rx::Regex(R"(\d+)", rx::kNoFlags).narrowable());
+    CHECK(!rx::Regex(R"(risk)", rx::kNoFlags).narrowable());
+    CHECK(!rx::Regex(R"([a-z])", rx::kNoFlags).narrowable());
+    CHECK(rx::Regex(R"(risk)", rx::kIgnoreCase).narrowable());
+    CHECK(rx::Regex(R"(#\w+)", rx::kNoFlags).narrowable());
+}

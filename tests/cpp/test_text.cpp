@@ -6,6 +6,7 @@
 
 #include "check.hpp"
 #include "shared/comments.hpp"
+#include "shared/scan.hpp"
 #include "shared/text.hpp"
 #include "shared/unicode.hpp"
 
@@ -89,6 +90,24 @@ TEST(nonblank_lines_and_words) {
     CHECK_EQ(text::count_nonblank_lines(v), 4u);  // " a ", U+FEFF, U+200B, " x"
     CHECK_EQ(text::count_words(v), 4u);
     CHECK_EQ(text::count_words(Text<std::uint32_t>()), 0u);
+}
+
+TEST(nonblank_lines_match_splitting_and_trimming) {
+    std::mt19937 rng(99);
+    const std::u32string alphabet = U"a \t\n\r\v\x1c\x1f\x85\xa0\u2028\u3000\u200b";
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<std::uint32_t> v(rng() % 40);
+        for (auto& c : v) c = alphabet[rng() % alphabet.size()];
+        const Text<std::uint32_t> t(v.data(), v.size());
+        std::size_t expected = 0;
+        text::for_each_line(t, [&](std::size_t b, std::size_t e) {
+            const auto [tb, te] = text::trim(t, b, e);
+            expected += tb != te;
+        });
+        CHECK_EQ(text::count_nonblank_lines(t), expected);
+        std::vector<std::uint16_t> narrow(v.begin(), v.end());
+        CHECK_EQ(text::count_nonblank_lines(Text<std::uint16_t>(narrow.data(), narrow.size())), expected);
+    }
 }
 
 TEST(comment_removal_examples) {

@@ -1,0 +1,66 @@
+// The narrowed form of a text: one byte per character, for the pattern
+// tables to scan a two- or four-byte text as fast as a one-byte one.
+//
+// Characters below U+0100 stay as they are.  Every other character becomes a
+// Latin-1 character of the same class as far as the tables can tell:
+//   U+017F (long s) -> 's' and U+212A (Kelvin sign) -> 'k', their only
+//     case-insensitive partners among the tables' literals;
+//   U+2028, U+2029 (line breaks)   -> U+0085, a line break;
+//   other whitespace               -> U+00A0, whitespace that breaks no line;
+//   a letter or number (\w)        -> U+00AA, a letter without case partner;
+//   anything else (marks, symbols, punctuation, lone surrogates)
+//                                  -> U+00D7, neither word nor whitespace.
+// Positions are unchanged, so a pattern for which Pattern::narrowable() holds
+// finds the same matches in both forms, and lines count the same.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "shared/comments.hpp"
+#include "shared/text.hpp"
+#include "shared/unicode.hpp"
+
+namespace quorvane::text {
+
+constexpr std::uint8_t kNarrowLineBreak = 0x85;
+constexpr std::uint8_t kNarrowSpace = 0xA0;
+constexpr std::uint8_t kNarrowWord = 0xAA;
+constexpr std::uint8_t kNarrowOther = 0xD7;
+
+inline std::uint8_t narrow(std::uint32_t c) noexcept {
+    if (c < 0x100) return static_cast<std::uint8_t>(c);
+    if (c == 0x017F) return 's';
+    if (c == 0x212A) return 'k';
+    if (is_space(c)) return is_line_break(c) ? kNarrowLineBreak : kNarrowSpace;
+    return unicode::is_word(c) ? kNarrowWord : kNarrowOther;
+}
+
+template <CodeUnit C>
+void append_narrowed(Text<C> text, std::size_t begin, std::size_t end, std::vector<std::uint8_t>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + (end - begin));
+    std::uint8_t* dst = out.data() + at;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::uint32_t c = text[i];
+        *dst++ = c < 0x100 ? static_cast<std::uint8_t>(c) : narrow(c);
+    }
+}
+
+// The comment-free text to scan with narrowable patterns: a one-byte text as
+// it is (or its stripped copy), a wider one as its narrowed stripped copy in
+// `buffer`.
+template <CodeUnit C>
+Text<std::uint8_t> comment_free_narrow(Text<C> text, std::vector<std::uint8_t>& buffer) {
+    if constexpr (sizeof(C) == 1) {
+        return strip_comments(text, buffer) ? Text<std::uint8_t>(buffer.data(), buffer.size()) : text;
+    } else {
+        buffer.clear();
+        buffer.reserve(text.size());
+        for_each_kept_run(text, [&](std::size_t b, std::size_t e) { append_narrowed(text, b, e, buffer); });
+        return Text<std::uint8_t>(buffer.data(), buffer.size());
+    }
+}
+
+}  // namespace quorvane::text

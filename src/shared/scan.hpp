@@ -1,0 +1,134 @@
+// Vector searches over a text, 16 bytes at a time, and the line-splitting
+// rules built on them.
+//
+// Written with the compiler's portable vector extensions (SSE2 on x86-64,
+// NEON on ARM), with a plain loop for the tail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "shared/text.hpp"
+
+namespace quorvane::text {
+
+namespace detail {
+
+template <CodeUnit C>
+struct Lanes {
+    static constexpr std::size_t kCount = 16 / sizeof(C);
+    typedef C Vector __attribute__((vector_size(16)));
+    typedef std::int64_t Words __attribute__((vector_size(16)));
+
+    static Vector load(const C* p) noexcept {
+        Vector v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+
+    template <class M>
+    static bool any(M mask) noexcept {
+        Words w;
+        std::memcpy(&w, &mask, sizeof w);
+        return (w[0] | w[1]) != 0;
+    }
+};
+
+}  // namespace detail
+
+// Index of the first unit at or after `from` that equals `a` or `b`, or
+// text.size() when there is none.
+template <CodeUnit C>
+std::size_t find_either(Text<C> text, std::size_t from, C a, C b) noexcept {
+    using L = detail::Lanes<C>;
+    const C* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    while (i + L::kCount <= n) {
+        const typename L::Vector v = L::load(p + i);
+        if (L::any((v == a) | (v == b))) break;
+        i += L::kCount;
+    }
+    for (; i < n; ++i) {
+        if (p[i] == a || p[i] == b) return i;
+    }
+    return n;
+}
+
+// Index of the first unit at or after `from` that equals `a`, or text.size().
+template <CodeUnit C>
+std::size_t find_unit(Text<C> text, std::size_t from, C a) noexcept {
+    if constexpr (sizeof(C) == 1) {
+        if (from >= text.size()) return text.size();
+        const void* hit = std::memchr(text.data() + from, a, text.size() - from);
+        return hit ? static_cast<std::size_t>(static_cast<const C*>(hit) - text.data()) : text.size();
+    } else {
+        return find_either(text, from, a, a);
+    }
+}
+
+// Index of the first line break (see is_line_break) at or after `from`, or
+// text.size().
+template <CodeUnit C>
+std::size_t find_line_break(Text<C> text, std::size_t from) noexcept {
+    using L = detail::Lanes<C>;
+    const C* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    while (i + L::kCount <= n) {
+        const typename L::Vector v = L::load(p + i);
+        auto hit = ((v - C(0x0A)) <= C(3)) | ((v - C(0x1C)) <= C(2)) | (v == C(0x85));
+        if constexpr (sizeof(C) > 1) hit |= ((v - C(0x2028)) <= C(1));
+        if (L::any(hit)) break;
+        i += L::kCount;
+    }
+    for (; i < n; ++i) {
+        if (is_line_break(p[i])) return i;
+    }
+    return n;
+}
+
+// Calls `on_line(begin, end)` for every line of `text`, in order, with the
+// break excluded.  A break at the very end adds no empty line; an empty text
+// has no lines.  Returns the number of lines.
+template <CodeUnit C, class F>
+std::size_t for_each_line(Text<C> text, F&& on_line) {
+    const std::size_t n = text.size();
+    std::size_t count = 0;
+    std::size_t begin = 0;
+    while (begin < n) {
+        std::size_t i = find_line_break(text, begin);
+        on_line(begin, i);
+        ++count;
+        if (i == n) break;
+        if (text[i] == 0x0D && i + 1 < n && text[i + 1] == 0x0A) ++i;
+        begin = i + 1;
+    }
+    return count;
+}
+
+// Number of lines that are not empty after trimming whitespace.  Since every
+// line break is whitespace, a line counts exactly when it holds a character
+// outside the whitespace set.  (A CR LF pair may be taken as two breaks
+// here: the "line" between them is empty.)
+template <CodeUnit C>
+std::size_t count_nonblank_lines(Text<C> text) noexcept {
+    const std::size_t n = text.size();
+    std::size_t count = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        // At the start of a line: skip its leading whitespace.
+        while (i < n && is_space(text[i]) && !is_line_break(text[i])) ++i;
+        if (i == n) break;
+        if (!is_line_break(text[i])) {
+            ++count;
+            i = find_line_break(text, i + 1);
+            if (i == n) break;
+        }
+        ++i;  // past the break
+    }
+    return count;
+}
+
+}  // namespace quorvane::text
