@@ -11,20 +11,6 @@ namespace quorvane::host {
 // ---------------------------------------------------------------------------
 // Strings
 
-PyObject* intern(const char* s) { return PyUnicode_InternFromString(s); }
-
-PyObject* name_tuple(std::initializer_list<const char*> names) {
-    Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    if (!tuple) return nullptr;
-    Py_ssize_t i = 0;
-    for (const char* n : names) {
-        PyObject* s = intern(n);
-        if (!s) return nullptr;
-        PyTuple_SET_ITEM(tuple.get(), i++, s);
-    }
-    return tuple.release();
-}
-
 PyObject* ascii_string(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }

@@ -15,42 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "host/ref.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::host {
-
-// ---------------------------------------------------------------------------
-// References
-
-// An owned reference, released on destruction.
-class Ref {
-   public:
-    Ref() = default;
-    explicit Ref(PyObject* owned) noexcept : p_(owned) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    Ref& operator=(Ref&& o) noexcept {
-        if (this != &o) {
-            Py_XDECREF(p_);
-            p_ = std::exchange(o.p_, nullptr);
-        }
-        return *this;
-    }
-    ~Ref() { Py_XDECREF(p_); }
-
-    static Ref borrow(PyObject* p) noexcept {
-        Py_XINCREF(p);
-        return Ref(p);
-    }
-
-    PyObject* get() const noexcept { return p_; }
-    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-
-   private:
-    PyObject* p_ = nullptr;
-};
 
 // ---------------------------------------------------------------------------
 // Strings
@@ -202,11 +170,5 @@ bool run_core(bool release, F&& f) {
     }
     return true;
 }
-
-// Interns a C string for the life of the process.
-PyObject* intern(const char* s);
-
-// A tuple of interned names (new reference).
-PyObject* name_tuple(std::initializer_list<const char*> names);
 
 }  // namespace quorvane::host

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "dialectra/markers.hpp"
+#include "host/ref.hpp"
 
 namespace {
 
@@ -21,30 +22,7 @@ namespace dl = quorvane::dialectra;
 
 constexpr const char* kSourceModule = "agents.quorvane.platform_detect";
 
-// Owned references, released on every exit path.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(PyObject* obj) : obj_(obj) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { Py_XDECREF(obj_); }
-
-    void reset(PyObject* obj) {
-        Py_XDECREF(obj_);
-        obj_ = obj;
-    }
-    PyObject* get() const { return obj_; }
-    PyObject* release() {
-        PyObject* obj = obj_;
-        obj_ = nullptr;
-        return obj;
-    }
-    explicit operator bool() const { return obj_ != nullptr; }
-
-private:
-    PyObject* obj_ = nullptr;
-};
+using quorvane::host::Ref;
 
 PyObject* text(std::string_view sv) {
     return PyUnicode_FromStringAndSize(sv.data(), static_cast<Py_ssize_t>(sv.size()));
@@ -75,25 +53,13 @@ struct KeywordNames {
     Ref corroborating;  // ... , corroborating_only
 };
 
-PyObject* keyword_tuple(std::initializer_list<const char*> names) {
-    Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    if (!tuple) return nullptr;
-    Py_ssize_t i = 0;
-    for (const char* name : names) {
-        PyObject* key = PyUnicode_InternFromString(name);
-        if (!key) return nullptr;
-        PyTuple_SET_ITEM(tuple.get(), i++, key);
-    }
-    return tuple.release();
-}
-
 bool build_keyword_names(KeywordNames& kw) {
-    kw.plain.reset(keyword_tuple({"id", "platforms", "confidence", "pattern"}));
+    kw.plain.reset(quorvane::host::name_tuple({"id", "platforms", "confidence", "pattern"}));
     if (!kw.plain) return false;
-    kw.scoped.reset(keyword_tuple({"id", "platforms", "confidence", "pattern", "scope"}));
+    kw.scoped.reset(quorvane::host::name_tuple({"id", "platforms", "confidence", "pattern", "scope"}));
     if (!kw.scoped) return false;
     kw.corroborating.reset(
-        keyword_tuple({"id", "platforms", "confidence", "pattern", "corroborating_only"}));
+        quorvane::host::name_tuple({"id", "platforms", "confidence", "pattern", "corroborating_only"}));
     return static_cast<bool>(kw.corroborating);
 }
 
