@@ -14,6 +14,12 @@ cmake -S . -B build/cpp-tests -DQUORVANE_BUILD_EXTENSIONS=OFF -DQUORVANE_BUILD_T
 cmake --build build/cpp-tests --parallel >/dev/null
 ctest --test-dir build/cpp-tests --output-on-failure
 
-# The Python suite runs against the installed package, not the source tree.
-cd tests
-python3 -m pytest -q "$@"
+# A short run of every fuzzing harness (sanitizers on); scripts/fuzz.sh
+# SECONDS runs them longer.
+if [ "${QUORVANE_SKIP_FUZZ:-0}" != 1 ]; then
+  scripts/fuzz.sh --smoke
+fi
+
+# The Python suite runs against the installed package: the source tree's
+# python/ directory is not on the path.
+python3 -m pytest -q tests "$@"
