@@ -9,6 +9,7 @@
 #include "host/patterns.hpp"
 #include "loresift/loresift.hpp"
 #include "loresift/tables.hpp"
+#include "shared/scan.hpp"
 #include "shared/unicode.hpp"
 
 namespace quorvane::host {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "shared/narrow.hpp"
+#include "shared/scan.hpp"
 #include "shared/regex.hpp"
 #include "shared/unicode.hpp"
 
@@ -45,6 +46,18 @@ std::vector<std::string_view> titles_for(const std::vector<std::string_view>& ke
     return titles;
 }
 
+// Position of the next LF at or after `from` that a "## " follows, or the
+// size of the document.
+template <text::CodeUnit C>
+std::size_t next_heading(text::Text<C> doc, std::size_t from) {
+    const std::size_t n = doc.size();
+    for (std::size_t i = text::find_pair(doc, from, C('\n'), C('#')); i + 3 < n;
+         i = text::find_pair(doc, i + 1, C('\n'), C('#'))) {
+        if (doc[i + 2] == '#' && doc[i + 3] == ' ') return i;
+    }
+    return n;
+}
+
 }  // namespace
 
 CategoryDetector::CategoryDetector() {
@@ -79,8 +92,7 @@ SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32s
     auto consider = [&](std::size_t begin, std::size_t end) {
         const auto [tb, te] = text::trim(doc, begin, end);
         if (tb == te) return;
-        std::size_t line_end = tb;
-        while (line_end < te && doc[line_end] != '\n') ++line_end;
+        const std::size_t line_end = std::min(text::find_unit(doc, tb, C('\n')), te);
         std::size_t h = tb;
         while (h < line_end && doc[h] == '#') ++h;
         const auto [hb, he] = text::trim(doc, h, line_end);
@@ -98,11 +110,9 @@ SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32s
     // Pieces end just before every "## " that follows an LF.  (A "## " at
     // the very start would only cut off an empty first piece.)
     std::size_t piece = 0;
-    for (std::size_t i = 0; i + 3 < n; ++i) {
-        if (doc[i] == '\n' && doc[i + 1] == '#' && doc[i + 2] == '#' && doc[i + 3] == ' ') {
-            consider(piece, i + 1);
-            piece = i + 1;
-        }
+    for (std::size_t i = next_heading(doc, 0); i < n; i = next_heading(doc, i + 1)) {
+        consider(piece, i + 1);
+        piece = i + 1;
     }
     consider(piece, n);
     return selection;

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "shared/text.hpp"
 
@@ -35,6 +37,24 @@ struct Lanes {
     }
 };
 
+// Lane masks (all ones or zero) of the whitespace characters in v.
+template <CodeUnit C>
+auto space_lanes(typename Lanes<C>::Vector v) noexcept {
+    auto m = ((v - C(0x09)) <= C(4)) | ((v - C(0x1C)) <= C(4)) | (v == C(0x85)) | (v == C(0xA0));
+    if constexpr (sizeof(C) > 1) {
+        m |= (v == C(0x1680)) | ((v - C(0x2000)) <= C(0x0A)) | ((v - C(0x2028)) <= C(1)) | (v == C(0x202F)) |
+             (v == C(0x205F)) | (v == C(0x3000));
+    }
+    return m;
+}
+
+// Lanes [prev[N - 1], cur[0], ..., cur[N - 2]]: each lane's predecessor.
+template <std::size_t N, class M, std::size_t... I>
+M shift_in(M prev, M cur, std::index_sequence<I...>) noexcept {
+    static_assert(sizeof...(I) == N - 1);
+    return __builtin_shufflevector(prev, cur, N - 1, (N + I)...);
+}
+
 }  // namespace detail
 
 // Index of the first unit at or after `from` that equals `a` or `b`, or
@@ -52,6 +72,24 @@ std::size_t find_either(Text<C> text, std::size_t from, C a, C b) noexcept {
     }
     for (; i < n; ++i) {
         if (p[i] == a || p[i] == b) return i;
+    }
+    return n;
+}
+
+// Index i of the first pair text[i] == a, text[i + 1] == b with i >= from,
+// or text.size().
+template <CodeUnit C>
+std::size_t find_pair(Text<C> text, std::size_t from, C a, C b) noexcept {
+    using L = detail::Lanes<C>;
+    const C* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    while (i + L::kCount + 1 <= n) {
+        if (L::any((L::load(p + i) == a) & (L::load(p + i + 1) == b))) break;
+        i += L::kCount;
+    }
+    for (; i + 1 < n; ++i) {
+        if (p[i] == a && p[i + 1] == b) return i;
     }
     return n;
 }
@@ -87,6 +125,39 @@ std::size_t find_line_break(Text<C> text, std::size_t from) noexcept {
         if (is_line_break(p[i])) return i;
     }
     return n;
+}
+
+// Number of maximal runs of non-whitespace characters (the words of the
+// host's str.split()).
+template <CodeUnit C>
+std::size_t count_words(Text<C> text) noexcept {
+    using L = detail::Lanes<C>;
+    using Mask = decltype(detail::space_lanes<C>(typename L::Vector{}));
+    using Seq = std::make_index_sequence<L::kCount - 1>;
+    const C* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t count = 0;
+    std::size_t i = 0;
+    Mask prev = ~Mask{};  // "after a space" before the first character
+    while (i + L::kCount <= n) {
+        // Lane counters of word starts, flushed before they can overflow.
+        Mask acc{};
+        const std::size_t blocks = std::min<std::size_t>((n - i) / L::kCount, sizeof(C) == 1 ? 255 : 65535);
+        for (std::size_t b = 0; b < blocks; ++b, i += L::kCount) {
+            const Mask space = detail::space_lanes<C>(L::load(p + i));
+            acc -= ~space & detail::shift_in<L::kCount>(prev, space, Seq{});
+            prev = space;
+        }
+        using Lane = std::make_unsigned_t<std::remove_cvref_t<decltype(acc[0])>>;
+        for (std::size_t k = 0; k < L::kCount; ++k) count += static_cast<Lane>(acc[k]);
+    }
+    bool after_space = i == 0 || unit_is_space(p[i - 1]);
+    for (; i < n; ++i) {
+        const bool space = unit_is_space(p[i]);
+        count += !space & after_space;
+        after_space = space;
+    }
+    return count;
 }
 
 // Calls `on_line(begin, end)` for every line of `text`, in order, with the

@@ -45,27 +45,34 @@ constexpr bool is_line_break(std::uint32_t c) noexcept {
     return c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
+namespace detail {
+// is_space for the first 256 code points, for the hot loops.
+struct SpaceTable {
+    bool v[256];
+    constexpr SpaceTable() : v{} {
+        for (std::uint32_t c = 0; c < 256; ++c) v[c] = is_space(c);
+    }
+};
+inline constexpr SpaceTable kSpace{};
+}  // namespace detail
+
+template <CodeUnit C>
+constexpr bool unit_is_space(C c) noexcept {
+    if constexpr (sizeof(C) == 1) {
+        return detail::kSpace.v[c];
+    } else {
+        return c < 256 ? detail::kSpace.v[c] : is_space(c);
+    }
+}
+
 // The part of text[begin, end) left after removing leading and trailing
 // whitespace.
 template <CodeUnit C>
 constexpr std::pair<std::size_t, std::size_t> trim(Text<C> text, std::size_t begin,
                                                    std::size_t end) noexcept {
-    while (begin < end && is_space(text[begin])) ++begin;
-    while (end > begin && is_space(text[end - 1])) --end;
+    while (begin < end && unit_is_space(text[begin])) ++begin;
+    while (end > begin && unit_is_space(text[end - 1])) --end;
     return {begin, end};
-}
-
-// Number of maximal runs of non-whitespace characters.
-template <CodeUnit C>
-std::size_t count_words(Text<C> text) noexcept {
-    std::size_t count = 0;
-    bool in_word = false;
-    for (const C unit : text) {
-        const bool space = is_space(unit);
-        count += (!space && !in_word);
-        in_word = !space;
-    }
-    return count;
 }
 
 // ASCII-case-insensitive test of text[at, at + word.size()) against a

@@ -54,20 +54,24 @@ bool is_word(std::uint32_t c) noexcept { return properties(c) & kWord; }
 
 template <text::CodeUnit C>
 void append_lower(text::Text<C> text, std::size_t begin, std::size_t end, std::u32string& out) {
-    out.reserve(out.size() + (end - begin));
+    // At most two code points per character (only U+0130 takes two).
+    const std::size_t at = out.size();
+    out.resize(at + 2 * (end - begin));
+    char32_t* dst = out.data() + at;
     for (std::size_t i = begin; i < end; ++i) {
         const std::uint32_t c = text[i];
         if (c < 0x80) {
-            out.push_back(static_cast<char32_t>((c >= 'A' && c <= 'Z') ? c + 0x20 : c));
+            *dst++ = static_cast<char32_t>((c >= 'A' && c <= 'Z') ? c + 0x20 : c);
         } else if (c == kCapitalSigma) {
-            out.push_back(static_cast<char32_t>(lower_sigma(text, begin, end, i)));
+            *dst++ = static_cast<char32_t>(lower_sigma(text, begin, end, i));
         } else if (const LowerMapping* m = find_lower(c)) {
-            out.push_back(static_cast<char32_t>(m->to));
-            if (m->to2) out.push_back(static_cast<char32_t>(m->to2));
+            *dst++ = static_cast<char32_t>(m->to);
+            if (m->to2) *dst++ = static_cast<char32_t>(m->to2);
         } else {
-            out.push_back(static_cast<char32_t>(c));
+            *dst++ = static_cast<char32_t>(c);
         }
     }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
 template void append_lower(text::Text<std::uint8_t>, std::size_t, std::size_t, std::u32string&);

@@ -110,6 +110,28 @@ TEST(nonblank_lines_match_splitting_and_trimming) {
     }
 }
 
+TEST(word_counts_match_a_plain_scan) {
+    std::mt19937 rng(5);
+    const std::u32string alphabet = U"ab \t\n\x1c\x1f\x85\xa0\u3000\u2028\u200b\u180e";
+    for (int round = 0; round < 5000; ++round) {
+        std::vector<std::uint32_t> v(rng() % 300);
+        for (auto& c : v) c = alphabet[rng() % alphabet.size()];
+        std::size_t expected = 0;
+        for (std::size_t i = 0; i < v.size(); ++i) expected += !text::is_space(v[i]) && (i == 0 || text::is_space(v[i - 1]));
+        CHECK_EQ(text::count_words(Text<std::uint32_t>(v.data(), v.size())), expected);
+        std::vector<std::uint16_t> w(v.begin(), v.end());
+        CHECK_EQ(text::count_words(Text<std::uint16_t>(w.data(), w.size())), expected);
+        std::vector<std::uint8_t> b;
+        for (auto c : v) b.push_back(c < 256 ? static_cast<std::uint8_t>(c) : 'x');
+        std::size_t expected8 = 0;
+        for (std::size_t i = 0; i < b.size(); ++i) expected8 += !text::is_space(b[i]) && (i == 0 || text::is_space(b[i - 1]));
+        CHECK_EQ(text::count_words(Text<std::uint8_t>(b.data(), b.size())), expected8);
+    }
+    std::vector<std::uint8_t> many(100000, 'a');
+    for (std::size_t i = 1; i < many.size(); i += 2) many[i] = ' ';
+    CHECK_EQ(text::count_words(Text<std::uint8_t>(many.data(), many.size())), 50000u);  // counters flush
+}
+
 TEST(comment_removal_examples) {
     auto strip = [](std::u32string_view s) {
         const auto in = u32(s);
