@@ -7,6 +7,7 @@
 #include "complexity/classifier.hpp"
 #include "loresift/loresift.hpp"
 #include "shared/regex.hpp"
+#include "shared/unicode.hpp"
 
 namespace rx = quorvane::rx;
 using quorvane::text::Text;
@@ -203,4 +204,22 @@ TEST(narrowability_is_detected) {
     CHECK(!rx::Regex(R"([a-z])", rx::kNoFlags).narrowable());
     CHECK(rx::Regex(R"(risk)", rx::kIgnoreCase).narrowable());
     CHECK(rx::Regex(R"(#\w+)", rx::kNoFlags).narrowable());
+}
+
+TEST(engine_word_class_matches_the_hosts_for_every_character) {
+    // The planner matches wide texts with PCRE2's own Unicode tables; they
+    // must agree with the host's (the generated table) on every character.
+    const rx::Regex proc(R"(PROC\b)", rx::kIgnoreCase);
+    std::vector<std::uint32_t> t = {'P', 'R', 'O', 'C', 0};
+    std::size_t disagreements = 0;
+    for (std::uint32_t c = 0; c < 0x110000; ++c) {
+        t[4] = c;
+        const bool boundary = proc.search(Text<std::uint32_t>(t.data(), t.size())).has_value();
+        disagreements += boundary == quorvane::unicode::is_word(c);
+        if (c < 0x10000) {
+            const std::vector<std::uint16_t> n(t.begin(), t.end());
+            disagreements += proc.search(Text<std::uint16_t>(n.data(), n.size())).has_value() == boundary ? 0 : 1;
+        }
+    }
+    CHECK_EQ(disagreements, 0u);
 }
