@@ -15,6 +15,14 @@ std::variant<rx::Regex, CteHeadMatcher> compile(const PatternSpec& spec) {
 
 }  // namespace
 
-Pattern::Pattern(const PatternSpec& spec) : text_(spec.text), impl_(compile(spec)) {}
+Pattern::Pattern(const PatternSpec& spec) : text_(spec.text), impl_(compile(spec)) {
+    if (std::holds_alternative<rx::Regex>(impl_)) {
+        const std::vector<std::string> parts = rx::presence_alternatives(spec.text);
+        if (parts.size() > 1) {
+            parts_.reserve(parts.size());
+            for (const std::string& p : parts) parts_.emplace_back(p, spec.flags, rx::Regex::Starts::Bounded);
+        }
+    }
+}
 
 }  // namespace quorvane::text

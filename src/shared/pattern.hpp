@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "shared/cte.hpp"
 #include "shared/regex.hpp"
@@ -34,8 +35,11 @@ class Pattern {
         return true;  // the head matcher sees only ASCII, word and space classes
     }
 
+    // Whether the pattern matches anywhere: through its presence
+    // alternatives when it has several (see rx::presence_alternatives).
     template <CodeUnit C>
     bool found_in(Text<C> subject) const {
+        if (!parts_.empty()) return found_through_parts(subject);
         return std::visit([&](const auto& m) { return m.search(subject).has_value(); }, impl_);
     }
 
@@ -59,8 +63,25 @@ class Pattern {
     }
 
    private:
+    // The parts are searched window by window, windows growing fourfold,
+    // so that a match near the start is found after a short search of each
+    // part rather than a full search of the parts before it.
+    template <CodeUnit C>
+    bool found_through_parts(Text<C> subject) const {
+        std::size_t window = 1 << 15;
+        for (std::size_t begin = 0; begin <= subject.size(); begin += window, window *= 4) {
+            const std::size_t last = begin + window - 1;
+            for (const rx::Regex& part : parts_) {
+                if (part.search_starting_by(subject, begin, last)) return true;
+            }
+            if (last >= subject.size()) break;
+        }
+        return false;
+    }
+
     std::string_view text_;
     std::variant<rx::Regex, CteHeadMatcher> impl_;
+    std::vector<rx::Regex> parts_;  // presence alternatives, when more than one
 };
 
 }  // namespace quorvane::text

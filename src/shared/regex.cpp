@@ -38,6 +38,8 @@ struct Node {
     int max = 1;                     // -1: unbounded
     bool lazy = false;
     std::vector<Node> kids;          // Alt: Seq nodes; Seq: items; Group: one Alt
+    std::size_t begin = 0;           // source span: Seq, and Group with its quantifier
+    std::size_t end = 0;
 
     explicit Node(NodeType t) : type(t) {}
 };
@@ -72,11 +74,16 @@ class Parser {
 
     Node parse_seq() {
         Node seq(NodeType::Seq);
+        seq.begin = pos_;
         while (!at_end() && peek() != '|' && peek() != ')') {
+            const std::size_t begin = pos_;
             Node atom = parse_atom();
             parse_quantifier(atom);
+            atom.begin = begin;
+            atom.end = pos_;
             seq.kids.push_back(std::move(atom));
         }
+        seq.end = pos_;
         return seq;
     }
 
@@ -597,6 +604,9 @@ struct Pcre;
         static void set_match_limit(MatchContext* m, std::uint32_t limit) {                    \
             pcre2_set_match_limit_##BITS(m, limit);                                            \
         }                                                                                      \
+        static void set_offset_limit(MatchContext* m, PCRE2_SIZE limit) {                      \
+            pcre2_set_offset_limit_##BITS(m, limit);                                           \
+        }                                                                                      \
         static void free_match_context(MatchContext* m) { pcre2_match_context_free_##BITS(m); } \
         static int run(const Code* c, bool jitted, const UNIT* s, std::size_t n,               \
                        std::size_t from, std::uint32_t opts, MatchData* md,                    \
@@ -631,6 +641,19 @@ typename Pcre<C>::MatchData* thread_match_data() {
     return holder.md;
 }
 
+// A match context per thread and width, for searches whose matches must
+// start before a given offset.
+template <text::CodeUnit C>
+typename Pcre<C>::MatchContext* thread_offset_context() {
+    struct Holder {
+        typename Pcre<C>::MatchContext* mc = Pcre<C>::match_context();
+        ~Holder() { Pcre<C>::free_match_context(mc); }
+    };
+    thread_local Holder holder;
+    if (!holder.mc) throw std::bad_alloc();
+    return holder.mc;
+}
+
 template <text::CodeUnit C>
 struct Unit {
     typename Pcre<C>::Code* code = nullptr;
@@ -645,7 +668,7 @@ struct Unit {
         if (limits) Pcre<C>::free_match_context(limits);
     }
 
-    void build(std::string_view pattern, unsigned flags, int width) {
+    void build(std::string_view pattern, unsigned flags, int width, bool bounded_starts) {
         const std::string translated = translate(pattern, flags, width);
         auto* cc = Pcre<C>::compile_context();
         if (!cc) throw std::bad_alloc();
@@ -653,6 +676,7 @@ struct Unit {
         int err = 0;
         PCRE2_SIZE off = 0;
         std::uint32_t opts = PCRE2_UCP;
+        if (bounded_starts) opts |= PCRE2_USE_OFFSET_LIMIT;
         if (flags & kIgnoreCase) opts |= PCRE2_CASELESS;
         code = Pcre<C>::compile(translated, opts, &err, &off, cc);
         Pcre<C>::free_compile_context(cc);
@@ -704,6 +728,31 @@ bool narrowable_node(const Node& n, bool ignore_case) {
 
 }  // namespace
 
+std::vector<std::string> presence_alternatives(std::string_view pattern) {
+    const Node alt = Parser(pattern).parse();
+    if (alt.kids.size() == 1) {
+        for (const Node& item : alt.kids[0].kids) {
+            if (item.type != NodeType::Group || item.min != 1 || item.max != 1 ||
+                (item.group != GroupKind::Capture && item.group != GroupKind::NonCapture) ||
+                item.kids[0].kids.size() < 2) {
+                continue;
+            }
+            // Distribute the rest of the sequence over the group's options,
+            // and split the resulting patterns further.
+            const std::string before(pattern.substr(0, item.begin));
+            const std::string after(pattern.substr(item.end));
+            std::vector<std::string> out;
+            for (const Node& option : item.kids[0].kids) {
+                const std::string part =
+                    before + "(?:" + std::string(pattern.substr(option.begin, option.end - option.begin)) + ")" + after;
+                for (std::string& p : presence_alternatives(part)) out.push_back(std::move(p));
+            }
+            return out;
+        }
+    }
+    return {std::string(pattern)};
+}
+
 std::string translate(std::string_view pattern, unsigned flags, int width) {
     if (width != 8 && width != 16 && width != 32) throw PatternError("bad code-unit width");
     const Node ast = Parser(pattern).parse();
@@ -723,14 +772,15 @@ struct Regex::Compiled {
     }
 };
 
-Regex::Regex(std::string_view pattern, unsigned flags)
+Regex::Regex(std::string_view pattern, unsigned flags, Starts starts)
     : pattern_(pattern),
       flags_(flags),
       narrowable_(narrowable_node(Parser(pattern).parse(), flags & kIgnoreCase)),
+      bounded_starts_(starts == Starts::Bounded),
       compiled_(std::make_unique<Compiled>()) {
-    compiled_->u8.build(pattern, flags, 8);
-    compiled_->u16.build(pattern, flags, 16);
-    compiled_->u32.build(pattern, flags, 32);
+    compiled_->u8.build(pattern, flags, 8, bounded_starts_);
+    compiled_->u16.build(pattern, flags, 16, bounded_starts_);
+    compiled_->u32.build(pattern, flags, 32, bounded_starts_);
 }
 
 Regex::~Regex() = default;
@@ -741,12 +791,18 @@ namespace {
 
 template <text::CodeUnit C>
 std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C> subject,
-                             std::size_t from, std::uint32_t options) {
+                             std::size_t from, std::uint32_t options,
+                             std::size_t start_limit = Regex::kNoLimit) {
     static const C empty[1] = {0};
     const C* data = subject.empty() ? empty : subject.data();
     auto* md = thread_match_data<C>();
+    typename Pcre<C>::MatchContext* context = unit.limits;
+    if (start_limit != Regex::kNoLimit) {
+        context = thread_offset_context<C>();
+        Pcre<C>::set_offset_limit(context, start_limit);
+    }
     const int rc = Pcre<C>::run(unit.code, unit.jitted && !(options & PCRE2_ANCHORED), data,
-                                subject.size(), from, options, md, unit.limits);
+                                subject.size(), from, options, md, context);
     if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
     if (rc < 0) throw EngineError(rc, re.pattern());
     const PCRE2_SIZE* ov = Pcre<C>::ovector(md);
@@ -759,6 +815,13 @@ template <text::CodeUnit C>
 std::optional<Span> Regex::search(text::Text<C> subject, std::size_t from) const {
     if (from > subject.size()) return std::nullopt;
     return run_once(*this, compiled_->unit<C>(), subject, from, 0);
+}
+
+template <text::CodeUnit C>
+std::optional<Span> Regex::search_starting_by(text::Text<C> subject, std::size_t from, std::size_t last_start) const {
+    if (!bounded_starts_) throw std::logic_error("pattern not compiled for bounded starts");
+    if (from > subject.size() || from > last_start) return std::nullopt;
+    return run_once(*this, compiled_->unit<C>(), subject, from, 0, last_start);
 }
 
 template <text::CodeUnit C>
@@ -805,6 +868,7 @@ void Regex::set_match_limit_for_testing(std::uint32_t limit) {
 
 #define QUORVANE_INSTANTIATE(UNIT)                                                              \
     template std::optional<Span> Regex::search(text::Text<UNIT>, std::size_t) const;          \
+    template std::optional<Span> Regex::search_starting_by(text::Text<UNIT>, std::size_t, std::size_t) const; \
     template std::optional<Span> Regex::match(text::Text<UNIT>, std::size_t) const;           \
     template std::size_t Regex::count(text::Text<UNIT>) const;
 QUORVANE_INSTANTIATE(std::uint8_t)

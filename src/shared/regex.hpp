@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "shared/text.hpp"
 
@@ -65,9 +66,21 @@ struct Span {
 // or 32 bits).  Exposed for tests.
 std::string translate(std::string_view pattern, unsigned flags, int width);
 
+// Patterns that together match wherever `pattern` does: the pattern itself,
+// or, when its top-level sequence holds an alternation group, the rest of
+// the sequence distributed over each option (recursively).  A text holds a
+// match of `pattern` exactly when it holds a match of one of them, and each
+// of them keeps a literal start that the engine can search for quickly.
+std::vector<std::string> presence_alternatives(std::string_view pattern);
+
 class Regex {
    public:
-    Regex(std::string_view pattern, unsigned flags);
+    // Bounded: search_starting_by() is available.  (It costs the engine some
+    // of its start-of-match optimisations, so plain searches are faster
+    // without it.)
+    enum class Starts { Free, Bounded };
+
+    Regex(std::string_view pattern, unsigned flags, Starts starts = Starts::Free);
     ~Regex();
     Regex(Regex&&) noexcept;
     Regex& operator=(Regex&&) noexcept;
@@ -87,6 +100,13 @@ class Regex {
     // see the text before `from`.
     template <text::CodeUnit C>
     std::optional<Span> search(text::Text<C> subject, std::size_t from = 0) const;
+
+    // Leftmost match starting in [from, last_start]; the text beyond stays
+    // visible to the pattern (look-arounds, \b, the match's own extent).
+    // Needs Starts::Bounded.
+    static constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
+    template <text::CodeUnit C>
+    std::optional<Span> search_starting_by(text::Text<C> subject, std::size_t from, std::size_t last_start) const;
 
     // Match starting exactly at `at` (anchored), or nothing.
     template <text::CodeUnit C>
@@ -108,6 +128,7 @@ class Regex {
     std::string pattern_;
     unsigned flags_;
     bool narrowable_;
+    bool bounded_starts_;
     std::unique_ptr<Compiled> compiled_;
 };
 

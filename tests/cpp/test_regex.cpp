@@ -223,3 +223,52 @@ TEST(engine_word_class_matches_the_hosts_for_every_character) {
     }
     CHECK_EQ(disagreements, 0u);
 }
+
+TEST(presence_alternatives_distribute_the_sequence) {
+    using V = std::vector<std::string>;
+    CHECK((rx::presence_alternatives(R"(\bCURSOR\b)") == V{R"(\bCURSOR\b)"}));
+    CHECK((rx::presence_alternatives(R"(\b(?:A|B\s+C)\s*\()") == V{R"(\b(?:A)\s*\()", R"(\b(?:B\s+C)\s*\()"}));
+    CHECK((rx::presence_alternatives(R"(#\w+|@\w+\s+TABLE)") == V{R"(#\w+|@\w+\s+TABLE)"}));
+    CHECK((rx::presence_alternatives(R"(\bEXEC(?:UTE)?\s*\()") == V{R"(\bEXEC(?:UTE)?\s*\()"}));
+    CHECK((rx::presence_alternatives(R"(\b(?:X(?:Y|Z)|W)\b)") == V{R"(\b(?:X(?:Y|Z))\b)", R"(\b(?:W)\b)"}));
+}
+
+TEST(searches_can_bound_where_a_match_starts) {
+    const rx::Regex word(R"(\bAB\w*)", rx::kNoFlags, rx::Regex::Starts::Bounded);
+    std::vector<std::uint8_t> t = {'x', ' ', 'A', 'B', 'C', 'D', ' ', 'A', 'B'};
+    const Text<std::uint8_t> v(t.data(), t.size());
+    CHECK(!word.search_starting_by(v, 0, 1).has_value());
+    const auto m = word.search_starting_by(v, 0, 2);
+    CHECK(m.has_value() && m->end == 6);  // the match runs past the bound
+    CHECK(!word.search_starting_by(v, 3, 6).has_value());  // \b still sees the 'A' before
+    CHECK(word.search_starting_by(v, 3, 7).has_value());
+}
+
+TEST(presence_through_alternatives_equals_presence_of_the_pattern) {
+    std::vector<quorvane::text::PatternSpec> specs(quorvane::complexity::kComplexPatterns.begin(),
+                                                   quorvane::complexity::kComplexPatterns.end());
+    for (const auto& c : quorvane::loresift::kCategoryPatterns) specs.push_back(c.pattern);
+    std::vector<quorvane::text::Pattern> patterns;
+    std::vector<rx::Regex> whole;
+    for (const auto& s : specs) {
+        patterns.emplace_back(s);
+        whole.emplace_back(s.text, s.flags);
+    }
+    const std::vector<std::u32string> pieces = {
+        U"LIKE", U"LEFT", U"li\u212ae", U"\u017ftuff", U"STUFFY", U"xLIKE", U"CAST", U"TRY_CAST", U"SELECT",
+        U"FOR JSON", U"FOR\nJSON", U"JSON_VALUE", U"IS NULL", U"IS  NOT\tNULL", U"ISNULL", U"RANK (", U"LAG(",
+        U"GROUP BY (", U"COUNT(", U"INNER JOIN", U"FULL OUTER JOIN", U"CREATE OR ALTER PROC", U"EXEC",
+        U"\u0130", U" ", U"\n", U"(", U"_", U"\u00e9", U"\u0301", U"x"};
+    std::mt19937 rng(77);
+    for (int round = 0; round < 10000; ++round) {
+        std::u32string s;
+        for (int i = static_cast<int>(rng() % 8); i > 0; --i) s += pieces[rng() % pieces.size()];
+        // Now and then long enough to cross the search windows.
+        if (round % 100 == 0) s = std::u32string(40000 + rng() % 100000, U' ') + s;
+        std::vector<std::uint32_t> v(s.begin(), s.end());
+        const Text<std::uint32_t> t(v.data(), v.size());
+        for (std::size_t i = 0; i < patterns.size(); ++i) {
+            CHECK_EQ(patterns[i].found_in(t), whole[i].search(t).has_value());
+        }
+    }
+}
