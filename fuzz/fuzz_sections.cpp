@@ -7,6 +7,7 @@
 
 #include "input.hpp"
 #include "loresift/loresift.hpp"
+#include "shared/scan.hpp"
 #include "shared/unicode.hpp"
 
 using namespace quorvane;

@@ -16,20 +16,10 @@ import structlog
 from structlog.testing import capture_logs
 
 from agents.quorvane import complexity as cx
-
-SUBCLASS_NOTE = (
-    ". Note that subclasses of built-in types are deliberately rejected: convert the "
-    "argument to the exact built-in type first."
-)
-
+from messages import type_message
 
 class Text(str):
     pass
-
-
-def type_message(name: str, expected: str, got: str, subclass: bool = False) -> str:
-    note = SUBCLASS_NOTE if subclass else ""
-    return f"Argument '{name}' has incorrect type (expected {expected}, got {got}){note}"
 
 
 # ---------------------------------------------------------------------------

@@ -9,12 +9,7 @@ import pytest
 from structlog.testing import capture_logs
 
 from agents.quorvane import loresift as ls
-
-SUBCLASS_NOTE = (
-    ". Note that subclasses of built-in types are deliberately rejected: convert the "
-    "argument to the exact built-in type first."
-)
-
+from messages import type_message
 
 class Text(str):
     pass
@@ -22,10 +17,6 @@ class Text(str):
 
 class Titles(set):
     pass
-
-
-def type_message(name, expected, got, subclass=False):
-    return f"Argument '{name}' has incorrect type (expected {expected}, got {got}){SUBCLASS_NOTE if subclass else ''}"
 
 
 def select(*args, **kwargs):

@@ -450,6 +450,16 @@ bool add_function_method(PyTypeObject* type, PyMethodDef* def) {
 }
 
 // ---------------------------------------------------------------------------
+// Modules
+
+bool add_object(PyObject* module, const char* name, PyObject* owned) {
+    if (!owned) return false;
+    if (PyModule_AddObject(module, name, owned) == 0) return true;
+    Py_DECREF(owned);
+    return false;
+}
+
+// ---------------------------------------------------------------------------
 // Logging
 
 bool emit_debug(PyObject* module, PyObject* event, PyObject* kwnames,

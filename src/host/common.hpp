@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -122,6 +123,34 @@ PyObject* record_field(PyObject* record, std::size_t i);
 // Python function does: obj.method(x) calls the function with (obj, x), and
 // the argument count in its messages includes `self`.
 bool add_function_method(PyTypeObject* type, PyMethodDef* def);
+
+// ---------------------------------------------------------------------------
+// Modules
+
+// Adds `owned` to the module as `name`, taking the reference either way;
+// false (with the exception set) when `owned` is null or adding fails.
+bool add_object(PyObject* module, const char* name, PyObject* owned);
+
+// The init function of a single-phase module whose load builds a State: the
+// state is reachable through `slot` while `init` runs and stays published
+// only if the whole load succeeds, so a failed load leaves nothing half made
+// and a later import starts afresh.  The module is loaded once per process.
+template <class State>
+PyObject* create_module(PyModuleDef* def, State*& slot, bool (*init)(PyObject*)) {
+    if (slot) {
+        PyErr_Format(PyExc_ImportError, "%s cannot be loaded twice in one process", def->m_name);
+        return nullptr;
+    }
+    auto state = std::make_unique<State>();
+    slot = state.get();
+    Ref module(PyModule_Create(def));
+    if (!module || !init(module.get())) {
+        slot = nullptr;
+        return nullptr;
+    }
+    state.release();  // lives as long as the process
+    return module.release();
+}
 
 // ---------------------------------------------------------------------------
 // Logging

@@ -378,11 +378,6 @@ PyGetSetDef kBudgetProperties[] = {
     {"recommended_audit_turns", get_audit_turns, nullptr, "Turns to budget for auditing: always 3.", nullptr},
 };
 
-bool add(PyObject* module, const char* name, PyObject* owned) {
-    if (!owned) return false;
-    return PyModule_AddObject(module, name, owned) == 0 || (Py_DECREF(owned), false);
-}
-
 PyObject* make_levels_enum(std::array<PyObject*, 3>& members) {
     Ref enum_module(PyImport_ImportModule("enum"));
     Ref str_enum(enum_module ? PyObject_GetAttrString(enum_module.get(), "StrEnum") : nullptr);
@@ -407,7 +402,7 @@ bool init(PyObject* m) {
     if (!structlog) return false;
 
     // Types of the classification.
-    if (!add(m, "SQLComplexity", make_levels_enum(g->levels))) return false;
+    if (!add_object(m, "SQLComplexity", make_levels_enum(g->levels))) return false;
     g->result_type = make_record_type({
         "agents.quorvane.complexity.ComplexityResult",
         "ComplexityResult(complexity, effective_lines, stored_proc_count, complex_construct_count, "
@@ -419,18 +414,18 @@ bool init(PyObject* m) {
         {std::begin(kBudgetProperties), std::end(kBudgetProperties)},
         {},
     });
-    if (!g->result_type || !add(m, "ComplexityResult", Py_NewRef(reinterpret_cast<PyObject*>(g->result_type)))) {
+    if (!g->result_type || !add_object(m, "ComplexityResult", Py_NewRef(reinterpret_cast<PyObject*>(g->result_type)))) {
         return false;
     }
 
     // The module's objects, in load order: the logger, then the tables.
-    if (!add(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr))) return false;
+    if (!add_object(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr))) return false;
     Ref re(PyImport_ImportModule("re"));
     if (!re) return false;
-    if (!add(m, "_COMPLEX_PATTERNS", host_pattern_list(re.get(), cx::kComplexPatterns)) ||
-        !add(m, "_MODERATE_PATTERNS", host_pattern_list(re.get(), cx::kModeratePatterns)) ||
-        !add(m, "_STORED_PROC_PATTERN", host_pattern(re.get(), cx::kStoredProcPattern)) ||
-        !add(m, "_COMMENT_PATTERNS", host_pattern_list(re.get(), cx::kCommentPatterns))) {
+    if (!add_object(m, "_COMPLEX_PATTERNS", host_pattern_list(re.get(), cx::kComplexPatterns)) ||
+        !add_object(m, "_MODERATE_PATTERNS", host_pattern_list(re.get(), cx::kModeratePatterns)) ||
+        !add_object(m, "_STORED_PROC_PATTERN", host_pattern(re.get(), cx::kStoredProcPattern)) ||
+        !add_object(m, "_COMMENT_PATTERNS", host_pattern_list(re.get(), cx::kCommentPatterns))) {
         return false;
     }
     try {
@@ -452,7 +447,7 @@ bool init(PyObject* m) {
         {},
     });
     if (!g->strategy_type || !add_function_method(g->strategy_type, &kFormatMethod) ||
-        !add(m, "FileReadingStrategy", Py_NewRef(reinterpret_cast<PyObject*>(g->strategy_type)))) {
+        !add_object(m, "FileReadingStrategy", Py_NewRef(reinterpret_cast<PyObject*>(g->strategy_type)))) {
         return false;
     }
 
@@ -481,19 +476,5 @@ bool init(PyObject* m) {
 
 PyMODINIT_FUNC PyInit_complexity() {
     using namespace quorvane::host;
-    if (g) {
-        PyErr_SetString(PyExc_ImportError, "agents.quorvane.complexity cannot be loaded twice in one process");
-        return nullptr;
-    }
-    // The state is published only once the whole load succeeded; a failed
-    // load leaves the module unusable and a later import starts afresh.
-    auto state = std::make_unique<State>();
-    g = state.get();
-    Ref module(PyModule_Create(&kModule));
-    if (!module || !init(module.get())) {
-        g = nullptr;
-        return nullptr;
-    }
-    state.release();
-    return module.release();
+    return create_module(&kModule, g, init);
 }

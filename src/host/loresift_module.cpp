@@ -214,11 +214,6 @@ PyModuleDef kModule = {
     nullptr,
 };
 
-bool add(PyObject* module, const char* name, PyObject* owned) {
-    if (!owned) return false;
-    return PyModule_AddObject(module, name, owned) == 0 || (Py_DECREF(owned), false);
-}
-
 PyObject* string_list(std::span<const std::string_view> items) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return nullptr;
@@ -248,11 +243,11 @@ bool init(PyObject* m) {
     Ref re(PyImport_ImportModule("re"));
     Ref structlog(re ? PyImport_ImportModule("structlog") : nullptr);
     if (!structlog) return false;
-    if (!add(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr)) ||
-        !add(m, "CONSTRUCT_TO_MAPPING_SECTIONS", title_table(ls::kMappingSections)) ||
-        !add(m, "CONSTRUCT_TO_GOTCHA_SECTIONS", title_table(ls::kGotchaSections)) ||
-        !add(m, "ALWAYS_INCLUDE_MAPPING", string_list(ls::kAlwaysIncludeMapping)) ||
-        !add(m, "ALWAYS_INCLUDE_GOTCHAS", string_list(ls::kAlwaysIncludeGotchas))) {
+    if (!add_object(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr)) ||
+        !add_object(m, "CONSTRUCT_TO_MAPPING_SECTIONS", title_table(ls::kMappingSections)) ||
+        !add_object(m, "CONSTRUCT_TO_GOTCHA_SECTIONS", title_table(ls::kGotchaSections)) ||
+        !add_object(m, "ALWAYS_INCLUDE_MAPPING", string_list(ls::kAlwaysIncludeMapping)) ||
+        !add_object(m, "ALWAYS_INCLUDE_GOTCHAS", string_list(ls::kAlwaysIncludeGotchas))) {
         return false;
     }
     Ref patterns(PyDict_New());
@@ -264,7 +259,7 @@ bool init(PyObject* m) {
             return false;
         }
     }
-    if (!add(m, "_CATEGORY_PATTERNS", patterns.release())) return false;
+    if (!add_object(m, "_CATEGORY_PATTERNS", patterns.release())) return false;
     try {
         g->detector = std::make_unique<ls::CategoryDetector>();
     } catch (...) {
@@ -296,17 +291,5 @@ bool init(PyObject* m) {
 
 PyMODINIT_FUNC PyInit_loresift() {
     using namespace quorvane::host;
-    if (g) {
-        PyErr_SetString(PyExc_ImportError, "agents.quorvane.loresift cannot be loaded twice in one process");
-        return nullptr;
-    }
-    auto state = std::make_unique<State>();
-    g = state.get();
-    Ref module(PyModule_Create(&kModule));
-    if (!module || !init(module.get())) {
-        g = nullptr;
-        return nullptr;
-    }
-    state.release();
-    return module.release();
+    return create_module(&kModule, g, init);
 }

@@ -628,30 +628,31 @@ std::string error_text(int code) {
     return reinterpret_cast<const char*>(buf);
 }
 
-// Match data is per thread and per width: compiled patterns stay shared and
+// One object per thread, for match state: compiled patterns stay shared and
 // immutable, and concurrent matches never share state.
-template <text::CodeUnit C>
-typename Pcre<C>::MatchData* thread_match_data() {
+template <class T, T* (*Create)(), void (*Destroy)(T*)>
+T* per_thread() {
     struct Holder {
-        typename Pcre<C>::MatchData* md = Pcre<C>::match_data();
-        ~Holder() { Pcre<C>::free_match_data(md); }
+        T* object = Create();
+        ~Holder() {
+            if (object) Destroy(object);
+        }
     };
     thread_local Holder holder;
-    if (!holder.md) throw std::bad_alloc();
-    return holder.md;
+    if (!holder.object) throw std::bad_alloc();
+    return holder.object;
 }
 
-// A match context per thread and width, for searches whose matches must
-// start before a given offset.
+template <text::CodeUnit C>
+typename Pcre<C>::MatchData* thread_match_data() {
+    return per_thread<typename Pcre<C>::MatchData, &Pcre<C>::match_data, &Pcre<C>::free_match_data>();
+}
+
+// A match context per thread, for searches whose matches must start before
+// a given offset.
 template <text::CodeUnit C>
 typename Pcre<C>::MatchContext* thread_offset_context() {
-    struct Holder {
-        typename Pcre<C>::MatchContext* mc = Pcre<C>::match_context();
-        ~Holder() { Pcre<C>::free_match_context(mc); }
-    };
-    thread_local Holder holder;
-    if (!holder.mc) throw std::bad_alloc();
-    return holder.mc;
+    return per_thread<typename Pcre<C>::MatchContext, &Pcre<C>::match_context, &Pcre<C>::free_match_context>();
 }
 
 template <text::CodeUnit C>

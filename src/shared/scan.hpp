@@ -57,23 +57,35 @@ M shift_in(M prev, M cur, std::index_sequence<I...>) noexcept {
 
 }  // namespace detail
 
+// The first index i >= from at which `at_unit(p + i)` holds (for i with
+// `reach` units left from i), or text.size().  `in_lanes(p + i)` tests the
+// same condition for the kCount positions from i at once (any lane set); the
+// scan skips whole blocks where it finds none.
+template <CodeUnit C, class InLanes, class AtUnit>
+std::size_t find_first(Text<C> text, std::size_t from, std::size_t reach, InLanes in_lanes, AtUnit at_unit) noexcept {
+    using L = detail::Lanes<C>;
+    const C* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    while (i + L::kCount + reach - 1 <= n && !L::any(in_lanes(p + i))) i += L::kCount;
+    for (; i + reach <= n; ++i) {
+        if (at_unit(p + i)) return i;
+    }
+    return n;
+}
+
 // Index of the first unit at or after `from` that equals `a` or `b`, or
 // text.size() when there is none.
 template <CodeUnit C>
 std::size_t find_either(Text<C> text, std::size_t from, C a, C b) noexcept {
     using L = detail::Lanes<C>;
-    const C* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t i = from;
-    while (i + L::kCount <= n) {
-        const typename L::Vector v = L::load(p + i);
-        if (L::any((v == a) | (v == b))) break;
-        i += L::kCount;
-    }
-    for (; i < n; ++i) {
-        if (p[i] == a || p[i] == b) return i;
-    }
-    return n;
+    return find_first(
+        text, from, 1,
+        [=](const C* q) {
+            const typename L::Vector v = L::load(q);
+            return (v == a) | (v == b);
+        },
+        [=](const C* q) { return *q == a || *q == b; });
 }
 
 // Index i of the first pair text[i] == a, text[i + 1] == b with i >= from,
@@ -81,17 +93,9 @@ std::size_t find_either(Text<C> text, std::size_t from, C a, C b) noexcept {
 template <CodeUnit C>
 std::size_t find_pair(Text<C> text, std::size_t from, C a, C b) noexcept {
     using L = detail::Lanes<C>;
-    const C* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t i = from;
-    while (i + L::kCount + 1 <= n) {
-        if (L::any((L::load(p + i) == a) & (L::load(p + i + 1) == b))) break;
-        i += L::kCount;
-    }
-    for (; i + 1 < n; ++i) {
-        if (p[i] == a && p[i + 1] == b) return i;
-    }
-    return n;
+    return find_first(
+        text, from, 2, [=](const C* q) { return (L::load(q) == a) & (L::load(q + 1) == b); },
+        [=](const C* q) { return q[0] == a && q[1] == b; });
 }
 
 // Index of the first unit at or after `from` that equals `a`, or text.size().
@@ -111,20 +115,15 @@ std::size_t find_unit(Text<C> text, std::size_t from, C a) noexcept {
 template <CodeUnit C>
 std::size_t find_line_break(Text<C> text, std::size_t from) noexcept {
     using L = detail::Lanes<C>;
-    const C* p = text.data();
-    const std::size_t n = text.size();
-    std::size_t i = from;
-    while (i + L::kCount <= n) {
-        const typename L::Vector v = L::load(p + i);
-        auto hit = ((v - C(0x0A)) <= C(3)) | ((v - C(0x1C)) <= C(2)) | (v == C(0x85));
-        if constexpr (sizeof(C) > 1) hit |= ((v - C(0x2028)) <= C(1));
-        if (L::any(hit)) break;
-        i += L::kCount;
-    }
-    for (; i < n; ++i) {
-        if (is_line_break(p[i])) return i;
-    }
-    return n;
+    return find_first(
+        text, from, 1,
+        [](const C* q) {
+            const typename L::Vector v = L::load(q);
+            auto hit = ((v - C(0x0A)) <= C(3)) | ((v - C(0x1C)) <= C(2)) | (v == C(0x85));
+            if constexpr (sizeof(C) > 1) hit |= ((v - C(0x2028)) <= C(1));
+            return hit;
+        },
+        [](const C* q) { return is_line_break(*q); });
 }
 
 // Number of maximal runs of non-whitespace characters (the words of the
