@@ -17,3 +17,7 @@ quorvane analyze examples/sql
 echo
 echo "Reading plan for the longest script:"
 quorvane plan examples/sql/warehouse_nightly_load.sql
+echo
+echo "Knowledge selected for a simple script (section titles and size report):"
+quorvane knowledge examples/sql/tsql_simple_weekly_store_sales.sql --kb examples/kb |
+  grep -E '^(Knowledge for|categories:|size:|## )'
