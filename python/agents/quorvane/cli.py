@@ -109,6 +109,17 @@ class FileReport:
         return record
 
 
+@dataclass(frozen=True)
+class _ReadText:
+    """A file's text, already read: the planner reads its input through
+    read_text(), so the file is read from disk only once."""
+
+    text: str
+
+    def read_text(self, *, encoding: str) -> str:
+        return self.text
+
+
 class _InputError(Exception):
     """A file that is not analysed for a reason of its own (size, kind)."""
 
@@ -122,10 +133,9 @@ def analyze_file(path: str, max_size: int = DEFAULT_MAX_SIZE) -> FileReport:
             raise _InputError("not a regular file")
         if info.st_size > max_size:
             raise _InputError(f"{info.st_size} bytes, more than the {max_size}-byte limit (--max-size)")
-        file = Path(path)
-        text = file.read_text(encoding="utf-8")
+        text = Path(path).read_text(encoding="utf-8")
         result = complexity.classify_sql(text)
-        plan = complexity.plan_reading_strategy(file)
+        plan = complexity.plan_reading_strategy(_ReadText(text))
         categories = tuple(sorted(loresift.detect_construct_categories(text)))
         guess = platform_detect.detect_platform(text)
     except _InputError as exc:
