@@ -329,7 +329,7 @@ PyObject* format_reading_instructions(PyObject*, PyObject* const* args, Py_ssize
 PyMethodDef kFormatMethod = {
     "format_reading_instructions", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(format_reading_instructions)),
     METH_FASTCALL | METH_KEYWORDS,
-    "format_reading_instructions($self, /, sql_path)\n--\n\n"
+    "format_reading_instructions(self, sql_path)\n--\n\n"
     "The reading instructions for the agent's model: one sentence naming\n"
     "`sql_path` when the file is read whole, else a numbered plan of the\n"
     "first read and each section."};
