@@ -170,7 +170,7 @@ void set_error(std::exception_ptr error);
 
 // Texts shorter than this are scanned without releasing the interpreter
 // lock: the scan is cheaper than handing the lock over.
-inline constexpr std::size_t kReleaseThreshold = 4096;
+inline constexpr std::size_t kReleaseThreshold = 1024;
 
 // Runs f(), with the interpreter lock released when `release` is true (the
 // arguments f reads are immutable host objects kept alive by the caller).

@@ -88,7 +88,45 @@ SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32s
     const std::size_t n = doc.size();
     if (lowered_titles.empty() || n == 0) return selection;
 
+    // Titles that are ASCII are also kept as bytes: most headings are ASCII,
+    // and byte searches are the fastest.
+    std::vector<std::string> ascii_titles(lowered_titles.size());
+    std::vector<bool> is_ascii(lowered_titles.size());
+    for (std::size_t k = 0; k < lowered_titles.size(); ++k) {
+        const std::u32string& t = lowered_titles[k];
+        is_ascii[k] = std::all_of(t.begin(), t.end(), [](char32_t c) { return c < 0x80; });
+        if (is_ascii[k]) ascii_titles[k].assign(t.begin(), t.end());
+    }
+
     std::u32string header;
+    std::string ascii_header;
+    auto matches = [&](std::size_t hb, std::size_t he) {
+        const bool ascii = std::all_of(doc.begin() + static_cast<std::ptrdiff_t>(hb),
+                                       doc.begin() + static_cast<std::ptrdiff_t>(he), [](C c) { return c < 0x80; });
+        bool wide_ready = false;
+        if (ascii) {
+            ascii_header.resize(he - hb);
+            for (std::size_t i = hb; i < he; ++i) {
+                const auto c = static_cast<char>(doc[i]);
+                ascii_header[i - hb] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
+            }
+        }
+        for (std::size_t k = 0; k < lowered_titles.size(); ++k) {
+            if (!(ascii && is_ascii[k]) && !wide_ready) {
+                header.clear();
+                unicode::append_lower(doc, hb, he, header);
+                wide_ready = true;
+            }
+            if (ascii && is_ascii[k]) {
+                const std::string_view h(ascii_header);
+                const std::string_view t(ascii_titles[k]);
+                if (h.find(t) != std::string_view::npos || t.find(h) != std::string_view::npos) return true;
+            } else if (contains(header, lowered_titles[k]) || contains(lowered_titles[k], header)) {
+                return true;
+            }
+        }
+        return false;
+    };
     auto consider = [&](std::size_t begin, std::size_t end) {
         const auto [tb, te] = text::trim(doc, begin, end);
         if (tb == te) return;
@@ -96,14 +134,9 @@ SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32s
         std::size_t h = tb;
         while (h < line_end && doc[h] == '#') ++h;
         const auto [hb, he] = text::trim(doc, h, line_end);
-        header.clear();
-        unicode::append_lower(doc, hb, he, header);
-        for (const std::u32string& title : lowered_titles) {
-            if (contains(header, title) || contains(title, header)) {
-                selection.sections.emplace_back(tb, te);
-                selection.words += text::count_words(doc.subspan(tb, te - tb));
-                return;
-            }
+        if (matches(hb, he)) {
+            selection.sections.emplace_back(tb, te);
+            selection.words += text::count_words(doc.subspan(tb, te - tb));
         }
     };
 

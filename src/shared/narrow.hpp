@@ -16,9 +16,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "shared/comments.hpp"
+#include "shared/scan.hpp"
 #include "shared/text.hpp"
 #include "shared/unicode.hpp"
 
@@ -42,10 +44,24 @@ void append_narrowed(Text<C> text, std::size_t begin, std::size_t end, std::vect
     const std::size_t at = out.size();
     out.resize(at + (end - begin));
     std::uint8_t* dst = out.data() + at;
-    for (std::size_t i = begin; i < end; ++i) {
-        const std::uint32_t c = text[i];
-        *dst++ = c < 0x100 ? static_cast<std::uint8_t>(c) : narrow(c);
+    std::size_t i = begin;
+    if constexpr (sizeof(C) > 1) {
+        // Blocks below U+0100, the common case, convert lane by lane.
+        using L = detail::Lanes<C>;
+        typedef std::uint8_t Narrow __attribute__((vector_size(L::kCount)));
+        while (i + L::kCount <= end) {
+            const typename L::Vector v = L::load(text.data() + i);
+            if (L::any(v > C(0xFF))) {
+                for (std::size_t k = 0; k < L::kCount; ++k) *dst++ = narrow(text[i + k]);
+            } else {
+                const Narrow bytes = __builtin_convertvector(v, Narrow);
+                std::memcpy(dst, &bytes, L::kCount);
+                dst += L::kCount;
+            }
+            i += L::kCount;
+        }
     }
+    for (; i < end; ++i) *dst++ = narrow(text[i]);
 }
 
 // The comment-free text to scan with narrowable patterns: a one-byte text as

@@ -48,13 +48,6 @@ auto space_lanes(typename Lanes<C>::Vector v) noexcept {
     return m;
 }
 
-// Lanes [prev[N - 1], cur[0], ..., cur[N - 2]]: each lane's predecessor.
-template <std::size_t N, class M, std::size_t... I>
-M shift_in(M prev, M cur, std::index_sequence<I...>) noexcept {
-    static_assert(sizeof...(I) == N - 1);
-    return __builtin_shufflevector(prev, cur, N - 1, (N + I)...);
-}
-
 }  // namespace detail
 
 // The first index i >= from at which `at_unit(p + i)` holds (for i with
@@ -127,35 +120,29 @@ std::size_t find_line_break(Text<C> text, std::size_t from) noexcept {
 }
 
 // Number of maximal runs of non-whitespace characters (the words of the
-// host's str.split()).
+// host's str.split()): the characters that are not whitespace and follow
+// whitespace or the start of the text.
 template <CodeUnit C>
 std::size_t count_words(Text<C> text) noexcept {
     using L = detail::Lanes<C>;
-    using Mask = decltype(detail::space_lanes<C>(typename L::Vector{}));
-    using Seq = std::make_index_sequence<L::kCount - 1>;
     const C* p = text.data();
     const std::size_t n = text.size();
-    std::size_t count = 0;
-    std::size_t i = 0;
-    Mask prev = ~Mask{};  // "after a space" before the first character
+    if (n == 0) return 0;
+    std::size_t count = !unit_is_space(p[0]);
+    std::size_t i = 1;
+    // Each block is compared with the block one character earlier, so no
+    // lane needs its neighbour's value; lane counters are flushed before
+    // they can overflow.
     while (i + L::kCount <= n) {
-        // Lane counters of word starts, flushed before they can overflow.
-        Mask acc{};
+        decltype(detail::space_lanes<C>(typename L::Vector{})) acc{};
         const std::size_t blocks = std::min<std::size_t>((n - i) / L::kCount, sizeof(C) == 1 ? 255 : 65535);
         for (std::size_t b = 0; b < blocks; ++b, i += L::kCount) {
-            const Mask space = detail::space_lanes<C>(L::load(p + i));
-            acc -= ~space & detail::shift_in<L::kCount>(prev, space, Seq{});
-            prev = space;
+            acc -= ~detail::space_lanes<C>(L::load(p + i)) & detail::space_lanes<C>(L::load(p + i - 1));
         }
         using Lane = std::make_unsigned_t<std::remove_cvref_t<decltype(acc[0])>>;
         for (std::size_t k = 0; k < L::kCount; ++k) count += static_cast<Lane>(acc[k]);
     }
-    bool after_space = i == 0 || unit_is_space(p[i - 1]);
-    for (; i < n; ++i) {
-        const bool space = unit_is_space(p[i]);
-        count += !space & after_space;
-        after_space = space;
-    }
+    for (; i < n; ++i) count += !unit_is_space(p[i]) & unit_is_space(p[i - 1]);
     return count;
 }
 
