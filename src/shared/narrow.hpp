@@ -46,15 +46,23 @@ void append_narrowed(Text<C> text, std::size_t begin, std::size_t end, std::vect
     std::uint8_t* dst = out.data() + at;
     std::size_t i = begin;
     if constexpr (sizeof(C) > 1) {
-        // Blocks below U+0100, the common case, convert lane by lane.
+        // Lane by lane: characters below U+0100 as they are, whitespace above
+        // it as U+00A0 or U+0085; a block holding any other character goes
+        // through narrow() one character at a time.
         using L = detail::Lanes<C>;
+        using V = typename L::Vector;
         typedef std::uint8_t Narrow __attribute__((vector_size(L::kCount)));
         while (i + L::kCount <= end) {
-            const typename L::Vector v = L::load(text.data() + i);
-            if (L::any(v > C(0xFF))) {
+            const V v = L::load(text.data() + i);
+            const V high = (V)(v > C(0xFF));
+            const V breaks = (V)((v - C(0x2028)) <= C(1));
+            const V spaces = (V)((v == C(0x1680)) | ((v - C(0x2000)) <= C(0x0A)) | (v == C(0x202F)) |
+                                 (v == C(0x205F)) | (v == C(0x3000)));
+            if (L::any(high & ~(breaks | spaces))) {
                 for (std::size_t k = 0; k < L::kCount; ++k) *dst++ = narrow(text[i + k]);
             } else {
-                const Narrow bytes = __builtin_convertvector(v, Narrow);
+                const V mapped = (v & ~high) | (breaks & C(kNarrowLineBreak)) | (spaces & C(kNarrowSpace));
+                const Narrow bytes = __builtin_convertvector(mapped, Narrow);
                 std::memcpy(dst, &bytes, L::kCount);
                 dst += L::kCount;
             }
