@@ -210,9 +210,9 @@ sys.modules["agents.quorvane.platform_detect"] = None if scenario == "no_module"
 
 result = {}
 try:
-    spec = importlib.util.spec_from_file_location("agents.quorvane.dialectra", so_path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("agents.quorvane.dialectra", so_path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
 except Exception as exc:
     result["error"] = [type(exc).__name__, str(exc)]
     module = None

@@ -10,14 +10,14 @@ namespace quorvane::complexity {
 namespace {
 
 template <std::size_t N, std::size_t... I>
-std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& specs,
+std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& rows,
                                          std::index_sequence<I...>) {
-    return {text::Pattern(specs[I])...};
+    return {text::Pattern(rows[I])...};
 }
 
 template <std::size_t N>
-std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& specs) {
-    return compile_all(specs, std::make_index_sequence<N>());
+std::array<text::Pattern, N> compile_all(const std::array<PatternSpec, N>& rows) {
+    return compile_all(rows, std::make_index_sequence<N>());
 }
 
 }  // namespace

@@ -373,23 +373,23 @@ PyObject* record_field(PyObject* record, std::size_t i) {
     return PyTuple_GET_ITEM(reinterpret_cast<RecordObject*>(record)->fields, static_cast<Py_ssize_t>(i));
 }
 
-PyTypeObject* make_record_type(const RecordSpec& spec) {
+PyTypeObject* make_record_type(const RecordSpec& record) {
     // Definitions handed to the type must outlive it: keep them for the
     // process, like the type itself.
     auto* getset = new std::vector<PyGetSetDef>();
-    for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-        getset->push_back({spec.fields[i], record_get_field, nullptr, nullptr,
+    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+        getset->push_back({record.fields[i], record_get_field, nullptr, nullptr,
                            reinterpret_cast<void*>(static_cast<Py_ssize_t>(i))});
     }
-    getset->insert(getset->end(), spec.properties.begin(), spec.properties.end());
+    getset->insert(getset->end(), record.properties.begin(), record.properties.end());
     getset->push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
     auto* methods = new std::vector<PyMethodDef>();
     methods->push_back({"__reduce__", record_reduce, METH_NOARGS, "Support for pickle and copy."});
-    methods->insert(methods->end(), spec.methods.begin(), spec.methods.end());
+    methods->insert(methods->end(), record.methods.begin(), record.methods.end());
     methods->push_back({nullptr, nullptr, 0, nullptr});
 
     PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(spec.doc)},
+        {Py_tp_doc, const_cast<char*>(record.doc)},
         {Py_tp_new, reinterpret_cast<void*>(record_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(record_dealloc)},
         {Py_tp_traverse, reinterpret_cast<void*>(record_traverse)},
@@ -403,7 +403,7 @@ PyTypeObject* make_record_type(const RecordSpec& spec) {
         {0, nullptr},
     };
     PyType_Spec type_spec = {
-        spec.qualified_name,
+        record.qualified_name,
         static_cast<int>(sizeof(RecordObject)),
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
@@ -414,13 +414,13 @@ PyTypeObject* make_record_type(const RecordSpec& spec) {
     if (!type) return nullptr;
 
     RecordInfo info{type, std::string(_PyType_Name(type)) + ".__init__", {}};
-    Ref match_args(PyTuple_New(static_cast<Py_ssize_t>(spec.fields.size())));
+    Ref match_args(PyTuple_New(static_cast<Py_ssize_t>(record.fields.size())));
     if (!match_args) {
         Py_DECREF(type);
         return nullptr;
     }
-    for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-        PyObject* name = intern(spec.fields[i]);
+    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+        PyObject* name = intern(record.fields[i]);
         if (!name) {
             Py_DECREF(type);
             return nullptr;

@@ -110,7 +110,7 @@ struct RecordSpec {
     std::vector<PyMethodDef> methods;     // extra methods, null-terminated by us
 };
 
-PyTypeObject* make_record_type(const RecordSpec& spec);
+PyTypeObject* make_record_type(const RecordSpec& record);
 
 // A new record from its field values (borrowed; the record takes its own
 // references).

@@ -24,7 +24,7 @@ struct PatternSpec {
 
 class Pattern {
    public:
-    explicit Pattern(const PatternSpec& spec);
+    explicit Pattern(const PatternSpec& row);
 
     std::string_view text() const noexcept { return text_; }
 

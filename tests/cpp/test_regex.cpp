@@ -165,14 +165,14 @@ TEST(every_table_compiles) {
 #include "shared/pattern.hpp"
 
 TEST(narrowed_texts_give_the_same_matches) {
-    std::vector<quorvane::text::PatternSpec> specs(quorvane::complexity::kComplexPatterns.begin(),
+    std::vector<quorvane::text::PatternSpec> rows(quorvane::complexity::kComplexPatterns.begin(),
                                                    quorvane::complexity::kComplexPatterns.end());
-    specs.insert(specs.end(), quorvane::complexity::kModeratePatterns.begin(),
+    rows.insert(rows.end(), quorvane::complexity::kModeratePatterns.begin(),
                  quorvane::complexity::kModeratePatterns.end());
-    specs.push_back(quorvane::complexity::kStoredProcPattern);
-    for (const auto& c : quorvane::loresift::kCategoryPatterns) specs.push_back(c.pattern);
+    rows.push_back(quorvane::complexity::kStoredProcPattern);
+    for (const auto& c : quorvane::loresift::kCategoryPatterns) rows.push_back(c.pattern);
     std::vector<quorvane::text::Pattern> patterns;
-    for (const auto& s : specs) patterns.emplace_back(s);
+    for (const auto& s : rows) patterns.emplace_back(s);
 
     const std::vector<std::u32string> pieces = {
         U"MERGE", U"merge", U"CURSOR", U"cur\u017for", U"WITH x AS (", U"#t", U"@t TABLE", U"CASE WHEN",
@@ -245,12 +245,12 @@ TEST(searches_can_bound_where_a_match_starts) {
 }
 
 TEST(presence_through_alternatives_equals_presence_of_the_pattern) {
-    std::vector<quorvane::text::PatternSpec> specs(quorvane::complexity::kComplexPatterns.begin(),
+    std::vector<quorvane::text::PatternSpec> rows(quorvane::complexity::kComplexPatterns.begin(),
                                                    quorvane::complexity::kComplexPatterns.end());
-    for (const auto& c : quorvane::loresift::kCategoryPatterns) specs.push_back(c.pattern);
+    for (const auto& c : quorvane::loresift::kCategoryPatterns) rows.push_back(c.pattern);
     std::vector<quorvane::text::Pattern> patterns;
     std::vector<rx::Regex> whole;
-    for (const auto& s : specs) {
+    for (const auto& s : rows) {
         patterns.emplace_back(s);
         whole.emplace_back(s.text, s.flags);
     }
