@@ -38,8 +38,8 @@ Classifier::Classifier()
 
 template <text::CodeUnit C>
 Classification Classifier::classify(text::Text<C> sql) const {
-    std::vector<std::uint8_t> buffer;
-    return classify_stripped(text::comment_free_narrow(sql, buffer));
+    text::ScratchLease scratch;
+    return classify_stripped(text::comment_free_narrow(sql, scratch.buffer()));
 }
 
 Classification Classifier::classify_stripped(text::Text<std::uint8_t> stripped) const {

@@ -73,8 +73,8 @@ CategoryDetector::CategoryDetector() {
 
 template <text::CodeUnit C>
 CategorySet CategoryDetector::detect(text::Text<C> sql) const {
-    std::vector<std::uint8_t> buffer;
-    const text::Text<std::uint8_t> stripped = text::comment_free_narrow(sql, buffer);
+    text::ScratchLease scratch;
+    const text::Text<std::uint8_t> stripped = text::comment_free_narrow(sql, scratch.buffer());
     CategorySet found = 0;
     for (std::size_t i = 0; i < patterns_.size(); ++i) {
         if (patterns_[i].found_in(stripped)) found |= CategorySet{1} << i;

@@ -72,6 +72,31 @@ void append_narrowed(Text<C> text, std::size_t begin, std::size_t end, std::vect
     for (; i < end; ++i) *dst++ = narrow(text[i]);
 }
 
+// A buffer of the calling thread, reused from call to call: allocating and
+// freeing a large block on every call maps and unmaps memory, and page
+// faults on fresh memory serialise threads in the kernel.  A buffer grown
+// beyond kKeptScratch is given back when the lease ends.
+class ScratchLease {
+   public:
+    static constexpr std::size_t kKeptScratch = std::size_t{1} << 20;
+
+    ScratchLease() : buffer_(thread_buffer()) { buffer_.clear(); }
+    ~ScratchLease() {
+        if (buffer_.capacity() > kKeptScratch) std::vector<std::uint8_t>().swap(buffer_);
+    }
+    ScratchLease(const ScratchLease&) = delete;
+    ScratchLease& operator=(const ScratchLease&) = delete;
+
+    std::vector<std::uint8_t>& buffer() noexcept { return buffer_; }
+
+   private:
+    static std::vector<std::uint8_t>& thread_buffer() {
+        thread_local std::vector<std::uint8_t> buffer;
+        return buffer;
+    }
+    std::vector<std::uint8_t>& buffer_;
+};
+
 // The comment-free text to scan with narrowable patterns: a one-byte text as
 // it is (or its stripped copy), a wider one as its narrowed stripped copy in
 // `buffer`.
