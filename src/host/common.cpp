@@ -385,7 +385,6 @@ PyTypeObject* make_record_type(const RecordSpec& record) {
     getset->push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
     auto* methods = new std::vector<PyMethodDef>();
     methods->push_back({"__reduce__", record_reduce, METH_NOARGS, "Support for pickle and copy."});
-    methods->insert(methods->end(), record.methods.begin(), record.methods.end());
     methods->push_back({nullptr, nullptr, 0, nullptr});
 
     PyType_Slot slots[] = {

@@ -107,7 +107,6 @@ struct RecordSpec {
     const char* doc;                 // starts with the text signature
     std::vector<const char*> fields;
     std::vector<PyGetSetDef> properties;  // extra read-only properties, null-terminated by us
-    std::vector<PyMethodDef> methods;     // extra methods, null-terminated by us
 };
 
 PyTypeObject* make_record_type(const RecordSpec& record);

@@ -412,7 +412,6 @@ bool init(PyObject* m) {
         {"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
          "moderate_construct_count", "temp_table_count", "cte_count"},
         {std::begin(kBudgetProperties), std::end(kBudgetProperties)},
-        {},
     });
     if (!g->result_type || !add_object(m, "ComplexityResult", Py_NewRef(reinterpret_cast<PyObject*>(g->result_type)))) {
         return false;
@@ -443,7 +442,6 @@ bool init(PyObject* m) {
         "How to read a SQL file: whole, or lines 1..first_read_lines and then\n"
         "each (start, end, hint) section.",
         {"should_chunk", "total_lines", "first_read_lines", "section_boundaries"},
-        {},
         {},
     });
     if (!g->strategy_type || !add_function_method(g->strategy_type, &kFormatMethod) ||
