@@ -8,12 +8,10 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 from html import escape
-from typing import TYPE_CHECKING
 
 from agents.quorvane import __version__
-
-if TYPE_CHECKING:
-    from agents.quorvane.cli import FileReport, Summary
+from agents.quorvane.assessment.record import FileReport
+from agents.quorvane.assessment.totals import Summary
 
 LEVEL_COLOURS = {"simple": "#4caf7d", "moderate": "#e0a030", "complex": "#d9534f"}
 BUDGET_COLOUR = "#5b7bd5"

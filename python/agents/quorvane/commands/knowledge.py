@@ -1,0 +1,63 @@
+"""``quorvane knowledge FILE --kb DIR``: the knowledge-base sections one
+SQL file needs, with the size report."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import logging
+import sys
+from pathlib import Path
+
+import structlog
+from structlog.testing import LogCapture
+
+from agents.quorvane import loresift
+from agents.quorvane.assessment.workers import quiet_logging
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, error
+
+KB_FILES = ("mapping.md", "gotchas.md", "limitations.md")
+
+
+def run(args: argparse.Namespace) -> int:
+    kb = Path(args.kb)
+    try:
+        sql = Path(args.file).read_text(encoding="utf-8")
+        docs = {}
+        for name in KB_FILES:
+            path = kb / name
+            if name == "limitations.md" and not path.exists():
+                docs[name] = ""  # optional: the agent then has no limitations document
+            else:
+                docs[name] = path.read_text(encoding="utf-8")
+    except (OSError, UnicodeError) as exc:
+        error("knowledge", f"{type(exc).__name__}: {exc}")
+        return EXIT_FAILED
+    categories = loresift.detect_construct_categories(sql)
+    # The size report is the library's own "knowledge_selected" event.
+    capture = LogCapture()
+    structlog.configure(processors=[capture], wrapper_class=structlog.make_filtering_bound_logger(logging.DEBUG))
+    try:
+        selected = loresift.select_knowledge(
+            categories,
+            full_mapping=docs["mapping.md"],
+            full_gotchas=docs["gotchas.md"],
+            full_limitations=docs["limitations.md"],
+        )
+    finally:
+        quiet_logging()
+    event = next(e for e in capture.entries if e["event"] == "knowledge_selected")
+    report = {k: event[k] for k in ("mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct")}
+    if args.format == "json":
+        print(json.dumps({"file": args.file, "categories": sorted(categories), **selected, "report": report}))
+        return EXIT_OK
+    out = sys.stdout
+    out.write(f"Knowledge for {args.file}\ncategories: {', '.join(sorted(categories)) or '-'}\n")
+    for key in ("mapping", "gotchas", "limitations"):
+        out.write(f"\n===== {key} =====\n\n{selected[key] or '(nothing selected)'}\n")
+    out.write(
+        f"\nsize: {report['token_estimate']} of {report['full_tokens']} words of mapping guide and gotchas "
+        f"({report['reduction_pct']}% saved); sections wanted: {report['mapping_sections']} mapping, "
+        f"{report['gotcha_sections']} gotchas\n"
+    )
+    return EXIT_OK
