@@ -303,6 +303,13 @@ def _is_major_boundary(line: str, line_number: int) -> bool:
     return bool(_GO_PATTERN.match(stripped) or _ROUTINE_PATTERN.match(stripped))
 
 
+def _section_hint(raw_lines: list[str], start: int, end: int) -> str:
+    hint_line = raw_lines[start - 1].strip()[:_HINT_LENGTH]
+    if hint_line and not hint_line.startswith("--"):
+        return hint_line
+    return "SQL block (" + str(end - start + 1) + " lines)"
+
+
 def plan_reading_strategy(sql_path) -> FileReadingStrategy:
     content = sql_path.read_text(encoding="utf-8")
     raw_lines = content.splitlines()
@@ -335,20 +342,32 @@ def plan_reading_strategy(sql_path) -> FileReadingStrategy:
     all_boundaries = sorted({1, *major_boundaries, total_lines})
     first_read = min(_FIRST_READ, total_lines)
 
+    # A pair spanning fewer than 21 lines forms no section of its own.  Its
+    # lines are dropped only when the first read or the section before it
+    # and the section after it hold them all; otherwise they open the next
+    # section, or, past the last section, that section is extended to the
+    # last line.
+    pairs = list(zip(all_boundaries, all_boundaries[1:]))
     sections = []
-    for start, end in zip(all_boundaries, all_boundaries[1:]):
+    covered = first_read  # the last line the first read or a formed section holds
+    carried = None  # the start of lines that wait for the next section
+    for index, (start, end) in enumerate(pairs):
         if end <= first_read:
             continue
         if start < first_read:
             start = first_read + 1
+        if carried is not None:
+            start = carried
         if end - start < 20:
+            if index == len(pairs) - 1:
+                last_start = sections[-1][0]
+                sections[-1] = (last_start, end, _section_hint(raw_lines, last_start, end))
+            elif end - 1 > covered:
+                carried = start
             continue
-        hint_line = raw_lines[start - 1].strip()[:_HINT_LENGTH]
-        if hint_line and not hint_line.startswith("--"):
-            hint = hint_line
-        else:
-            hint = "SQL block (" + str(end - start + 1) + " lines)"
-        sections.append((start, end, hint))
+        sections.append((start, end, _section_hint(raw_lines, start, end)))
+        covered = end
+        carried = None
 
     while len(sections) > target_sections:
         min_size = float("inf")

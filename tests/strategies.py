@@ -333,6 +333,7 @@ def sql_files(draw) -> SqlFile:
                 (2, st.integers(480, 520)),
                 (3, st.integers(1, n)),
                 (3, st.integers(last - 25, last + 25)),
+                (1, st.integers(n - 25, n)),
             ))
             pos = min(max(pos, 1), n)
             last = pos

@@ -7,10 +7,7 @@ examples per property.
 
 from __future__ import annotations
 
-import csv
-import os
 import sys
-from pathlib import Path
 
 import pytest
 from hypothesis import example, given
@@ -20,8 +17,8 @@ from structlog.testing import capture_logs
 import model
 import strategies as S
 from agents.quorvane import complexity, loresift
-
-CORPUS = Path(os.environ.get("QUORVANE_CORPUS", Path(__file__).resolve().parents[2] / "shared" / "corpus"))
+from corpus import corpus_files
+from plan_rules import check_plan
 
 
 def run(fn, *args, **kwargs):
@@ -87,6 +84,9 @@ def test_classify_sql_file(scratch_dir, text, encoding):
 
 
 @given(S.sql_files())
+@example(S.SqlFile(tuple("GO" if n in (160, 171) else f"SELECT {n}" for n in range(1, 601))))
+@example(S.SqlFile(tuple("GO" if n in (300, 301, 310, 800) else "" for n in range(1, 1501)), "\r\n"))
+@example(S.SqlFile(tuple("GO" if n in (100, 590) else "-- c" for n in range(1, 601))))
 def test_plan_reading_strategy(scratch_dir, sql_file):
     path = scratch_dir / "plan.sql"
     path.write_bytes(sql_file.to_bytes())
@@ -94,6 +94,7 @@ def test_plan_reading_strategy(scratch_dir, sql_file):
     theirs, theirs_events = run(model.plan_reading_strategy, path)
     assert fields(ours, PLAN_FIELDS) == fields(theirs, PLAN_FIELDS)
     assert ours_events == theirs_events
+    check_plan(ours)
     assert ours.format_reading_instructions(str(path)) == theirs.format_reading_instructions(str(path))
 
 
@@ -155,14 +156,6 @@ def test_word_and_space_classes_of_every_character(monkeypatch):
     assert wrong_word == [] and wrong_space == []
 
 
-def corpus_files():
-    manifest = CORPUS / "MANIFEST.tsv"
-    if not manifest.exists():
-        return []
-    with manifest.open(newline="") as f:
-        return [CORPUS / r["local_path"] for r in csv.DictReader(f, delimiter="\t")]
-
-
 @pytest.mark.skipif(not corpus_files(), reason="shared SQL corpus not present")
 def test_corpus_agrees_with_the_model():
     files = corpus_files()
@@ -178,6 +171,7 @@ def test_corpus_agrees_with_the_model():
         ours_plan, ours_events = run(complexity.plan_reading_strategy, path)
         theirs_plan, theirs_events = run(model.plan_reading_strategy, path)
         assert fields(ours_plan, PLAN_FIELDS) == fields(theirs_plan, PLAN_FIELDS), path
+        check_plan(ours_plan)
         assert ours_events == theirs_events, path
         text = path.read_text(encoding="utf-8")
         assert loresift.detect_construct_categories(text) == model.detect_construct_categories(text), path

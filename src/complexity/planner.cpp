@@ -8,13 +8,6 @@
 namespace quorvane::complexity {
 namespace {
 
-// A line by number, with the offsets of its trimmed text.
-struct LineRef {
-    std::size_t number;
-    std::size_t begin;
-    std::size_t end;
-};
-
 template <text::CodeUnit C>
 bool is_comment_start(text::Text<C> t, std::size_t begin, std::size_t end) {
     return end - begin >= 2 && t[begin] == '-' && t[begin + 1] == '-';
@@ -30,6 +23,25 @@ Planner::Planner()
     : batch_separator_(kBatchSeparatorPattern), routine_header_(kRoutineHeaderPattern) {}
 
 template <text::CodeUnit C>
+ReadingPlan Planner::plan(text::Text<C> content) const {
+    LineScan scan = scan_lines(content);
+    ReadingPlan plan{false, scan.total_lines, scan.total_lines, {}};
+    if (scan.total_lines <= kChunkThreshold) return plan;
+
+    const std::size_t target = target_sections(scan.total_lines);
+    thin_out(scan.boundaries, target);
+    if (scan.boundaries.size() < 2) space_evenly(content, scan.total_lines, target, scan.boundaries);
+    const std::vector<LineRef> all = all_boundaries(scan.boundaries, scan.total_lines);
+    const std::size_t first_read = std::min(kFirstReadLines, scan.total_lines);
+
+    plan.sections = form_sections(content, all, first_read, scan.after_first_read);
+    merge_smallest(plan.sections, target);
+    plan.should_chunk = true;
+    plan.first_read_lines = first_read;
+    return plan;
+}
+
+template <text::CodeUnit C>
 bool Planner::is_boundary(text::Text<C> content, std::size_t begin, std::size_t end) const {
     if (begin == end) return false;
     // Both patterns start with a letter that folds only onto its ASCII pair
@@ -41,17 +53,16 @@ bool Planner::is_boundary(text::Text<C> content, std::size_t begin, std::size_t 
     return p.matches_at_start(line);
 }
 
+// One pass over the lines: count them, keep the boundary lines and line
+// kFirstReadLines + 1, whose text may become the first section's hint.
 template <text::CodeUnit C>
-ReadingPlan Planner::plan(text::Text<C> content) const {
-    // One pass over the lines: count them, keep the boundary lines and line
-    // kFirstReadLines + 1, whose text may become the first section's hint.
-    std::vector<LineRef> boundaries;
-    LineRef after_first_read{0, 0, 0};
+Planner::LineScan Planner::scan_lines(text::Text<C> content) const {
+    LineScan scan{0, {}, {0, 0, 0}};
     std::size_t number = 0;
-    const std::size_t total_lines = text::for_each_line(content, [&](std::size_t b, std::size_t e) {
+    scan.total_lines = text::for_each_line(content, [&](std::size_t b, std::size_t e) {
         ++number;
         const auto [tb, te] = text::trim(content, b, e);
-        if (number == kFirstReadLines + 1) after_first_read = {number, tb, te};
+        if (number == kFirstReadLines + 1) scan.after_first_read = {number, tb, te};
         bool boundary;
         if (number == 1 && b < e && content[b] == 0xFEFF) {
             const auto [bb, be] = text::trim(content, b + 1, e);
@@ -59,44 +70,50 @@ ReadingPlan Planner::plan(text::Text<C> content) const {
         } else {
             boundary = is_boundary(content, tb, te);
         }
-        if (boundary) boundaries.push_back({number, tb, te});
+        if (boundary) scan.boundaries.push_back({number, tb, te});
     });
+    return scan;
+}
 
-    ReadingPlan plan{false, total_lines, total_lines, {}};
-    if (total_lines <= kChunkThreshold) return plan;
+std::size_t Planner::target_sections(std::size_t total_lines) {
+    return std::clamp(total_lines / kLinesPerSection, kMinSections, kMaxSections);
+}
 
-    const std::size_t target =
-        std::clamp(total_lines / kLinesPerSection, kMinSections, kMaxSections);
+// Keeps `target` boundaries, evenly by position in the list.
+void Planner::thin_out(std::vector<LineRef>& boundaries, std::size_t target) {
+    if (boundaries.size() <= target) return;
+    const std::size_t step = std::max<std::size_t>(1, boundaries.size() / target);
+    std::vector<LineRef> kept;
+    kept.reserve(target);
+    for (std::size_t k = 0; k < target; ++k) kept.push_back(boundaries[k * step]);
+    boundaries = std::move(kept);
+}
 
-    // Thin out to `target` boundaries, evenly by position in the list.
-    if (boundaries.size() > target) {
-        const std::size_t step = std::max<std::size_t>(1, boundaries.size() / target);
-        std::vector<LineRef> kept;
-        kept.reserve(target);
-        for (std::size_t k = 0; k < target; ++k) kept.push_back(boundaries[k * step]);
-        boundaries = std::move(kept);
-    }
-    // Fewer than two: even spacing instead; the offsets of those lines are
-    // looked up in a second, partial pass.
-    if (boundaries.size() < 2) {
-        const std::size_t chunk = total_lines / target;
-        boundaries.clear();
-        for (std::size_t k = 1; k < target; ++k) boundaries.push_back({k * chunk, 0, 0});
-        std::size_t want = 0;
-        std::size_t line = 0;
-        text::for_each_line(content, [&](std::size_t b, std::size_t e) {
-            ++line;
-            if (want < boundaries.size() && boundaries[want].number == line) {
-                const auto [tb, te] = text::trim(content, b, e);
-                boundaries[want].begin = tb;
-                boundaries[want].end = te;
-                ++want;
-            }
-        });
-    }
+// Fewer than two boundaries: even spacing instead.  The offsets of those
+// lines are looked up in a second pass that stops at the last of them.
+template <text::CodeUnit C>
+void Planner::space_evenly(text::Text<C> content, std::size_t total_lines, std::size_t target,
+                           std::vector<LineRef>& boundaries) {
+    const std::size_t chunk = total_lines / target;
+    boundaries.clear();
+    for (std::size_t k = 1; k < target; ++k) boundaries.push_back({k * chunk, 0, 0});
+    std::size_t want = 0;
+    std::size_t line = 0;
+    text::for_each_line(content, [&](std::size_t b, std::size_t e) {
+        ++line;
+        if (want < boundaries.size() && boundaries[want].number == line) {
+            const auto [tb, te] = text::trim(content, b, e);
+            boundaries[want].begin = tb;
+            boundaries[want].end = te;
+            ++want;
+        }
+    });
+}
 
-    // All boundaries: line 1, the kept ones and the last line, distinct and
-    // ascending (the kept ones are ascending already).
+// Line 1, the kept boundaries and the last line, distinct and ascending (the
+// kept ones are ascending already).
+std::vector<Planner::LineRef> Planner::all_boundaries(const std::vector<LineRef>& boundaries,
+                                                      std::size_t total_lines) {
     std::vector<LineRef> all;
     all.reserve(boundaries.size() + 2);
     all.push_back({1, 0, 0});
@@ -104,9 +121,34 @@ ReadingPlan Planner::plan(text::Text<C> content) const {
         if (r.number != all.back().number) all.push_back(r);
     }
     if (total_lines != all.back().number) all.push_back({total_lines, 0, 0});
+    return all;
+}
 
-    const std::size_t first_read = std::min(kFirstReadLines, total_lines);
-    std::vector<PlannedSection>& sections = plan.sections;
+// The section (start, end) named by the trimmed text of `hint_line`, cut to
+// kHintLength code points, or by its span when that line is blank or a
+// line comment.
+template <text::CodeUnit C>
+PlannedSection Planner::section(text::Text<C> content, std::size_t start, std::size_t end, LineRef hint_line) {
+    const std::size_t hint_end = hint_line.begin + std::min(kHintLength, hint_line.end - hint_line.begin);
+    if (hint_end == hint_line.begin || is_comment_start(content, hint_line.begin, hint_end)) {
+        return {start, end, 0, 0, end - start + 1};
+    }
+    return {start, end, hint_line.begin, hint_end, 0};
+}
+
+// A section per adjacent pair of boundaries past the first read.  A pair
+// spanning fewer than kMinSpan + 1 lines forms no section of its own: it is
+// dropped when its neighbours hold all its lines, else its lines open the
+// next section, or, after the last section, extend that one to the end.
+template <text::CodeUnit C>
+std::vector<PlannedSection> Planner::form_sections(text::Text<C> content, const std::vector<LineRef>& all,
+                                                   std::size_t first_read, LineRef after_first_read) {
+    std::vector<PlannedSection> sections;
+    LineRef last_hint{0, 0, 0};
+    std::size_t covered = first_read;  // the last line already held
+    bool carrying = false;             // lines past `covered` wait for a section
+    std::size_t carried_start = 0;
+    LineRef carried_hint{0, 0, 0};
     for (std::size_t k = 0; k + 1 < all.size(); ++k) {
         std::size_t start = all[k].number;
         const std::size_t end = all[k + 1].number;
@@ -116,18 +158,37 @@ ReadingPlan Planner::plan(text::Text<C> content) const {
             start = first_read + 1;
             hint_line = after_first_read;
         }
-        if (end - start < kMinSpan) continue;
-        const std::size_t hint_end =
-            hint_line.begin + std::min(kHintLength, hint_line.end - hint_line.begin);
-        if (hint_end == hint_line.begin || is_comment_start(content, hint_line.begin, hint_end)) {
-            sections.push_back({start, end, 0, 0, end - start + 1});
-        } else {
-            sections.push_back({start, end, hint_line.begin, hint_end, 0});
+        if (carrying) {
+            start = carried_start;
+            hint_line = carried_hint;
         }
+        if (end - start < kMinSpan) {
+            const bool final_pair = k + 2 == all.size();
+            if (final_pair && !sections.empty()) {
+                sections.back() = section(content, sections.back().start, end, last_hint);
+            } else if (final_pair) {
+                // Not reached: the walk starts at line 151 at the latest and
+                // ends past line 500, so some pair is long enough.  Kept so
+                // that no input can ever lose its last lines.
+                sections.push_back(section(content, start, end, hint_line));
+            } else if (end - 1 > covered) {
+                carrying = true;
+                carried_start = start;
+                carried_hint = hint_line;
+            }
+            continue;
+        }
+        sections.push_back(section(content, start, end, hint_line));
+        last_hint = hint_line;
+        covered = end;
+        carrying = false;
     }
+    return sections;
+}
 
-    // Merge the adjacent pair spanning the fewest lines (the earliest on a
-    // tie) until no more than `target` sections remain.
+// Merges the adjacent pair spanning the fewest lines (the earliest on a tie)
+// until no more than `target` sections remain.
+void Planner::merge_smallest(std::vector<PlannedSection>& sections, std::size_t target) {
     while (sections.size() > target) {
         std::size_t min_idx = 0;
         std::size_t min_size = std::numeric_limits<std::size_t>::max();
@@ -143,10 +204,6 @@ ReadingPlan Planner::plan(text::Text<C> content) const {
         sections[min_idx].end = sections[min_idx + 1].end;
         sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(min_idx) + 1);
     }
-
-    plan.should_chunk = true;
-    plan.first_read_lines = first_read;
-    return plan;
 }
 
 template ReadingPlan Planner::plan(text::Text<std::uint8_t>) const;
