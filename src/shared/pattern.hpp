@@ -63,6 +63,8 @@ class Pattern {
     }
 
    private:
+    Pattern(const PatternSpec& row, const rx::syntax::Parsed& parsed);
+
     // The parts are searched window by window, windows growing fourfold,
     // so that a match near the start is found after a short search of each
     // part rather than a full search of the parts before it.

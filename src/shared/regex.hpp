@@ -1,16 +1,10 @@
 // Regular expressions with the host's semantics, on PCRE2.
 //
 // A pattern is written in the host's syntax (the subset the fixed tables
-// use) and translated once into PCRE2 syntax in which every class the host
-// defines differently is spelled out:
-//   \w  letters and numbers of any script and "_" ([\p{L}\p{N}_]; not marks,
-//       not other connector punctuation, whatever the PCRE2 version);
-//   \s  exactly the whitespace set of text.hpp (PCRE2's own lacks U+001C..F);
-//   \b  a boundary between that \w and anything else;
-//   .   any character but LF; `^`/`$` see only LF as a line end.
-// Case-insensitive matching is PCRE2's Unicode simple case folding: U+017F
-// matches s and U+212A matches k, while U+0130 and U+0131 match neither i
-// nor I.
+// use); regex_syntax.hpp parses it once and emits PCRE2 syntax per code-unit
+// width.  Case-insensitive matching is PCRE2's Unicode simple case folding:
+// U+017F matches s and U+212A matches k, while U+0130 and U+0131 match
+// neither i nor I.
 //
 // Each pattern is compiled for all three code-unit widths without UTF mode,
 // so a text is matched in its own storage and every code unit is one
@@ -27,24 +21,10 @@
 #include <string_view>
 #include <vector>
 
+#include "shared/regex_syntax.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::rx {
-
-// The host's flag values, so a table can state its flags once for both the
-// engine and the host's own pattern objects.
-enum Flags : unsigned {
-    kNoFlags = 0,
-    kIgnoreCase = 2,  // re.IGNORECASE
-    kMultiLine = 8,   // re.MULTILINE
-    kDotAll = 16,     // re.DOTALL
-};
-
-// A pattern the translator does not accept, or that PCRE2 rejects.
-class PatternError : public std::runtime_error {
-   public:
-    using std::runtime_error::runtime_error;
-};
 
 // A match could not be decided (a match or depth limit, an exhausted JIT
 // stack, no memory).  Never reported as "no match".
@@ -62,16 +42,13 @@ struct Span {
     std::size_t end;
 };
 
-// PCRE2 syntax for `pattern`, for texts of the given code-unit width (8, 16
-// or 32 bits).  Exposed for tests.
-std::string translate(std::string_view pattern, unsigned flags, int width);
-
-// Patterns that together match wherever `pattern` does: the pattern itself,
-// or, when its top-level sequence holds an alternation group, the rest of
-// the sequence distributed over each option (recursively).  A text holds a
-// match of `pattern` exactly when it holds a match of one of them, and each
-// of them keeps a literal start that the engine can search for quickly.
-std::vector<std::string> presence_alternatives(std::string_view pattern);
+// A callout check for patterns holding Callout nodes: called with the
+// callout's number and the current position in the subject; true lets the
+// match go on, false makes it backtrack.
+struct CalloutCheck {
+    bool (*check)(void* data, int number, std::size_t position);
+    void* data;
+};
 
 class Regex {
    public:
@@ -81,6 +58,9 @@ class Regex {
     enum class Starts { Free, Bounded };
 
     Regex(std::string_view pattern, unsigned flags, Starts starts = Starts::Free);
+    // From a parsed pattern, which may hold Callout nodes (their matches then
+    // need search_with()).
+    Regex(const syntax::Parsed& pattern, unsigned flags, Starts starts = Starts::Free);
     ~Regex();
     Regex(Regex&&) noexcept;
     Regex& operator=(Regex&&) noexcept;
@@ -88,7 +68,6 @@ class Regex {
     Regex& operator=(const Regex&) = delete;
 
     std::string_view pattern() const noexcept { return pattern_; }
-    unsigned flags() const noexcept { return flags_; }
 
     // Whether every match depends on a non-ASCII character only through its
     // class (see text::narrow): true unless the pattern uses \d or \D, or
@@ -108,6 +87,10 @@ class Regex {
     template <text::CodeUnit C>
     std::optional<Span> search_starting_by(text::Text<C> subject, std::size_t from, std::size_t last_start) const;
 
+    // search() for a pattern with callouts, each decided by `callouts`.
+    template <text::CodeUnit C>
+    std::optional<Span> search_with(text::Text<C> subject, std::size_t from, const CalloutCheck& callouts) const;
+
     // Match starting exactly at `at` (anchored), or nothing.
     template <text::CodeUnit C>
     std::optional<Span> match(text::Text<C> subject, std::size_t at = 0) const;
@@ -125,6 +108,8 @@ class Regex {
     struct Compiled;
 
    private:
+    void build(const syntax::Parsed& pattern);
+
     std::string pattern_;
     unsigned flags_;
     bool narrowable_;
