@@ -166,7 +166,7 @@ def test_namespace_reuses_platform_detect_objects():
     for name in IMPORTED_NAMES:
         assert getattr(dialectra, name) is getattr(pd, name)
     public = {n for n in vars(dialectra) if not n.startswith("_")}
-    assert public == {*IMPORTED_NAMES, "PLATFORM_MARKERS"}
+    assert public == {*IMPORTED_NAMES, "PLATFORM_MARKERS", "MarkerScanner"}
 
 
 # --- Loading against a stand-in platform_detect (fresh interpreter each) ---

@@ -4,7 +4,9 @@
 // agents.quorvane.platform_detect, turns every row of kMarkers into a
 // `Marker(id=..., platforms=[...], confidence=..., pattern=...[, scope=... |
 // , corroborating_only=...])` call, and binds the resulting list to
-// PLATFORM_MARKERS.  The module has no functions and no C-level state.
+// PLATFORM_MARKERS.  It also publishes MarkerScanner, the native scanner
+// over a table of marker patterns (marker_scanner_type.cpp).  The module has
+// no C-level state.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -14,6 +16,7 @@
 #include <string_view>
 
 #include "dialectra/markers.hpp"
+#include "host/marker_scanner_type.hpp"
 #include "host/ref.hpp"
 
 namespace {
@@ -130,7 +133,8 @@ PyDoc_STRVAR(module_doc,
              "Platform marker catalogue.\n"
              "\n"
              "PLATFORM_MARKERS is the ordered list of the 133 Marker records by which\n"
-             "agents.quorvane.platform_detect recognises the SQL platform of a script.");
+             "agents.quorvane.platform_detect recognises the SQL platform of a script,\n"
+             "and MarkerScanner, which finds where a table of such patterns matches.");
 
 PyModuleDef dialectra_module = {
     PyModuleDef_HEAD_INIT,
@@ -150,5 +154,6 @@ PyMODINIT_FUNC PyInit_dialectra(void) {
     Ref module(PyModule_Create(&dialectra_module));
     if (!module) return nullptr;
     if (!load_catalogue(module.get())) return nullptr;
+    if (!quorvane::host::add_marker_scanner_type(module.get())) return nullptr;
     return module.release();
 }

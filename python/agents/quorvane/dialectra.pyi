@@ -1,5 +1,7 @@
 """Platform marker catalogue."""
 
+from collections.abc import Iterable
+
 from agents.quorvane.platform_detect import (
     PLATFORM_BIGQUERY as PLATFORM_BIGQUERY,
     PLATFORM_DATABRICKS as PLATFORM_DATABRICKS,
@@ -16,3 +18,10 @@ from agents.quorvane.platform_detect import (
 
 # The 133 markers in catalogue order; read it, do not change it.
 PLATFORM_MARKERS: list[Marker]
+
+class MarkerScanner:
+    """A scanner over (pattern, comment_scope) rows, compiled once."""
+
+    def __init__(self, rows: Iterable[tuple[str, bool]]) -> None: ...
+    def first_lines(self, sql: str, /) -> tuple[int, ...]: ...
+    def __len__(self) -> int: ...

@@ -20,7 +20,10 @@ returns a :class:`PlatformGuess`.  The rule, in full:
    every other marker searches the text without its comments and ignores a
    match that begins inside a single-quoted string literal, since the
    contents of a literal are data (``relkind = 'r'``, ``LIKE '#%'``), not
-   the script's own syntax.
+   the script's own syntax.  Patterns match in multi-line mode and ignore
+   case by Unicode simple case folding: the long s (U+017F) matches ``s`` and
+   the Kelvin sign (U+212A) matches ``k``, while U+0130 and U+0131 match
+   neither ``i`` nor ``I``.
 2. Each marker that matches adds its weight to every platform it names:
    2 for a ``"high"`` marker, 1 for a ``"medium"`` one.  A marker counts once,
    however often it matches.
@@ -36,19 +39,26 @@ returns a :class:`PlatformGuess`.  The rule, in full:
    platform scores, the script holds no platform evidence and the guess is
    ``None``: the detector never guesses without evidence.
 
-Patterns are compiled once, on first use, with ignore-case and multi-line
-matching; each is searched at most once per text (again past a match inside a
-string literal).  A cheap test for the words a pattern cannot match without
-skips most searches.
+Each matched marker also reports where its evidence is: the line of its first
+counted match (a match not discarded by rule 1), counted from 1, where LF,
+VT, FF, CR, CR LF, U+001C..U+001E, U+0085, U+2028 and U+2029 end a line (the
+lines of ``str.splitlines``).
+
+The scan is native (:class:`agents.quorvane.dialectra.MarkerScanner`): the
+catalogue is compiled once, on first use; one pass finds which markers' required
+words occur, and only those are searched.
 """
 
 from __future__ import annotations
 
-import bisect
 import functools
 import re
+from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any, Final
+from typing import TYPE_CHECKING, Final
+
+if TYPE_CHECKING:
+    from agents.quorvane.dialectra import MarkerScanner
 
 __all__ = [
     "CONFIDENCE_LEVELS",
@@ -171,143 +181,41 @@ class PlatformGuess:
     ``ranking`` holds every platform with a positive score, best first, as
     (platform, score) pairs.  ``matched`` holds the identifiers of all markers
     that matched, in catalogue order, including corroborating-only markers
-    that found no platform to corroborate.
+    that found no platform to corroborate.  ``lines`` is parallel to
+    ``matched``: the 1-based line of each marker's first counted match.
     """
 
     platform: str | None
     score: float
     ranking: tuple[tuple[str, float], ...]
     matched: tuple[str, ...]
+    lines: tuple[int, ...]
 
 
-# --- Splitting a script into code, comments and string literals -----------
-
-_LEXEME_OPENER: Final = re.compile(r"--|/\*|['\"]")
+# --- Scanning: where each marker first matches ------------------------------
 
 
-def _code_view(sql: str) -> tuple[str, list[int], list[int]]:
-    """The text without comments, and the start and end offsets (in that
-    text) of its single-quoted string literals.
+@functools.cache
+def _scanner() -> MarkerScanner:
+    """The native scanner over the catalogue, built on first use."""
+    from agents.quorvane import dialectra
 
-    Quoted strings and identifiers are kept whole, so a ``--`` or ``/*``
-    inside quotes opens no comment; a doubled quote character inside quotes
-    stands for itself.  An unterminated comment or quoted string runs to the
-    end of the text.
-    """
-    parts: list[str] = []
-    starts: list[int] = []
-    ends: list[int] = []
-    size = len(sql)
-    out_len = 0
-    pos = 0
-    search = _LEXEME_OPENER.search
-    while (m := search(sql, pos)) is not None:
-        i = m.start()
-        if i > pos:
-            parts.append(sql[pos:i])
-            out_len += i - pos
-        opener = m.group()
-        if opener == "--":
-            end = sql.find("\n", i)  # the line break itself stays
-            pos = size if end < 0 else end
-            continue
-        if opener == "/*":
-            end = sql.find("*/", i + 2)
-            pos = size if end < 0 else end + 2
-            continue
-        scan = i + 1
-        while True:
-            close = sql.find(opener, scan)
-            if close < 0:
-                end = size
-                break
-            if sql.startswith(opener, close + 1):
-                scan = close + 2
-                continue
-            end = close + 1
-            break
-        parts.append(sql[i:end])
-        if opener == "'":
-            starts.append(out_len)
-            ends.append(out_len + end - i)
-        out_len += end - i
-        pos = end
-    parts.append(sql[pos:])
-    return "".join(parts), starts, ends
+    return dialectra.MarkerScanner([(m.pattern, m.scope == SCOPE_COMMENT) for m in markers()])
 
 
-# --- Compiled markers --------------------------------------------------------
-
-# Under ignore-case matching four non-ASCII characters match an ASCII letter:
-# U+0130 and U+0131 match "i", U+017F "s" and U+212A "k".  Folding maps them to
-# that letter (str.lower() alone would turn U+0130 into two characters), so the
-# word test below never rejects a text that the pattern matches.
-def _fold(text: str) -> str:
-    if text.isascii():
-        return text.lower()
-    return text.replace("\u0130", "i").lower().replace("\u0131", "i").replace("\u017f", "s")
+def _first_lines(sql: str) -> tuple[int, ...]:
+    """For each catalogue marker, the line of its first counted match (0: none)."""
+    return _scanner().first_lines(sql)
 
 
-def _required_literals(pattern: str) -> tuple[frozenset[str], ...]:
-    """Words that any match of ``pattern`` must contain, lower-cased.
-
-    The result is a conjunction of alternatives: every match contains, for
-    each set, at least one of its strings.  It is derived from the parsed
-    pattern conservatively (only literal runs outside optional parts,
-    repeats of at least one and branches that all yield a literal); an empty
-    result means nothing is known and the pattern is always searched.
-    """
-    try:
-        from re import _constants as sre, _parser as parser  # type: ignore[attr-defined]
-
-        tree = parser.parse(pattern, re.IGNORECASE | re.MULTILINE)
-        repeats = {sre.MAX_REPEAT, sre.MIN_REPEAT, getattr(sre, "POSSESSIVE_REPEAT", sre.MAX_REPEAT)}
-
-        def walk(items: Any) -> list[frozenset[str]]:
-            found: list[frozenset[str]] = []
-            run: list[str] = []
-
-            def close_run() -> None:
-                if run:
-                    found.append(frozenset({"".join(run)}))
-                    run.clear()
-
-            for op, arg in items:
-                if op is sre.LITERAL and arg < 0x80:
-                    run.append(chr(arg).lower())
-                    continue
-                close_run()
-                if op is sre.SUBPATTERN:
-                    found.extend(walk(arg[-1]))
-                elif op in repeats and arg[0] >= 1:
-                    found.extend(walk(arg[2]))
-                elif op is sre.BRANCH:
-                    picks = []
-                    for branch in arg[1]:
-                        words = [next(iter(s)) for s in walk(branch) if len(s) == 1]
-                        if not words:
-                            break
-                        picks.append(max(words, key=len))
-                    else:
-                        found.append(frozenset(picks))
-            close_run()
-            return found
-
-        return tuple(walk(tree))
-    except Exception:  # an optimisation only: without it, the pattern is always searched
-        return ()
+# --- The rule: from matched markers to a guess --------------------------------
 
 
 @dataclass(frozen=True)
 class _Probe:
     marker: Marker
-    regex: re.Pattern[str]
-    required: tuple[frozenset[str], ...]
     # (platform, share of the marker's weight) for every platform it counts for
     shares: tuple[tuple[str, float], ...]
-
-    def may_match(self, folded: str) -> bool:
-        return all(any(word in folded for word in words) for words in self.required)
 
 
 def _shares(marker: Marker) -> tuple[tuple[str, float], ...]:
@@ -320,47 +228,23 @@ def _shares(marker: Marker) -> tuple[tuple[str, float], ...]:
 
 @functools.cache
 def _probes() -> tuple[_Probe, ...]:
-    return tuple(
-        _Probe(m, re.compile(m.pattern, re.IGNORECASE | re.MULTILINE), _required_literals(m.pattern), _shares(m))
-        for m in markers()
-    )
-
-
-def _found_in_code(regex: re.Pattern[str], code: str, lit_starts: list[int], lit_ends: list[int]) -> bool:
-    pos = 0
-    while (m := regex.search(code, pos)) is not None:
-        k = bisect.bisect_right(lit_starts, m.start()) - 1
-        if k < 0 or m.start() >= lit_ends[k]:
-            return True
-        # Inside a literal: no match starting there counts, so go on past it.
-        pos = lit_ends[k]
-    return False
-
-
-# --- Detection -------------------------------------------------------------
+    return tuple(_Probe(m, _shares(m)) for m in markers())
 
 
 def detect_platform(sql: str) -> PlatformGuess:
     """Rank the platforms by the markers found in ``sql`` (rule above)."""
     if not isinstance(sql, str):
         raise TypeError(f"detect_platform() argument must be str, not {type(sql).__name__}")
-    probes = _probes()
-    code, lit_starts, lit_ends = _code_view(sql)
-    folded_code = _fold(code)
-    folded_full: str | None = None
-    hits: list[_Probe] = []
-    for probe in probes:
-        if probe.marker.scope == SCOPE_COMMENT:
-            if folded_full is None:
-                folded_full = _fold(sql)
-            if probe.may_match(folded_full) and probe.regex.search(sql):
-                hits.append(probe)
-        elif probe.may_match(folded_code) and _found_in_code(probe.regex, code, lit_starts, lit_ends):
-            hits.append(probe)
-    return _rank(hits)
+    return _guess_from_lines(_first_lines(sql))
 
 
-def _rank(hits: list[_Probe]) -> PlatformGuess:
+def _guess_from_lines(lines: Sequence[int]) -> PlatformGuess:
+    """The guess for the first-match lines of the catalogue's markers (0: no match)."""
+    hits = [(probe, line) for probe, line in zip(_probes(), lines) if line]
+    return _rank([probe for probe, _ in hits], tuple(line for _, line in hits))
+
+
+def _rank(hits: list[_Probe], lines: tuple[int, ...]) -> PlatformGuess:
     supported = {p for probe in hits if not probe.marker.corroborating_only for p, _ in probe.shares}
     scores = dict.fromkeys(PLATFORMS, 0.0)
     for probe in hits:
@@ -372,4 +256,4 @@ def _rank(hits: list[_Probe]) -> PlatformGuess:
     # sorted() is stable and scores is in canonical order: ties keep it.
     ranking = tuple(sorted(((p, s) for p, s in scores.items() if s > 0), key=lambda item: -item[1]))
     best, score = ranking[0] if ranking else (None, 0.0)
-    return PlatformGuess(best, score, ranking, tuple(probe.marker.id for probe in hits))
+    return PlatformGuess(best, score, ranking, tuple(probe.marker.id for probe in hits), lines)

@@ -1,0 +1,239 @@
+#include "dialectra/scanner.hpp"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "dialectra/code_view.hpp"
+#include "shared/scan.hpp"
+
+namespace quorvane::dialectra {
+
+namespace sx = rx::syntax;
+
+namespace {
+
+constexpr unsigned kRowFlags = rx::kIgnoreCase | rx::kMultiLine;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::size_t kMaxCallouts = 255;
+
+// A bounded gap read as a start check: some match of `next` must start
+// between min and max characters after the position the check is reached at.
+struct Link {
+    std::size_t min;
+    std::size_t max;
+    std::unique_ptr<rx::Regex> next;  // may end in the check of the following link
+};
+
+bool is_bounded_gap(const sx::Node& item) { return item.max >= 0 && sx::matches_any_character(item); }
+
+sx::Node callout(std::size_t number) {
+    sx::Node n(sx::NodeType::Callout);
+    n.callout = static_cast<int>(number);
+    return n;
+}
+
+}  // namespace
+
+struct MarkerScanner::Probe {
+    bool comment_scope = false;
+    std::unique_ptr<rx::Regex> main;
+    std::vector<Link> links;  // link i is checked by callout number i + 1
+    std::vector<sx::Clause> clauses;
+    std::vector<std::vector<std::uint32_t>> clause_ids;  // literal ids in the scope's filter
+
+    // Rewrites every sequence of `tree` that holds bounded gaps into its
+    // first segment followed by the check of a chain of links.
+    void split_gaps(sx::Parsed& parsed) {
+        for (sx::Node& seq : parsed.tree.kids) {
+            std::vector<std::size_t> gaps;
+            for (std::size_t i = 1; i + 1 < seq.kids.size(); ++i) {
+                if (is_bounded_gap(seq.kids[i])) gaps.push_back(i);
+            }
+            if (gaps.empty()) continue;
+            bool adjacent = false;
+            for (std::size_t g = 1; g < gaps.size(); ++g) adjacent |= gaps[g] == gaps[g - 1] + 1;
+            if (adjacent || links.size() + gaps.size() > kMaxCallouts) continue;
+
+            const std::size_t base = links.size();
+            for (const std::size_t g : gaps) {
+                links.push_back({static_cast<std::size_t>(seq.kids[g].min), static_cast<std::size_t>(seq.kids[g].max),
+                                 nullptr});
+            }
+            // Segment j (1-based) runs from after gap j to before gap j + 1.
+            for (std::size_t j = gaps.size(); j >= 1; --j) {
+                const std::size_t first = gaps[j - 1] + 1;
+                const std::size_t last = j < gaps.size() ? gaps[j] : seq.kids.size();  // exclusive
+                sx::Parsed segment;
+                segment.source = parsed.source.substr(seq.kids[first].begin,
+                                                      seq.kids[last - 1].end - seq.kids[first].begin);
+                sx::Node body(sx::NodeType::Seq);
+                body.kids.assign(seq.kids.begin() + static_cast<std::ptrdiff_t>(first),
+                                 seq.kids.begin() + static_cast<std::ptrdiff_t>(last));
+                if (j < gaps.size()) body.kids.push_back(callout(base + j + 1));
+                segment.tree.kids.push_back(std::move(body));
+                links[base + j - 1].next = std::make_unique<rx::Regex>(segment, kRowFlags);
+            }
+            seq.kids.erase(seq.kids.begin() + static_cast<std::ptrdiff_t>(gaps[0]), seq.kids.end());
+            seq.kids.push_back(callout(base + 1));
+        }
+    }
+
+    // Starts of every match of each link's pattern, last link first (a
+    // link's pattern checks the links after it).
+    struct Starts {
+        const Probe* probe;
+        std::vector<std::vector<std::size_t>> of_link;
+
+        static bool check(void* data, int number, std::size_t position) {
+            const auto* self = static_cast<const Starts*>(data);
+            const std::size_t i = static_cast<std::size_t>(number) - 1;
+            const Link& link = self->probe->links[i];
+            const std::vector<std::size_t>& starts = self->of_link[i];
+            const auto it = std::lower_bound(starts.begin(), starts.end(), position + link.min);
+            return it != starts.end() && *it - position <= link.max;
+        }
+        rx::CalloutCheck callouts() const { return {&Starts::check, const_cast<Starts*>(this)}; }
+    };
+
+    template <text::CodeUnit C>
+    void find_link_starts(text::Text<C> subject, Starts& starts) const {
+        starts.of_link.assign(links.size(), {});
+        for (std::size_t i = links.size(); i-- > 0;) {
+            std::vector<std::size_t>& out = starts.of_link[i];
+            const rx::CalloutCheck check = starts.callouts();
+            std::size_t from = 0;
+            while (const auto m = links[i].next->search_with(subject, from, check)) {
+                out.push_back(m->start);
+                from = m->start + 1;
+            }
+        }
+    }
+
+    // Start of the first counted match in `subject`, or kNone.
+    template <text::CodeUnit C>
+    std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals) const {
+        Starts starts{this, {}};
+        if (!links.empty()) find_link_starts(subject, starts);
+        const rx::CalloutCheck check = starts.callouts();
+        std::size_t from = 0;
+        while (true) {
+            const auto m = links.empty() ? main->search(subject, from) : main->search_with(subject, from, check);
+            if (!m) return kNone;
+            std::size_t resume = 0;
+            if (literals && literals->in_literal(m->start, resume)) {
+                from = resume;  // no match starting inside the literal counts
+                continue;
+            }
+            return m->start;
+        }
+    }
+};
+
+MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
+    std::map<std::string, std::uint32_t> ids[2];  // literal -> id, per scope (0: code, 1: comment)
+    probes_.reserve(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        auto probe = std::make_unique<Probe>();
+        probe->comment_scope = rows[r].comment_scope;
+        try {
+            sx::Parsed parsed = sx::parse(rows[r].pattern);
+            probe->clauses = sx::required_literals(parsed.tree);
+            probe->split_gaps(parsed);
+            probe->main = std::make_unique<rx::Regex>(parsed, kRowFlags);
+        } catch (const rx::PatternError& e) {
+            throw rx::PatternError("row " + std::to_string(r) + ": " + e.what());
+        }
+        auto& scope_ids = ids[probe->comment_scope ? 1 : 0];
+        for (const sx::Clause& clause : probe->clauses) {
+            std::vector<std::uint32_t>& out = probe->clause_ids.emplace_back();
+            for (const std::string& lit : clause) {
+                out.push_back(scope_ids.try_emplace(lit, static_cast<std::uint32_t>(scope_ids.size())).first->second);
+            }
+        }
+        probes_.push_back(std::move(probe));
+    }
+    auto filter = [](const std::map<std::string, std::uint32_t>& m) {
+        std::vector<std::string> literals(m.size());
+        for (const auto& [lit, id] : m) literals[id] = lit;
+        return std::make_unique<LiteralFilter>(literals);
+    };
+    code_literals_ = filter(ids[0]);
+    comment_literals_ = filter(ids[1]);
+}
+
+MarkerScanner::~MarkerScanner() = default;
+
+const std::vector<rx::syntax::Clause>& MarkerScanner::required_literals(std::size_t row) const {
+    return probes_.at(row)->clauses;
+}
+
+std::size_t MarkerScanner::gap_count(std::size_t row) const { return probes_.at(row)->links.size(); }
+
+namespace {
+
+bool satisfied(const std::vector<std::vector<std::uint32_t>>& clauses, const std::vector<char>& found) {
+    for (const auto& clause : clauses) {
+        if (std::none_of(clause.begin(), clause.end(), [&](std::uint32_t id) { return found[id] != 0; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Lines (1-based) of ascending offsets of `sql`, in one pass.
+template <text::CodeUnit C>
+void number_lines(text::Text<C> sql, std::vector<std::pair<std::size_t, std::size_t>>& offsets_rows,
+                  std::vector<std::size_t>& lines) {
+    std::sort(offsets_rows.begin(), offsets_rows.end());
+    const std::size_t n = sql.size();
+    std::size_t scan = 0;  // every break before `scan` is counted
+    std::size_t line = 1;
+    for (const auto& [offset, row] : offsets_rows) {
+        while (true) {
+            const std::size_t b = text::find_line_break(sql, scan);
+            if (b >= offset) {
+                scan = std::max(scan, offset);
+                break;
+            }
+            // A CR directly followed by LF ends its line with that LF.
+            if (!(sql[b] == 0x0D && b + 1 < n && sql[b + 1] == 0x0A)) ++line;
+            scan = b + 1;
+        }
+        lines[row] = line;
+    }
+}
+
+}  // namespace
+
+template <text::CodeUnit C>
+std::vector<std::size_t> MarkerScanner::first_lines(text::Text<C> sql) const {
+    std::vector<std::size_t> lines(probes_.size(), 0);
+    const CodeView<C> view(sql);
+    std::vector<char> found_code(code_literals_->size(), 0);
+    std::vector<char> found_comment(comment_literals_->size(), 0);
+    code_literals_->find(view.text(), found_code);
+    if (comment_literals_->size()) comment_literals_->find(sql, found_comment);
+
+    std::vector<std::pair<std::size_t, std::size_t>> offsets_rows;
+    for (std::size_t r = 0; r < probes_.size(); ++r) {
+        const Probe& probe = *probes_[r];
+        if (!satisfied(probe.clause_ids, probe.comment_scope ? found_comment : found_code)) continue;
+        if (probe.comment_scope) {
+            const std::size_t at = probe.first_counted(sql, static_cast<const CodeView<C>*>(nullptr));
+            if (at != kNone) offsets_rows.emplace_back(at, r);
+        } else {
+            const std::size_t at = probe.first_counted(view.text(), &view);
+            if (at != kNone) offsets_rows.emplace_back(view.original_offset(at), r);
+        }
+    }
+    number_lines(sql, offsets_rows, lines);
+    return lines;
+}
+
+template std::vector<std::size_t> MarkerScanner::first_lines(text::Text<std::uint8_t>) const;
+template std::vector<std::size_t> MarkerScanner::first_lines(text::Text<std::uint16_t>) const;
+template std::vector<std::size_t> MarkerScanner::first_lines(text::Text<std::uint32_t>) const;
+
+}  // namespace quorvane::dialectra

@@ -1,0 +1,206 @@
+// agents.quorvane.dialectra.MarkerScanner: the host type over
+// dialectra::MarkerScanner.
+//
+//   MarkerScanner(rows)      rows: an iterable of (pattern, comment_scope)
+//                            pairs; every pattern is compiled here, and one
+//                            the engine cannot take raises ValueError.
+//   scanner.first_lines(sql) tuple of the 1-based line of each row's first
+//                            counted match in `sql` (0: none), in row order.
+//   len(scanner)             the number of rows.
+//
+// The scan reads the str in its own storage and releases the interpreter
+// lock for texts of 4,096 characters and more.
+#include "host/marker_scanner_type.hpp"
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "dialectra/scanner.hpp"
+#include "host/ref.hpp"
+
+namespace quorvane::host {
+namespace {
+
+namespace dl = quorvane::dialectra;
+
+// Below this many characters a scan costs less than handing the lock over.
+constexpr Py_ssize_t kReleaseThreshold = 4096;
+
+struct ScannerObject {
+    PyObject_HEAD
+    dl::MarkerScanner* scanner;
+};
+
+// Sets the host exception for a C++ exception caught at the boundary.
+void set_error(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const rx::PatternError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unexpected internal error");
+    }
+}
+
+// One row: (pattern, comment_scope); the pattern's UTF-8 text goes to `out`.
+bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comment_scope) {
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+        PyErr_Format(PyExc_TypeError, "row %zd must be a (pattern, comment_scope) pair, not %.200s", index,
+                     Py_TYPE(item)->tp_name);
+        return false;
+    }
+    PyObject* text = PyTuple_GET_ITEM(item, 0);
+    if (!PyUnicode_Check(text)) {
+        PyErr_Format(PyExc_TypeError, "row %zd: pattern must be str, not %.200s", index, Py_TYPE(text)->tp_name);
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) return false;
+    pattern.assign(utf8, static_cast<std::size_t>(size));
+    const int flag = PyObject_IsTrue(PyTuple_GET_ITEM(item, 1));
+    if (flag < 0) return false;
+    comment_scope = flag != 0;
+    return true;
+}
+
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"rows", nullptr};
+    PyObject* rows_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:MarkerScanner", const_cast<char**>(keywords), &rows_arg)) {
+        return nullptr;
+    }
+    Ref rows(PySequence_Fast(rows_arg, "MarkerScanner() argument must be an iterable of (pattern, comment_scope)"));
+    if (!rows) return nullptr;
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
+    std::vector<std::string> patterns;
+    std::vector<dl::ScanRow> table;
+    std::unique_ptr<dl::MarkerScanner> scanner;
+    try {
+        patterns.resize(static_cast<std::size_t>(count));
+        std::vector<bool> scopes(static_cast<std::size_t>(count));
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            bool scope = false;
+            if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, patterns[static_cast<std::size_t>(i)], scope)) {
+                return nullptr;
+            }
+            scopes[static_cast<std::size_t>(i)] = scope;
+        }
+        for (std::size_t i = 0; i < patterns.size(); ++i) table.push_back({patterns[i], scopes[i]});
+        scanner = std::make_unique<dl::MarkerScanner>(table);
+    } catch (...) {
+        set_error(std::current_exception());
+        return nullptr;
+    }
+    auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->scanner = scanner.release();
+    return reinterpret_cast<PyObject*>(self);
+}
+
+void scanner_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<ScannerObject*>(self)->scanner;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* first_lines(PyObject* self, PyObject* sql) {
+    if (!PyUnicode_Check(sql)) {
+        PyErr_Format(PyExc_TypeError, "first_lines() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
+        return nullptr;
+    }
+    if (PyUnicode_READY(sql) < 0) return nullptr;
+    const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(sql);
+    const void* data = PyUnicode_DATA(sql);
+    const int kind = PyUnicode_KIND(sql);
+    std::vector<std::size_t> lines;
+    std::exception_ptr error;
+    auto scan = [&] {
+        try {
+            const auto size = static_cast<std::size_t>(n);
+            if (kind == PyUnicode_1BYTE_KIND) {
+                lines = scanner.first_lines(text::Text<std::uint8_t>(static_cast<const std::uint8_t*>(data), size));
+            } else if (kind == PyUnicode_2BYTE_KIND) {
+                lines = scanner.first_lines(text::Text<std::uint16_t>(static_cast<const std::uint16_t*>(data), size));
+            } else {
+                lines = scanner.first_lines(text::Text<std::uint32_t>(static_cast<const std::uint32_t*>(data), size));
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    if (n >= kReleaseThreshold) {
+        Py_BEGIN_ALLOW_THREADS
+        scan();
+        Py_END_ALLOW_THREADS
+    } else {
+        scan();
+    }
+    if (error) {
+        set_error(error);
+        return nullptr;
+    }
+    Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
+    if (!result) return nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        PyObject* line = PyLong_FromSize_t(lines[i]);
+        if (!line) return nullptr;
+        PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
+    }
+    return result.release();
+}
+
+Py_ssize_t scanner_length(PyObject* self) {
+    return static_cast<Py_ssize_t>(reinterpret_cast<ScannerObject*>(self)->scanner->size());
+}
+
+PyMethodDef kMethods[] = {
+    {"first_lines", first_lines, METH_O,
+     "first_lines(sql, /)\n--\n\n"
+     "The 1-based line of each row's first counted match in sql (0: none),\n"
+     "in row order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(scanner_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(scanner_dealloc)},
+    {Py_tp_methods, kMethods},
+    {Py_sq_length, reinterpret_cast<void*>(scanner_length)},
+    {Py_tp_doc, const_cast<char*>(
+                    "MarkerScanner(rows)\n--\n\n"
+                    "A scanner over a table of (pattern, comment_scope) rows, compiled once.\n"
+                    "Patterns are in the re module's syntax and match case-insensitively\n"
+                    "(Unicode simple case folding) and in multi-line mode.  A comment-scope\n"
+                    "row searches the whole text; any other row searches the text without\n"
+                    "its comments and ignores matches that begin inside a single-quoted\n"
+                    "literal.")},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "agents.quorvane.dialectra.MarkerScanner",
+    sizeof(ScannerObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    kSlots,
+};
+
+}  // namespace
+
+bool add_marker_scanner_type(PyObject* module) {
+    Ref type(PyType_FromModuleAndSpec(module, &kSpec, nullptr));
+    if (!type) return false;
+    return PyModule_AddObjectRef(module, "MarkerScanner", type.get()) == 0;
+}
+
+}  // namespace quorvane::host

@@ -1,0 +1,13 @@
+// The MarkerScanner type of agents.quorvane.dialectra.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace quorvane::host {
+
+// Creates the type for `module` and adds it as MarkerScanner; false with an
+// exception set on failure.
+bool add_marker_scanner_type(PyObject* module);
+
+}  // namespace quorvane::host
