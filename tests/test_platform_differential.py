@@ -5,7 +5,6 @@ specially.  Results must be identical: per marker line, and the whole guess."""
 
 from __future__ import annotations
 
-import csv
 import os
 import re
 from concurrent.futures import ProcessPoolExecutor
@@ -18,15 +17,11 @@ from hypothesis import strategies as st
 
 from agents.quorvane import platform_detect as pd
 
-CORPUS = Path(os.environ.get("QUORVANE_CORPUS", Path(__file__).resolve().parents[2] / "shared" / "corpus"))
+from corpus import corpus_files
 
 
 def _corpus_paths() -> list[str]:
-    manifest = CORPUS / "MANIFEST.tsv"
-    if not manifest.is_file():
-        return []
-    with manifest.open(encoding="utf-8", newline="") as fh:
-        return [str(CORPUS / r["local_path"]) for r in csv.DictReader(fh, delimiter="\t")]
+    return [str(p) for p in corpus_files()]
 
 
 def _compare_file(path: str) -> tuple[str, tuple[int, ...], tuple[int, ...], bool]:
