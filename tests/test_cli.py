@@ -54,7 +54,8 @@ def tree(tmp_path: Path) -> Path:
 
 @pytest.fixture
 def broken_tree(tree: Path) -> Path:
-    (tree / "sub" / "latin1.sql").write_bytes(b"SELECT 'caf\xe9' AS x;\n")
+    # A UTF-16 byte-order mark, then a lone surrogate: no decoding fits.
+    (tree / "sub" / "broken16.sql").write_bytes(b"\xff\xfeS\x00\x00\xd8E\x00")
     return tree
 
 
@@ -111,12 +112,13 @@ class TestAnalyze:
         proc = run("analyze", ".", "--format", "json", cwd=broken_tree)
         assert proc.returncode == 1
         records = {r["path"]: r for r in json_records(proc.stdout)}
-        assert set(records) == {*EXPECTED_PATHS, "sub/latin1.sql"}
-        bad = records.pop("sub/latin1.sql")
-        assert bad["status"] == "error" and bad["error"].startswith("UnicodeDecodeError")
+        assert set(records) == {*EXPECTED_PATHS, "sub/broken16.sql"}
+        bad = records.pop("sub/broken16.sql")
+        assert bad["status"] == "error" and bad["error"].startswith("cannot decode: not valid utf-16-le")
         assert all(r["status"] == "ok" for r in records.values())
         table = run("analyze", ".", cwd=broken_tree)
-        assert table.returncode == 1 and "sub/latin1.sql: UnicodeDecodeError" in table.stdout
+        assert table.returncode == 1 and "sub/broken16.sql: cannot decode" in table.stderr
+        assert "broken16" not in table.stdout.split("\n\n")[0]
         missing = run("analyze", "load.sql", "nope.sql", "--format", "json", cwd=broken_tree)
         assert missing.returncode == 1
         assert [r["status"] for r in json_records(missing.stdout)] == ["ok", "error"]
@@ -153,8 +155,8 @@ class TestAnalyze:
         checker.close()
         assert checker.stack == [] and checker.problems == []
         assert checker.counts["svg"] >= 4 and checker.counts["table"] == 1
-        assert sorted(checker.row_paths) == sorted([*EXPECTED_PATHS, "sub/latin1.sql"])
-        assert "http" not in page and " src=" not in page
+        assert sorted(checker.row_paths) == sorted([*EXPECTED_PATHS, "sub/broken16.sql"])
+        assert "http:" not in page and "https:" not in page and " src=" not in page
 
     def test_progress_bar_only_on_a_terminal(self, tree):
         pytest.importorskip("tqdm")
@@ -180,7 +182,8 @@ class TestAnalyze:
             except OSError:  # the pty reports EIO once it is drained
                 pass
         assert proc.returncode == 0 and len(proc.stdout.splitlines()) == 12
-        assert b"analysing" in drawn and b"/12 [" in drawn
+        total = sum(p.stat().st_size for p in tree.rglob("*") if p.name.lower().endswith(".sql"))
+        assert b"analysing" in drawn and f"/{total}".encode() in drawn  # progress counts bytes
 
 
 class _TagChecker(HTMLParser):
@@ -261,7 +264,7 @@ class TestCommandLine:
 
     @pytest.mark.parametrize(
         "args",
-        [[], ["analyze"], ["analyze", ".", "--format", "xml"], ["analyze", ".", "--jobs", "0"],
+        [[], ["analyze"], ["analyze", ".", "--format", "xml"], ["analyze", ".", "--jobs", "-1"],
          ["markers", "--platform", "db2"], ["knowledge", "x.sql"], ["frobnicate"]],  # fmt: skip
     )
     def test_usage_errors_exit_2(self, tmp_path, args):

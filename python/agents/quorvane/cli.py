@@ -14,8 +14,7 @@ in ``agents.quorvane.commands``, the assessment in
 ``agents.quorvane.assessment`` and the output formats in
 ``agents.quorvane.writers``.
 
-Exit codes: 0 when every input was handled, 1 when some input failed (it is
-reported in the output and the run goes on), 2 for a usage error.
+Exit statuses: see ``EXIT_EPILOG`` (and the README).
 """
 
 from __future__ import annotations
@@ -27,12 +26,14 @@ import sys
 from collections.abc import Sequence
 
 from agents.quorvane import __version__, platform_detect
-from agents.quorvane.assessment.discovery import DEFAULT_GLOB
+from agents.quorvane.assessment.decoding import canonical_encoding
+from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
+from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
-from agents.quorvane.assessment.workers import quiet_logging
+from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging
 from agents.quorvane.commands import analyze, knowledge, markers, plan
-from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED
-from agents.quorvane.writers import WRITERS
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
+from agents.quorvane.writers import FORMATS
 
 
 def _positive_int(text: str) -> int:
@@ -45,11 +46,42 @@ def _positive_int(text: str) -> int:
     return value
 
 
-def _default_jobs() -> int:
+def _all_cpus() -> int:
     try:
         return len(os.sched_getaffinity(0)) or 1
     except AttributeError:  # not on every system
         return os.cpu_count() or 1
+
+
+def _jobs(text: str) -> int:
+    """A number of workers; 0 means one per CPU."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 (all CPUs) or more, not {value}")
+    return value or _all_cpus()
+
+
+def _encoding(text: str) -> str:
+    try:
+        return canonical_encoding(text)
+    except LookupError:
+        raise argparse.ArgumentTypeError(f"unknown encoding: {text!r}") from None
+
+
+EXIT_EPILOG = (
+    "Exit status: 0 every input analysed (and none reached the --fail-on level); 1 some input or "
+    "directory failed, an output could not be written, or a file or object reached the --fail-on "
+    "level; 2 usage error (bad option, unwritable output path, bad settings file); 130 interrupted."
+)
+
+
+def _add_encoding(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--encoding", type=_encoding, metavar="NAME",
+                   help="decode input with this encoding (default: byte-order mark, else UTF-8, "
+                   "else the detected legacy code page)")  # fmt: skip
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -57,23 +89,41 @@ def build_parser() -> argparse.ArgumentParser:
         prog="quorvane",
         description="Assess SQL scripts before their conversion to PySpark: complexity, turn budgets, "
         "reading plans, construct categories, knowledge selection and source platform.",
-        epilog="Exit status: 0 all inputs handled, 1 some input failed, 2 usage error.",
+        epilog=EXIT_EPILOG,
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     p = sub.add_parser("analyze", help="assess every SQL file under the given paths",
-                       description="Assess every SQL file under the given files and directories.")  # fmt: skip
-    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
-    p.add_argument("--glob", default=DEFAULT_GLOB, metavar="PATTERN",
-                   help=f"file-name pattern for directories, any letter case (default: {DEFAULT_GLOB}); "
-                   "files named on the command line are always analysed")  # fmt: skip
-    p.add_argument("--format", choices=sorted(WRITERS), default=None,
-                   help="output on stdout: table (default), json (one object per line) or csv")  # fmt: skip
+                       description="Assess every SQL file under the given files and directories.",
+                       epilog=EXIT_EPILOG)  # fmt: skip
+    p.add_argument("paths", nargs="+", metavar="PATH",
+                   help="SQL files and directories (searched recursively); - reads one script from standard input")  # fmt: skip
+    p.add_argument("--glob", action="append", metavar="PATTERN",
+                   help=f"file-name pattern for directories, any letter case; repeatable "
+                   f"(default: {' '.join(DEFAULT_GLOBS)}); files named on the command line are always analysed")  # fmt: skip
+    p.add_argument("--exclude", action="append", metavar="GLOB",
+                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p.add_argument("--format", choices=FORMATS, default=None,
+                   help="table (default), json (one object per line) or csv")  # fmt: skip
+    p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
     p.add_argument("--html", metavar="FILE",
-                   help="also write a self-contained HTML report; stdout then stays quiet unless --format is given")  # fmt: skip
-    p.add_argument("--jobs", "-j", type=_positive_int, default=_default_jobs(), metavar="N",
-                   help="worker processes (default: all cores)")  # fmt: skip
+                   help="also write a self-contained HTML report (- for stdout); stdout then stays quiet "
+                   "unless --format is given")  # fmt: skip
+    p.add_argument("--objects", action="store_true",
+                   help="one row per object (procedure, function, view, ...) rather than per file")  # fmt: skip
+    p.add_argument("--fail-on", choices=LEVELS[1:], metavar="LEVEL",
+                   help="exit with status 1 when a file or object is this complex or more: moderate or complex")  # fmt: skip
+    _add_encoding(p)
+    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+                   help="the code base's platform, known: skips platform detection")  # fmt: skip
+    p.add_argument("--config", metavar="FILE",
+                   help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
+                   "default: the nearest pyproject.toml")  # fmt: skip
+    p.add_argument("--jobs", "-j", type=_jobs, default=_all_cpus(), metavar="N",
+                   help="workers (default and 0: one per CPU)")  # fmt: skip
+    p.add_argument("--pool", choices=POOLS, default=DEFAULT_POOL,
+                   help=f"run the workers as threads or processes (default: {DEFAULT_POOL}, the faster)")  # fmt: skip
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
     p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
@@ -81,16 +131,18 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("plan", help="the reading instructions for one SQL file",
                        description="Print the reading instructions the agent gets for one SQL file.")  # fmt: skip
-    p.add_argument("file", metavar="FILE")
+    p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
+    _add_encoding(p)
     p.set_defaults(handler=plan.run)
 
     p = sub.add_parser("knowledge", help="the knowledge-base sections one SQL file needs",
                        description="Print the mapping-guide and gotcha sections one SQL file needs, the "
                        "limitations document and the size report.")  # fmt: skip
-    p.add_argument("file", metavar="FILE")
+    p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
     p.add_argument("--kb", required=True, metavar="DIR",
                    help="knowledge-base folder with mapping.md, gotchas.md and (optionally) limitations.md")  # fmt: skip
     p.add_argument("--format", choices=("text", "json"), default="text")
+    _add_encoding(p)
     p.set_defaults(handler=knowledge.run)
 
     p = sub.add_parser("markers", help="the platform marker catalogue",
@@ -113,9 +165,26 @@ def main(argv: Sequence[str] | None = None) -> int:
         sys.stdout.flush()
     except BrokenPipeError:
         # The reader went away (`quorvane analyze . | head`): stop quietly.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        _drop_stdout()
         return EXIT_FAILED
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
+    except OSError as exc:
+        # Writing the output failed (a full disk, a vanished directory): one
+        # line, no traceback.  Input errors never get here; each is reported
+        # with its file.
+        target = f"{exc.filename}: " if exc.filename else ""
+        error(args.command, f"cannot write the output: {target}{exc.strerror or exc}")
+        _drop_stdout()
+        return EXIT_FAILED
     return code
+
+
+def _drop_stdout() -> None:
+    """Send what is left of standard output nowhere, so that the flush at
+    exit cannot fail a second time."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass

@@ -1,53 +1,170 @@
-"""What ``quorvane analyze`` reports for one file."""
+"""What ``quorvane analyze`` reports: one row per file, or per object with
+``--objects``.
+
+The row is the single source of every output format.  ``FIELDS`` fixes its
+keys and their order; every row has all of them, with ``None`` where a value
+does not apply (a failed file, a file-level row's object fields, a
+detection that was skipped).  The writers only change how a value is
+spelled, never which values there are.
+"""
 
 from __future__ import annotations
 
-import dataclasses
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any
 
+# Raised when a field is added, removed, renamed or changes meaning.
+SCHEMA_VERSION = 1
+
 LEVELS = ("simple", "moderate", "complex")
-UNKNOWN_PLATFORM = "unknown"
 
 
 @dataclass(frozen=True)
-class FileReport:
-    """Everything ``analyze`` reports for one file; ``error`` is set (and
-    the other fields are empty) when the file could not be analysed."""
+class Hotspot:
+    """A construct that makes a text harder to convert, at the line (1-based)
+    of its first occurrence.  ``kind`` is "complex", "moderate" or
+    "category" (a construct counted by the classifier or the category
+    detector) or "platform" (evidence of the source platform); ``name`` is
+    the construct, category key or marker identifier."""
+
+    line: int
+    kind: str
+    name: str
+
+    def to_json(self) -> dict[str, Any]:
+        return {"line": self.line, "kind": self.kind, "name": self.name}
+
+
+# The row's keys, in output order.
+FIELDS = (
+    "schema_version",
+    "path",
+    "status",
+    "error",
+    "object_kind",
+    "object_name",
+    "start_line",
+    "end_line",
+    "encoding",
+    "encoding_guessed",
+    "complexity",
+    "effective_lines",
+    "stored_proc_count",
+    "complex_construct_count",
+    "moderate_construct_count",
+    "temp_table_count",
+    "cte_count",
+    "analysis_turns",
+    "conversion_turns",
+    "audit_turns",
+    "total_lines",
+    "chunked",
+    "sections",
+    "categories",
+    "dynamic_sql",
+    "platform",
+    "platform_score",
+    "platform_confidence",
+    "platform_ranking",
+    "platform_markers",
+    "hotspots",
+    "effort_hours",
+)
+
+
+@dataclass(frozen=True)
+class Row:
+    """One output row.  ``error`` is set when the file could not be analysed;
+    the analysis fields are then ``None`` (or empty)."""
 
     path: str
     error: str | None = None
+    object_kind: str | None = None
+    object_name: str | None = None
+    start_line: int | None = None
+    end_line: int | None = None
+    encoding: str | None = None
+    encoding_guessed: bool | None = None
     complexity: str | None = None
-    effective_lines: int = 0
-    stored_proc_count: int = 0
-    complex_construct_count: int = 0
-    moderate_construct_count: int = 0
-    temp_table_count: int = 0
-    cte_count: int = 0
-    analysis_turns: int = 0
-    conversion_turns: int = 0
-    audit_turns: int = 0
-    total_lines: int = 0
-    chunked: bool = False
-    sections: int = 0
-    categories: tuple[str, ...] = ()
+    effective_lines: int | None = None
+    stored_proc_count: int | None = None
+    complex_construct_count: int | None = None
+    moderate_construct_count: int | None = None
+    temp_table_count: int | None = None
+    cte_count: int | None = None
+    analysis_turns: int | None = None
+    conversion_turns: int | None = None
+    audit_turns: int | None = None
+    total_lines: int | None = None
+    chunked: bool | None = None
+    sections: int | None = None
+    categories: tuple[str, ...] | None = None
+    dynamic_sql: bool | None = None
     platform: str | None = None
-    platform_score: float = 0.0
-    platform_ranking: tuple[tuple[str, float], ...] = ()
-    platform_markers: tuple[str, ...] = ()
+    platform_score: float | None = None
+    platform_confidence: str | None = None
+    platform_ranking: tuple[tuple[str, float], ...] | None = None
+    platform_markers: tuple[str, ...] | None = None
+    hotspots: tuple[Hotspot, ...] | None = None
+    effort_hours: float | None = None
 
     @property
     def ok(self) -> bool:
         return self.error is None
 
-    def to_json(self) -> dict[str, Any]:
-        if self.error is not None:
-            return {"path": self.path, "status": "error", "error": self.error}
-        record: dict[str, Any] = {"path": self.path, "status": "ok"}
-        for f in dataclasses.fields(self):
-            if f.name not in ("path", "error"):
-                record[f.name] = getattr(self, f.name)
-        record["categories"] = list(self.categories)
-        record["platform_ranking"] = [list(item) for item in self.platform_ranking]
-        record["platform_markers"] = list(self.platform_markers)
+    @property
+    def status(self) -> str:
+        return "ok" if self.error is None else "error"
+
+    def to_record(self) -> dict[str, Any]:
+        """The row as plain JSON values, keys in ``FIELDS`` order."""
+        values: dict[str, Any] = {"schema_version": SCHEMA_VERSION, "status": self.status}
+        record = {}
+        for name in FIELDS:
+            value = values[name] if name in values else getattr(self, name)
+            if name == "hotspots" and value is not None:
+                value = [h.to_json() for h in value]
+            elif name == "platform_ranking" and value is not None:
+                value = [[p, s] for p, s in value]
+            elif isinstance(value, tuple):
+                value = list(value)
+            record[name] = value
         return record
+
+
+@dataclass(frozen=True)
+class SqlObjectSpan:
+    """An object of a file as the inventory finds it, with what the report
+    needs of it: kind, name, line span and the names it depends on."""
+
+    kind: str
+    name: str
+    start_line: int
+    end_line: int
+    dynamic_sql: bool
+    reads: tuple[str, ...] = ()
+    writes: tuple[str, ...] = ()
+    calls: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
+class FileResult:
+    """What the analysis of one file gives: its file-level row, one row per
+    object (empty when the objects were not asked for or there are none),
+    the objects themselves, and the source lines around each hotspot
+    (line number -> text), kept only for the HTML page."""
+
+    file: Row
+    objects: tuple[Row, ...] = ()
+    spans: tuple[SqlObjectSpan, ...] = ()
+    context: dict[int, str] = field(default_factory=dict)
+
+    @property
+    def path(self) -> str:
+        return self.file.path
+
+    def rows(self, per_object: bool) -> tuple[Row, ...]:
+        """The output rows: the objects when asked for and found, else the file."""
+        if per_object and self.objects:
+            return self.objects
+        return (self.file,)

@@ -1,23 +1,102 @@
-"""The analysis of one file: read it once, then grade, plan, categorise and
-detect its platform."""
+"""The analysis of one file: read it once, decode it, then grade, plan,
+categorise, locate hotspots, detect its platform and (when asked) split it
+into objects.
+
+Failures to read or decode a file become the row's ``error``; any other
+exception is a fault of this program and propagates.
+"""
 
 from __future__ import annotations
 
 import os
 import stat
-from dataclasses import dataclass
-from pathlib import Path
+from dataclasses import dataclass, replace
+from typing import Any
 
 from agents.quorvane import complexity, loresift, platform_detect
-from agents.quorvane.assessment.record import FileReport
+from agents.quorvane.assessment import decoding
+from agents.quorvane.assessment.lines import line_spans
+from agents.quorvane.assessment.record import FileResult, Hotspot, Row, SqlObjectSpan
 
-DEFAULT_MAX_SIZE = 64 * 1024 * 1024
+DEFAULT_MAX_SIZE = 256 * 1024 * 1024
+STDIN_PATH = "-"
+# The HTML page shows this many lines either side of a hotspot, for at most
+# this many distinct hotspot lines per file, each cut to this length.
+CONTEXT_LINES = 2
+CONTEXT_HOTSPOTS = 40
+CONTEXT_WIDTH = 240
+
+
+@dataclass(frozen=True)
+class Options:
+    max_size: int = DEFAULT_MAX_SIZE
+    encoding: str | None = None  # forced; None: detect
+    platform: str | None = None  # given by the user: detection is skipped
+    objects: bool = False  # split files into objects (rows and page)
+    context: bool = False  # keep the source lines around hotspots (page)
+
+
+class InputError(Exception):
+    """A file that is not analysed for a reason of its own (kind, size, encoding)."""
+
+
+def read_regular_file(path: str, max_size: int) -> bytes:
+    """The bytes of a regular file; InputError for anything else (a FIFO or
+    a device is refused before it is read, so nothing blocks) or when it is
+    larger than ``max_size``; OSError when it cannot be opened or read."""
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
+    try:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise InputError("not a regular file")
+        if info.st_size > max_size:
+            raise InputError(f"{info.st_size} bytes, more than the {max_size}-byte limit (--max-size)")
+        with open(fd, "rb", buffering=0, closefd=True) as fh:
+            fd = -1
+            data = fh.readall()  # sized from fstat: one allocation, no copy
+        if len(data) > max_size:  # it grew while being read
+            raise InputError(f"more than the {max_size}-byte limit (--max-size)")
+        return data
+    finally:
+        if fd >= 0:
+            os.close(fd)
+
+
+def decode_input(data: bytes, encoding: str | None) -> decoding.Decoded:
+    try:
+        return decoding.decode(data, encoding)
+    except decoding.DecodeError as exc:
+        raise InputError(f"cannot decode: {exc}") from None
+
+
+def analyze_file(path: str, options: Options = Options()) -> FileResult:
+    """Analyse the file at ``path``."""
+    try:
+        data = read_regular_file(path, options.max_size)
+        decoded = decode_input(data, options.encoding)
+    except InputError as exc:
+        return FileResult(Row(path, error=str(exc)))
+    except OSError as exc:
+        return FileResult(Row(path, error=f"{type(exc).__name__}: {exc.strerror or exc}"))
+    del data  # the text alone from here on
+    return analyze_text(path, decoded, options)
+
+
+def analyze_bytes(path: str, data: bytes, options: Options = Options()) -> FileResult:
+    """Analyse text that was read already (standard input)."""
+    if len(data) > options.max_size:
+        return FileResult(Row(path, error=f"more than the {options.max_size}-byte limit (--max-size)"))
+    try:
+        decoded = decode_input(data, options.encoding)
+    except InputError as exc:
+        return FileResult(Row(path, error=str(exc)))
+    return analyze_text(path, decoded, options)
 
 
 @dataclass(frozen=True)
 class _ReadText:
-    """A file's text, already read: the planner reads its input through
-    read_text(), so the file is read from disk only once."""
+    """A text already read, for a planner that reads its input through
+    read_text(): the file is read from disk only once."""
 
     text: str
 
@@ -25,46 +104,158 @@ class _ReadText:
         return self.text
 
 
-class _InputError(Exception):
-    """A file that is not analysed for a reason of its own (size, kind)."""
+def plan_text(text: str) -> Any:
+    """The reading plan of a text already read."""
+    from_text = getattr(complexity, "plan_reading_strategy_text", None)
+    if from_text is not None:
+        return from_text(text)
+    return complexity.plan_reading_strategy(_ReadText(text))
 
 
-def analyze_file(path: str, max_size: int = DEFAULT_MAX_SIZE) -> FileReport:
-    """Analyse one file; failures to read or decode it become the report's
-    error rather than an exception."""
+def _grade(text: str) -> dict[str, Any]:
+    """The classifier's fields and the categories of ``text``."""
+    result = complexity.classify_sql(text)
+    return {
+        "complexity": str(result.complexity),
+        "effective_lines": result.effective_lines,
+        "stored_proc_count": result.stored_proc_count,
+        "complex_construct_count": result.complex_construct_count,
+        "moderate_construct_count": result.moderate_construct_count,
+        "temp_table_count": result.temp_table_count,
+        "cte_count": result.cte_count,
+        "analysis_turns": result.recommended_analysis_turns,
+        "conversion_turns": result.recommended_conversion_turns,
+        "audit_turns": result.recommended_audit_turns,
+        "categories": tuple(sorted(loresift.detect_construct_categories(text))),
+    }
+
+
+def _construct_hotspots(text: str) -> list[Hotspot] | None:
+    """The constructs the classifier and the category detector count, at
+    their first lines; None when the modules cannot locate them."""
+    locators = [getattr(complexity, "locate_constructs", None), getattr(loresift, "locate_categories", None)]
+    if all(locate is None for locate in locators):
+        return None
+    spots: list[Hotspot] = []
+    for locate in locators:
+        if locate is not None:
+            spots.extend(Hotspot(int(line), str(kind), str(name)) for line, kind, name in locate(text))
+    return spots
+
+
+def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[Hotspot] | None]:
+    if options.platform is not None:
+        given: dict[str, Any] = {
+            "platform": options.platform,
+            "platform_score": None,
+            "platform_confidence": "given",
+            "platform_ranking": None,
+            "platform_markers": None,
+        }
+        return given, []
+    guess = platform_detect.detect_platform(text)
+    fields = {
+        "platform": guess.platform,
+        "platform_score": guess.score if guess.platform is not None else None,
+        "platform_confidence": getattr(guess, "confidence", None),
+        "platform_ranking": tuple(guess.ranking),
+        "platform_markers": tuple(guess.matched),
+    }
+    lines = getattr(guess, "lines", None)
+    spots = None if lines is None else [Hotspot(int(n), "platform", m) for m, n in zip(guess.matched, lines)]
+    return fields, spots
+
+
+def _split_objects(text: str) -> tuple[SqlObjectSpan, ...] | None:
     try:
-        info = os.stat(path)
-        if not stat.S_ISREG(info.st_mode):
-            raise _InputError("not a regular file")
-        if info.st_size > max_size:
-            raise _InputError(f"{info.st_size} bytes, more than the {max_size}-byte limit (--max-size)")
-        text = Path(path).read_text(encoding="utf-8")
-        result = complexity.classify_sql(text)
-        plan = complexity.plan_reading_strategy(_ReadText(text))
-        categories = tuple(sorted(loresift.detect_construct_categories(text)))
-        guess = platform_detect.detect_platform(text)
-    except _InputError as exc:
-        return FileReport(path, error=str(exc))
-    except (OSError, UnicodeError) as exc:
-        return FileReport(path, error=f"{type(exc).__name__}: {exc}")
-    return FileReport(
+        from agents.quorvane import inventory  # type: ignore[attr-defined,unused-ignore]
+    except ImportError:
+        return None
+    split = getattr(inventory, "split_objects", None)
+    if split is None:
+        return None
+    return tuple(
+        SqlObjectSpan(
+            kind=str(o.kind),
+            name=str(o.name),
+            start_line=int(o.start_line),
+            end_line=int(o.end_line),
+            dynamic_sql=bool(getattr(o, "dynamic_sql", False)),
+            reads=tuple(getattr(o, "reads", ())),
+            writes=tuple(getattr(o, "writes", ())),
+            calls=tuple(getattr(o, "calls", ())),
+        )
+        for o in split(text)
+    )
+
+
+def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Options()) -> FileResult:
+    text = decoded.text
+    graded = _grade(text)
+    plan = plan_text(text)
+    platform, platform_spots = _platform_fields(text, options)
+    construct_spots = _construct_hotspots(text)
+    hotspots = None
+    if construct_spots is not None or platform_spots is not None:
+        hotspots = tuple(sorted({*(construct_spots or ()), *(platform_spots or ())}, key=_hotspot_order))
+    spans = _split_objects(text) if options.objects or options.context else None
+    file_row = Row(
         path,
-        complexity=str(result.complexity),
-        effective_lines=result.effective_lines,
-        stored_proc_count=result.stored_proc_count,
-        complex_construct_count=result.complex_construct_count,
-        moderate_construct_count=result.moderate_construct_count,
-        temp_table_count=result.temp_table_count,
-        cte_count=result.cte_count,
-        analysis_turns=result.recommended_analysis_turns,
-        conversion_turns=result.recommended_conversion_turns,
-        audit_turns=result.recommended_audit_turns,
+        encoding=decoded.encoding,
+        encoding_guessed=decoded.guessed,
         total_lines=plan.total_lines,
         chunked=plan.should_chunk,
         sections=len(plan.section_boundaries),
-        categories=categories,
-        platform=guess.platform,
-        platform_score=guess.score,
-        platform_ranking=guess.ranking,
-        platform_markers=guess.matched,
+        dynamic_sql=None if spans is None else any(s.dynamic_sql for s in spans),
+        hotspots=hotspots,
+        **graded,
+        **platform,
     )
+    objects = _object_rows(text, file_row, spans) if spans else ()
+    context = _context(text, hotspots) if options.context and hotspots else {}
+    return FileResult(file_row, objects, spans or (), context)
+
+
+def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
+    return (h.line, h.kind, h.name)
+
+
+def _object_rows(text: str, file_row: Row, spans: tuple[SqlObjectSpan, ...]) -> tuple[Row, ...]:
+    bounds = line_spans(text, [n for s in spans for n in (s.start_line, s.end_line)])
+    rows = []
+    for s in spans:
+        if s.start_line not in bounds or s.end_line not in bounds:
+            continue
+        body = text[bounds[s.start_line][0] : bounds[s.end_line][1]]
+        graded = _grade(body)
+        hotspots = None
+        if file_row.hotspots is not None:
+            hotspots = tuple(h for h in file_row.hotspots if s.start_line <= h.line <= s.end_line)
+        rows.append(
+            replace(
+                file_row,
+                object_kind=s.kind,
+                object_name=s.name,
+                start_line=s.start_line,
+                end_line=s.end_line,
+                total_lines=s.end_line - s.start_line + 1,
+                chunked=None,
+                sections=None,
+                dynamic_sql=s.dynamic_sql,
+                hotspots=hotspots,
+                **graded,
+            )
+        )
+    return tuple(rows)
+
+
+def _context(text: str, hotspots: tuple[Hotspot, ...]) -> dict[int, str]:
+    """The source lines around the first hotspot lines, for the page."""
+    centres = sorted({h.line for h in hotspots})[:CONTEXT_HOTSPOTS]
+    wanted = {n for c in centres for n in range(c - CONTEXT_LINES, c + CONTEXT_LINES + 1)}
+    spans = line_spans(text, wanted)
+    return {n: _clip(text[a : min(b, a + CONTEXT_WIDTH + 1)]) for n, (a, b) in spans.items()}
+
+
+def _clip(line: str) -> str:
+    return line if len(line) <= CONTEXT_WIDTH else line[:CONTEXT_WIDTH] + "\u2026"

@@ -4,9 +4,12 @@ from __future__ import annotations
 
 from collections import Counter
 from collections.abc import Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
-from agents.quorvane.assessment.record import LEVELS, UNKNOWN_PLATFORM, FileReport
+from agents.quorvane.assessment.effort import EffortModel
+from agents.quorvane.assessment.record import LEVELS, FileResult
+
+UNKNOWN_PLATFORM = "unknown"
 
 
 @dataclass(frozen=True)
@@ -19,24 +22,59 @@ class Summary:
     categories: dict[str, int]
     chunked: int
     effective_lines: int
+    objects: int = 0
+    object_levels: dict[str, int] = field(default_factory=dict)
+    confidence: dict[str, int] = field(default_factory=dict)
+    conversion_hours: float = 0.0
+    learning_hours: dict[str, float] = field(default_factory=dict)
+    unreadable_dirs: tuple[tuple[str, str], ...] = ()
+
+    @property
+    def analysed(self) -> int:
+        return self.files - self.failed
+
+    @property
+    def total_hours(self) -> float:
+        return round(self.conversion_hours + sum(self.learning_hours.values()), 2)
 
 
-def summarize(reports: Sequence[FileReport]) -> Summary:
-    good = [r for r in reports if r.ok]
+def _by_count(counter: Counter[str]) -> dict[str, int]:
+    return dict(sorted(counter.items(), key=lambda kv: (-kv[1], kv[0])))
+
+
+def summarize(
+    results: Sequence[FileResult],
+    *,
+    per_object: bool = False,
+    effort: EffortModel | None = None,
+    unreadable_dirs: Sequence[tuple[str, str]] = (),
+) -> Summary:
+    """The totals over ``results``; the effort is summed over the output
+    rows (objects when ``per_object`` and found), whose ``effort_hours``
+    are already set."""
+    good = [r.file for r in results if r.file.ok]
     levels = Counter(r.complexity for r in good)
-    platforms = Counter(r.platform or UNKNOWN_PLATFORM for r in good)
-    categories = Counter(c for r in good for c in r.categories)
+    objects = [o for r in results for o in r.objects]
+    object_levels = Counter(o.complexity for o in objects)
+    rows = [row for r in results for row in r.rows(per_object)]
+    categories = Counter(c for r in good for c in r.categories or ())
     return Summary(
-        files=len(reports),
-        failed=len(reports) - len(good),
+        files=len(results),
+        failed=len(results) - len(good),
         levels={level: levels.get(level, 0) for level in LEVELS},
         budgets={
-            "analysis": sum(r.analysis_turns for r in good),
-            "conversion": sum(r.conversion_turns for r in good),
-            "audit": sum(r.audit_turns for r in good),
+            "analysis": sum(r.analysis_turns or 0 for r in good),
+            "conversion": sum(r.conversion_turns or 0 for r in good),
+            "audit": sum(r.audit_turns or 0 for r in good),
         },
-        platforms=dict(sorted(platforms.items(), key=lambda kv: (-kv[1], kv[0]))),
-        categories=dict(sorted(categories.items(), key=lambda kv: (-kv[1], kv[0]))),
-        chunked=sum(r.chunked for r in good),
-        effective_lines=sum(r.effective_lines for r in good),
+        platforms=_by_count(Counter(r.platform or UNKNOWN_PLATFORM for r in good)),
+        categories=_by_count(categories),
+        chunked=sum(bool(r.chunked) for r in good),
+        effective_lines=sum(r.effective_lines or 0 for r in good),
+        objects=len(objects),
+        object_levels={level: object_levels.get(level, 0) for level in LEVELS} if objects else {},
+        confidence=_by_count(Counter(r.platform_confidence for r in good if r.platform_confidence)),
+        conversion_hours=round(sum(row.effort_hours or 0.0 for row in rows), 2),
+        learning_hours=effort.learning(categories) if effort is not None else {},
+        unreadable_dirs=tuple(unreadable_dirs),
     )

@@ -1,20 +1,36 @@
-"""Running the analysis of many files on a pool of workers."""
+"""Running the analysis of many files on a pool of workers.
+
+Two kinds of pool give identical results: threads, which share the modules
+and need no copying of results between processes (the native scans release
+the interpreter lock), and processes, which also run code that holds the
+lock in parallel.  ``DEFAULT_POOL`` is the faster on the corpus, as measured
+by ``bench/analyze.py``.
+
+An interrupt (Ctrl-C) stops the run at once: worker processes ignore the
+signal and are terminated, worker threads are daemons that take no new file,
+and KeyboardInterrupt reaches the caller.
+"""
 
 from __future__ import annotations
 
 import logging
 import os
+import queue
+import signal
 import sys
-from collections.abc import Sequence
-from concurrent.futures import Future, ProcessPoolExecutor, as_completed
+import threading
+from collections.abc import Callable, Sequence
+from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
 from concurrent.futures.process import BrokenProcessPool
 from typing import Any
 
 import structlog
 
-from agents.quorvane.assessment.record import FileReport
-from agents.quorvane.assessment.single_file import analyze_file
+from agents.quorvane.assessment.record import FileResult, Row
+from agents.quorvane.assessment.single_file import Options, analyze_file
 
+POOLS = ("threads", "processes")
+DEFAULT_POOL = "processes"
 # A progress bar is worth drawing only for more files than this.
 PROGRESS_MIN_FILES = 5
 
@@ -22,8 +38,8 @@ PROGRESS_MIN_FILES = 5
 def quiet_logging() -> None:
     """Keep the library's per-call debug events out of the output.
 
-    Also the initializer of worker processes, which may not inherit the
-    configuration (spawn and forkserver start methods).
+    Also run in worker processes, which may not inherit the configuration
+    (spawn and forkserver start methods).
     """
     structlog.configure(
         wrapper_class=structlog.make_filtering_bound_logger(logging.WARNING),
@@ -31,53 +47,24 @@ def quiet_logging() -> None:
     )
 
 
-def _progress_bar(total: int, enabled: bool) -> Any:
-    """A tqdm bar on stderr, or None (not wanted, not a terminal, few files,
-    or tqdm not installed: it comes with the ``cli`` extra)."""
-    if not enabled or total <= PROGRESS_MIN_FILES or not sys.stderr.isatty():
+def _process_init() -> None:
+    # The terminal sends Ctrl-C to the whole process group; the parent alone
+    # handles it, and ends the workers.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    quiet_logging()
+
+
+def _progress_bar(total_bytes: int, files: int, enabled: bool) -> Any:
+    """A tqdm bar on stderr counting bytes, or None (not wanted, not a
+    terminal, few files, or tqdm not installed: it comes with the ``cli``
+    extra)."""
+    if not enabled or files <= PROGRESS_MIN_FILES or not sys.stderr.isatty():
         return None
     try:
         from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         return None
-    return tqdm(total=total, file=sys.stderr, unit="file", desc="analysing", leave=False)
-
-
-def run_analysis(files: Sequence[str], *, jobs: int, max_size: int, progress: bool = False) -> list[FileReport]:
-    """Analyse ``files`` on up to ``jobs`` worker processes; the reports come
-    back in the order of ``files``.
-
-    Processes rather than threads: classification and category detection
-    release the interpreter lock, but platform detection runs on the host's
-    regular-expression engine and holds it for most of a file's time.
-    Measured on a 684-file, 19 MB corpus with two cores: one process 35 s,
-    two threads 34 s (four: 32 s), two processes 17 s.
-    """
-    jobs = max(1, min(jobs, len(files)))
-    bar = None
-    try:
-        if jobs == 1:
-            bar = _progress_bar(len(files), progress)
-            reports = []
-            for path in files:
-                reports.append(analyze_file(path, max_size))
-                if bar is not None:
-                    bar.update(1)
-            return reports
-        with ProcessPoolExecutor(max_workers=jobs, initializer=quiet_logging) as pool:
-            # Largest files first, so that no long file starts last and keeps
-            # one worker busy while the others idle.  Every task is submitted
-            # (and, with fork, every worker started) before the bar starts a
-            # thread of its own.
-            futures = {path: pool.submit(analyze_file, path, max_size) for path in sorted(files, key=_size, reverse=True)}
-            bar = _progress_bar(len(files), progress)
-            for _ in as_completed(futures.values()):
-                if bar is not None:
-                    bar.update(1)
-            return [_report_of(path, futures[path]) for path in files]
-    finally:
-        if bar is not None:
-            bar.close()
+    return tqdm(total=total_bytes, file=sys.stderr, unit="B", unit_scale=True, desc="analysing", leave=False)
 
 
 def _size(path: str) -> int:
@@ -87,11 +74,121 @@ def _size(path: str) -> int:
         return 0
 
 
-def _report_of(path: str, future: Future[FileReport]) -> FileReport:
+def run_analysis(
+    files: Sequence[str],
+    *,
+    jobs: int,
+    options: Options = Options(),
+    progress: bool = False,
+    pool: str = DEFAULT_POOL,
+) -> list[FileResult]:
+    """Analyse ``files`` on up to ``jobs`` workers; the results come back in
+    the order of ``files``.  Largest files start first, so that no long file
+    starts last and keeps one worker busy while the others idle."""
+    if pool not in POOLS:
+        raise ValueError(f"pool must be one of {POOLS}, not {pool!r}")
+    sizes = [_size(path) for path in files]
+    order = sorted(range(len(files)), key=lambda i: -sizes[i])
+    jobs = max(1, min(jobs, len(files)))
+    results: list[FileResult | None] = [None] * len(files)
+    bar: list[Any] = [None]
+
+    def start_bar() -> None:
+        bar[0] = _progress_bar(sum(sizes), len(files), progress)
+
+    def done(i: int, result: FileResult) -> None:
+        results[i] = result
+        if bar[0] is not None:
+            bar[0].update(sizes[i])
+
+    try:
+        if jobs == 1:
+            start_bar()
+            for i in order:
+                done(i, analyze_file(files[i], options))
+        elif pool == "threads":
+            start_bar()
+            _run_threads(files, order, jobs, options, done)
+        else:
+            _run_processes(files, order, jobs, options, done, start_bar)
+    finally:
+        if bar[0] is not None:
+            bar[0].close()
+    return [r for r in results if r is not None]
+
+
+def _run_threads(
+    files: Sequence[str], order: list[int], jobs: int, options: Options, done: Callable[[int, FileResult], None]
+) -> None:
+    todo: queue.SimpleQueue[int] = queue.SimpleQueue()
+    for i in order:
+        todo.put(i)
+    finished: queue.SimpleQueue[tuple[int, FileResult | BaseException]] = queue.SimpleQueue()
+    stop = threading.Event()
+
+    def work() -> None:
+        while not stop.is_set():
+            try:
+                i = todo.get_nowait()
+            except queue.Empty:
+                return
+            try:
+                finished.put((i, analyze_file(files[i], options)))
+            except BaseException as exc:  # reported to the caller's thread
+                finished.put((i, exc))
+                return
+
+    threads = [threading.Thread(target=work, name=f"quorvane-worker-{n}", daemon=True) for n in range(jobs)]
+    for t in threads:
+        t.start()
+    try:
+        for _ in order:
+            i, outcome = finished.get()
+            if isinstance(outcome, BaseException):
+                raise outcome
+            done(i, outcome)
+    finally:
+        stop.set()
+
+
+def _run_processes(
+    files: Sequence[str],
+    order: list[int],
+    jobs: int,
+    options: Options,
+    done: Callable[[int, FileResult], None],
+    start_bar: Callable[[], None],
+) -> None:
+    executor = ProcessPoolExecutor(max_workers=jobs, initializer=_process_init)
+    try:
+        # Every task is submitted (and, with fork, every worker started)
+        # before the bar starts a thread of its own.
+        pending: dict[Future[FileResult], int] = {executor.submit(analyze_file, files[i], options): i for i in order}
+        start_bar()
+        while pending:
+            # A timeout, so that an interrupt is seen at once.
+            finished, _ = wait(pending, timeout=0.5, return_when=FIRST_COMPLETED)
+            for future in finished:
+                i = pending.pop(future)
+                done(i, _result_of(files[i], future))
+    except BaseException:
+        _terminate(executor)
+        raise
+    executor.shutdown()
+
+
+def _terminate(executor: ProcessPoolExecutor) -> None:
+    processes = getattr(executor, "_processes", None) or {}
+    for process in list(processes.values()):
+        process.terminate()
+    executor.shutdown(wait=False, cancel_futures=True)
+
+
+def _result_of(path: str, future: Future[FileResult]) -> FileResult:
     try:
         return future.result()
     except BrokenProcessPool as exc:
         # A worker that died (killed, out of memory) fails the files it had
         # and those still queued, not the run.  Any other exception is a
         # fault of this program and propagates.
-        return FileReport(path, error=f"{type(exc).__name__}: {exc}")
+        return FileResult(Row(path, error=f"{type(exc).__name__}: {exc}"))

@@ -4,28 +4,124 @@ from __future__ import annotations
 
 import argparse
 import sys
+from collections.abc import Sequence
+from dataclasses import replace
+from typing import TextIO
 
-from agents.quorvane.assessment.discovery import discover
-from agents.quorvane.assessment.totals import summarize
+from agents.quorvane.assessment.config import ConfigError, load_effort_model
+from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
+from agents.quorvane.assessment.effort import EffortModel
+from agents.quorvane.assessment.record import LEVELS, FileResult, Row
+from agents.quorvane.assessment.single_file import STDIN_PATH, Options, analyze_bytes
+from agents.quorvane.assessment.totals import Summary, summarize
 from agents.quorvane.assessment.workers import run_analysis
-from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK
-from agents.quorvane.writers import WRITERS
-from agents.quorvane.writers.html_page import render_html
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
+from agents.quorvane.commands.output_files import STDOUT, target_problem, write_file
+from agents.quorvane.writers.csv_rows import write_csv
+from agents.quorvane.writers.json_lines import write_json_lines
+from agents.quorvane.writers.spelling import printable
+from agents.quorvane.writers.table import write_table
+
+TITLE = "SQL code base assessment"
+
+
+def _usage_problem(args: argparse.Namespace) -> str | None:
+    """A problem with the arguments that must stop the run before any work."""
+    if args.paths.count(STDIN_PATH) > 1:
+        return "standard input (-) can be read only once"
+    for option, path in (("-o", args.output), ("--html", args.html)):
+        if path is not None:
+            problem = target_problem(path)
+            if problem:
+                return f"{option} {printable(path)}: {problem}"
+    text_to_stdout = args.output in (None, STDOUT) and (args.format is not None or args.html is None)
+    if args.html == STDOUT and text_to_stdout:
+        return "--html - and the --format output would both go to standard output; add -o FILE"
+    return None
+
+
+def _with_effort(result: FileResult, model: EffortModel) -> FileResult:
+    return replace(
+        result,
+        file=replace(result.file, effort_hours=model.row_hours(result.file)),
+        objects=tuple(replace(o, effort_hours=model.row_hours(o)) for o in result.objects),
+    )
+
+
+def _reaching(rows: Sequence[Row], level: str) -> int:
+    floor = LEVELS.index(level)
+    return sum(r.complexity is not None and LEVELS.index(r.complexity) >= floor for r in rows)
+
+
+def _write_text(args: argparse.Namespace, rows: Sequence[Row], summary: Summary, out: TextIO) -> None:
+    fmt = args.format or "table"
+    if fmt == "json":
+        write_json_lines(rows, out)
+    elif fmt == "csv":
+        write_csv(rows, out)
+    else:
+        write_table(rows, summary, out, per_object=args.objects)
 
 
 def run(args: argparse.Namespace) -> int:
-    files, failures = discover(args.paths, args.glob)
-    reports = run_analysis(files, jobs=args.jobs, max_size=args.max_size, progress=not args.no_progress)
-    reports = sorted(reports + failures, key=lambda r: r.path)
-    if not reports:
-        print(f"quorvane analyze: no files matching {args.glob!r}", file=sys.stderr)
-    if args.html:
-        page = render_html(reports, summarize(reports), title="SQL code base assessment")
-        with open(args.html, "w", encoding="utf-8", errors="backslashreplace") as fh:
-            fh.write(page)
-    if args.format or not args.html:
-        WRITERS[args.format or "table"](reports, sys.stdout)
-    else:
-        s = summarize(reports)
-        print(f"wrote {args.html}: {s.files} files, {s.failed} failed", file=sys.stderr)
-    return EXIT_FAILED if any(not r.ok for r in reports) else EXIT_OK
+    problem = _usage_problem(args)
+    if problem:
+        error("analyze", problem)
+        return EXIT_USAGE
+    try:
+        model, _ = load_effort_model(args.config)
+    except ConfigError as exc:
+        error("analyze", str(exc))
+        return EXIT_USAGE
+    options = Options(
+        max_size=args.max_size,
+        encoding=args.encoding,
+        platform=args.platform,
+        objects=args.objects or args.html is not None,
+        context=args.html is not None,
+    )
+    globs = args.glob or list(DEFAULT_GLOBS)
+    stdin_data = sys.stdin.buffer.read() if STDIN_PATH in args.paths else None
+    files, unreadable_dirs = discover([p for p in args.paths if p != STDIN_PATH], globs, args.exclude or ())
+    results = run_analysis(files, jobs=args.jobs, options=options, progress=not args.no_progress, pool=args.pool)
+    if stdin_data is not None:
+        results.append(analyze_bytes(STDIN_PATH, stdin_data, options))
+        del stdin_data
+    results = sorted((_with_effort(r, model) for r in results), key=lambda r: r.path)
+    rows = [row for r in results for row in r.rows(args.objects)]
+    summary = summarize(results, per_object=args.objects, effort=model, unreadable_dirs=unreadable_dirs)
+
+    for folder, reason in unreadable_dirs:
+        error("analyze", f"{printable(folder)}: cannot read the directory: {reason}")
+    if not results:
+        error("analyze", "no files matching " + " or ".join(repr(g) for g in globs))
+    if (args.format or "table") == "table" or args.html is not None:
+        for r in results:
+            if not r.file.ok:
+                error("analyze", f"{printable(r.path)}: {r.file.error}")
+
+    if args.html is not None:
+        from agents.quorvane.writers.html_page import render_html
+
+        page = render_html(results, summary, title=TITLE)
+        if args.html == STDOUT:
+            sys.stdout.write(page)
+        else:
+            write_file(args.html, lambda fh: fh.write(page))
+    if args.format is not None or args.html is None:
+        if args.output not in (None, STDOUT):
+            write_file(args.output, lambda fh: _write_text(args, rows, summary, fh))
+        else:
+            _write_text(args, rows, summary, sys.stdout)
+    elif args.html != STDOUT:
+        print(f"wrote {printable(args.html)}: {summary.files} files, {summary.failed} failed", file=sys.stderr)
+
+    failed = summary.failed > 0 or bool(unreadable_dirs)
+    all_rows = [r.file for r in results] + [o for r in results for o in r.objects]
+    if args.fail_on is not None:
+        reached = _reaching(all_rows, args.fail_on)
+        if reached:
+            error("analyze", f"{reached} files or objects are {args.fail_on} or harder (--fail-on {args.fail_on})")
+            return EXIT_FAILED
+    return EXIT_FAILED if failed else EXIT_OK
+

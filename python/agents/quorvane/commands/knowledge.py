@@ -13,26 +13,34 @@ import structlog
 from structlog.testing import LogCapture
 
 from agents.quorvane import loresift
+from agents.quorvane.assessment.single_file import InputError, read_regular_file
 from agents.quorvane.assessment.workers import quiet_logging
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, error
+from agents.quorvane.commands.sql_input import MAX_SIZE, read_sql
+from agents.quorvane.writers.spelling import printable
 
 KB_FILES = ("mapping.md", "gotchas.md", "limitations.md")
 
 
 def run(args: argparse.Namespace) -> int:
     kb = Path(args.kb)
-    try:
-        sql = Path(args.file).read_text(encoding="utf-8")
-        docs = {}
-        for name in KB_FILES:
-            path = kb / name
+    sql = read_sql("knowledge", args.file, args.encoding)
+    if sql is None:
+        return EXIT_FAILED
+    docs = {}
+    for name in KB_FILES:
+        path = kb / name
+        try:
             if name == "limitations.md" and not path.exists():
                 docs[name] = ""  # optional: the agent then has no limitations document
             else:
-                docs[name] = path.read_text(encoding="utf-8")
-    except (OSError, UnicodeError) as exc:
-        error("knowledge", f"{type(exc).__name__}: {exc}")
-        return EXIT_FAILED
+                docs[name] = read_regular_file(str(path), MAX_SIZE).decode("utf-8")
+        except (InputError, UnicodeError) as exc:
+            error("knowledge", f"{printable(str(path))}: {exc}")
+            return EXIT_FAILED
+        except OSError as exc:
+            error("knowledge", f"{printable(str(path))}: {type(exc).__name__}: {exc.strerror or exc}")
+            return EXIT_FAILED
     categories = loresift.detect_construct_categories(sql)
     # The size report is the library's own "knowledge_selected" event.
     capture = LogCapture()

@@ -9,7 +9,7 @@ from collections.abc import Iterator
 
 from agents.quorvane import platform_detect
 from agents.quorvane.commands.exit_status import EXIT_OK
-from agents.quorvane.writers.labels import format_score
+from agents.quorvane.writers.spelling import number
 
 
 def run(args: argparse.Namespace) -> int:
@@ -37,7 +37,7 @@ def run(args: argparse.Namespace) -> int:
             if notes:
                 print(f"  {'':<{width}}  {'':<6}  ({'; '.join(notes)})")
         print()
-    print(f"{len(chosen)} markers; weights: " + ", ".join(f"{k} {format_score(v)}" for k, v in platform_detect.WEIGHTS.items()))
+    print(f"{len(chosen)} markers; weights: " + ", ".join(f"{k} {number(v)}" for k, v in platform_detect.WEIGHTS.items()))
     return EXIT_OK
 
 

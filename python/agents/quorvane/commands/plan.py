@@ -3,17 +3,16 @@
 from __future__ import annotations
 
 import argparse
-from pathlib import Path
 
-from agents.quorvane import complexity
-from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, error
+from agents.quorvane.assessment.single_file import plan_text
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK
+from agents.quorvane.commands.sql_input import read_sql
 
 
 def run(args: argparse.Namespace) -> int:
-    try:
-        plan = complexity.plan_reading_strategy(Path(args.file))
-    except (OSError, UnicodeError) as exc:
-        error("plan", f"{args.file}: {type(exc).__name__}: {exc}")
+    text = read_sql("plan", args.file, args.encoding)
+    if text is None:
         return EXIT_FAILED
+    plan = plan_text(text)
     print(plan.format_reading_instructions(args.file))
     return EXIT_OK

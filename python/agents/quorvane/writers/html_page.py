@@ -1,7 +1,9 @@
 """The self-contained HTML report of ``quorvane analyze --html``.
 
-One page, no network: the style sheet, the charts (inline SVG) and the few
-lines of script that sort the table are all in the page.
+One page, no network: the style sheet, the charts and the dependency graph
+(inline SVG) and the script that sorts and filters the tables are all in the
+page, and its content security policy forbids loading anything else.  Every
+table row has one cell per column, failed files included.
 """
 
 from __future__ import annotations
@@ -10,180 +12,217 @@ from collections.abc import Sequence
 from html import escape
 
 from agents.quorvane import __version__
-from agents.quorvane.assessment.record import FileReport
+from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.totals import Summary
+from agents.quorvane.writers.html_assets import SCRIPT, STYLE
+from agents.quorvane.writers.html_hotspots import hotspots_section
+from agents.quorvane.writers.svg_charts import bar_chart
 
 LEVEL_COLOURS = {"simple": "#4caf7d", "moderate": "#e0a030", "complex": "#d9534f"}
 BUDGET_COLOUR = "#5b7bd5"
 PLATFORM_COLOUR = "#7a5bd5"
 CATEGORY_COLOUR = "#3a9fb5"
-LEVEL_ORDER = {"simple": 0, "moderate": 1, "complex": 2}
+EFFORT_COLOUR = "#b5743a"
+LEVEL_ORDER = {level: i for i, level in enumerate(LEVELS)}
+# Nothing but the page itself: inline style and script, no fetches.
+CSP = "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:"
 
-_STYLE = """
-body { font: 14px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; margin: 24px; color: #222; }
-h1 { font-size: 22px; margin: 0 0 4px; }
-h2 { font-size: 17px; margin: 28px 0 8px; }
-.meta { color: #666; margin: 0 0 16px; }
-.cards { display: flex; flex-wrap: wrap; gap: 12px; }
-.card { border: 1px solid #ddd; border-radius: 6px; padding: 10px 14px; min-width: 130px; }
-.card .n { font-size: 22px; font-weight: 600; }
-.card .l { color: #666; font-size: 12px; }
-.charts { display: flex; flex-wrap: wrap; gap: 24px; margin-top: 16px; }
-figure { margin: 0; }
-figcaption { font-weight: 600; margin-bottom: 6px; }
-svg text { font: 12px system-ui, sans-serif; fill: #333; }
-table { border-collapse: collapse; width: 100%; font-size: 13px; }
-th, td { border-bottom: 1px solid #e4e4e4; padding: 4px 8px; text-align: left; vertical-align: top; }
-th { background: #f4f4f6; cursor: pointer; user-select: none; position: sticky; top: 0; }
-th[aria-sort="ascending"]::after { content: " \\25B2"; }
-th[aria-sort="descending"]::after { content: " \\25BC"; }
-td.num { text-align: right; font-variant-numeric: tabular-nums; }
-td.path { font-family: ui-monospace, monospace; overflow-wrap: anywhere; min-width: 16em; }
-tr.failed td { background: #fdf0f0; }
-.level { display: inline-block; padding: 0 6px; border-radius: 3px; color: #fff; }
-"""
-
-_SCRIPT = """
-document.querySelectorAll("table.sortable").forEach(function (table) {
-  var heads = table.tHead.rows[0].cells;
-  Array.prototype.forEach.call(heads, function (th, col) {
-    th.addEventListener("click", function () {
-      var asc = th.getAttribute("aria-sort") !== "ascending";
-      Array.prototype.forEach.call(heads, function (h) { h.removeAttribute("aria-sort"); });
-      th.setAttribute("aria-sort", asc ? "ascending" : "descending");
-      var numeric = th.dataset.type === "num";
-      var body = table.tBodies[0];
-      var rows = Array.prototype.slice.call(body.rows);
-      function key(row) {
-        var cell = row.cells[col];
-        var v = cell.dataset.sort !== undefined ? cell.dataset.sort : cell.textContent;
-        return numeric ? parseFloat(v) : v.toLowerCase();
-      }
-      rows.sort(function (a, b) {
-        var x = key(a), y = key(b);
-        var c = numeric ? x - y : (x < y ? -1 : x > y ? 1 : 0);
-        return asc ? c : -c;
-      });
-      rows.forEach(function (row) { body.appendChild(row); });
-    });
-  });
-});
-"""
+_FILE_COLUMNS = (("File", "text"), ("Level", "num"), ("Eff. lines", "num"), ("Procs", "num"), ("Complex", "num"),
+                 ("Moderate", "num"), ("Temp tables", "num"), ("CTEs", "num"), ("Analysis turns", "num"),
+                 ("Conversion turns", "num"), ("Audit turns", "num"), ("Lines", "num"), ("Sections", "num"),
+                 ("Encoding", "text"), ("Platform", "text"), ("Score", "num"), ("Confidence", "text"),
+                 ("Hours", "num"), ("Hotspots", "num"), ("Categories", "text"))  # fmt: skip
+_OBJECT_COLUMNS = (("File", "text"), ("Kind", "text"), ("Object", "text"), ("Start", "num"), ("End", "num"),
+                   ("Level", "num"), ("Eff. lines", "num"), ("Complex", "num"), ("Moderate", "num"),
+                   ("Dynamic SQL", "text"), ("Hours", "num"), ("Hotspots", "num"), ("Categories", "text"))  # fmt: skip
 
 
-def _bar_chart(items: Sequence[tuple[str, int, str]], *, label_width: int = 130, bar_width: int = 260) -> str:
-    """Horizontal bars, one per (label, value, colour), scaled to the largest."""
-    if not items:
-        return '<p class="meta">nothing to show</p>'
-    row, gap = 20, 6
-    peak = max(value for _, value, _ in items) or 1
-    height = len(items) * (row + gap)
-    width = label_width + bar_width + 60
-    parts = [f'<svg width="{width}" height="{height}" role="img">']
-    for i, (label, value, colour) in enumerate(items):
-        y = i * (row + gap)
-        length = round(bar_width * value / peak)
-        text = escape(label)
-        parts.append(
-            f'<text x="{label_width - 6}" y="{y + row - 5}" text-anchor="end">{text}</text>'
-            f'<rect x="{label_width}" y="{y}" width="{max(length, 1)}" height="{row}" fill="{colour}">'
-            f"<title>{text}: {value}</title></rect>"
-            f'<text x="{label_width + length + 6}" y="{y + row - 5}">{value}</text>'
-        )
-    parts.append("</svg>")
-    return "".join(parts)
+def _td(value: object, *, num: bool = False, sort: object = None, cls: str = "", title: str | None = None) -> str:
+    classes = " ".join(c for c in ("num" if num else "", cls) if c)
+    attrs = f' class="{classes}"' if classes else ""
+    if sort is not None:
+        attrs += f' data-sort="{escape(str(sort))}"'
+    if title is not None:
+        attrs += f' title="{escape(title)}"'
+    text = "" if value is None else escape(value if isinstance(value, str) else f"{value:g}" if isinstance(value, float) else str(value))
+    return f"<td{attrs}>{text}</td>"
+
+
+def _level_cell(row: Row) -> str:
+    if not row.ok:
+        return '<td data-sort="-1">failed</td>'
+    level = row.complexity or ""
+    colour = LEVEL_COLOURS.get(level, "#888")
+    return (f'<td data-sort="{LEVEL_ORDER.get(level, -1)}"><span class="level" style="background:{colour}">'
+            f"{escape(level)}</span></td>")  # fmt: skip
+
+
+def _path_cell(row: Row) -> str:
+    error = f'<br><span class="err">{escape(row.error)}</span>' if row.error else ""
+    return f'<td class="path" title="{escape(row.path)}">{escape(row.path)}{error}</td>'
+
+
+def _hotspot_cell(row: Row, anchor: str | None) -> str:
+    if row.hotspots is None:
+        return _td(None, num=True)
+    n = len(row.hotspots)
+    if anchor and n:
+        return f'<td class="num" data-sort="{n}"><a href="#{anchor}">{n}</a></td>'
+    return _td(n, num=True)
+
+
+def _file_row(result: FileResult, anchors: dict[str, str]) -> str:
+    r = result.file
+    cells = [_path_cell(r), _level_cell(r)]
+    if not r.ok:
+        cells += ["<td></td>"] * (len(_FILE_COLUMNS) - 2)
+        return f'<tr class="failed" data-level="failed">{"".join(cells)}</tr>'
+    cells += [
+        *(_td(n, num=True) for n in (r.effective_lines, r.stored_proc_count, r.complex_construct_count,
+                                     r.moderate_construct_count, r.temp_table_count, r.cte_count, r.analysis_turns,
+                                     r.conversion_turns, r.audit_turns, r.total_lines)),  # fmt: skip
+        _td(r.sections if r.chunked else "whole", num=True, sort=r.sections if r.chunked else 0),
+        _td((r.encoding or "") + (" (guessed)" if r.encoding_guessed else "")),
+        _td(r.platform or "unknown", sort=r.platform or ""),
+        _td(r.platform_score, num=True),
+        _td(r.platform_confidence),
+        _td(r.effort_hours, num=True),
+        _hotspot_cell(r, anchors.get(r.path)),
+        _td(", ".join(r.categories or ()), cls="clip", title=", ".join(r.categories or ())),
+    ]
+    return f'<tr data-level="{escape(r.complexity or "")}">{"".join(cells)}</tr>'
+
+
+def _object_row(o: Row, anchors: dict[str, str]) -> str:
+    cells = [
+        _path_cell(o),
+        _td(o.object_kind),
+        _td(o.object_name, cls="clip", title=o.object_name),
+        _td(o.start_line, num=True),
+        _td(o.end_line, num=True),
+        _level_cell(o),
+        _td(o.effective_lines, num=True),
+        _td(o.complex_construct_count, num=True),
+        _td(o.moderate_construct_count, num=True),
+        _td("yes" if o.dynamic_sql else "no"),
+        _td(o.effort_hours, num=True),
+        _hotspot_cell(o, anchors.get(o.path)),
+        _td(", ".join(o.categories or ()), cls="clip", title=", ".join(o.categories or ())),
+    ]
+    return f'<tr data-level="{escape(o.complexity or "")}">{"".join(cells)}</tr>'
+
+
+def _table(table_id: str, columns: Sequence[tuple[str, str]], rows: Sequence[str]) -> str:
+    head = "".join(f'<th scope="col" data-type="{kind}">{escape(name)}</th>' for name, kind in columns)
+    body = "\n".join(rows)
+    return (f'<div class="scroll"><table class="sortable filterable" id="{table_id}">'
+            f"<thead><tr>{head}</tr></thead>\n<tbody>\n{body}\n</tbody></table></div>")  # fmt: skip
+
+
+def _card(value: object, label: str) -> str:
+    shown = f"{value:g}" if isinstance(value, float) else str(value)
+    return f'<div class="card"><div class="n">{escape(shown)}</div><div class="l">{escape(label)}</div></div>'
 
 
 def _figure(caption: str, chart: str) -> str:
     return f"<figure><figcaption>{escape(caption)}</figcaption>{chart}</figure>"
 
 
-def _card(value: object, label: str) -> str:
-    return f'<div class="card"><div class="n">{escape(str(value))}</div><div class="l">{escape(label)}</div></div>'
+def _failures(results: Sequence[FileResult], summary: Summary) -> str:
+    items = [(r.path, r.file.error or "") for r in results if not r.file.ok]
+    items += [(folder, f"directory: {reason}") for folder, reason in summary.unreadable_dirs]
+    if not items:
+        return '<div class="failures none" id="failures">No failures: every file was read and analysed.</div>'
+    lis = "".join(f"<li><code>{escape(path)}</code>: {escape(reason)}</li>" for path, reason in items)
+    return f'<div class="failures" id="failures"><strong>{len(items)} failed</strong><ul>{lis}</ul></div>'
 
 
-_COLUMNS = (("File", "text"), ("Level", "num"), ("Eff. lines", "num"), ("Procs", "num"), ("Complex", "num"),
-            ("Moderate", "num"), ("Temp tables", "num"), ("CTEs", "num"), ("Analysis turns", "num"),
-            ("Conversion turns", "num"), ("Audit turns", "num"), ("Lines", "num"), ("Read in sections", "num"),
-            ("Platform", "text"), ("Score", "num"), ("Categories", "text"))  # fmt: skip
+def _dependency_graph(results: Sequence[FileResult]) -> str:
+    from agents.quorvane.writers.dependency_graph import graph_svg
+
+    svg = graph_svg(results)
+    if svg is None:
+        return '<p class="meta" id="graph-missing">No dependency graph: the object inventory is not available.</p>'
+    if not svg:
+        return '<p class="meta">No dependencies between objects were found.</p>'
+    return f'<div class="graph" id="graph">{svg}</div>'
 
 
-def _row(r: FileReport) -> str:
-    path = f'<td class="path">{escape(r.path)}</td>'
-    if r.error is not None:
-        cells = [path, '<td data-sort="-1">failed</td>', f'<td colspan="{len(_COLUMNS) - 2}">{escape(r.error)}</td>']
-        return '<tr class="failed">' + "".join(cells) + "</tr>"
-    level = r.complexity or ""
-    colour = LEVEL_COLOURS.get(level, "#888")
-    numbers = (r.effective_lines, r.stored_proc_count, r.complex_construct_count, r.moderate_construct_count,
-               r.temp_table_count, r.cte_count, r.analysis_turns, r.conversion_turns, r.audit_turns,
-               r.total_lines)  # fmt: skip
-    cells = [
-        path,
-        f'<td data-sort="{LEVEL_ORDER.get(level, -1)}"><span class="level" style="background:{colour}">'
-        f"{escape(level)}</span></td>",
-        *(f'<td class="num">{n}</td>' for n in numbers),
-        f'<td class="num" data-sort="{r.sections if r.chunked else 0}">{r.sections if r.chunked else "whole"}</td>',
-        f"<td>{escape(r.platform or 'unknown')}</td>",
-        f'<td class="num">{r.platform_score:g}</td>',
-        f"<td>{escape(', '.join(r.categories))}</td>",
-    ]
-    return "<tr>" + "".join(cells) + "</tr>"
-
-
-def render_html(reports: Sequence[FileReport], summary: Summary, *, title: str) -> str:
-    """The whole page for ``reports`` (in the order given) and their summary."""
-    analysed = summary.files - summary.failed
+def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) -> str:
+    """The whole page for ``results`` (in the order given) and their summary."""
+    learning = round(sum(summary.learning_hours.values()), 2)
     cards = "".join(
         [
             _card(summary.files, "files"),
-            _card(analysed, "analysed"),
+            _card(summary.analysed, "analysed"),
             _card(summary.failed, "failed"),
+            _card(summary.objects, "objects"),
             _card(summary.effective_lines, "effective lines"),
-            _card(summary.chunked, "files read in sections"),
-            *(_card(v, f"{k} turns") for k, v in summary.budgets.items()),
+            _card(summary.total_hours, "hours in all"),
+            _card(summary.conversion_hours, "hours converting"),
+            _card(learning, "hours learning, once"),
         ]
     )
     charts = "".join(
         [
-            _figure(
-                "Files per complexity level",
-                _bar_chart([(k, v, LEVEL_COLOURS[k]) for k, v in summary.levels.items()], label_width=80),
-            ),
-            _figure(
-                "Turn budgets (all files)",
-                _bar_chart([(k, v, BUDGET_COLOUR) for k, v in summary.budgets.items()], label_width=80),
-            ),
-            _figure("Source platforms", _bar_chart([(k, v, PLATFORM_COLOUR) for k, v in summary.platforms.items()])),
-            _figure(
-                "Construct categories (files using each)",
-                _bar_chart([(k, v, CATEGORY_COLOUR) for k, v in summary.categories.items()]),
-            ),
+            _figure("Files per complexity level",
+                    bar_chart([(k, v, LEVEL_COLOURS[k]) for k, v in summary.levels.items()], label_width=80)),
+            _figure("Turn budgets (all files)",
+                    bar_chart([(k, v, BUDGET_COLOUR) for k, v in summary.budgets.items()], label_width=80)),
+            _figure("Source platforms", bar_chart([(k, v, PLATFORM_COLOUR) for k, v in summary.platforms.items()])),
+            _figure("Construct categories (files using each)",
+                    bar_chart([(k, v, CATEGORY_COLOUR) for k, v in summary.categories.items()])),
+            _figure("Learning hours, once per category",
+                    bar_chart([(k, v, EFFORT_COLOUR) for k, v in summary.learning_hours.items()])),
         ]
-    )
-    head = "".join(f'<th scope="col" data-type="{kind}">{escape(name)}</th>' for name, kind in _COLUMNS)
-    rows = "\n".join(_row(r) for r in reports)
+    )  # fmt: skip
+    hotspots_html, anchors = hotspots_section(results)
+    file_rows = [_file_row(r, anchors) for r in results]
+    objects = [o for r in results for o in r.objects]
+    if objects:
+        objects_html = _table("objects", _OBJECT_COLUMNS, [_object_row(o, anchors) for o in objects])
+    elif any(r.spans for r in results) or _inventory_missing():
+        objects_html = '<p class="meta">No objects: the object inventory is not available.</p>'
+    else:
+        objects_html = '<p class="meta">No objects were found.</p>'
+    level_options = "".join(f'<option value="{lv}">{lv}</option>' for lv in (*LEVELS, "failed"))
     return f"""<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
+<meta http-equiv="Content-Security-Policy" content="{CSP}">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>{escape(title)}</title>
-<style>{_STYLE}</style>
+<style>{STYLE}</style>
 </head>
 <body>
 <h1>{escape(title)}</h1>
-<p class="meta">{summary.files} files, {analysed} analysed, {summary.failed} failed. Made by quorvane {escape(__version__)}.</p>
+<p class="meta">{summary.files} files, {summary.analysed} analysed, {summary.failed} failed; {summary.objects} objects.
+Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p>
 <div class="cards">{cards}</div>
+<h2>Failures</h2>
+{_failures(results, summary)}
 <div class="charts">{charts}</div>
+<div class="controls"><input type="search" id="filter" placeholder="Filter rows: path, level, platform, category…"
+ aria-label="Filter rows"><select id="level" aria-label="Level"><option value="">any level</option>{level_options}</select>
+<span id="shown" class="meta"></span></div>
 <h2>Files</h2>
-<table class="sortable" id="files">
-<thead><tr>{head}</tr></thead>
-<tbody>
-{rows}
-</tbody>
-</table>
-<script>{_SCRIPT}</script>
+{_table("files", _FILE_COLUMNS, file_rows)}
+<h2>Objects</h2>
+{objects_html}
+<h2>Dependencies between objects</h2>
+{_dependency_graph(results)}
+<h2>Hotspots</h2>
+{hotspots_html}
+<script>{SCRIPT}</script>
 </body>
 </html>
 """
+
+
+def _inventory_missing() -> bool:
+    try:
+        from agents.quorvane import inventory  # type: ignore[attr-defined,unused-ignore]  # noqa: F401
+    except ImportError:
+        return True
+    return False

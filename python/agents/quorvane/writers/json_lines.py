@@ -1,4 +1,4 @@
-"""JSON lines: one object per file."""
+"""JSON lines: one object per row, every row with the same keys."""
 
 from __future__ import annotations
 
@@ -6,9 +6,9 @@ import json
 from collections.abc import Sequence
 from typing import TextIO
 
-from agents.quorvane.assessment.record import FileReport
+from agents.quorvane.assessment.record import Row
 
 
-def write_json_lines(reports: Sequence[FileReport], out: TextIO) -> None:
-    for r in reports:
-        out.write(json.dumps(r.to_json()) + "\n")
+def write_json_lines(rows: Sequence[Row], out: TextIO) -> None:
+    for row in rows:
+        out.write(json.dumps(row.to_record()) + "\n")

@@ -1,60 +1,106 @@
-"""The plain-text table: one line per analysed file, failures, totals."""
+"""The plain-text table: one line per analysed row, then the totals.
+
+Failed files go to standard error, one line each, not into the table.
+"""
 
 from __future__ import annotations
 
 from collections.abc import Sequence
 from typing import TextIO
 
-from agents.quorvane.assessment.record import FileReport
-from agents.quorvane.assessment.totals import summarize
-from agents.quorvane.writers.labels import platform_label, reading_label
+from agents.quorvane.assessment.record import Row
+from agents.quorvane.assessment.totals import Summary
+from agents.quorvane.writers.spelling import NULL_CELL, number, printable
 
-_TABLE_COLUMNS = ("file", "level", "lines", "procs", "complex", "moderate", "temp", "cte",
-                  "turns a/c/a", "read", "platform (score)", "categories")  # fmt: skip
-_NUMERIC = {"lines", "procs", "complex", "moderate", "temp", "cte"}
+# Hotspots shown in a table cell; the rest are counted.
+SHORT_HOTSPOTS = 3
+
+_NUMERIC = {"lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
 
 
-def _table_row(r: FileReport) -> list[str]:
-    return [
-        r.path,
-        r.complexity or "",
-        str(r.effective_lines),
-        str(r.stored_proc_count),
-        str(r.complex_construct_count),
-        str(r.moderate_construct_count),
-        str(r.temp_table_count),
-        str(r.cte_count),
+def _columns(per_object: bool) -> tuple[str, ...]:
+    head = ("file", "object", "span") if per_object else ("file",)
+    return head + ("level", "lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read",
+                   "encoding", "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+
+
+def reading_label(row: Row) -> str:
+    if row.chunked is None:
+        return NULL_CELL
+    return f"{row.sections} sections" if row.chunked else "whole"
+
+
+def platform_label(row: Row) -> str:
+    if row.platform is None:
+        return NULL_CELL
+    return row.platform if row.platform_score is None else f"{row.platform} ({number(row.platform_score)})"
+
+
+def hotspots_label(row: Row) -> str:
+    if row.hotspots is None:
+        return NULL_CELL
+    shown = [f"{h.name}@{h.line}" for h in row.hotspots[:SHORT_HOTSPOTS]]
+    more = len(row.hotspots) - len(shown)
+    return ", ".join(shown) + (f" +{more}" if more else "") if shown else "none"
+
+
+def _row(r: Row, per_object: bool) -> list[str]:
+    head = [printable(r.path)]
+    if per_object:
+        head += [
+            printable(f"{r.object_kind} {r.object_name}") if r.object_kind else NULL_CELL,
+            f"{r.start_line}-{r.end_line}" if r.start_line is not None else NULL_CELL,
+        ]
+    encoding = NULL_CELL if r.encoding is None else r.encoding + ("?" if r.encoding_guessed else "")
+    return head + [
+        r.complexity or NULL_CELL,
+        number(r.effective_lines),
+        number(r.stored_proc_count),
+        number(r.complex_construct_count),
+        number(r.moderate_construct_count),
+        number(r.temp_table_count),
+        number(r.cte_count),
         f"{r.analysis_turns}/{r.conversion_turns}/{r.audit_turns}",
         reading_label(r),
+        encoding,
         platform_label(r),
-        ", ".join(r.categories) or "-",
+        r.platform_confidence or NULL_CELL,
+        number(r.effort_hours),
+        printable(hotspots_label(r)),
+        ", ".join(r.categories or ()) or NULL_CELL,
     ]
 
 
-def write_table(reports: Sequence[FileReport], out: TextIO) -> None:
-    rows = [_table_row(r) for r in reports if r.ok]
-    widths = [max([len(h)] + [len(row[i]) for row in rows]) for i, h in enumerate(_TABLE_COLUMNS)]
+def write_table(rows: Sequence[Row], summary: Summary, out: TextIO, *, per_object: bool = False) -> None:
+    columns = _columns(per_object)
+    cells = [_row(r, per_object) for r in rows if r.ok]
+    widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
 
-    def line(cells: Sequence[str]) -> str:
-        padded = [
-            c.rjust(w) if h in _NUMERIC else c.ljust(w)
-            for c, w, h in zip(cells, widths, _TABLE_COLUMNS)
-        ]
+    def line(values: Sequence[str]) -> str:
+        padded = [v.rjust(w) if h in _NUMERIC else v.ljust(w) for v, w, h in zip(values, widths, columns)]
         return "  ".join(padded).rstrip()
 
-    header = line(_TABLE_COLUMNS)
+    header = line(columns)
     out.write(header + "\n" + "-" * len(header) + "\n")
-    for row in rows:
+    for row in cells:
         out.write(line(row) + "\n")
-    failed = [r for r in reports if not r.ok]
-    if failed:
-        out.write(f"\nFailed ({len(failed)}):\n")
-        for r in failed:
-            out.write(f"  {r.path}: {r.error}\n")
-    s = summarize(reports)
-    out.write(f"\n{s.files} files, {s.files - s.failed} analysed, {s.failed} failed\n")
-    out.write("levels: " + ", ".join(f"{k} {v}" for k, v in s.levels.items()) + "\n")
+    write_totals(summary, out)
+
+
+def write_totals(s: Summary, out: TextIO) -> None:
+    out.write(f"\n{s.files} files, {s.analysed} analysed, {s.failed} failed")
+    if s.unreadable_dirs:
+        out.write(f"; {len(s.unreadable_dirs)} directories could not be read")
+    out.write("\nlevels: " + ", ".join(f"{k} {v}" for k, v in s.levels.items()) + "\n")
+    if s.objects:
+        out.write(f"objects: {s.objects}; levels: " + ", ".join(f"{k} {v}" for k, v in s.object_levels.items()) + "\n")
     out.write("turn budgets: " + ", ".join(f"{k} {v}" for k, v in s.budgets.items()) + "\n")
-    out.write(f"read in sections: {s.chunked} of {s.files - s.failed} files; effective lines: {s.effective_lines}\n")
-    out.write("platforms: " + (", ".join(f"{k} {v}" for k, v in s.platforms.items()) or "-") + "\n")
-    out.write("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or "-") + "\n")
+    out.write(f"read in sections: {s.chunked} of {s.analysed} files; effective lines: {s.effective_lines}\n")
+    out.write("platforms: " + (", ".join(f"{k} {v}" for k, v in s.platforms.items()) or NULL_CELL) + "\n")
+    if s.confidence:
+        out.write("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()) + "\n")
+    out.write("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL) + "\n")
+    out.write(
+        f"effort: {number(s.total_hours)} hours = {number(s.conversion_hours)} converting + "
+        f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once\n"
+    )

@@ -1,0 +1,113 @@
+"""The settings of ``quorvane analyze``: the ``[tool.quorvane]`` table of a
+pyproject.toml, or a file given with ``--config``.
+
+Without ``--config``, the nearest pyproject.toml in the current directory or
+above it is read, if it has a ``[tool.quorvane]`` table.  A ``--config`` file
+is either a pyproject.toml (its ``[tool.quorvane]`` table is used) or a TOML
+file holding that table's keys at its top level.  Today the table has one
+key, ``effort``: the weights of the effort model, each optional::
+
+    [tool.quorvane.effort]
+    hours = { simple = 1, moderate = 4, complex = 12 }
+    hours_per_100_lines = 0.5
+    dynamic_sql_surcharge = 0.5
+    learning_hours = 2
+    category_learning_hours = { cursor = 6, merge = 4 }
+
+Unknown keys and values that are not non-negative numbers are errors: a typo
+never passes silently.
+"""
+
+from __future__ import annotations
+
+import copy
+import os
+import tomllib
+from pathlib import Path
+from typing import Any
+
+from agents.quorvane import loresift
+from agents.quorvane.assessment.effort import DEFAULT_WEIGHTS, EffortModel
+from agents.quorvane.assessment.record import LEVELS
+
+
+class ConfigError(Exception):
+    """The settings file cannot be read or holds something unknown or invalid."""
+
+
+def find_pyproject(start: Path) -> Path | None:
+    for folder in (start, *start.parents):
+        candidate = folder / "pyproject.toml"
+        if candidate.is_file():
+            return candidate
+    return None
+
+
+def load_effort_model(config: str | None, start: Path | None = None) -> tuple[EffortModel, str | None]:
+    """The effort model and the file its weights came from (None: defaults)."""
+    if config is not None:
+        table = _quorvane_table(Path(config), explicit=True)
+        source: str | None = config
+    else:
+        found = find_pyproject(start or Path(os.getcwd()))
+        table = _quorvane_table(found, explicit=False) if found else {}
+        source = str(found) if table else None
+    unknown = set(table) - {"effort"}
+    if unknown:
+        raise ConfigError(f"{source}: unknown key(s) in [tool.quorvane]: {', '.join(sorted(unknown))}")
+    return EffortModel.from_weights(_merge_effort(table.get("effort", {}), source)), source
+
+
+def _quorvane_table(path: Path, *, explicit: bool) -> dict[str, Any]:
+    try:
+        with open(path, "rb") as fh:
+            data = tomllib.load(fh)
+    except OSError as exc:
+        raise ConfigError(f"{path}: {exc.strerror or exc}") from None
+    except tomllib.TOMLDecodeError as exc:
+        raise ConfigError(f"{path}: not valid TOML: {exc}") from None
+    tool = data.get("tool")
+    if isinstance(tool, dict) and "quorvane" in tool:
+        table = tool["quorvane"]
+    elif explicit and path.name != "pyproject.toml":
+        table = data
+    else:
+        return {}
+    if not isinstance(table, dict):
+        raise ConfigError(f"{path}: [tool.quorvane] must be a table")
+    return table
+
+
+def _number(value: Any, where: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or value < 0 or value != value:
+        raise ConfigError(f"{where} must be a non-negative number, not {value!r}")
+    return float(value)
+
+
+def _merge_effort(effort: Any, source: str | None) -> dict[str, Any]:
+    where = f"{source}: effort"
+    if not isinstance(effort, dict):
+        raise ConfigError(f"{where} must be a table")
+    weights = copy.deepcopy(DEFAULT_WEIGHTS)
+    for key, value in effort.items():
+        if key not in weights:
+            raise ConfigError(f"{where}: unknown key {key!r} (known: {', '.join(sorted(weights))})")
+        if key == "hours":
+            if not isinstance(value, dict):
+                raise ConfigError(f"{where}.hours must be a table of levels")
+            for level, hours in value.items():
+                if level not in LEVELS:
+                    raise ConfigError(f"{where}.hours: unknown level {level!r} (known: {', '.join(LEVELS)})")
+                weights["hours"][level] = _number(hours, f"{where}.hours.{level}")
+        elif key == "category_learning_hours":
+            if not isinstance(value, dict):
+                raise ConfigError(f"{where}.category_learning_hours must be a table of categories")
+            known = set(loresift._CATEGORY_PATTERNS)
+            for category, hours in value.items():
+                if category not in known:
+                    raise ConfigError(f"{where}.category_learning_hours: unknown category {category!r} "
+                                      f"(known: {', '.join(sorted(known))})")  # fmt: skip
+                weights[key][category] = _number(hours, f"{where}.category_learning_hours.{category}")
+        else:
+            weights[key] = _number(value, f"{where}.{key}")
+    return weights

@@ -1,0 +1,81 @@
+"""The effort model: an estimate, in hours, of converting a code base.
+
+* Each object, or each file without objects, costs the hours of its level
+  (``hours``), plus ``hours_per_100_lines`` for every hundred effective
+  lines; dynamic SQL adds ``dynamic_sql_surcharge`` times that.
+* Each construct category found anywhere in the code base costs its
+  learning hours once (``category_learning_hours``, else
+  ``learning_hours``): a pattern repeated in 300 files is learnt once, not
+  300 times.
+* The total is the sum of both.
+
+The weights are data: ``DEFAULT_WEIGHTS``, overridden key by key from
+``[tool.quorvane.effort]`` of a pyproject.toml or a ``--config`` file (see
+``config``).
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Mapping
+from dataclasses import dataclass
+from typing import Any
+
+from agents.quorvane.assessment.record import LEVELS, Row
+
+DEFAULT_WEIGHTS: dict[str, Any] = {
+    "hours": {"simple": 1.0, "moderate": 4.0, "complex": 12.0},
+    "hours_per_100_lines": 0.5,
+    "dynamic_sql_surcharge": 0.5,
+    "learning_hours": 2.0,
+    "category_learning_hours": {
+        "cursor": 6.0,
+        "merge": 4.0,
+        "json_ops": 4.0,
+        "stored_proc": 4.0,
+        "window_function": 3.0,
+        "temp_table": 2.0,
+        "cte": 2.0,
+        "date_function": 1.0,
+        "string_ops": 1.0,
+        "null_handling": 1.0,
+        "type_cast": 1.0,
+        "aggregation": 0.5,
+        "join": 0.5,
+        "query": 0.5,
+    },
+}
+
+
+@dataclass(frozen=True)
+class EffortModel:
+    hours: Mapping[str, float]
+    hours_per_100_lines: float
+    dynamic_sql_surcharge: float
+    learning_hours: float
+    category_learning_hours: Mapping[str, float]
+
+    @classmethod
+    def from_weights(cls, weights: Mapping[str, Any]) -> EffortModel:
+        return cls(
+            hours={level: float(weights["hours"][level]) for level in LEVELS},
+            hours_per_100_lines=float(weights["hours_per_100_lines"]),
+            dynamic_sql_surcharge=float(weights["dynamic_sql_surcharge"]),
+            learning_hours=float(weights["learning_hours"]),
+            category_learning_hours={k: float(v) for k, v in weights["category_learning_hours"].items()},
+        )
+
+    def row_hours(self, row: Row) -> float | None:
+        """The conversion hours of one object or file; None when it failed."""
+        if not row.ok or row.complexity is None:
+            return None
+        hours = self.hours[row.complexity] + self.hours_per_100_lines * (row.effective_lines or 0) / 100
+        if row.dynamic_sql:
+            hours *= 1 + self.dynamic_sql_surcharge
+        return round(hours, 2)
+
+    def learning(self, categories: Iterable[str]) -> dict[str, float]:
+        """The one-time learning hours of each category in use, sorted by name."""
+        return {c: self.category_learning_hours.get(c, self.learning_hours) for c in sorted(set(categories))}
+
+
+DEFAULT_MODEL = EffortModel.from_weights(DEFAULT_WEIGHTS)

@@ -1,0 +1,134 @@
+"""The pieces behind ``quorvane analyze``, called in process: decoding, line
+lookup, the effort model and its settings, and the one record."""
+
+from __future__ import annotations
+
+import codecs
+import json
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+from agents.quorvane.assessment import decoding
+from agents.quorvane.assessment.config import ConfigError, load_effort_model
+from agents.quorvane.assessment.effort import DEFAULT_MODEL
+from agents.quorvane.assessment.lines import line_spans
+from agents.quorvane.assessment.record import FIELDS, Hotspot, Row
+from agents.quorvane.writers.spelling import csv_value, printable
+
+SQL = "SELECT N'café', 'Größe' AS x -- ok\nFROM t;\n"
+
+
+class TestDecoding:
+    @pytest.mark.parametrize(
+        "codec, bom, name",
+        [("utf-8", codecs.BOM_UTF8, "utf-8"), ("utf-16-le", codecs.BOM_UTF16_LE, "utf-16-le"),
+         ("utf-16-be", codecs.BOM_UTF16_BE, "utf-16-be"), ("utf-32-le", codecs.BOM_UTF32_LE, "utf-32-le"),
+         ("utf-32-be", codecs.BOM_UTF32_BE, "utf-32-be")],  # fmt: skip
+    )
+    def test_byte_order_marks_decide_and_are_dropped(self, codec, bom, name):
+        got = decoding.decode(bom + SQL.encode(codec))
+        assert (got.text, got.encoding, got.guessed) == (SQL, name, False)
+
+    def test_utf8_without_mark_then_a_guessed_legacy_code_page(self):
+        assert decoding.decode(SQL.encode()) == decoding.Decoded(SQL, "utf-8", False)
+        legacy = ("SELECT 'Café crème', 'naïve façade' FROM résumé WHERE x = 'Ærø';\n" * 20).encode("cp1252")
+        got = decoding.decode(legacy)
+        assert got.guessed and got.text == legacy.decode(got.encoding)
+        assert "é" in got.text and "\ufffd" not in got.text
+
+    def test_a_given_encoding_is_strict_and_wins(self):
+        data = SQL.encode("cp1252")
+        assert decoding.decode(data, "latin-1") == decoding.Decoded(SQL, "iso8859-1", False)
+        with pytest.raises(decoding.DecodeError, match="not valid utf-8: byte 0xe9 at offset 12"):
+            decoding.decode(data, "utf-8")
+        assert decoding.decode(codecs.BOM_UTF8 + b"x", "utf-8").text == "x"
+        with pytest.raises(LookupError):
+            decoding.canonical_encoding("no-such-codec")
+
+    @pytest.mark.parametrize(
+        "data",
+        [codecs.BOM_UTF16_LE + b"S\x00\x00\xd8",  # a lone surrogate
+         codecs.BOM_UTF16_LE + b"S\x00E",  # an odd byte count
+         codecs.BOM_UTF8 + b"\xff\xfe"],  # fmt: skip
+    )
+    def test_a_broken_marked_file_fails_and_is_never_mangled(self, data):
+        with pytest.raises(decoding.DecodeError, match="not valid utf-"):
+            decoding.decode(data)
+
+
+@given(st.lists(st.sampled_from(["a", "b", " ", "\n", "\r\n", "\r", "\x0b", "\x85", "\u2028"]), max_size=60).map("".join),
+       st.lists(st.integers(min_value=-1, max_value=30), max_size=5))  # fmt: skip
+def test_line_spans_number_lines_as_splitlines(text, wanted):
+    lines = text.splitlines()
+    got = {n: text[a:b] for n, (a, b) in line_spans(text, wanted).items()}
+    assert got == {n: lines[n - 1] for n in wanted if 1 <= n <= len(lines)}
+
+
+def test_line_spans_skip_whole_blocks(monkeypatch):
+    from agents.quorvane.assessment import lines
+
+    monkeypatch.setattr(lines, "_BLOCK", 16)
+    text = "".join(f"line {i}\r\n" for i in range(1, 400))
+    spans = line_spans(text, [1, 2, 77, 250, 399, 400])
+    assert {n: text[a:b] for n, (a, b) in spans.items()} == {n: f"line {n}" for n in (1, 2, 77, 250, 399)}
+
+
+class TestEffort:
+    def test_levels_lines_and_dynamic_sql(self):
+        row = Row("a.sql", complexity="moderate", effective_lines=300)
+        assert DEFAULT_MODEL.row_hours(row) == 4 + 1.5
+        assert DEFAULT_MODEL.row_hours(Row("a.sql", complexity="moderate", effective_lines=300, dynamic_sql=True)) == 8.25
+        assert DEFAULT_MODEL.row_hours(Row("a.sql", error="gone")) is None
+
+    def test_learning_is_paid_once_per_category(self):
+        assert DEFAULT_MODEL.learning(["cursor", "join", "cursor", "cursor"]) == {"cursor": 6.0, "join": 0.5}
+
+    def test_pyproject_table_and_config_file(self, tmp_path):
+        (tmp_path / "pyproject.toml").write_text(
+            '[project]\nname = "x"\n[tool.quorvane.effort]\nhours = { complex = 40 }\n'
+            "category_learning_hours = { cursor = 10 }\n"
+        )
+        deeper = tmp_path / "a" / "b"
+        deeper.mkdir(parents=True)
+        model, source = load_effort_model(None, deeper)
+        assert source == str(tmp_path / "pyproject.toml")
+        assert (model.hours["complex"], model.hours["simple"], model.category_learning_hours["cursor"]) == (40, 1, 10)
+        plain = tmp_path / "weights.toml"
+        plain.write_text("[effort]\nlearning_hours = 0\nhours_per_100_lines = 0\n")
+        model, _ = load_effort_model(str(plain))
+        assert model.learning(["query", "unlisted"]) == {"query": 0.5, "unlisted": 0.0}
+
+    @pytest.mark.parametrize(
+        "text, message",
+        [("[effort]\nhour = 1\n", "unknown key 'hour'"), ("[effort]\nhours = { hard = 1 }\n", "unknown level 'hard'"),
+         ("[effort]\nlearning_hours = -1\n", "non-negative"), ("[effort]\nlearning_hours = true\n", "non-negative"),
+         ("[effort]\ncategory_learning_hours = { cursr = 1 }\n", "unknown category 'cursr'"),
+         ("[output]\n", "unknown key"), ("effort = [", "not valid TOML")],  # fmt: skip
+    )
+    def test_mistakes_are_errors(self, tmp_path, text, message):
+        path = tmp_path / "q.toml"
+        path.write_text(text)
+        with pytest.raises(ConfigError, match=message):
+            load_effort_model(str(path))
+
+
+class TestRecord:
+    def test_every_row_has_every_field_in_order(self):
+        failed = Row("x.sql", error="boom").to_record()
+        ok = Row("y.sql", complexity="simple", categories=("join",), hotspots=(Hotspot(3, "category", "join"),),
+                 platform_ranking=(("oracle", 2.0),), chunked=False).to_record()  # fmt: skip
+        assert tuple(failed) == tuple(ok) == FIELDS
+        assert (failed["status"], failed["error"], failed["complexity"], failed["hotspots"]) == ("error", "boom", None, None)
+        assert ok["hotspots"] == [{"line": 3, "kind": "category", "name": "join"}]
+        assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 1
+        json.dumps(ok)
+
+    def test_csv_spelling_follows_json(self):
+        assert [csv_value("x", v) for v in (None, True, False, 2, 2.5, "a")] == ["", "true", "false", "2", "2.5", "a"]
+        assert csv_value("categories", ["a", "b"]) == "a;b"
+        assert json.loads(csv_value("hotspots", [{"line": 1, "kind": "k", "name": "n;m"}]))[0]["name"] == "n;m"
+
+    def test_printable_escapes_line_breaks(self):
+        assert printable("a\nb\tc\u2028é") == "a\\nb\\tc\\u2028é"
