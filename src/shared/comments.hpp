@@ -25,6 +25,26 @@
 
 namespace quorvane::text {
 
+// The end (just past "*/") of the block comment that opens at text[open]
+// ("/*"): the first "*/" after it that lies outside a line comment, or 0
+// when there is none.  Once a "/*" finds no end, no later "/*" can.
+template <CodeUnit C>
+std::size_t block_comment_end(Text<C> text, std::size_t open) noexcept {
+    const std::size_t n = text.size();
+    std::size_t j = open + 2;
+    while (true) {
+        j = find_either(text, j, C('*'), C('-'));
+        if (j + 1 >= n) return 0;
+        if (text[j] == '*') {
+            if (text[j + 1] == '/') return j + 2;
+        } else if (text[j + 1] == '-') {
+            j = find_unit(text, j + 2, C('\n'));
+            continue;
+        }
+        ++j;
+    }
+}
+
 // Calls keep(begin, end) for every run of `text` left once the comments are
 // removed, in order (runs may be empty).  Returns the number of comments
 // removed.
@@ -53,31 +73,15 @@ std::size_t for_each_kept_run(Text<C> text, Keep&& keep) {
             ++i;
             continue;
         }
-        // A block comment opens at i: find its end outside line comments.
-        std::size_t j = i + 2;
-        bool closed = false;
-        while (true) {
-            j = find_either(text, j, C('*'), C('-'));
-            if (j + 1 >= n) break;
-            if (text[j] == '*') {
-                if (text[j + 1] == '/') {
-                    closed = true;
-                    break;
-                }
-            } else if (text[j + 1] == '-') {
-                j = find_unit(text, j + 2, C('\n'));
-                continue;
-            }
-            ++j;
-        }
-        if (!closed) {
+        const std::size_t end = block_comment_end(text, i);
+        if (end == 0) {
             blocks_closed = true;
             i += 2;
             continue;
         }
         keep(kept_from, i);
         ++removed;
-        i = kept_from = j + 2;
+        i = kept_from = end;
     }
     keep(kept_from, n);
     return removed;

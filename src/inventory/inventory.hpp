@@ -1,0 +1,56 @@
+// The inventory of a SQL script: its units (objects and batches) in file
+// order, and what each unit reads, writes and calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shared/text.hpp"
+
+namespace quorvane::inventory {
+
+// Names as code points, quoting removed; parts joined by ".".
+using Name = std::u32string;
+
+struct References {
+    std::vector<Name> reads;        // tables and views read, first appearance first, no duplicates
+    std::vector<Name> writes;       // tables written
+    std::vector<Name> calls;        // procedures executed, user functions called
+    std::vector<Name> temp_tables;  // #t and ##t
+    bool dynamic_sql = false;       // runs SQL built at run time
+};
+
+enum class ObjectKind : std::uint8_t {
+    Procedure, Function, View, Trigger, Table, Type, Sequence, Synonym, Schema, Index, Package, PackageBody,
+    Batch,
+};
+
+inline constexpr std::string_view kKindNames[] = {
+    "procedure", "function", "view", "trigger", "table", "type", "sequence", "synonym", "schema", "index",
+    "package", "package_body", "batch",
+};
+
+constexpr std::string_view kind_name(ObjectKind k) noexcept { return kKindNames[static_cast<std::size_t>(k)]; }
+
+struct SqlObject {
+    ObjectKind kind;
+    bool has_name;
+    Name name;
+    std::size_t start_line;  // 1-based, inclusive: lines of the unit's first and last tokens
+    std::size_t end_line;
+    References refs;
+};
+
+// The units of a script, in file order.  Every statement belongs to exactly
+// one unit; comments and blank lines between units belong to none.
+template <text::CodeUnit C>
+std::vector<SqlObject> split_objects(text::Text<C> sql);
+
+// The references of any text: a statement, an object body or a script.
+template <text::CodeUnit C>
+References references(text::Text<C> sql);
+
+}  // namespace quorvane::inventory

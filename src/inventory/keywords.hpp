@@ -1,0 +1,191 @@
+// The words the inventory scanner acts on, and which of them can never be a
+// table alias.  Pure data: one row per word, looked up through a hash table
+// built at compile time.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace quorvane::inventory {
+
+enum class Kw : std::uint8_t {
+    None = 0,
+    // Statements and clauses the reference rules follow.
+    Select, From, Join, Apply, Using, Into, Insert, Update, Delete, Merge, Truncate, Table, Bulk,
+    Create, Alter, Drop, Exec, Execute, Call, With, As, On, Set, Then, Fetch, References, For,
+    If, Not, Exists, Top, Overwrite, Only, Lateral, Immediate, Collect, Returning, Statistics,
+    Outfile, Dumpfile,
+    // Block structure.
+    Begin, End, Case, Tran, Transaction, Distributed, Dialog, Conversation, Work, Loop, While, Repeat,
+    // Object kinds and the words that may stand between CREATE and the kind.
+    Procedure, Proc, Function, View, Trigger, Type, Sequence, Synonym, Schema, Index, Package, Body,
+    Or, Replace,
+    // Other words that are never an alias (clause and statement starters).
+    Reserved,
+    // Words that may stand between CREATE and an object kind.
+    Modifier,
+};
+
+struct KeywordRow {
+    std::string_view word;  // lower case
+    Kw kw;
+    bool reserved;          // never an alias or a bare name
+};
+
+inline constexpr auto kKeywords = std::to_array<KeywordRow>({
+    {"select", Kw::Select, true},      {"from", Kw::From, true},
+    {"join", Kw::Join, true},          {"apply", Kw::Apply, true},
+    {"using", Kw::Using, true},        {"into", Kw::Into, true},
+    {"insert", Kw::Insert, true},      {"update", Kw::Update, true},
+    {"delete", Kw::Delete, true},      {"merge", Kw::Merge, true},
+    {"truncate", Kw::Truncate, true},  {"table", Kw::Table, true},
+    {"bulk", Kw::Bulk, true},          {"create", Kw::Create, true},
+    {"alter", Kw::Alter, true},        {"drop", Kw::Drop, true},
+    {"exec", Kw::Exec, true},          {"execute", Kw::Execute, true},
+    {"call", Kw::Call, true},          {"with", Kw::With, true},
+    {"as", Kw::As, true},              {"on", Kw::On, true},
+    {"set", Kw::Set, true},            {"then", Kw::Then, true},
+    {"fetch", Kw::Fetch, true},        {"references", Kw::References, true},
+    {"for", Kw::For, true},            {"if", Kw::If, true},
+    {"not", Kw::Not, true},            {"exists", Kw::Exists, true},
+    {"top", Kw::Top, true},            {"overwrite", Kw::Overwrite, true},
+    {"only", Kw::Only, false},         {"lateral", Kw::Lateral, true},
+    {"immediate", Kw::Immediate, false}, {"collect", Kw::Collect, false},
+    {"returning", Kw::Returning, true}, {"statistics", Kw::Statistics, false},
+    {"outfile", Kw::Outfile, true},    {"dumpfile", Kw::Dumpfile, true},
+    {"begin", Kw::Begin, true},        {"end", Kw::End, true},
+    {"case", Kw::Case, true},          {"tran", Kw::Tran, false},
+    {"transaction", Kw::Transaction, false}, {"distributed", Kw::Distributed, false},
+    {"dialog", Kw::Dialog, false},     {"conversation", Kw::Conversation, false},
+    {"work", Kw::Work, false},         {"loop", Kw::Loop, false},
+    {"while", Kw::While, true},        {"repeat", Kw::Repeat, false},
+    {"procedure", Kw::Procedure, true}, {"proc", Kw::Proc, false},
+    {"function", Kw::Function, true},  {"view", Kw::View, false},
+    {"trigger", Kw::Trigger, true},    {"type", Kw::Type, false},
+    {"sequence", Kw::Sequence, false}, {"synonym", Kw::Synonym, false},
+    {"schema", Kw::Schema, false},     {"index", Kw::Index, true},
+    {"package", Kw::Package, false},   {"body", Kw::Body, false},
+    {"or", Kw::Or, true},              {"replace", Kw::Replace, false},
+    // Clause and statement starters.
+    {"where", Kw::Reserved, true},     {"group", Kw::Reserved, true},
+    {"order", Kw::Reserved, true},     {"having", Kw::Reserved, true},
+    {"union", Kw::Reserved, true},     {"except", Kw::Reserved, true},
+    {"intersect", Kw::Reserved, true}, {"minus", Kw::Reserved, true},
+    {"inner", Kw::Reserved, true},     {"left", Kw::Reserved, true},
+    {"right", Kw::Reserved, true},     {"full", Kw::Reserved, true},
+    {"cross", Kw::Reserved, true},     {"outer", Kw::Reserved, true},
+    {"natural", Kw::Reserved, true},   {"straight_join", Kw::Reserved, true},
+    {"pivot", Kw::Reserved, true},     {"unpivot", Kw::Reserved, true},
+    {"tablesample", Kw::Reserved, true}, {"when", Kw::Reserved, true},
+    {"else", Kw::Reserved, true},      {"output", Kw::Reserved, true},
+    {"option", Kw::Reserved, true},    {"values", Kw::Reserved, true},
+    {"default", Kw::Reserved, true},   {"declare", Kw::Reserved, true},
+    {"return", Kw::Reserved, true},    {"print", Kw::Reserved, true},
+    {"raiserror", Kw::Reserved, true}, {"throw", Kw::Reserved, true},
+    {"commit", Kw::Reserved, true},    {"rollback", Kw::Reserved, true},
+    {"save", Kw::Reserved, true},      {"waitfor", Kw::Reserved, true},
+    {"open", Kw::Reserved, true},      {"close", Kw::Reserved, true},
+    {"deallocate", Kw::Reserved, true}, {"grant", Kw::Reserved, true},
+    {"deny", Kw::Reserved, true},      {"revoke", Kw::Reserved, true},
+    {"use", Kw::Reserved, true},       {"go", Kw::Reserved, true},
+    {"limit", Kw::Reserved, true},     {"offset", Kw::Reserved, true},
+    {"qualify", Kw::Reserved, true},   {"window", Kw::Reserved, true},
+    {"connect", Kw::Reserved, true},   {"start", Kw::Reserved, true},
+    {"by", Kw::Reserved, true},        {"and", Kw::Reserved, true},
+    {"in", Kw::Reserved, true},        {"is", Kw::Reserved, true},
+    {"like", Kw::Reserved, true},      {"between", Kw::Reserved, true},
+    {"any", Kw::Reserved, true},       {"all", Kw::Reserved, true},
+    {"some", Kw::Reserved, true},      {"over", Kw::Reserved, true},
+    {"break", Kw::Reserved, true},     {"continue", Kw::Reserved, true},
+    {"goto", Kw::Reserved, true},      {"null", Kw::Reserved, true},
+    {"distinct", Kw::Reserved, true},
+    {"elsif", Kw::Reserved, true},     {"elseif", Kw::Reserved, true},
+    {"perform", Kw::Reserved, true},   {"raise", Kw::Reserved, true},
+    {"matched", Kw::Reserved, true},   {"collate", Kw::Reserved, true},
+    // Words that may stand between CREATE and the object kind.
+    {"temp", Kw::Modifier, false},     {"temporary", Kw::Modifier, false},
+    {"global", Kw::Modifier, false},   {"local", Kw::Modifier, false},
+    {"unique", Kw::Modifier, false},   {"clustered", Kw::Modifier, false},
+    {"nonclustered", Kw::Modifier, false}, {"columnstore", Kw::Modifier, false},
+    {"materialized", Kw::Modifier, false}, {"secure", Kw::Modifier, false},
+    {"recursive", Kw::Modifier, false}, {"external", Kw::Modifier, false},
+    {"transient", Kw::Modifier, false}, {"volatile", Kw::Modifier, false},
+    {"multiset", Kw::Modifier, false}, {"force", Kw::Modifier, false},
+    {"no", Kw::Modifier, false},       {"noforce", Kw::Modifier, false},
+    {"editionable", Kw::Modifier, false}, {"noneditionable", Kw::Modifier, false},
+    {"unlogged", Kw::Modifier, false}, {"definer", Kw::Modifier, false},
+    {"sql", Kw::Modifier, false},      {"security", Kw::Modifier, false},
+    {"invoker", Kw::Modifier, false},  {"algorithm", Kw::Modifier, false},
+    {"undefined", Kw::Modifier, false}, {"temptable", Kw::Modifier, false},
+    {"xml", Kw::Modifier, false},      {"spatial", Kw::Modifier, false},
+    {"fulltext", Kw::Modifier, false}, {"bitmap", Kw::Modifier, false},
+    {"hybrid", Kw::Modifier, false},   {"dynamic", Kw::Modifier, false},
+    {"iceberg", Kw::Modifier, false},  {"constraint", Kw::Modifier, false},
+    {"aggregate", Kw::Modifier, false}, {"current_user", Kw::Modifier, false},
+    {"primary", Kw::Modifier, false},  {"memory_optimized", Kw::Modifier, false},
+});
+
+// Built-in table functions: in FROM they are no call of a user function.
+inline constexpr auto kBuiltinTableFunctions = std::to_array<std::string_view>({
+    "openrowset", "openquery", "openjson", "openxml", "opendatasource", "string_split", "unnest",
+    "generate_series", "containstable", "freetexttable", "json_table", "flatten", "generator",
+    "values", "table", "lateral", "changetable", "predict", "json_each", "jsonb_each",
+    "json_array_elements", "jsonb_array_elements", "regexp_split_to_table", "explode", "posexplode",
+    "range",
+});
+
+// Methods called on a column or variable (XML, spatial, hierarchyid), which
+// look like schema-qualified function calls: t.col.value('...', 'int').
+inline constexpr auto kMethodNames = std::to_array<std::string_view>({
+    "value", "query", "nodes", "exist", "modify", "tostring", "stastext", "stdistance", "stintersects",
+    "stbuffer", "stcontains", "stwithin", "getancestor", "getdescendant", "getlevel", "isdescendantof",
+    "getreparentedvalue", "write", "nextval", "currval",
+});
+
+namespace detail {
+
+constexpr std::uint32_t hash_word(std::string_view w) noexcept {
+    std::uint32_t h = 2166136261u;
+    for (char c : w) h = (h ^ static_cast<std::uint8_t>(c)) * 16777619u;
+    return h;
+}
+
+inline constexpr std::size_t kSlots = 512;
+
+struct KeywordIndex {
+    std::int16_t slot[kSlots];
+    constexpr KeywordIndex() : slot{} {
+        for (auto& s : slot) s = -1;
+        for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+            std::size_t at = hash_word(kKeywords[i].word) % kSlots;
+            bool duplicate = false;
+            while (slot[at] >= 0) {
+                if (kKeywords[static_cast<std::size_t>(slot[at])].word == kKeywords[i].word) duplicate = true;
+                at = (at + 1) % kSlots;
+                if (duplicate) break;
+            }
+            if (!duplicate) slot[at] = static_cast<std::int16_t>(i);
+        }
+    }
+};
+
+inline constexpr KeywordIndex kIndex{};
+
+}  // namespace detail
+
+inline constexpr std::size_t kLongestKeyword = 16;
+
+// The row of a lower-case word, or null.
+inline const KeywordRow* find_keyword(std::string_view lower) noexcept {
+    std::size_t at = detail::hash_word(lower) % detail::kSlots;
+    while (detail::kIndex.slot[at] >= 0) {
+        const KeywordRow& row = kKeywords[static_cast<std::size_t>(detail::kIndex.slot[at])];
+        if (row.word == lower) return &row;
+        at = (at + 1) % detail::kSlots;
+    }
+    return nullptr;
+}
+
+}  // namespace quorvane::inventory

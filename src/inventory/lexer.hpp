@@ -1,0 +1,346 @@
+// The inventory's tokenizer: one left-to-right pass that turns a script into
+// words, quoted names, literals and punctuation, skipping whitespace and
+// comments, and marking the lines that separate units.
+//
+// Written by hand rather than on the pattern engine: it is the hot loop of
+// the inventory and must run at memory speed on any input.
+//
+// Rules:
+// - Comments are those of the shared comment rule (comments.hpp): "--" up
+//   to the next LF, "/*" up to the first "*/" outside a line comment, no
+//   nesting, and a "/*" with no such end opens nothing.  Unlike that rule,
+//   an opener inside a literal or quoted name opens nothing.
+// - String literals '...' ('' inside), with an N, E, X or B prefix;
+//   quoted names [...] (]] inside), "..." ("" inside) and `...` (`` inside).
+//   An opening quote with no closing quote after it is plain punctuation,
+//   and so is every later quote of that kind (which can then only come in
+//   empty pairs).
+// - Dollar-quoted bodies $$...$$ and $tag$...$tag$: their text is scanned
+//   as code between a DollarOpen and a DollarClose token.
+// - Lines, numbered as the reading plan numbers them (shared for_each_line),
+//   whose trimmed text is "GO" (optionally with a repeat count and a line
+//   comment) or "/" become Separator tokens; so does a MySQL "DELIMITER x"
+//   line, after which x ends statements like ";" and "$" quotes nothing.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "inventory/keywords.hpp"
+#include "shared/comments.hpp"
+#include "shared/scan.hpp"
+#include "shared/text.hpp"
+
+namespace quorvane::inventory {
+
+enum class Tok : std::uint8_t { Word, Quoted, String, Number, Punct, Separator, DollarOpen, DollarClose };
+
+struct Token {
+    std::size_t begin;
+    std::size_t end;
+    Tok type;
+    Kw kw = Kw::None;        // words: the keyword, if any
+    bool reserved = false;   // words: a keyword that is never an alias or a name
+    char32_t ch = 0;         // punctuation: the character (";" for a custom delimiter); quoted: the
+                             // opener; words: the first character; separators: 'g' (GO), '/', 'd'
+                             // (DELIMITER)
+};
+
+struct Lexed {
+    std::vector<Token> tokens;
+    std::vector<std::size_t> line_starts;  // offset of the first character of each line
+
+    // 1-based number of the line holding `offset`.
+    std::size_t line_of(std::size_t offset) const noexcept {
+        return static_cast<std::size_t>(std::upper_bound(line_starts.begin(), line_starts.end(), offset) -
+                                        line_starts.begin());
+    }
+};
+
+namespace detail {
+
+template <text::CodeUnit C>
+constexpr bool starts_word(C c) noexcept {
+    if (c >= 0x80) return !text::is_space(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '@' || c == '#';
+}
+
+template <text::CodeUnit C>
+constexpr bool in_word(C c) noexcept {
+    if (c >= 0x80) return !text::is_space(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
+           c == '#' || c == '$';
+}
+
+// What a separator line is.
+enum class LineKind : std::uint8_t { Go, Slash, Delimiter };
+
+struct SeparatorLine {
+    std::size_t begin;  // first non-blank character
+    std::size_t end;    // end of the line (break excluded)
+    LineKind kind;
+    std::size_t arg_begin = 0, arg_end = 0;  // DELIMITER: the new delimiter
+};
+
+template <text::CodeUnit C>
+bool is_go_line(text::Text<C> t, std::size_t b, std::size_t e) {
+    if (e - b < 2 || !text::folds_to_ascii_letter(t[b], 'g') || !text::folds_to_ascii_letter(t[b + 1], 'o')) {
+        return false;
+    }
+    std::size_t k = b + 2;
+    if (k == e) return true;
+    if (!text::unit_is_space(t[k])) return false;
+    while (k < e && text::unit_is_space(t[k])) ++k;
+    while (k < e && t[k] >= '0' && t[k] <= '9') ++k;
+    while (k < e && text::unit_is_space(t[k])) ++k;
+    return k == e || (k + 1 < e && t[k] == '-' && t[k + 1] == '-');
+}
+
+template <text::CodeUnit C>
+std::vector<SeparatorLine> separator_lines(text::Text<C> t, std::vector<std::size_t>& line_starts) {
+    std::vector<SeparatorLine> out;
+    std::size_t number = 0;
+    text::for_each_line(t, [&](std::size_t b, std::size_t e) {
+        line_starts.push_back(b);
+        ++number;
+        if (number == 1 && b < e && t[b] == 0xFEFF) ++b;
+        const auto [tb, te] = text::trim(t, b, e);
+        if (tb == te) return;
+        const std::uint32_t first = t[tb];
+        if (first == '/') {
+            if (te - tb == 1) out.push_back({tb, e, LineKind::Slash});
+        } else if ((first | 0x20) == 'g') {
+            if (is_go_line(t, tb, te)) out.push_back({tb, e, LineKind::Go});
+        } else if ((first | 0x20) == 'd' && te - tb > 10 && text::equals_folded_ascii(t, tb, "delimiter", 9) &&
+                   text::unit_is_space(t[tb + 9])) {
+            std::size_t a = tb + 9;
+            while (a < te && text::unit_is_space(t[a])) ++a;
+            std::size_t z = a;
+            while (z < te && !text::unit_is_space(t[z])) ++z;
+            out.push_back({tb, e, LineKind::Delimiter, a, z});
+        }
+    });
+    return out;
+}
+
+}  // namespace detail
+
+template <text::CodeUnit C>
+class Lexer {
+   public:
+    explicit Lexer(text::Text<C> t) : t_(t), n_(t.size()) {}
+
+    Lexed run() {
+        Lexed out;
+        const std::vector<detail::SeparatorLine> seps = detail::separator_lines(t_, out.line_starts);
+        out.tokens.reserve(n_ / 6 + 16);
+        std::vector<Token>& toks = out.tokens;
+        std::size_t next_sep = 0;
+        std::size_t i = (n_ > 0 && t_[0] == 0xFEFF) ? 1 : 0;
+        while (i < n_) {
+            const C c = t_[i];
+            if (text::unit_is_space(c)) {
+                ++i;
+                continue;
+            }
+            while (next_sep < seps.size() && seps[next_sep].begin < i) ++next_sep;
+            if (next_sep < seps.size() && seps[next_sep].begin == i) {
+                const detail::SeparatorLine& s = seps[next_sep++];
+                const char32_t what = s.kind == detail::LineKind::Go ? U'g' : s.kind == detail::LineKind::Slash ? U'/' : U'd';
+                toks.push_back({s.begin, s.end, Tok::Separator, Kw::None, false, what});
+                if (s.kind == detail::LineKind::Delimiter) {
+                    const bool semicolon = s.arg_end - s.arg_begin == 1 && t_[s.arg_begin] == ';';
+                    delim_begin_ = semicolon ? 0 : s.arg_begin;
+                    delim_end_ = semicolon ? 0 : s.arg_end;
+                }
+                i = s.end;
+                continue;
+            }
+            if (delim_end_ > delim_begin_ && at_delimiter(i)) {
+                const std::size_t len = delim_end_ - delim_begin_;
+                toks.push_back({i, i + len, Tok::Punct, Kw::None, false, U';'});
+                i += len;
+                continue;
+            }
+            if (c == '-' && i + 1 < n_ && t_[i + 1] == '-') {
+                i = text::find_unit(t_, i + 2, C('\n'));
+                continue;
+            }
+            if (c == '/' && i + 1 < n_ && t_[i + 1] == '*' && !blocks_dead_) {
+                const std::size_t end = text::block_comment_end(t_, i);
+                if (end != 0) {
+                    i = end;
+                    continue;
+                }
+                blocks_dead_ = true;
+            }
+            if (detail::starts_word(c)) {
+                if (i + 1 < n_ && t_[i + 1] == '\'' && is_literal_prefix(c) && !dead_[kSingle]) {
+                    if (quoted(toks, i + 1, '\'', '\'', kSingle, Tok::String, i)) {
+                        i = toks.back().end;
+                        continue;
+                    }
+                }
+                i = word(toks, i);
+                continue;
+            }
+            if (c >= '0' && c <= '9') {
+                std::size_t j = i + 1;
+                while (j < n_ && detail::in_word(t_[j]) && t_[j] != '@' && t_[j] != '#') ++j;
+                toks.push_back({i, j, Tok::Number});
+                i = j;
+                continue;
+            }
+            bool done = false;
+            switch (c) {
+                case '\'':
+                    done = quoted(toks, i, '\'', '\'', kSingle, Tok::String, i);
+                    break;
+                case '[':
+                    done = quoted(toks, i, '[', ']', kBracket, Tok::Quoted, i);
+                    break;
+                case '"':
+                    done = quoted(toks, i, '"', '"', kDouble, Tok::Quoted, i);
+                    break;
+                case '`':
+                    done = quoted(toks, i, '`', '`', kBacktick, Tok::Quoted, i);
+                    break;
+                case '$':
+                    done = dollar(toks, i);
+                    break;
+                default:
+                    break;
+            }
+            if (done) {
+                i = toks.back().end;
+                continue;
+            }
+            toks.push_back({i, i + 1, Tok::Punct, Kw::None, false, static_cast<char32_t>(c)});
+            ++i;
+        }
+        return out;
+    }
+
+   private:
+    static constexpr int kSingle = 0, kBracket = 1, kDouble = 2, kBacktick = 3;
+
+    static constexpr bool is_literal_prefix(C c) noexcept {
+        const std::uint32_t l = static_cast<std::uint32_t>(c) | 0x20;
+        return c < 0x80 && (l == 'n' || l == 'e' || l == 'x' || l == 'b');
+    }
+
+    bool at_delimiter(std::size_t i) const noexcept {
+        const std::size_t len = delim_end_ - delim_begin_;
+        if (n_ - i < len) return false;
+        for (std::size_t k = 0; k < len; ++k) {
+            if (t_[i + k] != t_[delim_begin_ + k]) return false;
+        }
+        return true;
+    }
+
+    // A quoted run opening at `open` with `q`, closed by `close` (doubled
+    // inside).  Pushes the token [token_begin, end) and returns true, or
+    // marks the quote kind dead and returns false when nothing closes it.
+    bool quoted(std::vector<Token>& toks, std::size_t open, C q, C close, int kind, Tok type,
+                std::size_t token_begin) {
+        if (dead_[kind]) return false;
+        std::size_t j = open + 1;
+        while (true) {
+            j = text::find_unit(t_, j, close);
+            if (j >= n_) {
+                dead_[kind] = true;
+                return false;
+            }
+            if (j + 1 < n_ && t_[j + 1] == close) {
+                j += 2;
+                continue;
+            }
+            break;
+        }
+        toks.push_back({token_begin, j + 1, type, Kw::None, false, static_cast<char32_t>(q)});
+        return true;
+    }
+
+    std::size_t word(std::vector<Token>& toks, std::size_t i) {
+        std::size_t j = i + 1;
+        while (j < n_ && detail::in_word(t_[j])) ++j;
+        Token tok{i, j, Tok::Word, Kw::None, false, static_cast<char32_t>(t_[i])};
+        if (j - i <= kLongestKeyword) {
+            char lower[kLongestKeyword];
+            std::size_t k = 0;
+            for (; k < j - i; ++k) {
+                const std::uint32_t u = t_[i + k];
+                if (u < 0x80) {
+                    lower[k] = static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u);
+                } else if (u == 0x017F) {
+                    lower[k] = 's';
+                } else if (u == 0x212A) {
+                    lower[k] = 'k';
+                } else {
+                    break;
+                }
+            }
+            if (k == j - i) {
+                if (const KeywordRow* row = find_keyword(std::string_view(lower, k))) {
+                    tok.kw = row->kw;
+                    tok.reserved = row->reserved;
+                }
+            }
+        }
+        toks.push_back(tok);
+        return j;
+    }
+
+    // "$tag$" at i: opens a body (when a matching closer follows), closes
+    // the open one, or is nothing special.
+    bool dollar(std::vector<Token>& toks, std::size_t i) {
+        if (delim_end_ > delim_begin_) return false;
+        std::size_t j = i + 1;
+        if (j < n_ && t_[j] >= '0' && t_[j] <= '9') return false;
+        while (j < n_ && t_[j] != '$' && t_[j] < 0x80 && detail::in_word(t_[j]) && t_[j] != '@' && t_[j] != '#') {
+            ++j;
+        }
+        if (j >= n_ || t_[j] != '$') return false;
+        const std::size_t len = j + 1 - i;
+        if (tag_len_ != 0) {
+            if (len != tag_len_ || !std::equal(t_.begin() + i, t_.begin() + j + 1, t_.begin() + tag_begin_)) {
+                return false;
+            }
+            toks.push_back({i, j + 1, Tok::DollarClose});
+            tag_len_ = 0;
+            return true;
+        }
+        // Opens only when the same tag closes it later.  Once one finds no
+        // closer, later ones open nothing, which keeps the scan linear.
+        if (dollars_dead_) return false;
+        const std::size_t from = j + 1;
+        for (std::size_t k = text::find_unit(t_, from, C('$')); k + len <= n_; k = text::find_unit(t_, k + 1, C('$'))) {
+            if (std::equal(t_.begin() + i, t_.begin() + j + 1, t_.begin() + k)) {
+                toks.push_back({i, j + 1, Tok::DollarOpen});
+                tag_begin_ = i;
+                tag_len_ = len;
+                return true;
+            }
+        }
+        dollars_dead_ = true;
+        return false;
+    }
+
+    text::Text<C> t_;
+    std::size_t n_;
+    bool blocks_dead_ = false;
+    bool dollars_dead_ = false;
+    bool dead_[4] = {false, false, false, false};
+    std::size_t delim_begin_ = 0, delim_end_ = 0;
+    std::size_t tag_begin_ = 0, tag_len_ = 0;
+};
+
+template <text::CodeUnit C>
+Lexed lex(text::Text<C> t) {
+    return Lexer<C>(t).run();
+}
+
+}  // namespace quorvane::inventory

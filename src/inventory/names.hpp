@@ -1,0 +1,153 @@
+// Qualified names and the heads of CREATE, ALTER and DROP statements, over
+// the token stream.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "inventory/inventory.hpp"
+#include "inventory/lexer.hpp"
+
+namespace quorvane::inventory {
+
+inline bool is_punct(const Token& t, char32_t c) noexcept { return t.type == Tok::Punct && t.ch == c; }
+
+// A token that can be a part of a name: any word, or a quoted name.
+inline bool is_name_part(const Token& t) noexcept { return t.type == Tok::Word || t.type == Tok::Quoted; }
+
+// One past the last token of the qualified name that starts at `i` (a name
+// part): parts joined by ".", empty parts allowed ("db..t").
+inline std::size_t name_end(const std::vector<Token>& k, std::size_t i, std::size_t end) noexcept {
+    std::size_t j = i + 1;
+    while (j < end && is_punct(k[j], U'.')) {
+        std::size_t p = j + 1;
+        while (p < end && is_punct(k[p], U'.')) ++p;
+        if (p < end && is_name_part(k[p])) {
+            j = p + 1;
+        } else {
+            break;
+        }
+    }
+    return j;
+}
+
+// The text of tokens [i, e) as a name: words as written, quoted names
+// without their quotes and with doubled closing quotes undoubled.
+template <text::CodeUnit C>
+Name name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std::size_t e) {
+    Name out;
+    for (std::size_t j = i; j < e; ++j) {
+        const Token& tk = k[j];
+        if (tk.type == Tok::Punct) {
+            out.push_back(U'.');
+        } else if (tk.type == Tok::Quoted) {
+            const char32_t close = tk.ch == U'[' ? U']' : tk.ch;
+            for (std::size_t p = tk.begin + 1; p + 1 < tk.end; ++p) {
+                out.push_back(static_cast<char32_t>(t[p]));
+                if (t[p] == close) ++p;
+            }
+        } else {
+            for (std::size_t p = tk.begin; p < tk.end; ++p) out.push_back(static_cast<char32_t>(t[p]));
+        }
+    }
+    return out;
+}
+
+// The key names are compared by: ASCII letters folded to lower case.
+inline Name name_key(const Name& n) {
+    Name k = n;
+    for (char32_t& c : k) {
+        if (c >= U'A' && c <= U'Z') c |= 0x20;
+    }
+    return k;
+}
+
+// The last part of a name, lower-cased ASCII, as a narrow string (empty when
+// it holds anything else).
+inline std::string last_part_ascii(const Name& n) {
+    const std::size_t dot = n.rfind(U'.');
+    std::string out;
+    for (std::size_t p = dot == Name::npos ? 0 : dot + 1; p < n.size(); ++p) {
+        if (n[p] >= 0x80) return {};
+        out.push_back(static_cast<char>(n[p] >= U'A' && n[p] <= U'Z' ? n[p] | 0x20 : n[p]));
+    }
+    return out;
+}
+
+struct Head {
+    ObjectKind kind;
+    std::size_t name_begin = 0, name_end = 0;  // token range; empty when the head names nothing
+    std::size_t next = 0;                       // first token after the head
+};
+
+// The head "CREATE [OR ALTER | OR REPLACE] [modifiers] KIND [IF [NOT] EXISTS]
+// name" (or ALTER / DROP KIND ...) starting at k[i].
+inline std::optional<Head> parse_head(const std::vector<Token>& k, std::size_t i, std::size_t end) {
+    std::size_t j = i + 1;
+    std::optional<ObjectKind> kind;
+    for (int steps = 0; j < end && steps < 16 && !kind; ++steps, ++j) {
+        const Token& tk = k[j];
+        if (tk.type == Tok::Word) {
+            switch (tk.kw) {
+                case Kw::Procedure:
+                case Kw::Proc: kind = ObjectKind::Procedure; break;
+                case Kw::Function: kind = ObjectKind::Function; break;
+                case Kw::View: kind = ObjectKind::View; break;
+                case Kw::Trigger: kind = ObjectKind::Trigger; break;
+                case Kw::Table: kind = ObjectKind::Table; break;
+                case Kw::Type: kind = ObjectKind::Type; break;
+                case Kw::Sequence: kind = ObjectKind::Sequence; break;
+                case Kw::Synonym: kind = ObjectKind::Synonym; break;
+                case Kw::Schema: kind = ObjectKind::Schema; break;
+                case Kw::Index: kind = ObjectKind::Index; break;
+                case Kw::Package:
+                    kind = ObjectKind::Package;
+                    if (j + 1 < end && k[j + 1].type == Tok::Word && k[j + 1].kw == Kw::Body) {
+                        kind = ObjectKind::PackageBody;
+                        ++j;
+                    }
+                    break;
+                case Kw::Or:
+                case Kw::Replace:
+                case Kw::Modifier:
+                case Kw::Set:  // Teradata SET TABLE
+                    break;
+                case Kw::Alter:
+                    if (k[j - 1].kw != Kw::Or) return std::nullopt;
+                    break;
+                default:
+                    // The value of DEFINER=user@host or ALGORITHM=x, and the
+                    // "@" of DEFINER=`user`@`host`.
+                    if (is_punct(k[j - 1], U'=') || (tk.kw == Kw::None && tk.end - tk.begin == 1)) break;
+                    return std::nullopt;
+            }
+        } else if (tk.type == Tok::Quoted || is_punct(tk, U'=')) {
+            continue;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!kind) return std::nullopt;
+    Head h{*kind};
+    // IF [NOT] EXISTS
+    if (j < end && k[j].kw == Kw::If) {
+        std::size_t p = j + 1;
+        if (p < end && k[p].kw == Kw::Not) ++p;
+        if (p < end && k[p].kw == Kw::Exists) j = p + 1;
+    }
+    if (j < end && is_name_part(k[j]) && !(k[j].type == Tok::Word && k[j].reserved)) {
+        h.name_begin = j;
+        h.name_end = j = name_end(k, j, end);
+    }
+    h.next = j;
+    return h;
+}
+
+constexpr bool is_routine(ObjectKind k) noexcept {
+    return k == ObjectKind::Procedure || k == ObjectKind::Function || k == ObjectKind::View ||
+           k == ObjectKind::Trigger || k == ObjectKind::Package || k == ObjectKind::PackageBody;
+}
+
+}  // namespace quorvane::inventory

@@ -1,0 +1,606 @@
+// The reference rules: what a run of tokens reads, writes and calls.
+//
+// One pass over the tokens with a stack of parenthesis frames.  A frame
+// opened right after a name is a call's argument list (FROM there is
+// EXTRACT(YEAR FROM d), not a table); any other is a query or a group.
+// Every step consumes at least one token and looks ahead a bounded number,
+// so the pass is linear.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "inventory/inventory.hpp"
+#include "inventory/keywords.hpp"
+#include "inventory/lexer.hpp"
+#include "inventory/names.hpp"
+
+namespace quorvane::inventory {
+
+template <text::CodeUnit C>
+class ReferenceScanner {
+   public:
+    ReferenceScanner(text::Text<C> t, const std::vector<Token>& k) : t_(t), k_(k) {}
+
+    References scan(std::size_t begin, std::size_t end) {
+        i_ = begin;
+        begin_ = begin;
+        end_ = end;
+        frames_.assign(1, Frame{});
+        while (i_ < end_) step();
+        return collect();
+    }
+
+   private:
+    enum List : std::uint8_t { kReads, kWrites, kCalls, kTemp };
+
+    struct Frame {
+        bool call = false;        // a call's argument list
+        bool from_list = false;   // a FROM list may go on with ","
+        bool alias_after = false; // a derived table or table function: an alias may follow ")"
+        bool list_after = false;  // ... and then the FROM list may go on
+        bool cte_body = false;    // the body of a common table expression
+    };
+
+    struct Event {
+        List list;
+        Name name;
+        bool alive;
+    };
+
+    struct Pending {  // an UPDATE or DELETE target that may be an alias
+        std::size_t event;
+        Name key;
+    };
+
+    // --- token tests ---
+
+    const Token& at(std::size_t j) const noexcept { return k_[j]; }
+    bool word(std::size_t j, Kw kw) const noexcept { return j < end_ && k_[j].type == Tok::Word && k_[j].kw == kw; }
+    bool punct(std::size_t j, char32_t c) const noexcept { return j < end_ && is_punct(k_[j], c); }
+    C first_char(std::size_t j) const noexcept { return t_[k_[j].begin]; }
+    bool variable(std::size_t j) const noexcept {
+        return k_[j].type == Tok::Word && (first_char(j) == '@' || first_char(j) == ':');
+    }
+    bool reserved_word(std::size_t j) const noexcept { return k_[j].type == Tok::Word && k_[j].reserved; }
+    Kw prev_kw() const noexcept { return i_ > begin_ && k_[i_ - 1].type == Tok::Word ? k_[i_ - 1].kw : Kw::None; }
+
+    // --- events ---
+
+    void add(List list, Name name) { events_.push_back({list, std::move(name), true}); }
+
+    bool is_cte(const Name& key) const { return !ctes_.empty() && cte_count_.count(key) != 0; }
+
+    // Records the table named by tokens [j, e) in `list`; temporary tables
+    // go to their own list and CTE names nowhere.  Returns the event index,
+    // or -1 when nothing was recorded.
+    long add_table(List list, std::size_t j, std::size_t e) {
+        Name name = name_text(t_, k_, j, e);
+        const std::size_t dot = name.rfind(U'.');
+        const std::size_t last = dot == Name::npos ? 0 : dot + 1;
+        if (last < name.size() && name[last] == U'#' && k_[e - 1].type == Tok::Word) {
+            add(kTemp, name.substr(last));
+            return -1;
+        }
+        if (e == j + 1 && is_cte(name_key(name))) return -1;
+        add(list, std::move(name));
+        return static_cast<long>(events_.size() - 1);
+    }
+
+    // --- steps ---
+
+    void step() {
+        Frame& top = frames_.back();
+        const bool list_here = top.from_list;
+        top.from_list = false;
+        const Token& tk = at(i_);
+        switch (tk.type) {
+            case Tok::Separator:
+                end_statement();
+                ++i_;
+                return;
+            case Tok::Punct:
+                if (tk.ch == U'(') {
+                    const bool call = i_ > begin_ && (k_[i_ - 1].type == Tok::Quoted ||
+                                                      (k_[i_ - 1].type == Tok::Word && !k_[i_ - 1].reserved));
+                    Frame f;
+                    f.call = call;
+                    frames_.push_back(f);
+                    ++i_;
+                } else if (tk.ch == U')') {
+                    close_frame();
+                } else if (tk.ch == U';') {
+                    end_statement();
+                    ++i_;
+                } else if (tk.ch == U',' && list_here) {
+                    ++i_;
+                    read_table(kReads, true);
+                } else {
+                    ++i_;
+                }
+                return;
+            case Tok::Word:
+                if (tk.kw != Kw::None && keyword(tk.kw)) return;
+                expression_name();
+                return;
+            case Tok::Quoted:
+                expression_name();
+                return;
+            default:
+                ++i_;
+                return;
+        }
+    }
+
+    // Handles a keyword at i_; false when it is to be taken as a plain word.
+    bool keyword(Kw kw) {
+        switch (kw) {
+            case Kw::Select: case Kw::Insert: case Kw::Update: case Kw::Delete: case Kw::Merge: case Kw::Exec:
+            case Kw::Execute: case Kw::Create: case Kw::Alter: case Kw::Drop: case Kw::Truncate: case Kw::Begin:
+            case Kw::If: case Kw::While: case Kw::Fetch: case Kw::Call:
+                pending_.clear();  // a new statement: earlier targets are no aliases
+                break;
+            default:
+                break;
+        }
+        switch (kw) {
+            case Kw::From:
+                ++i_;
+                if (!frames_.back().call) read_table(kReads, true);
+                return true;
+            case Kw::Join:
+            case Kw::Apply:
+                ++i_;
+                read_table(kReads, false);
+                return true;
+            case Kw::Using:
+                ++i_;
+                if (using_depth_ == frames_.size()) read_table(kReads, false);
+                return true;
+            case Kw::Into:
+                into();
+                return true;
+            case Kw::Insert:
+                insert();
+                return true;
+            case Kw::Update:
+                update_or_delete(true);
+                return true;
+            case Kw::Delete:
+                update_or_delete(false);
+                return true;
+            case Kw::Merge:
+                ++i_;
+                skip_top();
+                if (word(i_, Kw::Into)) ++i_;
+                read_target(kWrites, false);
+                using_depth_ = frames_.size();
+                return true;
+            case Kw::Truncate:
+                ++i_;
+                if (word(i_, Kw::Table)) ++i_;
+                read_target(kWrites, false);
+                return true;
+            case Kw::Bulk:
+                ++i_;
+                if (word(i_, Kw::Insert)) {
+                    ++i_;
+                    read_target(kWrites, false);
+                }
+                return true;
+            case Kw::Create:
+            case Kw::Alter:
+            case Kw::Drop:
+                definition(kw);
+                return true;
+            case Kw::Exec:
+            case Kw::Execute:
+                exec();
+                return true;
+            case Kw::Call:
+                ++i_;
+                if (i_ < end_ && is_name_part(at(i_)) && !reserved_word(i_) && !variable(i_)) {
+                    const std::size_t e = name_end(k_, i_, end_);
+                    add(kCalls, name_text(t_, k_, i_, e));
+                    i_ = e;
+                }
+                return true;
+            case Kw::With:
+                ++i_;
+                if (word(i_, Kw::Modifier)) {  // WITH RECURSIVE
+                    if (cte_head(i_ + 1)) return true;
+                }
+                cte_head(i_);
+                return true;
+            case Kw::Fetch:
+                fetch();
+                return true;
+            case Kw::References:
+                ++i_;
+                read_target(kReads, false);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    // A name in an expression: a schema-qualified name followed by "(" is a
+    // call of a user function, unless it is a method of a column or variable.
+    void expression_name() {
+        const std::size_t e = name_end(k_, i_, end_);
+        if (e > i_ + 1 && punct(e, U'(') && !variable(i_) && first_char(i_) != '#') {
+            Name name = name_text(t_, k_, i_, e);
+            if (!is_method(last_part_ascii(name))) add(kCalls, std::move(name));
+        }
+        i_ = e;
+    }
+
+    static bool is_method(const std::string& last) {
+        for (std::string_view m : kMethodNames) {
+            if (m == last) return true;
+        }
+        return false;
+    }
+
+    static bool is_builtin_table_function(const std::string& name) {
+        for (std::string_view m : kBuiltinTableFunctions) {
+            if (m == name) return true;
+        }
+        return false;
+    }
+
+    void skip_top() {
+        if (word(i_, Kw::Top)) {
+            ++i_;
+            if (punct(i_, U'(')) {
+                skip_group(i_, 64);
+            } else if (i_ < end_) {
+                ++i_;
+            }
+        }
+    }
+
+    // Skips the balanced group opening at j when it closes within `limit`
+    // tokens; returns whether it did.
+    bool skip_group(std::size_t j, std::size_t limit) {
+        std::size_t depth = 0;
+        for (std::size_t p = j; p < end_ && p < j + limit; ++p) {
+            if (at(p).type == Tok::Separator || punct(p, U';')) return false;
+            if (punct(p, U'(')) ++depth;
+            if (punct(p, U')') && --depth == 0) {
+                i_ = p + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A table source after FROM, JOIN, APPLY or USING.
+    void read_table(List list, bool in_list) {
+        while (word(i_, Kw::Only) || word(i_, Kw::Lateral)) ++i_;
+        if (i_ >= end_) return;
+        if (punct(i_, U'(')) {  // a derived table
+            Frame f;
+            f.alias_after = true;
+            f.list_after = in_list;
+            frames_.push_back(f);
+            ++i_;
+            return;
+        }
+        if (!is_name_part(at(i_)) || reserved_word(i_)) return;
+        const std::size_t e = name_end(k_, i_, end_);
+        if (variable(i_)) {  // a table variable
+            i_ = e;
+            table_tail(in_list, -1);
+            return;
+        }
+        if (punct(e, U'(')) {  // a table function
+            Name name = name_text(t_, k_, i_, e);
+            const bool builtin = e == i_ + 1 && is_builtin_table_function(last_part_ascii(name));
+            if (!builtin && first_char(i_) != '#') add(kCalls, std::move(name));
+            Frame f;
+            f.call = true;
+            f.alias_after = true;
+            f.list_after = in_list;
+            frames_.push_back(f);
+            i_ = e + 1;
+            return;
+        }
+        const long ev = pseudo_table(i_, e) ? -1 : add_table(list, i_, e);
+        i_ = e;
+        table_tail(in_list, ev);
+    }
+
+    // The trigger tables "inserted" and "deleted".
+    bool pseudo_table(std::size_t j, std::size_t e) const {
+        if (e != j + 1 || at(j).type != Tok::Word) return false;
+        const std::size_t len = at(j).end - at(j).begin;
+        return (len == 8 && text::equals_folded_ascii(t_, at(j).begin, "inserted", 8)) ||
+               (len == 7 && text::equals_folded_ascii(t_, at(j).begin, "deleted", 7));
+    }
+
+    // After a table source: its alias and hints; then the FROM list may go on.
+    void table_tail(bool in_list, long event) {
+        alias(event);
+        if (word(i_, Kw::With) && punct(i_ + 1, U'(')) {
+            skip_group(i_ + 1, 64);
+        } else if (punct(i_, U'(')) {
+            skip_group(i_, 64);  // (NOLOCK), or a list of column aliases
+        }
+        if (in_list) frames_.back().from_list = true;
+    }
+
+    // An optional alias at i_ for a source recorded as `event` (-1: none, as
+    // for derived tables); resolves a pending UPDATE or DELETE target.
+    void alias(long event) {
+        std::size_t a = i_;
+        if (word(a, Kw::As)) ++a;
+        if (a >= end_ || !is_name_part(at(a)) || reserved_word(a) || variable(a)) return;
+        if (at(a).type == Tok::Word && at(a).kw == Kw::With) return;
+        if (a + 1 < end_ && punct(a + 1, U'.')) return;
+        i_ = a + 1;
+        if (pending_.empty()) return;
+        const Name key = name_key(name_text(t_, k_, a, a + 1));
+        for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+            if (it->key != key) continue;
+            Event& target = events_[it->event];
+            if (event >= 0) {
+                target.name = events_[static_cast<std::size_t>(event)].name;
+            } else {
+                target.alive = false;
+            }
+            pending_.erase(it);
+            return;
+        }
+    }
+
+    // The target of INSERT, UPDATE, DELETE, MERGE, TRUNCATE, SELECT INTO,
+    // REFERENCES and the like.
+    void read_target(List list, bool may_be_alias) {
+        if (i_ >= end_ || !is_name_part(at(i_)) || reserved_word(i_)) return;
+        const std::size_t e = name_end(k_, i_, end_);
+        if (variable(i_)) {
+            i_ = e;
+            return;
+        }
+        const long ev = add_table(list, i_, e);
+        if (ev >= 0 && may_be_alias && e == i_ + 1) {
+            pending_.push_back({static_cast<std::size_t>(ev), name_key(events_.back().name)});
+        }
+        i_ = e;
+    }
+
+    void insert() {
+        const Kw before = prev_kw();
+        ++i_;
+        if (before == Kw::Then || before == Kw::On || before == Kw::For || punct(i_, U'(') || punct(i_, U',')) return;
+        skip_top();
+        while (word(i_, Kw::Into) || word(i_, Kw::Overwrite) || word(i_, Kw::Table) || word(i_, Kw::Or) ||
+               word(i_, Kw::Replace)) {
+            ++i_;
+        }
+        read_target(kWrites, false);
+    }
+
+    void update_or_delete(bool update) {
+        const Kw before = prev_kw();
+        ++i_;
+        if (before == Kw::Then || before == Kw::On || before == Kw::For || punct(i_, U'(') || punct(i_, U',')) return;
+        if (update && (word(i_, Kw::Set) || word(i_, Kw::Statistics))) return;
+        skip_top();
+        if (!update) {
+            if (word(i_, Kw::From)) ++i_;
+            using_depth_ = frames_.size();
+        }
+        read_target(kWrites, true);
+    }
+
+    void into() {
+        const Kw before = prev_kw();
+        ++i_;
+        if (before == Kw::Collect) {  // BULK COLLECT INTO variables
+            skip_variables();
+            return;
+        }
+        if (word(i_, Kw::Outfile) || word(i_, Kw::Dumpfile)) return;
+        read_target(kWrites, false);
+    }
+
+    void skip_variables() {
+        while (i_ < end_ && (at(i_).type == Tok::Word && !at(i_).reserved)) {
+            i_ = name_end(k_, i_, end_);
+            if (!punct(i_, U',')) return;
+            ++i_;
+        }
+    }
+
+    // FETCH [NEXT | PRIOR | FIRST | LAST | ABSOLUTE n | RELATIVE n] [FROM]
+    // cursor [INTO @a, ...]: no table.  In a query, FETCH FIRST n ROWS.
+    void fetch() {
+        ++i_;
+        for (std::size_t j = i_; j < end_ && j < i_ + 4; ++j) {
+            if (word(j, Kw::From)) {
+                i_ = j + 1;
+                if (i_ < end_ && at(i_).type == Tok::Word && !at(i_).reserved) ++i_;  // GLOBAL
+                if (i_ < end_ && is_name_part(at(i_)) && !reserved_word(i_)) i_ = name_end(k_, i_, end_);
+                break;
+            }
+            if (word(j, Kw::Into)) {
+                i_ = j;
+                break;
+            }
+        }
+        if (word(i_, Kw::Into)) {
+            ++i_;
+            skip_variables();
+        }
+    }
+
+    void exec() {
+        ++i_;
+        if (i_ >= end_) return;
+        const Token& tk = at(i_);
+        if (tk.type == Tok::Punct) {
+            if (tk.ch == U'(') dynamic_ = true;  // EXEC (@sql), EXEC ('...' + @x)
+            return;
+        }
+        if (tk.type == Tok::String) {
+            dynamic_ = true;
+            ++i_;
+            return;
+        }
+        if (tk.type == Tok::Word) {
+            if (tk.kw == Kw::As) return;  // EXECUTE AS
+            if (tk.kw == Kw::Immediate) {
+                dynamic_ = true;
+                ++i_;
+                return;
+            }
+            if (tk.kw == Kw::Function || tk.kw == Kw::Procedure) ++i_;  // EXECUTE FUNCTION f()
+        }
+        if (i_ < end_ && variable(i_)) {
+            if (!punct(i_ + 1, U'=')) {  // EXEC @proc_name
+                dynamic_ = true;
+                ++i_;
+                return;
+            }
+            i_ += 2;  // EXEC @rc = name
+            if (i_ < end_ && (variable(i_) || punct(i_, U'(') || at(i_).type == Tok::String)) {
+                dynamic_ = true;
+                return;
+            }
+        }
+        if (i_ >= end_ || !is_name_part(at(i_)) || reserved_word(i_)) return;
+        const std::size_t e = name_end(k_, i_, end_);
+        Name name = name_text(t_, k_, i_, e);
+        if (last_part_ascii(name) == "sp_executesql") {
+            dynamic_ = true;
+        } else if (e == i_ + 1 && punct(e, U'(')) {
+            dynamic_ = true;  // EXECUTE format(...) builds the statement
+        } else if (first_char(i_) != '#') {
+            add(kCalls, std::move(name));
+        }
+        i_ = e;
+    }
+
+    // CREATE, ALTER or DROP at i_.
+    void definition(Kw verb) {
+        const auto head = parse_head(k_, i_, end_);
+        if (!head) {
+            ++i_;
+            return;
+        }
+        i_ = head->next;
+        if (head->name_end == head->name_begin) return;
+        switch (head->kind) {
+            case ObjectKind::Table:
+                add_table(kWrites, head->name_begin, head->name_end);
+                // DROP TABLE a, b
+                while (verb == Kw::Drop && punct(i_, U',') && i_ + 1 < end_ && is_name_part(at(i_ + 1))) {
+                    ++i_;
+                    const std::size_t e = name_end(k_, i_, end_);
+                    add_table(kWrites, i_, e);
+                    i_ = e;
+                }
+                return;
+            case ObjectKind::Index:
+            case ObjectKind::Trigger:
+                if (verb != Kw::Drop && word(i_, Kw::On)) {
+                    ++i_;
+                    read_target(kReads, false);
+                }
+                return;
+            case ObjectKind::Synonym:
+                if (word(i_, Kw::For)) {
+                    ++i_;
+                    read_target(kReads, false);
+                }
+                return;
+            case ObjectKind::Type:
+                if (word(i_, Kw::From) && i_ + 1 < end_) i_ += 2;  // CREATE TYPE t FROM varchar(10)
+                return;
+            default:
+                return;
+        }
+    }
+
+    // A common table expression head at j: name [(columns)] AS (.  On a
+    // match, records the name, opens its body and returns true.
+    bool cte_head(std::size_t j) {
+        if (j >= end_ || !is_name_part(at(j)) || reserved_word(j)) return false;
+        if (punct(j + 1, U'.')) return false;
+        std::size_t p = j + 1;
+        if (punct(p, U'(')) {
+            std::size_t q = p + 1;
+            while (q < end_ && q < p + 256 && (is_name_part(at(q)) || punct(q, U','))) ++q;
+            if (!punct(q, U')')) return false;
+            p = q + 1;
+        }
+        if (!word(p, Kw::As) || !punct(p + 1, U'(')) return false;
+        Name key = name_key(name_text(t_, k_, j, j + 1));
+        ++cte_count_[key];
+        ctes_.emplace_back(std::move(key), frames_.size());
+        Frame f;
+        f.cte_body = true;
+        frames_.push_back(f);
+        i_ = p + 2;
+        return true;
+    }
+
+    void close_frame() {
+        ++i_;
+        if (frames_.size() == 1) return;  // unbalanced ")"
+        const Frame f = frames_.back();
+        frames_.pop_back();
+        while (!ctes_.empty() && ctes_.back().second > frames_.size()) drop_last_cte();
+        if (f.alias_after) {
+            alias(-1);
+            if (punct(i_, U'(')) skip_group(i_, 64);  // column aliases
+            if (f.list_after) frames_.back().from_list = true;
+        } else if (f.cte_body && punct(i_, U',')) {
+            cte_head(i_ + 1);
+        }
+    }
+
+    void drop_last_cte() {
+        auto it = cte_count_.find(ctes_.back().first);
+        if (it != cte_count_.end() && --it->second == 0) cte_count_.erase(it);
+        ctes_.pop_back();
+    }
+
+    void end_statement() {
+        frames_.assign(1, Frame{});
+        while (!ctes_.empty()) drop_last_cte();
+        pending_.clear();
+        using_depth_ = 0;
+    }
+
+    References collect() {
+        References r;
+        std::unordered_set<Name> seen[4];
+        std::vector<Name>* lists[4] = {&r.reads, &r.writes, &r.calls, &r.temp_tables};
+        for (Event& e : events_) {
+            if (!e.alive) continue;
+            if (seen[e.list].insert(name_key(e.name)).second) lists[e.list]->push_back(std::move(e.name));
+        }
+        r.dynamic_sql = dynamic_;
+        return r;
+    }
+
+    text::Text<C> t_;
+    const std::vector<Token>& k_;
+    std::size_t i_ = 0, begin_ = 0, end_ = 0;
+    std::vector<Frame> frames_;
+    std::vector<Event> events_;
+    std::vector<Pending> pending_;
+    std::unordered_map<Name, int> cte_count_;
+    std::vector<std::pair<Name, std::size_t>> ctes_;
+    std::size_t using_depth_ = 0;
+    bool dynamic_ = false;
+};
+
+}  // namespace quorvane::inventory
