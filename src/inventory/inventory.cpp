@@ -63,7 +63,8 @@ std::vector<Span> cut(const std::vector<Token>& k, bool has_go) {
             in_body = false;
             continue;
         }
-        if (!in_body && tk.type == Tok::Word && (tk.kw == Kw::Create || tk.kw == Kw::Alter)) {
+        if (!in_body && tk.type == Tok::Word &&
+            (tk.kw == Kw::Create || (tk.kw == Kw::Alter && !(i > 0 && k[i - 1].kw == Kw::Or)))) {
             if (const auto head = parse_head(k, i, k.size())) {
                 const bool routine = is_routine(head->kind);
                 const bool temp = head->name_end > head->name_begin && k[head->name_end - 1].type == Tok::Word &&

@@ -136,6 +136,12 @@ inline constexpr auto kBuiltinTableFunctions = std::to_array<std::string_view>({
     "range",
 });
 
+// Table hints written without WITH: FROM t (NOLOCK) is a table, not a call.
+inline constexpr auto kTableHints = std::to_array<std::string_view>({
+    "nolock", "holdlock", "updlock", "rowlock", "tablock", "tablockx", "paglock", "readpast", "readcommitted",
+    "readuncommitted", "repeatableread", "serializable", "xlock", "nowait", "index", "forceseek",
+});
+
 // Methods called on a column or variable (XML, spatial, hierarchyid), which
 // look like schema-qualified function calls: t.col.value('...', 'int').
 inline constexpr auto kMethodNames = std::to_array<std::string_view>({

@@ -55,6 +55,7 @@ class ReferenceScanner {
     struct Pending {  // an UPDATE or DELETE target that may be an alias
         std::size_t event;
         Name key;
+        std::size_t depth;  // frames open at the target
     };
 
     // --- token tests ---
@@ -142,7 +143,8 @@ class ReferenceScanner {
             case Kw::Select: case Kw::Insert: case Kw::Update: case Kw::Delete: case Kw::Merge: case Kw::Exec:
             case Kw::Execute: case Kw::Create: case Kw::Alter: case Kw::Drop: case Kw::Truncate: case Kw::Begin:
             case Kw::If: case Kw::While: case Kw::Fetch: case Kw::Call:
-                pending_.clear();  // a new statement: earlier targets are no aliases
+                // A new statement at the level of a pending target ends it.
+                std::erase_if(pending_, [&](const Pending& p) { return p.depth >= frames_.size(); });
                 break;
             default:
                 break;
@@ -298,7 +300,7 @@ class ReferenceScanner {
             table_tail(in_list, -1);
             return;
         }
-        if (punct(e, U'(')) {  // a table function
+        if (punct(e, U'(') && !table_hint(e + 1)) {  // a table function
             Name name = name_text(t_, k_, i_, e);
             const bool builtin = e == i_ + 1 && is_builtin_table_function(last_part_ascii(name));
             if (!builtin && first_char(i_) != '#') add(kCalls, std::move(name));
@@ -313,6 +315,16 @@ class ReferenceScanner {
         const long ev = pseudo_table(i_, e) ? -1 : add_table(list, i_, e);
         i_ = e;
         table_tail(in_list, ev);
+    }
+
+    // A table hint word at j, as in FROM t (NOLOCK).
+    bool table_hint(std::size_t j) const {
+        if (j >= end_ || at(j).type != Tok::Word) return false;
+        const std::size_t len = at(j).end - at(j).begin;
+        for (std::string_view h : kTableHints) {
+            if (h.size() == len && text::equals_folded_ascii(t_, at(j).begin, h.data(), len)) return true;
+        }
+        return false;
     }
 
     // The trigger tables "inserted" and "deleted".
@@ -369,7 +381,7 @@ class ReferenceScanner {
         }
         const long ev = add_table(list, i_, e);
         if (ev >= 0 && may_be_alias && e == i_ + 1) {
-            pending_.push_back({static_cast<std::size_t>(ev), name_key(events_.back().name)});
+            pending_.push_back({static_cast<std::size_t>(ev), name_key(events_.back().name), frames_.size()});
         }
         i_ = e;
     }

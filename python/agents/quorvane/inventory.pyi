@@ -1,0 +1,26 @@
+from dataclasses import dataclass
+
+__all__ = ["References", "SqlObject", "references", "split_objects"]
+
+@dataclass(frozen=True)
+class References:
+    reads: tuple[str, ...]
+    writes: tuple[str, ...]
+    calls: tuple[str, ...]
+    temp_tables: tuple[str, ...]
+    dynamic_sql: bool
+
+@dataclass(frozen=True)
+class SqlObject:
+    kind: str
+    name: str | None
+    start_line: int
+    end_line: int
+    reads: tuple[str, ...]
+    writes: tuple[str, ...]
+    calls: tuple[str, ...]
+    temp_tables: tuple[str, ...]
+    dynamic_sql: bool
+
+def split_objects(sql_content: str) -> tuple[SqlObject, ...]: ...
+def references(sql_content: str) -> References: ...

@@ -1,0 +1,96 @@
+// The inventory core alone: tokens, separator lines, the three storage
+// widths and the names it reports.
+
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "inventory/inventory.hpp"
+#include "inventory/lexer.hpp"
+
+namespace inv = quorvane::inventory;
+using quorvane::text::Text;
+
+namespace {
+
+template <class C>
+std::vector<C> units(const std::u32string& s) {
+    return std::vector<C>(s.begin(), s.end());
+}
+
+std::string narrow(const inv::Name& n) {
+    std::string out;
+    for (char32_t c : n) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string kinds(const std::u32string& s) {
+    const auto v = units<std::uint32_t>(s);
+    std::string out;
+    for (const inv::Token& t : inv::lex(Text<std::uint32_t>(v.data(), v.size())).tokens) {
+        static const char* names = "wqsnp|<>";
+        out.push_back(names[static_cast<int>(t.type)]);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(inventory_tokens) {
+    CHECK_EQ(kinds(U"SELECT [a]]b] 'x''y' N'z' 12 , \"q\" `r`"), std::string("wqssnpqq"));
+    // Comments vanish; a "/*" with no end is punctuation.
+    CHECK_EQ(kinds(U"a -- b\nc /* d */ e"), std::string("www"));
+    CHECK_EQ(kinds(U"a /* b -- */ c"), std::string("wppw"));
+    // Quotes with no closer are punctuation, and so are later ones.
+    CHECK_EQ(kinds(U"'a [b \"c `d"), std::string("pwpwpwpw"));
+    // Dollar bodies open only when closed later.
+    CHECK_EQ(kinds(U"$$ a $$ $1 $x$"), std::string("<w>pnpw"));
+}
+
+TEST(inventory_separator_lines) {
+    CHECK_EQ(kinds(U"a\nGO\nb\n  go 3 -- again\n/\nGOTO x\n"), std::string("w|w||ww"));
+    // A GO line inside a comment or literal separates nothing.
+    CHECK_EQ(kinds(U"/*\nGO\n*/ 'x\nGO\n'"), std::string("s"));
+    // DELIMITER lines separate, and the delimiter then ends statements.
+    CHECK_EQ(kinds(U"DELIMITER //\nEND //\nDELIMITER ;\n;"), std::string("|wp|p"));
+}
+
+TEST(inventory_same_result_in_every_width) {
+    const std::u32string sql =
+        U"CREATE PROCEDURE [s].[p\u00e9\u20ac] AS\nUPDATE a SET x = 1 FROM dbo.T\U0001F600 a\nGO\nSELECT 1";
+    const auto a = units<std::uint32_t>(sql);
+    const auto objects = inv::split_objects(Text<std::uint32_t>(a.data(), a.size()));
+    CHECK_EQ(objects.size(), std::size_t{2});
+    CHECK(objects[0].name == U"s.p\u00e9\u20ac");
+    CHECK(objects[0].refs.writes == std::vector<inv::Name>{U"dbo.T\U0001F600"});
+    CHECK_EQ(objects[1].start_line, std::size_t{4});
+    // The same text without characters beyond each width gives the same
+    // units.
+    const std::u32string plain = U"CREATE PROCEDURE [s].[p] AS\nUPDATE a SET x = 1 FROM dbo.T a\nGO\nSELECT 1";
+    const auto b1 = units<std::uint8_t>(plain);
+    const auto b2 = units<std::uint16_t>(plain);
+    const auto o1 = inv::split_objects(Text<std::uint8_t>(b1.data(), b1.size()));
+    const auto o2 = inv::split_objects(Text<std::uint16_t>(b2.data(), b2.size()));
+    CHECK_EQ(o1.size(), o2.size());
+    for (std::size_t i = 0; i < o1.size() && i < o2.size(); ++i) {
+        CHECK(o1[i].name == o2[i].name);
+        CHECK(o1[i].refs.writes == o2[i].refs.writes);
+        CHECK_EQ(o1[i].end_line, o2[i].end_line);
+    }
+    CHECK_EQ(narrow(o1[0].refs.writes.at(0)), std::string("dbo.T"));
+}
+
+TEST(inventory_deep_nesting_is_flat_work) {
+    // Nested parentheses and blocks a million deep: no recursion to
+    // overflow, one unit.
+    std::vector<std::uint8_t> text;
+    const std::string head = "SELECT * FROM ";
+    text.insert(text.end(), head.begin(), head.end());
+    text.insert(text.end(), 1'000'000, '(');
+    const std::string mid = "SELECT * FROM t";
+    text.insert(text.end(), mid.begin(), mid.end());
+    text.insert(text.end(), 1'000'000, ')');
+    const auto objects = inv::split_objects(Text<std::uint8_t>(text.data(), text.size()));
+    CHECK_EQ(objects.size(), std::size_t{1});
+    CHECK(objects.at(0).refs.reads == std::vector<inv::Name>{U"t"});
+}

@@ -1,0 +1,990 @@
+"""A plain Python model of the inventory: the same tokenizer, splitting and
+reference rules as the native module, written for clarity, to cross-check
+it on generated texts and the corpus."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+from agents.quorvane._inventory_records import References, SqlObject
+
+# --- words -------------------------------------------------------------------
+
+RESERVED = set(
+    """select from join apply using into insert update delete merge truncate table bulk create alter drop exec
+    execute call with as on set then fetch references for if not exists top overwrite lateral returning outfile
+    dumpfile begin end case while procedure function trigger index or where group order having union except
+    intersect minus inner left right full cross outer natural straight_join pivot unpivot tablesample when else
+    output option values default declare return print raiserror throw commit rollback save waitfor open close
+    deallocate grant deny revoke use go limit offset qualify window connect start by and in is like between any
+    all some over break continue goto null distinct elsif elseif perform raise matched collate""".split()
+)
+KEYWORDS = RESERVED | set(
+    """only immediate collect statistics tran transaction distributed dialog conversation work loop repeat proc
+    view type sequence synonym schema package body replace""".split()
+)
+MODIFIERS = set(
+    """temp temporary global local unique clustered nonclustered columnstore materialized secure recursive
+    external transient volatile multiset force no noforce editionable noneditionable unlogged definer sql
+    security invoker algorithm undefined temptable xml spatial fulltext bitmap hybrid dynamic iceberg constraint
+    aggregate current_user primary memory_optimized""".split()
+)
+KINDS = {
+    "procedure": "procedure", "proc": "procedure", "function": "function", "view": "view", "trigger": "trigger",
+    "table": "table", "type": "type", "sequence": "sequence", "synonym": "synonym", "schema": "schema",
+    "index": "index", "package": "package",
+}  # fmt: skip
+ROUTINES = {"procedure", "function", "view", "trigger", "package", "package_body"}
+BUILTIN_TABLE_FUNCTIONS = set(
+    """openrowset openquery openjson openxml opendatasource string_split unnest generate_series containstable
+    freetexttable json_table flatten generator values table lateral changetable predict json_each jsonb_each
+    json_array_elements jsonb_array_elements regexp_split_to_table explode posexplode range""".split()
+)
+TABLE_HINTS = set(
+    """nolock holdlock updlock rowlock tablock tablockx paglock readpast readcommitted readuncommitted
+    repeatableread serializable xlock nowait index forceseek""".split()
+)
+METHODS = set(
+    """value query nodes exist modify tostring stastext stdistance stintersects stbuffer stcontains stwithin
+    getancestor getdescendant getlevel isdescendantof getreparentedvalue write nextval currval""".split()
+)
+
+SPACE = {c for c in range(0x3001) if chr(c).isspace() or c in (0x1C, 0x1D, 0x1E, 0x1F)} - {0x200B}
+BREAKS = {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0x85, 0x2028, 0x2029}
+
+
+def is_space(ch: str) -> bool:
+    return ord(ch) in SPACE
+
+
+def ascii_lower(s: str) -> str:
+    return "".join(c.lower() if c < "\x80" else c for c in s)
+
+
+def keyword_of(word: str) -> str | None:
+    """The keyword a word spells (simple case folding onto ASCII), or None."""
+    if len(word) > 16:
+        return None
+    out = []
+    for c in word:
+        if c < "\x80":
+            out.append(c.lower())
+        elif c == "\u017f":
+            out.append("s")
+        elif c == "\u212a":
+            out.append("k")
+        else:
+            return None
+    w = "".join(out)
+    if w in KEYWORDS or w in MODIFIERS:
+        return w
+    return None
+
+
+def starts_word(c: str) -> bool:
+    return (c >= "\x80" and not is_space(c)) or c.isascii() and (c.isalpha() or c in "_@#")
+
+
+def in_word(c: str) -> bool:
+    return (c >= "\x80" and not is_space(c)) or c.isascii() and (c.isalnum() or c in "_@#$")
+
+
+# --- tokens ------------------------------------------------------------------
+
+
+@dataclass
+class Tok:
+    type: str  # word quoted string number punct sep dopen dclose
+    begin: int
+    end: int
+    text: str
+    kw: str | None = None
+    ch: str = ""
+
+    @property
+    def reserved(self) -> bool:
+        return self.type == "word" and self.kw in RESERVED
+
+
+def lines_of(text: str) -> list[tuple[int, int]]:
+    """(begin, end) of each line, break excluded, as str.splitlines() cuts."""
+    out = []
+    pos = 0
+    for line in text.splitlines(keepends=True):
+        if line.endswith("\r\n"):
+            body = line[:-2]
+        elif line and ord(line[-1]) in BREAKS:
+            body = line[:-1]
+        else:
+            body = line
+        out.append((pos, pos + len(body)))
+        pos += len(line)
+    return out
+
+
+def trim(text: str, b: int, e: int) -> tuple[int, int]:
+    while b < e and is_space(text[b]):
+        b += 1
+    while e > b and is_space(text[e - 1]):
+        e -= 1
+    return b, e
+
+
+def separator_lines(text: str) -> list[tuple[int, int, str, str]]:
+    out = []
+    for number, (b, e) in enumerate(lines_of(text), 1):
+        if number == 1 and b < e and text[b] == "\ufeff":
+            b += 1
+        tb, te = trim(text, b, e)
+        if tb == te:
+            continue
+        line = text[tb:te]
+        if line == "/":
+            out.append((tb, e, "/", ""))
+        elif len(line) >= 2 and ascii_fold(line[:2]) == "go" and is_go_rest(line[2:]):
+            out.append((tb, e, "g", ""))
+        elif len(line) > 10 and ascii_fold(line[:9]) == "delimiter" and is_space(line[9]):
+            rest = line[9:]
+            k = 0
+            while k < len(rest) and is_space(rest[k]):
+                k += 1
+            z = k
+            while z < len(rest) and not is_space(rest[z]):
+                z += 1
+            out.append((tb, e, "d", rest[k:z]))
+    return out
+
+
+def ascii_fold(s: str) -> str:
+    return "".join("s" if c == "\u017f" else "k" if c == "\u212a" else c.lower() if c.isascii() else c for c in s)
+
+
+def is_go_rest(rest: str) -> bool:
+    if not rest:
+        return True
+    if not is_space(rest[0]):
+        return False
+    k = 0
+    while k < len(rest) and is_space(rest[k]):
+        k += 1
+    while k < len(rest) and "0" <= rest[k] <= "9":
+        k += 1
+    while k < len(rest) and is_space(rest[k]):
+        k += 1
+    return k == len(rest) or rest.startswith("--", k)
+
+
+def block_comment_end(text: str, i: int) -> int:
+    """The shared comment rule: the first "*/" outside a line comment."""
+    j = i + 2
+    n = len(text)
+    while True:
+        while j < n and text[j] not in "*-":
+            j += 1
+        if j + 1 >= n:
+            return 0
+        if text[j] == "*":
+            if text[j + 1] == "/":
+                return j + 2
+        elif text[j + 1] == "-":
+            k = text.find("\n", j + 2)
+            j = n if k < 0 else k
+            continue
+        j += 1
+
+
+def tokenize(text: str) -> list[Tok]:
+    seps = separator_lines(text)
+    toks: list[Tok] = []
+    n = len(text)
+    i = 1 if text.startswith("\ufeff") else 0
+    si = 0
+    blocks_dead = dollars_dead = False
+    dead = {"'": False, "[": False, '"': False, "`": False}
+    delim = ""
+    tag = ""
+
+    def quoted(open_at: int, q: str, close: str, typ: str, token_begin: int) -> bool:
+        if dead[q]:
+            return False
+        j = open_at + 1
+        while True:
+            j = text.find(close, j)
+            if j < 0:
+                dead[q] = True
+                return False
+            if j + 1 < n and text[j + 1] == close:
+                j += 2
+                continue
+            break
+        toks.append(Tok(typ, token_begin, j + 1, text[token_begin : j + 1], ch=q))
+        return True
+
+    while i < n:
+        c = text[i]
+        if is_space(c):
+            i += 1
+            continue
+        while si < len(seps) and seps[si][0] < i:
+            si += 1
+        if si < len(seps) and seps[si][0] == i:
+            b, e, kind, arg = seps[si]
+            si += 1
+            toks.append(Tok("sep", b, e, text[b:e], ch=kind))
+            if kind == "d":
+                delim = "" if arg == ";" else arg
+            i = e
+            continue
+        if delim and text.startswith(delim, i):
+            toks.append(Tok("punct", i, i + len(delim), delim, ch=";"))
+            i += len(delim)
+            continue
+        if text.startswith("--", i):
+            k = text.find("\n", i + 2)
+            i = n if k < 0 else k
+            continue
+        if text.startswith("/*", i) and not blocks_dead:
+            end = block_comment_end(text, i)
+            if end:
+                i = end
+                continue
+            blocks_dead = True
+        if starts_word(c):
+            if i + 1 < n and text[i + 1] == "'" and c in "NnEeXxBb" and quoted(i + 1, "'", "'", "string", i):
+                i = toks[-1].end
+                continue
+            j = i + 1
+            while j < n and in_word(text[j]):
+                j += 1
+            word = text[i:j]
+            toks.append(Tok("word", i, j, word, kw=keyword_of(word), ch=c))
+            i = j
+            continue
+        if "0" <= c <= "9":
+            j = i + 1
+            while j < n and in_word(text[j]) and text[j] not in "@#":
+                j += 1
+            toks.append(Tok("number", i, j, text[i:j]))
+            i = j
+            continue
+        done = False
+        if c == "'":
+            done = quoted(i, "'", "'", "string", i)
+        elif c == "[":
+            done = quoted(i, "[", "]", "quoted", i)
+        elif c == '"':
+            done = quoted(i, '"', '"', "quoted", i)
+        elif c == "`":
+            done = quoted(i, "`", "`", "quoted", i)
+        elif c == "$" and not delim:
+            j = i + 1
+            if not (j < n and "0" <= text[j] <= "9"):
+                while j < n and text[j] != "$" and text[j].isascii() and in_word(text[j]) and text[j] not in "@#":
+                    j += 1
+                if j < n and text[j] == "$":
+                    this = text[i : j + 1]
+                    if tag:
+                        if this == tag:
+                            toks.append(Tok("dclose", i, j + 1, this))
+                            tag = ""
+                            done = True
+                    elif not dollars_dead:
+                        if text.find(this, j + 1) >= 0:
+                            toks.append(Tok("dopen", i, j + 1, this))
+                            tag = this
+                            done = True
+                        else:
+                            dollars_dead = True
+        if done:
+            i = toks[-1].end
+            continue
+        toks.append(Tok("punct", i, i + 1, c, ch=c))
+        i += 1
+    return toks
+
+
+# --- names -------------------------------------------------------------------
+
+
+def is_punct(t: Tok, c: str) -> bool:
+    return t.type == "punct" and t.ch == c
+
+
+def is_name_part(t: Tok) -> bool:
+    return t.type in ("word", "quoted")
+
+
+def name_end(k: list[Tok], i: int, end: int) -> int:
+    j = i + 1
+    while j < end and is_punct(k[j], "."):
+        p = j + 1
+        while p < end and is_punct(k[p], "."):
+            p += 1
+        if p < end and is_name_part(k[p]):
+            j = p + 1
+        else:
+            break
+    return j
+
+
+def name_text(k: list[Tok], i: int, e: int) -> str:
+    out = []
+    for t in k[i:e]:
+        if t.type == "punct":
+            out.append(".")
+        elif t.type == "quoted":
+            close = "]" if t.ch == "[" else t.ch
+            out.append(t.text[1:-1].replace(close + close, close))
+        else:
+            out.append(t.text)
+    return "".join(out)
+
+
+def last_part(name: str) -> str:
+    part = name.rsplit(".", 1)[-1]
+    return part.lower() if part.isascii() else ""
+
+
+@dataclass
+class Head:
+    kind: str
+    name_begin: int = 0
+    name_end: int = 0
+    next: int = 0
+
+
+def parse_head(k: list[Tok], i: int, end: int) -> Head | None:
+    j = i + 1
+    kind = None
+    steps = 0
+    while j < end and steps < 16 and kind is None:
+        t = k[j]
+        if t.type == "word":
+            kw = t.kw
+            if kw in KINDS:
+                kind = KINDS[kw]
+                if kw == "package" and j + 1 < end and k[j + 1].type == "word" and k[j + 1].kw == "body":
+                    kind = "package_body"
+                    j += 1
+            elif kw in ("or", "replace", "set") or kw in MODIFIERS:
+                pass
+            elif kw == "alter":
+                if k[j - 1].kw != "or":
+                    return None
+            elif is_punct(k[j - 1], "=") or (kw is None and t.end - t.begin == 1):
+                pass
+            else:
+                return None
+        elif t.type == "quoted" or is_punct(t, "="):
+            pass
+        else:
+            return None
+        steps += 1
+        j += 1
+    if kind is None:
+        return None
+    h = Head(kind)
+    if j < end and k[j].kw == "if":
+        p = j + 1
+        if p < end and k[p].kw == "not":
+            p += 1
+        if p < end and k[p].kw == "exists":
+            j = p + 1
+    if j < end and is_name_part(k[j]) and not k[j].reserved:
+        h.name_begin = j
+        j = name_end(k, j, end)
+        h.name_end = j
+    h.next = j
+    return h
+
+
+# --- references --------------------------------------------------------------
+
+
+@dataclass
+class Frame:
+    call: bool = False
+    from_list: bool = False
+    alias_after: bool = False
+    list_after: bool = False
+    cte_body: bool = False
+
+
+@dataclass
+class Event:
+    list: str
+    name: str
+    alive: bool = True
+
+
+NEW_STATEMENT = {
+    "select", "insert", "update", "delete", "merge", "exec", "execute", "create", "alter", "drop", "truncate",
+    "begin", "if", "while", "fetch", "call",
+}  # fmt: skip
+
+
+@dataclass
+class Scanner:
+    k: list[Tok]
+    i: int = 0
+    begin: int = 0
+    end: int = 0
+    frames: list[Frame] = field(default_factory=list)
+    events: list[Event] = field(default_factory=list)
+    pending: list[tuple[int, str, int]] = field(default_factory=list)
+    ctes: list[tuple[str, int]] = field(default_factory=list)
+    using_depth: int = 0
+    dynamic: bool = False
+
+    # token tests
+    def word(self, j: int, kw: str) -> bool:
+        return j < self.end and self.k[j].type == "word" and self.k[j].kw == kw
+
+    def punct(self, j: int, c: str) -> bool:
+        return j < self.end and is_punct(self.k[j], c)
+
+    def variable(self, j: int) -> bool:
+        return self.k[j].type == "word" and self.k[j].text[0] in "@:"
+
+    def prev_kw(self) -> str | None:
+        if self.i > self.begin and self.k[self.i - 1].type == "word":
+            return self.k[self.i - 1].kw
+        return None
+
+    def add(self, lst: str, name: str) -> None:
+        self.events.append(Event(lst, name))
+
+    def add_table(self, lst: str, j: int, e: int) -> int:
+        name = name_text(self.k, j, e)
+        last = name.rsplit(".", 1)[-1]
+        if last.startswith("#") and self.k[e - 1].type == "word":
+            self.add("temp", last)
+            return -1
+        if e == j + 1 and any(c == ascii_lower(name) for c, _ in self.ctes):
+            return -1
+        self.add(lst, name)
+        return len(self.events) - 1
+
+    def scan(self, begin: int, end: int) -> References:
+        self.i = self.begin = begin
+        self.end = end
+        self.frames = [Frame()]
+        while self.i < self.end:
+            self.step()
+        return self.collect()
+
+    def step(self) -> None:
+        top = self.frames[-1]
+        list_here = top.from_list
+        top.from_list = False
+        t = self.k[self.i]
+        if t.type == "sep":
+            self.end_statement()
+            self.i += 1
+        elif t.type == "punct":
+            if t.ch == "(":
+                prev = self.k[self.i - 1] if self.i > self.begin else None
+                call = prev is not None and (prev.type == "quoted" or (prev.type == "word" and not prev.reserved))
+                self.frames.append(Frame(call=call))
+                self.i += 1
+            elif t.ch == ")":
+                self.close_frame()
+            elif t.ch == ";":
+                self.end_statement()
+                self.i += 1
+            elif t.ch == "," and list_here:
+                self.i += 1
+                self.read_table("reads", True)
+            else:
+                self.i += 1
+        elif t.type == "word":
+            if t.kw is not None and t.kw not in MODIFIERS and self.keyword(t.kw):
+                return
+            self.expression_name()
+        elif t.type == "quoted":
+            self.expression_name()
+        else:
+            self.i += 1
+
+    def keyword(self, kw: str) -> bool:
+        if kw in NEW_STATEMENT:
+            # A new statement at the level of a pending target ends it.
+            self.pending = [p for p in self.pending if p[2] < len(self.frames)]
+        if kw == "from":
+            self.i += 1
+            if not self.frames[-1].call:
+                self.read_table("reads", True)
+        elif kw in ("join", "apply"):
+            self.i += 1
+            self.read_table("reads", False)
+        elif kw == "using":
+            self.i += 1
+            if self.using_depth == len(self.frames):
+                self.read_table("reads", False)
+        elif kw == "into":
+            self.into()
+        elif kw == "insert":
+            self.insert()
+        elif kw in ("update", "delete"):
+            self.update_or_delete(kw == "update")
+        elif kw == "merge":
+            self.i += 1
+            self.skip_top()
+            if self.word(self.i, "into"):
+                self.i += 1
+            self.read_target("writes", False)
+            self.using_depth = len(self.frames)
+        elif kw == "truncate":
+            self.i += 1
+            if self.word(self.i, "table"):
+                self.i += 1
+            self.read_target("writes", False)
+        elif kw == "bulk":
+            self.i += 1
+            if self.word(self.i, "insert"):
+                self.i += 1
+                self.read_target("writes", False)
+        elif kw in ("create", "alter", "drop"):
+            self.definition(kw)
+        elif kw in ("exec", "execute"):
+            self.exec()
+        elif kw == "call":
+            self.i += 1
+            i = self.i
+            if i < self.end and is_name_part(self.k[i]) and not self.k[i].reserved and not self.variable(i):
+                e = name_end(self.k, i, self.end)
+                self.add("calls", name_text(self.k, i, e))
+                self.i = e
+        elif kw == "with":
+            self.i += 1
+            if self.i < self.end and self.k[self.i].type == "word" and self.k[self.i].kw in MODIFIERS:
+                if self.cte_head(self.i + 1):
+                    return True
+            self.cte_head(self.i)
+        elif kw == "fetch":
+            self.fetch()
+        elif kw == "references":
+            self.i += 1
+            self.read_target("reads", False)
+        else:
+            return False
+        return True
+
+    def expression_name(self) -> None:
+        i = self.i
+        e = name_end(self.k, i, self.end)
+        if e > i + 1 and self.punct(e, "(") and not self.variable(i) and self.k[i].text[0] != "#":
+            name = name_text(self.k, i, e)
+            if last_part(name) not in METHODS:
+                self.add("calls", name)
+        self.i = e
+
+    def skip_top(self) -> None:
+        if self.word(self.i, "top"):
+            self.i += 1
+            if self.punct(self.i, "("):
+                self.skip_group(self.i, 64)
+            elif self.i < self.end:
+                self.i += 1
+
+    def skip_group(self, j: int, limit: int) -> bool:
+        depth = 0
+        p = j
+        while p < self.end and p < j + limit:
+            if self.k[p].type == "sep" or self.punct(p, ";"):
+                return False
+            if self.punct(p, "("):
+                depth += 1
+            if self.punct(p, ")"):
+                depth -= 1
+                if depth == 0:
+                    self.i = p + 1
+                    return True
+            p += 1
+        return False
+
+    def read_table(self, lst: str, in_list: bool) -> None:
+        while self.word(self.i, "only") or self.word(self.i, "lateral"):
+            self.i += 1
+        i = self.i
+        if i >= self.end:
+            return
+        if self.punct(i, "("):
+            self.frames.append(Frame(alias_after=True, list_after=in_list))
+            self.i += 1
+            return
+        t = self.k[i]
+        if not is_name_part(t) or t.reserved:
+            return
+        e = name_end(self.k, i, self.end)
+        if self.variable(i):
+            self.i = e
+            self.table_tail(in_list, -1)
+            return
+        hint = e + 1 < self.end and self.k[e + 1].type == "word" and ascii_fold(self.k[e + 1].text) in TABLE_HINTS
+        if self.punct(e, "(") and not hint:
+            name = name_text(self.k, i, e)
+            builtin = e == i + 1 and last_part(name) in BUILTIN_TABLE_FUNCTIONS
+            if not builtin and t.text[0] != "#":
+                self.add("calls", name)
+            self.frames.append(Frame(call=True, alias_after=True, list_after=in_list))
+            self.i = e + 1
+            return
+        pseudo = e == i + 1 and t.type == "word" and ascii_fold(t.text) in ("inserted", "deleted")
+        ev = -1 if pseudo else self.add_table(lst, i, e)
+        self.i = e
+        self.table_tail(in_list, ev)
+
+    def table_tail(self, in_list: bool, event: int) -> None:
+        self.alias(event)
+        if self.word(self.i, "with") and self.punct(self.i + 1, "("):
+            self.skip_group(self.i + 1, 64)
+        elif self.punct(self.i, "("):
+            self.skip_group(self.i, 64)
+        if in_list:
+            self.frames[-1].from_list = True
+
+    def alias(self, event: int) -> None:
+        a = self.i
+        if self.word(a, "as"):
+            a += 1
+        if a >= self.end or not is_name_part(self.k[a]) or self.k[a].reserved or self.variable(a):
+            return
+        if self.k[a].type == "word" and self.k[a].kw == "with":
+            return
+        if a + 1 < self.end and self.punct(a + 1, "."):
+            return
+        self.i = a + 1
+        key = ascii_lower(name_text(self.k, a, a + 1))
+        for n, (ev, pkey, _) in enumerate(self.pending):
+            if pkey != key:
+                continue
+            if event >= 0:
+                self.events[ev].name = self.events[event].name
+            else:
+                self.events[ev].alive = False
+            del self.pending[n]
+            return
+
+    def read_target(self, lst: str, may_be_alias: bool) -> None:
+        i = self.i
+        if i >= self.end or not is_name_part(self.k[i]) or self.k[i].reserved:
+            return
+        e = name_end(self.k, i, self.end)
+        if self.variable(i):
+            self.i = e
+            return
+        ev = self.add_table(lst, i, e)
+        if ev >= 0 and may_be_alias and e == i + 1:
+            self.pending.append((ev, ascii_lower(self.events[-1].name), len(self.frames)))
+        self.i = e
+
+    def insert(self) -> None:
+        before = self.prev_kw()
+        self.i += 1
+        if before in ("then", "on", "for") or self.punct(self.i, "(") or self.punct(self.i, ","):
+            return
+        self.skip_top()
+        while any(self.word(self.i, w) for w in ("into", "overwrite", "table", "or", "replace")):
+            self.i += 1
+        self.read_target("writes", False)
+
+    def update_or_delete(self, update: bool) -> None:
+        before = self.prev_kw()
+        self.i += 1
+        if before in ("then", "on", "for") or self.punct(self.i, "(") or self.punct(self.i, ","):
+            return
+        if update and (self.word(self.i, "set") or self.word(self.i, "statistics")):
+            return
+        self.skip_top()
+        if not update:
+            if self.word(self.i, "from"):
+                self.i += 1
+            self.using_depth = len(self.frames)
+        self.read_target("writes", True)
+
+    def into(self) -> None:
+        before = self.prev_kw()
+        self.i += 1
+        if before == "collect":
+            self.skip_variables()
+            return
+        if self.word(self.i, "outfile") or self.word(self.i, "dumpfile"):
+            return
+        self.read_target("writes", False)
+
+    def skip_variables(self) -> None:
+        while self.i < self.end and self.k[self.i].type == "word" and not self.k[self.i].reserved:
+            self.i = name_end(self.k, self.i, self.end)
+            if not self.punct(self.i, ","):
+                return
+            self.i += 1
+
+    def fetch(self) -> None:
+        self.i += 1
+        base = self.i
+        for j in range(base, min(self.end, base + 4)):
+            if self.word(j, "from"):
+                self.i = j + 1
+                if self.i < self.end and self.k[self.i].type == "word" and not self.k[self.i].reserved:
+                    self.i += 1
+                if self.i < self.end and is_name_part(self.k[self.i]) and not self.k[self.i].reserved:
+                    self.i = name_end(self.k, self.i, self.end)
+                break
+            if self.word(j, "into"):
+                self.i = j
+                break
+        if self.word(self.i, "into"):
+            self.i += 1
+            self.skip_variables()
+
+    def exec(self) -> None:
+        self.i += 1
+        if self.i >= self.end:
+            return
+        t = self.k[self.i]
+        if t.type == "punct":
+            if t.ch == "(":
+                self.dynamic = True
+            return
+        if t.type == "string":
+            self.dynamic = True
+            self.i += 1
+            return
+        if t.type == "word":
+            if t.kw == "as":
+                return
+            if t.kw == "immediate":
+                self.dynamic = True
+                self.i += 1
+                return
+            if t.kw in ("function", "procedure"):
+                self.i += 1
+        if self.i < self.end and self.variable(self.i):
+            if not self.punct(self.i + 1, "="):
+                self.dynamic = True
+                self.i += 1
+                return
+            self.i += 2
+            i = self.i
+            if i < self.end and (self.variable(i) or self.punct(i, "(") or self.k[i].type == "string"):
+                self.dynamic = True
+                return
+        i = self.i
+        if i >= self.end or not is_name_part(self.k[i]) or self.k[i].reserved:
+            return
+        e = name_end(self.k, i, self.end)
+        name = name_text(self.k, i, e)
+        if last_part(name) == "sp_executesql":
+            self.dynamic = True
+        elif e == i + 1 and self.punct(e, "("):
+            self.dynamic = True
+        elif self.k[i].text[0] != "#":
+            self.add("calls", name)
+        self.i = e
+
+    def definition(self, verb: str) -> None:
+        head = parse_head(self.k, self.i, self.end)
+        if head is None:
+            self.i += 1
+            return
+        self.i = head.next
+        if head.name_end == head.name_begin:
+            return
+        if head.kind == "table":
+            self.add_table("writes", head.name_begin, head.name_end)
+            while (
+                verb == "drop"
+                and self.punct(self.i, ",")
+                and self.i + 1 < self.end
+                and is_name_part(self.k[self.i + 1])
+            ):
+                self.i += 1
+                e = name_end(self.k, self.i, self.end)
+                self.add_table("writes", self.i, e)
+                self.i = e
+        elif head.kind in ("index", "trigger"):
+            if verb != "drop" and self.word(self.i, "on"):
+                self.i += 1
+                self.read_target("reads", False)
+        elif head.kind == "synonym":
+            if self.word(self.i, "for"):
+                self.i += 1
+                self.read_target("reads", False)
+        elif head.kind == "type":
+            if self.word(self.i, "from") and self.i + 1 < self.end:
+                self.i += 2
+
+    def cte_head(self, j: int) -> bool:
+        if j >= self.end or not is_name_part(self.k[j]) or self.k[j].reserved:
+            return False
+        if self.punct(j + 1, "."):
+            return False
+        p = j + 1
+        if self.punct(p, "("):
+            q = p + 1
+            while q < self.end and q < p + 256 and (is_name_part(self.k[q]) or self.punct(q, ",")):
+                q += 1
+            if not self.punct(q, ")"):
+                return False
+            p = q + 1
+        if not self.word(p, "as") or not self.punct(p + 1, "("):
+            return False
+        self.ctes.append((ascii_lower(name_text(self.k, j, j + 1)), len(self.frames)))
+        self.frames.append(Frame(cte_body=True))
+        self.i = p + 2
+        return True
+
+    def close_frame(self) -> None:
+        self.i += 1
+        if len(self.frames) == 1:
+            return
+        f = self.frames.pop()
+        while self.ctes and self.ctes[-1][1] > len(self.frames):
+            self.ctes.pop()
+        if f.alias_after:
+            self.alias(-1)
+            if self.punct(self.i, "("):
+                self.skip_group(self.i, 64)
+            if f.list_after:
+                self.frames[-1].from_list = True
+        elif f.cte_body and self.punct(self.i, ","):
+            self.cte_head(self.i + 1)
+
+    def end_statement(self) -> None:
+        self.frames = [Frame()]
+        self.ctes.clear()
+        self.pending.clear()
+        self.using_depth = 0
+
+    def collect(self) -> References:
+        lists: dict[str, list[str]] = {"reads": [], "writes": [], "calls": [], "temp": []}
+        seen: dict[str, set[str]] = {key: set() for key in lists}
+        for ev in self.events:
+            if not ev.alive:
+                continue
+            key = ascii_lower(ev.name)
+            if key not in seen[ev.list]:
+                seen[ev.list].add(key)
+                lists[ev.list].append(ev.name)
+        return References(
+            tuple(lists["reads"]), tuple(lists["writes"]), tuple(lists["calls"]), tuple(lists["temp"]), self.dynamic
+        )
+
+
+# --- units -------------------------------------------------------------------
+
+
+def opens_block(k: list[Tok], i: int) -> bool:
+    if i + 1 >= len(k):
+        return True
+    n = k[i + 1]
+    return not is_punct(n, ";") and n.kw not in ("tran", "transaction", "distributed", "dialog", "conversation", "work")
+
+
+def closes_block(k: list[Tok], i: int) -> bool:
+    return i + 1 >= len(k) or k[i + 1].kw not in ("if", "loop", "while", "repeat", "conversation")
+
+
+def cut(k: list[Tok], has_go: bool) -> list[list]:
+    spans: list[list] = []  # [kind, name_begin, name_end, first, last]
+    cur: list | None = None
+    paren = block = 0
+    in_body = end_at_semicolon = False
+
+    def close(last_plus_one: int) -> None:
+        nonlocal cur, end_at_semicolon
+        if cur is not None and last_plus_one > cur[3]:
+            cur[4] = last_plus_one - 1
+            spans.append(cur)
+        cur = None
+        end_at_semicolon = False
+
+    for i, t in enumerate(k):
+        if t.type == "sep":
+            close(i)
+            paren = block = 0
+            in_body = False
+            continue
+        if not in_body and t.type == "word" and (t.kw == "create" or (t.kw == "alter" and not (i > 0 and k[i - 1].kw == "or"))):
+            head = parse_head(k, i, len(k))
+            if head is not None:
+                routine = head.kind in ROUTINES
+                temp = head.name_end > head.name_begin and k[head.name_end - 1].type == "word" and (
+                    k[head.name_end - 1].text.startswith("#")
+                )
+                if t.kw == "create":
+                    starts = not temp
+                else:
+                    starts = routine and head.kind not in ("package", "package_body")
+                if starts and not routine:
+                    starts = paren == 0 and block == 0 and not (has_go and cur is not None and cur[0] in ROUTINES)
+                if starts:
+                    close(i)
+                    cur = [head.kind, head.name_begin, head.name_end, i, i]
+                    paren = block = 0
+        if cur is None:
+            cur = ["batch", 0, 0, i, i]
+        if t.type == "punct":
+            if t.ch == "(":
+                paren += 1
+            elif t.ch == ")":
+                paren = max(0, paren - 1)
+            elif t.ch == ";":
+                paren = 0
+                if end_at_semicolon and block == 0:
+                    close(i + 1)
+        elif t.type == "word":
+            if t.kw == "begin" and opens_block(k, i):
+                block += 1
+            elif t.kw == "case":
+                block += 1
+            elif t.kw == "end" and closes_block(k, i):
+                block = max(0, block - 1)
+        elif t.type == "dopen":
+            in_body = True
+        elif t.type == "dclose":
+            in_body = False
+            if cur[0] != "batch":
+                end_at_semicolon = True
+            block = 0
+    close(len(k))
+    return spans
+
+
+def line_of(starts: list[int], offset: int) -> int:
+    import bisect
+
+    return bisect.bisect_right(starts, offset)
+
+
+def split_objects(sql_content: str) -> tuple[SqlObject, ...]:
+    if type(sql_content) is not str:
+        raise TypeError("sql_content must be str")
+    k = tokenize(sql_content)
+    starts = [b for b, _ in lines_of(sql_content)]
+    has_go = any(t.type == "sep" and t.ch == "g" for t in k)
+    out = []
+    for kind, nb, ne, first, last in cut(k, has_go):
+        refs = Scanner(k).scan(first, last + 1)
+        out.append(
+            SqlObject(
+                kind,
+                name_text(k, nb, ne) if ne > nb else None,
+                line_of(starts, k[first].begin),
+                line_of(starts, k[last].end - 1),
+                refs.reads,
+                refs.writes,
+                refs.calls,
+                refs.temp_tables,
+                refs.dynamic_sql,
+            )
+        )
+    return tuple(out)
+
+
+def references(sql_content: str) -> References:
+    if type(sql_content) is not str:
+        raise TypeError("sql_content must be str")
+    k = tokenize(sql_content)
+    return Scanner(k).scan(0, len(k))
