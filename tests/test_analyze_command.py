@@ -220,6 +220,24 @@ def test_plan_and_knowledge_refuse_a_fifo_at_once(tmp_path, command):
     assert proc.returncode == 1 and "not a regular file" in proc.stderr
 
 
+class TestHotspots:
+    def test_each_hotspot_is_at_its_first_line(self, tmp_path):
+        text = "-- header\nSELECT 1;\r\nSELECT TOP 5 * FROM [dbo].[t] WITH (NOLOCK);\nGO\nSELECT TOP 1 x FROM [u];\n"
+        (tmp_path / "a.sql").write_text(text, newline="")
+        (row,) = records(run("analyze", "a.sql", "--format", "json", cwd=tmp_path).stdout)
+        assert row["hotspots"] is not None
+        lines = text.splitlines()
+        platform = [h for h in row["hotspots"] if h["kind"] == "platform"]
+        assert sorted(h["name"] for h in platform) == sorted(row["platform_markers"])
+        assert all(1 <= h["line"] <= len(lines) for h in row["hotspots"])
+        assert row["hotspots"] == sorted(row["hotspots"], key=lambda h: (h["line"], h["kind"], h["name"]))
+        # TOP and brackets first appear on line 3, not on line 5.
+        assert {h["line"] for h in platform if "top" in h["name"] or "bracket" in h["name"]} == {3}
+        table = run("analyze", "a.sql", cwd=tmp_path).stdout
+        first = row["hotspots"][0]
+        assert f"{len(row['hotspots'])}: {first['name']}@{first['line']}" in table
+
+
 class TestSettingsAndPlatform:
     def test_effort_weights_from_pyproject_and_config(self, tmp_path):
         for i in range(3):

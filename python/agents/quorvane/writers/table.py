@@ -13,7 +13,7 @@ from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.spelling import NULL_CELL, number, printable
 
 # Hotspots shown in a table cell; the rest are counted.
-SHORT_HOTSPOTS = 3
+SHORT_HOTSPOTS = 2
 
 _NUMERIC = {"lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
 
@@ -39,9 +39,11 @@ def platform_label(row: Row) -> str:
 def hotspots_label(row: Row) -> str:
     if row.hotspots is None:
         return NULL_CELL
-    shown = [f"{h.name}@{h.line}" for h in row.hotspots[:SHORT_HOTSPOTS]]
-    more = len(row.hotspots) - len(shown)
-    return ", ".join(shown) + (f" +{more}" if more else "") if shown else "none"
+    if not row.hotspots:
+        return "0"
+    shown = ", ".join(f"{h.name}@{h.line}" for h in row.hotspots[:SHORT_HOTSPOTS])
+    more = ", …" if len(row.hotspots) > SHORT_HOTSPOTS else ""
+    return f"{len(row.hotspots)}: {shown}{more}"
 
 
 def _row(r: Row, per_object: bool) -> list[str]:
