@@ -220,6 +220,36 @@ def test_plan_and_knowledge_refuse_a_fifo_at_once(tmp_path, command):
     assert proc.returncode == 1 and "not a regular file" in proc.stderr
 
 
+class TestObjects:
+    def test_one_row_per_unit_with_its_span_and_grade(self, tmp_path):
+        text = ("SELECT 1;\nGO\n" + COMPLEX + "CREATE VIEW dbo.v AS SELECT a FROM t;\nGO\n"
+                "CREATE PROCEDURE dbo.q AS EXEC('SELECT ' + @x);\nGO\n")  # fmt: skip
+        (tmp_path / "a.sql").write_text(text)
+        (tmp_path / "b.sql").write_text(SIMPLE)
+        proc = run("analyze", ".", "--objects", "--format", "json", cwd=tmp_path)
+        assert proc.returncode == 0, proc.stderr
+        rows = records(proc.stdout)
+        named = [(r["object_kind"], r["object_name"]) for r in rows if r["path"] == "a.sql" and r["object_name"]]
+        assert named == [("procedure", "dbo.p"), ("view", "dbo.v"), ("procedure", "dbo.q")]
+        lines = text.splitlines()
+        for r in rows:
+            assert r["start_line"] <= r["end_line"] and r["total_lines"] == r["end_line"] - r["start_line"] + 1
+            assert r["chunked"] is None and all(r["start_line"] <= h["line"] <= r["end_line"] for h in r["hotspots"])
+        by_name = {r["object_name"]: r for r in rows}
+        assert by_name["dbo.p"]["complexity"] == "complex" and by_name["dbo.v"]["complexity"] == "simple"
+        assert "CURSOR" in lines[by_name["dbo.p"]["start_line"] + 1]
+        assert by_name["dbo.q"]["dynamic_sql"] is True and by_name["dbo.p"]["dynamic_sql"] is False
+        assert by_name["dbo.q"]["effort_hours"] > by_name["dbo.v"]["effort_hours"]
+        assert all(r["effort_hours"] is None for r in rows if r["object_kind"] == "batch")
+        files = {r["path"]: r for r in records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)}
+        assert files["a.sql"]["dynamic_sql"] is True and files["b.sql"]["dynamic_sql"] is False
+        # A file costs its objects plus its batches as one unit: the same totals either way.
+        assert files["a.sql"]["effort_hours"] > sum(by_name[n]["effort_hours"] for n in ("dbo.p", "dbo.v", "dbo.q"))
+        per_file = run("analyze", ".", cwd=tmp_path).stdout.splitlines()[-1]
+        per_object = run("analyze", ".", "--objects", cwd=tmp_path).stdout.splitlines()[-1]
+        assert per_file == per_object and per_file.startswith("effort: ")
+
+
 class TestHotspots:
     def test_each_hotspot_is_at_its_first_line(self, tmp_path):
         text = "-- header\nSELECT 1;\r\nSELECT TOP 5 * FROM [dbo].[t] WITH (NOLOCK);\nGO\nSELECT TOP 1 x FROM [u];\n"

@@ -82,6 +82,15 @@ class TestEffort:
         assert DEFAULT_MODEL.row_hours(Row("a.sql", complexity="moderate", effective_lines=300, dynamic_sql=True)) == 8.25
         assert DEFAULT_MODEL.row_hours(Row("a.sql", error="gone")) is None
 
+    def test_a_file_costs_its_objects_and_its_batches_once(self):
+        units = [Row("a", object_kind="procedure", complexity="complex", effective_lines=0, effort_hours=12.0),
+                 Row("a", object_kind="batch", complexity="moderate", effective_lines=100),
+                 Row("a", object_kind="batch", complexity="simple", effective_lines=100, dynamic_sql=True)]  # fmt: skip
+        assert DEFAULT_MODEL.row_hours(units[1]) is None
+        # 12 + (moderate 4 + 200 lines 1) * 1.5 for the dynamic SQL
+        assert DEFAULT_MODEL.file_hours(Row("a", complexity="complex"), units) == 19.5
+        assert DEFAULT_MODEL.file_hours(Row("a", complexity="simple", effective_lines=0), []) == 1.0
+
     def test_learning_is_paid_once_per_category(self):
         assert DEFAULT_MODEL.learning(["cursor", "join", "cursor", "cursor"]) == {"cursor": 6.0, "join": 0.5}
 

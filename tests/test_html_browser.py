@@ -130,3 +130,17 @@ def test_hotspots_show_source_context(page):
     assert snippet.is_visible() and "CURSOR" in block.text_content().upper()
     assert block.locator(".spot pre .at").count() >= 1
     assert page.problems == []
+
+
+def test_objects_table_sorts_and_filters(page):
+    if page.locator("#objects").count() == 0:
+        pytest.skip("no object inventory in this build")
+    heads = page.locator("#objects thead th")
+    for i in range(heads.count()):
+        heads.nth(i).click()
+    names = column(page, "objects", 2)
+    assert "dbo.p" in names
+    page.fill("#filter", "dbo.p")
+    visible = page.eval_on_selector_all("#objects tbody tr", "rows => rows.filter(r => r.offsetParent !== null).length")
+    assert visible == names.count("dbo.p") >= 1
+    assert page.problems == []

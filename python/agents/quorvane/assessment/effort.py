@@ -2,7 +2,10 @@
 
 * Each object, or each file without objects, costs the hours of its level
   (``hours``), plus ``hours_per_100_lines`` for every hundred effective
-  lines; dynamic SQL adds ``dynamic_sql_surcharge`` times that.
+  lines; dynamic SQL adds ``dynamic_sql_surcharge`` times that.  The
+  batches of a file that define no object (``kind == "batch"``) are one
+  unit together: the highest of their levels, the sum of their lines.  A
+  file costs its objects plus that unit.
 * Each construct category found anywhere in the code base costs its
   learning hours once (``category_learning_hours``, else
   ``learning_hours``): a pattern repeated in 300 files is learnt once, not
@@ -16,11 +19,14 @@ The weights are data: ``DEFAULT_WEIGHTS``, overridden key by key from
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
 from agents.quorvane.assessment.record import LEVELS, Row
+
+# The inventory's kind for statements that define no object.
+BATCH = "batch"
 
 DEFAULT_WEIGHTS: dict[str, Any] = {
     "hours": {"simple": 1.0, "moderate": 4.0, "complex": 12.0},
@@ -65,12 +71,33 @@ class EffortModel:
         )
 
     def row_hours(self, row: Row) -> float | None:
-        """The conversion hours of one object or file; None when it failed."""
-        if not row.ok or row.complexity is None:
+        """The conversion hours of one object or file; None when it failed
+        or for a batch."""
+        if not row.ok or row.complexity is None or row.object_kind == BATCH:
             return None
         hours = self.hours[row.complexity] + self.hours_per_100_lines * (row.effective_lines or 0) / 100
         if row.dynamic_sql:
             hours *= 1 + self.dynamic_sql_surcharge
+        return round(hours, 2)
+
+    def file_hours(self, file_row: Row, units: Sequence[Row]) -> float | None:
+        """A file's hours: its objects' hours plus its batches as one unit;
+        by its own grade when the inventory found no units.  Batch rows get
+        no hours of their own (they are not objects)."""
+        if not file_row.ok:
+            return None
+        if not units:
+            return self.row_hours(file_row)
+        hours = sum(u.effort_hours or 0.0 for u in units if u.object_kind != BATCH)
+        batches = [u for u in units if u.object_kind == BATCH and u.ok and u.complexity]
+        if batches:
+            pooled = Row(
+                file_row.path,
+                complexity=max((b.complexity or LEVELS[0] for b in batches), key=LEVELS.index),
+                effective_lines=sum(b.effective_lines or 0 for b in batches),
+                dynamic_sql=any(b.dynamic_sql for b in batches),
+            )
+            hours += self.row_hours(pooled) or 0.0
         return round(hours, 2)
 
     def learning(self, categories: Iterable[str]) -> dict[str, float]:

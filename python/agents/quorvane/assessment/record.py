@@ -133,30 +133,16 @@ class Row:
 
 
 @dataclass(frozen=True)
-class SqlObjectSpan:
-    """An object of a file as the inventory finds it, with what the report
-    needs of it: kind, name, line span and the names it depends on."""
-
-    kind: str
-    name: str
-    start_line: int
-    end_line: int
-    dynamic_sql: bool
-    reads: tuple[str, ...] = ()
-    writes: tuple[str, ...] = ()
-    calls: tuple[str, ...] = ()
-
-
-@dataclass(frozen=True)
 class FileResult:
     """What the analysis of one file gives: its file-level row, one row per
-    object (empty when the objects were not asked for or there are none),
-    the objects themselves, and the source lines around each hotspot
-    (line number -> text), kept only for the HTML page."""
+    unit the inventory finds (objects, and batches of statements that define
+    nothing; empty without the inventory), the inventory's records of those
+    units (``agents.quorvane.inventory.SqlObject``), and the source lines
+    around each hotspot (line number -> text), kept only for the HTML page."""
 
     file: Row
     objects: tuple[Row, ...] = ()
-    spans: tuple[SqlObjectSpan, ...] = ()
+    units: tuple[Any, ...] = ()
     context: dict[int, str] = field(default_factory=dict)
 
     @property

@@ -16,7 +16,7 @@ from typing import Any
 from agents.quorvane import complexity, loresift, platform_detect
 from agents.quorvane.assessment import decoding
 from agents.quorvane.assessment.lines import line_spans
-from agents.quorvane.assessment.record import FileResult, Hotspot, Row, SqlObjectSpan
+from agents.quorvane.assessment.record import FileResult, Hotspot, Row
 
 DEFAULT_MAX_SIZE = 256 * 1024 * 1024
 STDIN_PATH = "-"
@@ -32,7 +32,6 @@ class Options:
     max_size: int = DEFAULT_MAX_SIZE
     encoding: str | None = None  # forced; None: detect
     platform: str | None = None  # given by the user: detection is skipped
-    objects: bool = False  # split files into objects (rows and page)
     context: bool = False  # keep the source lines around hotspots (page)
 
 
@@ -166,27 +165,14 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
     return fields, spots
 
 
-def _split_objects(text: str) -> tuple[SqlObjectSpan, ...] | None:
+def split_units(text: str) -> tuple[Any, ...] | None:
+    """The inventory's units of ``text``; None when the inventory module is
+    not available."""
     try:
-        from agents.quorvane import inventory  # type: ignore[attr-defined,unused-ignore]
+        from agents.quorvane import inventory
     except ImportError:
         return None
-    split = getattr(inventory, "split_objects", None)
-    if split is None:
-        return None
-    return tuple(
-        SqlObjectSpan(
-            kind=str(o.kind),
-            name=str(o.name),
-            start_line=int(o.start_line),
-            end_line=int(o.end_line),
-            dynamic_sql=bool(getattr(o, "dynamic_sql", False)),
-            reads=tuple(getattr(o, "reads", ())),
-            writes=tuple(getattr(o, "writes", ())),
-            calls=tuple(getattr(o, "calls", ())),
-        )
-        for o in split(text)
-    )
+    return tuple(inventory.split_objects(text))
 
 
 def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Options()) -> FileResult:
@@ -198,7 +184,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     hotspots = None
     if construct_spots is not None or platform_spots is not None:
         hotspots = tuple(sorted({*(construct_spots or ()), *(platform_spots or ())}, key=_hotspot_order))
-    spans = _split_objects(text) if options.objects or options.context else None
+    units = split_units(text)
     file_row = Row(
         path,
         encoding=decoded.encoding,
@@ -206,24 +192,26 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         total_lines=plan.total_lines,
         chunked=plan.should_chunk,
         sections=len(plan.section_boundaries),
-        dynamic_sql=None if spans is None else any(s.dynamic_sql for s in spans),
+        dynamic_sql=None if units is None else any(u.dynamic_sql for u in units),
         hotspots=hotspots,
         **graded,
         **platform,
     )
-    objects = _object_rows(text, file_row, spans) if spans else ()
+    objects = _object_rows(text, file_row, units) if units else ()
     context = _context(text, hotspots) if options.context and hotspots else {}
-    return FileResult(file_row, objects, spans or (), context)
+    return FileResult(file_row, objects, units or (), context)
 
 
 def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
     return (h.line, h.kind, h.name)
 
 
-def _object_rows(text: str, file_row: Row, spans: tuple[SqlObjectSpan, ...]) -> tuple[Row, ...]:
-    bounds = line_spans(text, [n for s in spans for n in (s.start_line, s.end_line)])
+def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row, ...]:
+    """One row per unit, graded on its own lines; platform and encoding are
+    the file's."""
+    bounds = line_spans(text, [n for s in units for n in (s.start_line, s.end_line)])
     rows = []
-    for s in spans:
+    for s in units:
         if s.start_line not in bounds or s.end_line not in bounds:
             continue
         body = text[bounds[s.start_line][0] : bounds[s.end_line][1]]

@@ -45,18 +45,16 @@ def _by_count(counter: Counter[str]) -> dict[str, int]:
 def summarize(
     results: Sequence[FileResult],
     *,
-    per_object: bool = False,
     effort: EffortModel | None = None,
     unreadable_dirs: Sequence[tuple[str, str]] = (),
 ) -> Summary:
-    """The totals over ``results``; the effort is summed over the output
-    rows (objects when ``per_object`` and found), whose ``effort_hours``
-    are already set."""
+    """The totals over ``results``, whose ``effort_hours`` are already set
+    (a file's hours are the sum of its units', so the totals are the same
+    with or without per-object rows)."""
     good = [r.file for r in results if r.file.ok]
     levels = Counter(r.complexity for r in good)
     objects = [o for r in results for o in r.objects]
     object_levels = Counter(o.complexity for o in objects)
-    rows = [row for r in results for row in r.rows(per_object)]
     categories = Counter(c for r in good for c in r.categories or ())
     return Summary(
         files=len(results),
@@ -74,7 +72,7 @@ def summarize(
         objects=len(objects),
         object_levels={level: object_levels.get(level, 0) for level in LEVELS} if objects else {},
         confidence=_by_count(Counter(r.platform_confidence for r in good if r.platform_confidence)),
-        conversion_hours=round(sum(row.effort_hours or 0.0 for row in rows), 2),
+        conversion_hours=round(sum(r.effort_hours or 0.0 for r in good), 2),
         learning_hours=effort.learning(categories) if effort is not None else {},
         unreadable_dirs=tuple(unreadable_dirs),
     )

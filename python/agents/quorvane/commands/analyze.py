@@ -41,11 +41,10 @@ def _usage_problem(args: argparse.Namespace) -> str | None:
 
 
 def _with_effort(result: FileResult, model: EffortModel) -> FileResult:
-    return replace(
-        result,
-        file=replace(result.file, effort_hours=model.row_hours(result.file)),
-        objects=tuple(replace(o, effort_hours=model.row_hours(o)) for o in result.objects),
-    )
+    """Hours on every row (see ``effort.file_hours``)."""
+    objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in result.objects)
+    file_row = replace(result.file, effort_hours=model.file_hours(result.file, objects))
+    return replace(result, file=file_row, objects=objects)
 
 
 def _reaching(rows: Sequence[Row], level: str) -> int:
@@ -77,7 +76,6 @@ def run(args: argparse.Namespace) -> int:
         max_size=args.max_size,
         encoding=args.encoding,
         platform=args.platform,
-        objects=args.objects or args.html is not None,
         context=args.html is not None,
     )
     globs = args.glob or list(DEFAULT_GLOBS)
@@ -89,7 +87,7 @@ def run(args: argparse.Namespace) -> int:
         del stdin_data
     results = sorted((_with_effort(r, model) for r in results), key=lambda r: r.path)
     rows = [row for r in results for row in r.rows(args.objects)]
-    summary = summarize(results, per_object=args.objects, effort=model, unreadable_dirs=unreadable_dirs)
+    summary = summarize(results, effort=model, unreadable_dirs=unreadable_dirs)
 
     for folder, reason in unreadable_dirs:
         error("analyze", f"{printable(folder)}: cannot read the directory: {reason}")

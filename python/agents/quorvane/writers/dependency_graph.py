@@ -18,5 +18,5 @@ def graph_svg(results: Sequence[FileResult]) -> str | None:
     draw = getattr(graph, "render_svg", None)
     if draw is None:
         return None
-    spans = [s for r in results for s in r.spans]
-    return str(draw(spans)) if spans else ""
+    units = [u for r in results for u in r.units]
+    return str(draw(units)) if units else ""

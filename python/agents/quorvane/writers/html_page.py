@@ -181,7 +181,7 @@ def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) 
     objects = [o for r in results for o in r.objects]
     if objects:
         objects_html = _table("objects", _OBJECT_COLUMNS, [_object_row(o, anchors) for o in objects])
-    elif any(r.spans for r in results) or _inventory_missing():
+    elif _inventory_missing():
         objects_html = '<p class="meta">No objects: the object inventory is not available.</p>'
     else:
         objects_html = '<p class="meta">No objects were found.</p>'

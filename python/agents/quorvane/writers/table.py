@@ -50,7 +50,7 @@ def _row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)]
     if per_object:
         head += [
-            printable(f"{r.object_kind} {r.object_name}") if r.object_kind else NULL_CELL,
+            printable(" ".join(v for v in (r.object_kind, r.object_name) if v)) or NULL_CELL,
             f"{r.start_line}-{r.end_line}" if r.start_line is not None else NULL_CELL,
         ]
     encoding = NULL_CELL if r.encoding is None else r.encoding + ("?" if r.encoding_guessed else "")
