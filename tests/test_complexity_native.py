@@ -31,7 +31,8 @@ class Text(str):
     [
         (lambda: cx.classify_sql(), "classify_sql() takes exactly 1 positional argument (0 given)"),
         (lambda: cx.classify_sql("a", "b"), "classify_sql() takes exactly 1 positional argument (2 given)"),
-        (lambda: cx.classify_sql(x="a"), "classify_sql() got an unexpected keyword argument 'x'"),
+        # A missing argument is reported before a keyword problem.
+        (lambda: cx.classify_sql(x="a"), "classify_sql() takes exactly 1 positional argument (0 given)"),
         (lambda: cx.classify_sql("a", x=1), "classify_sql() got an unexpected keyword argument 'x'"),
         (
             lambda: cx.classify_sql("a", sql_content="b"),
@@ -51,7 +52,9 @@ class Text(str):
             lambda: cx.plan_reading_strategy(Path("a"), Path("b")),
             "plan_reading_strategy() takes exactly 1 positional argument (2 given)",
         ),
-        (lambda: cx.plan_reading_strategy(path="a"), "plan_reading_strategy() got an unexpected keyword argument 'path'"),
+        (lambda: cx.plan_reading_strategy(path="a"), "plan_reading_strategy() takes exactly 1 positional argument (0 given)"),
+        (lambda: cx.plan_reading_strategy("a", path="a"), "plan_reading_strategy() got an unexpected keyword argument 'path'"),
+        (lambda: cx.classify_sql_file(bogus=1), "classify_sql_file() takes exactly 1 positional argument (0 given)"),
     ],
 )
 def test_argument_errors_use_the_hosts_messages(call, message):
@@ -71,7 +74,8 @@ PLAN = cx.FileReadingStrategy(False, 3, 3, ())
         (lambda: PLAN.format_reading_instructions(), "takes exactly 2 positional arguments (1 given)"),
         (lambda: PLAN.format_reading_instructions("a", "b"), "takes exactly 2 positional arguments (3 given)"),
         (lambda: cx.FileReadingStrategy.format_reading_instructions(), "takes exactly 2 positional arguments (0 given)"),
-        (lambda: PLAN.format_reading_instructions(path="a"), "got an unexpected keyword argument 'path'"),
+        (lambda: PLAN.format_reading_instructions(path="a"), "takes exactly 2 positional arguments (1 given)"),
+        (lambda: PLAN.format_reading_instructions("a", path="a"), "got an unexpected keyword argument 'path'"),
         (lambda: PLAN.format_reading_instructions("a", sql_path="b"), "got multiple values for keyword argument 'sql_path'"),
     ],
 )

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from agents.quorvane import dialectra
+from agents.quorvane import _dialectra, dialectra
 from agents.quorvane import platform_detect as pd
 
 CATALOGUE = dialectra.PLATFORM_MARKERS
@@ -174,7 +174,7 @@ def test_namespace_reuses_platform_detect_objects():
 HARNESS = r"""
 import importlib.util, json, sys, types
 
-so_path, scenario = sys.argv[1], sys.argv[2]
+py_path, so_path, scenario = sys.argv[1], sys.argv[2], sys.argv[3]
 NAMES = %s
 lookups, calls, live = [], [], [0]
 
@@ -207,10 +207,14 @@ for name in values:
 for parent in ("agents", "agents.quorvane"):
     sys.modules[parent] = types.ModuleType(parent)
 sys.modules["agents.quorvane.platform_detect"] = None if scenario == "no_module" else stand_in
+native_spec = importlib.util.spec_from_file_location("agents.quorvane._dialectra", so_path)
+native = sys.modules["agents.quorvane._dialectra"] = importlib.util.module_from_spec(native_spec)
+native_spec.loader.exec_module(native)
+sys.modules["agents.quorvane"]._dialectra = native
 
 result = {}
 try:
-    module_spec = importlib.util.spec_from_file_location("agents.quorvane.dialectra", so_path)
+    module_spec = importlib.util.spec_from_file_location("agents.quorvane.dialectra", py_path)
     module = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(module)
 except Exception as exc:
@@ -239,7 +243,7 @@ print(json.dumps(result))
 
 def load_with_stand_in(scenario: str) -> dict:
     proc = subprocess.run(
-        [sys.executable, "-I", "-c", HARNESS, dialectra.__file__, scenario],
+        [sys.executable, "-I", "-c", HARNESS, dialectra.__file__, _dialectra.__file__, scenario],
         capture_output=True,
         text=True,
         timeout=120,

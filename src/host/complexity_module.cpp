@@ -1,30 +1,33 @@
-// agents.quorvane.complexity: the classifier and the reading planner.
+// agents.quorvane._complexity, the native part of agents.quorvane.complexity:
+// the classifier and the reading planner.
 
 #include <array>
-#include <exception>
 #include <memory>
-#include <new>
 #include <utility>
 
-#include "complexity/budgets.hpp"
 #include "complexity/classifier.hpp"
 #include "complexity/instructions.hpp"
 #include "complexity/planner.hpp"
 #include "complexity/tables.hpp"
-#include "host/common.hpp"
+#include "host/arguments.hpp"
+#include "host/events.hpp"
+#include "host/module_state.hpp"
 #include "host/patterns.hpp"
+#include "host/strings.hpp"
+#include "host/threads.hpp"
 
 namespace quorvane::host {
 namespace {
 
 namespace cx = quorvane::complexity;
 
-// Everything the module builds at load, kept for the life of the process.
-struct State {
+// What one load of the module builds.  Python objects are borrowed from
+// the state's kept references.
+struct State : ModuleState {
     std::unique_ptr<cx::Classifier> classifier;
     std::unique_ptr<cx::Planner> planner;
-    PyTypeObject* result_type = nullptr;
-    PyTypeObject* strategy_type = nullptr;
+    PyObject* result_type = nullptr;    // ComplexityResult
+    PyObject* strategy_type = nullptr;  // FileReadingStrategy
     std::array<PyObject*, 3> levels{};  // SQLComplexity members, in Level order
     PyObject* ev_classified = nullptr;
     PyObject* ev_strategy = nullptr;
@@ -33,161 +36,78 @@ struct State {
     PyObject* kw_encoding = nullptr;
     PyObject* utf8 = nullptr;
     PyObject* read_text = nullptr;
-    PyObject* empty_tuple = nullptr;
+    EventLog events;
     std::unique_ptr<BoundSignature> sig_classify;
     std::unique_ptr<BoundSignature> sig_classify_file;
     std::unique_ptr<BoundSignature> sig_plan;
+    std::unique_ptr<BoundSignature> sig_plan_text;
     std::unique_ptr<BoundSignature> sig_format;
+
+    bool load();
 };
-
-State* g = nullptr;
-
-enum ResultField { kComplexity, kEffectiveLines, kStoredProcCount, kComplexCount, kModerateCount,
-                   kTempTableCount, kCteCount };
-enum StrategyField { kShouldChunk, kTotalLines, kFirstReadLines, kSectionBoundaries };
-
-// ---------------------------------------------------------------------------
-// Turn budgets on the record's own values, with the host's arithmetic.
-
-struct PythonError {};  // a host exception is set
-
-class Num {
-   public:
-    explicit Num(long v) : ref_(PyLong_FromLong(v)) { check(); }
-    static Num own(PyObject* owned) { return Num(Ref(owned)); }
-    static Num borrowed(PyObject* p) { return own(Py_NewRef(p)); }
-    Num(const Num& o) : ref_(Ref::borrow(o.ref_.get())) {}
-    PyObject* get() const { return ref_.get(); }
-    PyObject* release() { return ref_.release(); }
-
-    friend Num operator+(const Num& a, const Num& b) { return own(PyNumber_Add(a.get(), b.get())); }
-    friend Num operator*(const Num& a, const Num& b) { return own(PyNumber_Multiply(a.get(), b.get())); }
-    friend bool operator>(const Num& a, const Num& b) { return compare(a, b, Py_GT); }
-    friend Num floordiv(const Num& a, const Num& b) { return own(PyNumber_FloorDivide(a.get(), b.get())); }
-    // The host's min(a, b): b only when b < a.
-    friend Num smaller(const Num& a, const Num& b) { return compare(b, a, Py_LT) ? b : a; }
-
-   private:
-    explicit Num(Ref owned) : ref_(std::move(owned)) { check(); }
-    void check() const {
-        if (!ref_) throw PythonError{};
-    }
-    static bool compare(const Num& a, const Num& b, int op) {
-        const int r = PyObject_RichCompareBool(a.get(), b.get(), op);
-        if (r < 0) throw PythonError{};
-        return r == 1;
-    }
-    Ref ref_;
-};
-
-template <class F>
-PyObject* budget(F&& f) {
-    try {
-        return f().release();
-    } catch (const PythonError&) {
-        return nullptr;
-    }
-}
-
-PyObject* get_analysis_turns(PyObject* self, void*) {
-    return budget([&] {
-        return cx::analysis_turns(Num::borrowed(record_field(self, kEffectiveLines)),
-                                  Num::borrowed(record_field(self, kComplexCount)));
-    });
-}
-
-PyObject* get_conversion_turns(PyObject* self, void*) {
-    return budget([&] {
-        return cx::conversion_turns(Num::borrowed(record_field(self, kEffectiveLines)),
-                                    Num::borrowed(record_field(self, kComplexCount)),
-                                    Num::borrowed(record_field(self, kStoredProcCount)));
-    });
-}
-
-PyObject* get_audit_turns(PyObject*, void*) { return PyLong_FromLong(cx::kAuditTurns); }
 
 // ---------------------------------------------------------------------------
 // Classification
 
 PyObject* py_size(std::size_t v) { return PyLong_FromSize_t(v); }
 
-PyObject* classify_text(PyObject* module, PyObject* sql) {
-    cx::Classification c{};
-    const bool ok = run_core(PyUnicode_GET_LENGTH(sql) >= static_cast<Py_ssize_t>(kReleaseThreshold), [&] {
-        c = with_text(sql, [&](auto t) { return g->classifier->classify(t); });
-    });
-    if (!ok) return nullptr;
-
-    PyObject* level = g->levels[static_cast<std::size_t>(c.level)];
+PyObject* classify_text(State& s, PyObject* sql) {
+    const cx::Classification c = scan(sql, [&](auto t) { return s.classifier->classify(t); });
+    PyObject* level = s.levels[static_cast<std::size_t>(c.level)];
     Ref effective(py_size(c.effective_lines)), procs(py_size(c.stored_proc_count)),
         complex_count(py_size(c.complex_construct_count)), moderate(py_size(c.moderate_construct_count)),
         temps(py_size(c.temp_table_count)), ctes(py_size(c.cte_count));
     if (!effective || !procs || !complex_count || !moderate || !temps || !ctes) return nullptr;
     PyObject* fields[] = {level, effective.get(), procs.get(), complex_count.get(), moderate.get(),
                           temps.get(), ctes.get()};
-    Ref result(new_record(g->result_type, fields));
+    Ref result(PyObject_Vectorcall(s.result_type, fields, std::size(fields), nullptr));
     if (!result) return nullptr;
-    if (!emit_debug(module, g->ev_classified, g->kw_classified,
-                    {level, effective.get(), complex_count.get(), moderate.get(), procs.get()})) {
+    if (!s.events.debug(s.globals(), s.ev_classified, s.kw_classified,
+                        {level, effective.get(), complex_count.get(), moderate.get(), procs.get()})) {
         return nullptr;
     }
     return result.release();
 }
 
-PyObject* classify_sql(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* classify_sql(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* sql;
-    if (!g->sig_classify->parse(args, nargs, kwnames, &sql)) return nullptr;
-    if (!check_exact(sql, &PyUnicode_Type, "sql_content")) return nullptr;
-    return classify_text(module, sql);
+    if (!s.sig_classify->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    return classify_text(s, sql);
 }
 
 // path.read_text(encoding="utf-8"): strict decoding, CR LF and CR become LF.
-PyObject* read_text(PyObject* path) {
-    PyObject* call_args[] = {path, g->utf8};
-    return PyObject_VectorcallMethod(g->read_text, call_args, 1, g->kw_encoding);
+PyObject* read_text(State& s, PyObject* path) {
+    PyObject* call_args[] = {path, s.utf8};
+    return PyObject_VectorcallMethod(s.read_text, call_args, 1, s.kw_encoding);
 }
 
-PyObject* classify_sql_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* classify_sql_file(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* path;
-    if (!g->sig_classify_file->parse(args, nargs, kwnames, &path)) return nullptr;
-    Ref text(read_text(path));
-    if (!text) return nullptr;
+    if (!s.sig_classify_file->parse(args, nargs, kwnames, &path)) return nullptr;
+    Ref text(read_text(s, path));
     // The text goes through the same boundary as a direct call.
-    if (!check_exact(text.get(), &PyUnicode_Type, "sql_content")) return nullptr;
-    return classify_text(module, text.get());
+    if (!text || !check_text(text.get(), "sql_content")) return nullptr;
+    return classify_text(s, text.get());
 }
 
 // ---------------------------------------------------------------------------
 // Reading plan
 
-PyObject* plan_reading_strategy(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) {
-    PyObject* path;
-    if (!g->sig_plan->parse(args, nargs, kwnames, &path)) return nullptr;
-    Ref content(read_text(path));
-    if (!content) return nullptr;
-    if (!PyUnicode_Check(content.get())) {
-        PyErr_Format(PyExc_TypeError, "read_text() returned %.200s, not str", Py_TYPE(content.get())->tp_name);
-        return nullptr;
-    }
-
-    cx::ReadingPlan plan{};
-    const bool ok = run_core(PyUnicode_GET_LENGTH(content.get()) >= static_cast<Py_ssize_t>(kReleaseThreshold),
-                             [&] { plan = with_text(content.get(), [&](auto t) { return g->planner->plan(t); }); });
-    if (!ok) return nullptr;
-
+// The plan of a ready host string; emits "reading_strategy" when it is split.
+PyObject* plan_text(State& s, PyObject* content) {
+    const cx::ReadingPlan plan = scan(content, [&](auto t) { return s.planner->plan(t); });
     Ref sections(PyTuple_New(static_cast<Py_ssize_t>(plan.sections.size())));
     if (!sections) return nullptr;
     for (std::size_t i = 0; i < plan.sections.size(); ++i) {
-        const cx::PlannedSection& s = plan.sections[i];
+        const cx::PlannedSection& section = plan.sections[i];
         Ref hint;
-        if (s.block_lines) {
-            hint = Ref(ascii_string(cx::block_hint_text(s.block_lines)));
+        if (section.block_lines) {
+            hint = Ref(ascii_string(cx::block_hint_text(section.block_lines)));
         } else {
-            const std::pair<std::size_t, std::size_t> piece{s.hint_begin, s.hint_end};
-            hint = Ref(join_pieces(content.get(), {&piece, 1}, ""));
+            const std::pair<std::size_t, std::size_t> piece{section.hint_begin, section.hint_end};
+            hint = Ref(join_pieces(content, {&piece, 1}, ""));
         }
-        Ref start(py_size(s.start)), end(py_size(s.end));
+        Ref start(py_size(section.start)), end(py_size(section.end));
         if (!hint || !start || !end) return nullptr;
         PyObject* entry = PyTuple_Pack(3, start.get(), end.get(), hint.get());
         if (!entry) return nullptr;
@@ -196,15 +116,34 @@ PyObject* plan_reading_strategy(PyObject* module, PyObject* const* args, Py_ssiz
     Ref total(py_size(plan.total_lines)), first(py_size(plan.first_read_lines));
     if (!total || !first) return nullptr;
     PyObject* fields[] = {plan.should_chunk ? Py_True : Py_False, total.get(), first.get(), sections.get()};
-    Ref result(new_record(g->strategy_type, fields));
+    Ref result(PyObject_Vectorcall(s.strategy_type, fields, std::size(fields), nullptr));
     if (!result) return nullptr;
     if (plan.should_chunk) {
         Ref count(py_size(plan.sections.size()));
-        if (!count || !emit_debug(module, g->ev_strategy, g->kw_strategy, {total.get(), count.get(), first.get()})) {
+        if (!count || !s.events.debug(s.globals(), s.ev_strategy, s.kw_strategy, {total.get(), count.get(), first.get()})) {
             return nullptr;
         }
     }
     return result.release();
+}
+
+PyObject* plan_reading_strategy(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* path;
+    if (!s.sig_plan->parse(args, nargs, kwnames, &path)) return nullptr;
+    Ref content(read_text(s, path));
+    if (!content) return nullptr;
+    if (!PyUnicode_Check(content.get())) {
+        PyErr_Format(PyExc_TypeError, "read_text() returned %.200s, not str", Py_TYPE(content.get())->tp_name);
+        return nullptr;
+    }
+    if (!ready(content.get())) return nullptr;
+    return plan_text(s, content.get());
+}
+
+PyObject* plan_reading_text(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* sql;
+    if (!s.sig_plan_text->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    return plan_text(s, sql);
 }
 
 // ---------------------------------------------------------------------------
@@ -265,10 +204,10 @@ class Lines {
     Ref list_;
 };
 
-PyObject* format_reading_instructions(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* format_reading_instructions(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     namespace ins = cx::instructions;
     PyObject* values[2];
-    if (!g->sig_format->parse(args, nargs, kwnames, values)) return nullptr;
+    if (!s.sig_format->parse(args, nargs, kwnames, values)) return nullptr;
     PyObject* self = values[0];
     PyObject* sql_path = values[1];
     if (!check_exact(sql_path, &PyUnicode_Type, "sql_path")) return nullptr;
@@ -326,153 +265,98 @@ PyObject* format_reading_instructions(PyObject*, PyObject* const* args, Py_ssize
 // ---------------------------------------------------------------------------
 // Module
 
-PyMethodDef kFormatMethod = {
-    "format_reading_instructions", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(format_reading_instructions)),
-    METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef kFormatMethod = function<State, format_reading_instructions>(
+    "format_reading_instructions",
     "format_reading_instructions(self, sql_path)\n--\n\n"
     "The reading instructions for the agent's model: one sentence naming\n"
     "`sql_path` when the file is read whole, else a numbered plan of the\n"
-    "first read and each section."};
+    "first read and each section.");
 
 PyMethodDef kFunctions[] = {
-    {"classify_sql", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "classify_sql(sql_content)\n--\n\n"
-     "Grade a SQL script simple, moderate or complex and count its constructs.\n"
-     "Emits the debug event \"sql_classified\"."},
-    {"classify_sql_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql_file)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "classify_sql_file(sql_path)\n--\n\n"
-     "classify_sql() on the text of a file read as UTF-8."},
-    {"plan_reading_strategy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_reading_strategy)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "plan_reading_strategy(sql_path)\n--\n\n"
-     "Decide whether a SQL file must be read in sections, and which.\n"
-     "Emits the debug event \"reading_strategy\" when it is split."},
+    function<State, classify_sql>("classify_sql",
+                                  "classify_sql(sql_content)\n--\n\n"
+                                  "Grade a SQL script simple, moderate or complex and count its constructs.\n"
+                                  "Emits the debug event \"sql_classified\"."),
+    function<State, classify_sql_file>("classify_sql_file",
+                                       "classify_sql_file(sql_path)\n--\n\n"
+                                       "classify_sql() on the text of a file read as UTF-8."),
+    function<State, plan_reading_strategy>("plan_reading_strategy",
+                                           "plan_reading_strategy(sql_path)\n--\n\n"
+                                           "Decide whether a SQL file must be read in sections, and which.\n"
+                                           "Emits the debug event \"reading_strategy\" when it is split."),
+    function<State, plan_reading_text>("plan_reading_text",
+                                       "plan_reading_text(sql_content)\n--\n\n"
+                                       "plan_reading_strategy() on the text of a file already read (as\n"
+                                       "read_text(encoding=\"utf-8\") gives it), for a caller that has it."),
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT,
-    "agents.quorvane.complexity",
-    "Complexity classification and reading plans for SQL scripts.",
-    -1,
-    kFunctions,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
-PyGetSetDef kBudgetProperties[] = {
-    {"recommended_analysis_turns", get_analysis_turns, nullptr,
-     "Turns to budget for analysing the script: 3, plus one per full 300\n"
-     "effective lines (at most 3) and one per complex construct (at most 2),\n"
-     "at most 8.",
-     nullptr},
-    {"recommended_conversion_turns", get_conversion_turns, nullptr,
-     "Turns to budget for converting the script: 5, plus two per full 100\n"
-     "effective lines, two per complex construct, 3 when it defines a stored\n"
-     "procedure, and a buffer of 4; at most 40.",
-     nullptr},
-    {"recommended_audit_turns", get_audit_turns, nullptr, "Turns to budget for auditing: always 3.", nullptr},
-};
-
-PyObject* make_levels_enum(std::array<PyObject*, 3>& members) {
-    Ref enum_module(PyImport_ImportModule("enum"));
-    Ref str_enum(enum_module ? PyObject_GetAttrString(enum_module.get(), "StrEnum") : nullptr);
-    if (!str_enum) return nullptr;
-    Ref args(Py_BuildValue("(s[(ss)(ss)(ss)])", "SQLComplexity", "SIMPLE", "simple", "MODERATE", "moderate",
-                           "COMPLEX", "complex"));
-    Ref kwargs(Py_BuildValue("{ssss}", "module", "agents.quorvane.complexity", "qualname", "SQLComplexity"));
-    Ref cls(args && kwargs ? PyObject_Call(str_enum.get(), args.get(), kwargs.get()) : nullptr);
-    if (!cls) return nullptr;
-    Ref doc(PyUnicode_FromString("Complexity level of a SQL script; each member is also its string value."));
-    if (!doc || PyObject_SetAttrString(cls.get(), "__doc__", doc.get()) < 0) return nullptr;
-    const char* names[] = {"SIMPLE", "MODERATE", "COMPLEX"};
-    for (std::size_t i = 0; i < 3; ++i) {
-        members[i] = PyObject_GetAttrString(cls.get(), names[i]);  // kept for the process
-        if (!members[i]) return nullptr;
-    }
-    return cls.release();
-}
-
-bool init(PyObject* m) {
+bool State::load() {
     Ref structlog(PyImport_ImportModule("structlog"));
-    if (!structlog) return false;
+    Ref records(structlog ? PyImport_ImportModule("agents.quorvane._records") : nullptr);
+    if (!records) return false;
+    if (!add_functions(kFunctions)) return false;
 
-    // Types of the classification.
-    if (!add_object(m, "SQLComplexity", make_levels_enum(g->levels))) return false;
-    g->result_type = make_record_type({
-        "agents.quorvane.complexity.ComplexityResult",
-        "ComplexityResult(complexity, effective_lines, stored_proc_count, complex_construct_count, "
-        "moderate_construct_count, temp_table_count, cte_count)\n--\n\n"
-        "The immutable result of one classification, with turn budgets derived\n"
-        "from its counts.",
-        {"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
-         "moderate_construct_count", "temp_table_count", "cte_count"},
-        {std::begin(kBudgetProperties), std::end(kBudgetProperties)},
-    });
-    if (!g->result_type || !add_object(m, "ComplexityResult", Py_NewRef(reinterpret_cast<PyObject*>(g->result_type)))) {
+    // The Python-level types: the level enumeration and the two records.
+    Ref method(new_function(&kFormatMethod));
+    Ref bound(method ? PyInstanceMethod_New(method.get()) : nullptr);
+    Ref types(bound ? PyObject_CallMethod(records.get(), "define", "O", bound.get()) : nullptr);
+    if (!types) return false;
+    PyObject* level_type = nullptr;
+    if (!PyArg_ParseTuple(types.get(), "OOO;define() returns three types", &level_type, &result_type,
+                          &strategy_type)) {
+        return false;
+    }
+    keep(Py_NewRef(result_type));
+    keep(Py_NewRef(strategy_type));
+    const char* level_names[] = {"SIMPLE", "MODERATE", "COMPLEX"};
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels[i] = keep(PyObject_GetAttrString(level_type, level_names[i]));
+        if (!levels[i]) return false;
+    }
+    if (!add_object("SQLComplexity", Py_NewRef(level_type)) ||
+        !add_object("ComplexityResult", Py_NewRef(result_type))) {
         return false;
     }
 
     // The module's objects, in load order: the logger, then the tables.
-    if (!add_object(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr))) return false;
+    if (!add_object("logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr))) return false;
     Ref re(PyImport_ImportModule("re"));
     if (!re) return false;
-    if (!add_object(m, "_COMPLEX_PATTERNS", host_pattern_list(re.get(), cx::kComplexPatterns)) ||
-        !add_object(m, "_MODERATE_PATTERNS", host_pattern_list(re.get(), cx::kModeratePatterns)) ||
-        !add_object(m, "_STORED_PROC_PATTERN", host_pattern(re.get(), cx::kStoredProcPattern)) ||
-        !add_object(m, "_COMMENT_PATTERNS", host_pattern_list(re.get(), cx::kCommentPatterns))) {
+    if (!add_object("_COMPLEX_PATTERNS", host_pattern_list(re.get(), cx::kComplexPatterns)) ||
+        !add_object("_MODERATE_PATTERNS", host_pattern_list(re.get(), cx::kModeratePatterns)) ||
+        !add_object("_STORED_PROC_PATTERN", host_pattern(re.get(), cx::kStoredProcPattern)) ||
+        !add_object("_COMMENT_PATTERNS", host_pattern_list(re.get(), cx::kCommentPatterns))) {
         return false;
     }
-    try {
-        g->classifier = std::make_unique<cx::Classifier>();
-        g->planner = std::make_unique<cx::Planner>();
-    } catch (...) {
-        set_error(std::current_exception());
-        return false;
-    }
+    classifier = std::make_unique<cx::Classifier>();
+    planner = std::make_unique<cx::Planner>();
+    if (!add_object("FileReadingStrategy", Py_NewRef(strategy_type))) return false;
 
-    // The reading plan's record.
-    g->strategy_type = make_record_type({
-        "agents.quorvane.complexity.FileReadingStrategy",
-        "FileReadingStrategy(should_chunk, total_lines, first_read_lines, section_boundaries)\n--\n\n"
-        "How to read a SQL file: whole, or lines 1..first_read_lines and then\n"
-        "each (start, end, hint) section.",
-        {"should_chunk", "total_lines", "first_read_lines", "section_boundaries"},
-        {},
-    });
-    if (!g->strategy_type || !add_function_method(g->strategy_type, &kFormatMethod) ||
-        !add_object(m, "FileReadingStrategy", Py_NewRef(reinterpret_cast<PyObject*>(g->strategy_type)))) {
+    ev_classified = keep(intern("sql_classified"));
+    ev_strategy = keep(intern("reading_strategy"));
+    kw_classified = keep(name_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs",
+                                     "stored_procs"}));
+    kw_strategy = keep(name_tuple({"total_lines", "sections", "first_read"}));
+    kw_encoding = keep(name_tuple({"encoding"}));
+    utf8 = keep(intern("utf-8"));
+    read_text = keep(intern("read_text"));
+    if (!ev_classified || !ev_strategy || !kw_classified || !kw_strategy || !kw_encoding || !utf8 || !read_text ||
+        !events.load()) {
         return false;
     }
-
-    g->ev_classified = intern("sql_classified");
-    g->ev_strategy = intern("reading_strategy");
-    g->kw_classified = name_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs",
-                                   "stored_procs"});
-    g->kw_strategy = name_tuple({"total_lines", "sections", "first_read"});
-    g->kw_encoding = name_tuple({"encoding"});
-    g->utf8 = intern("utf-8");
-    g->read_text = intern("read_text");
-    if (!g->ev_classified || !g->ev_strategy || !g->kw_classified || !g->kw_strategy || !g->kw_encoding ||
-        !g->utf8 || !g->read_text) {
-        return false;
-    }
-    g->sig_classify = std::make_unique<BoundSignature>(Signature{"classify_sql", {"sql_content"}});
-    g->sig_classify_file = std::make_unique<BoundSignature>(Signature{"classify_sql_file", {"sql_path"}});
-    g->sig_plan = std::make_unique<BoundSignature>(Signature{"plan_reading_strategy", {"sql_path"}});
-    g->sig_format =
-        std::make_unique<BoundSignature>(Signature{"format_reading_instructions", {"self", "sql_path"}});
-    return g->sig_classify->ok() && g->sig_classify_file->ok() && g->sig_plan->ok() && g->sig_format->ok();
+    sig_classify = std::make_unique<BoundSignature>(Signature{"classify_sql", {"sql_content"}});
+    sig_classify_file = std::make_unique<BoundSignature>(Signature{"classify_sql_file", {"sql_path"}});
+    sig_plan = std::make_unique<BoundSignature>(Signature{"plan_reading_strategy", {"sql_path"}});
+    sig_plan_text = std::make_unique<BoundSignature>(Signature{"plan_reading_text", {"sql_content"}});
+    sig_format = std::make_unique<BoundSignature>(Signature{"format_reading_instructions", {"self", "sql_path"}});
+    return sig_classify->ok() && sig_classify_file->ok() && sig_plan->ok() && sig_plan_text->ok() &&
+           sig_format->ok();
 }
+
+PyModuleDef kModule = module_def<State>("agents.quorvane._complexity");
 
 }  // namespace
 }  // namespace quorvane::host
 
-PyMODINIT_FUNC PyInit_complexity() {
-    using namespace quorvane::host;
-    return create_module(&kModule, g, init);
-}
+PyMODINIT_FUNC PyInit__complexity() { return PyModuleDef_Init(&quorvane::host::kModule); }

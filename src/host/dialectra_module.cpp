@@ -1,12 +1,13 @@
-// agents.quorvane.dialectra: publishes the platform marker catalogue.
+// agents.quorvane._dialectra, the native part of agents.quorvane.dialectra:
+// publishes the platform marker catalogue.
 //
-// Loading imports `Marker` and the ten platform identifiers from
+// Each load imports `Marker` and the ten platform identifiers from
 // agents.quorvane.platform_detect, turns every row of kMarkers into a
 // `Marker(id=..., platforms=[...], confidence=..., pattern=...[, scope=... |
 // , corroborating_only=...])` call, and binds the resulting list to
 // PLATFORM_MARKERS.  It also publishes MarkerScanner, the native scanner
 // over a table of marker patterns (marker_scanner_type.cpp).  The module has
-// no C-level state.
+// no functions; its state holds only its namespace.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -17,6 +18,7 @@
 
 #include "dialectra/markers.hpp"
 #include "host/marker_scanner_type.hpp"
+#include "host/module_state.hpp"
 #include "host/ref.hpp"
 
 namespace {
@@ -31,10 +33,10 @@ PyObject* text(std::string_view sv) {
     return PyUnicode_FromStringAndSize(sv.data(), static_cast<Py_ssize_t>(sv.size()));
 }
 
-// `from agents.quorvane.platform_detect import <name>`, bound into `module`.
+// `from agents.quorvane.platform_detect import <name>`, bound in `globals`.
 // A missing attribute becomes ImportError("cannot import name <name>");
 // any other lookup error passes through.  Returns a new reference.
-PyObject* import_name(PyObject* module, PyObject* source, std::string_view name) {
+PyObject* import_name(PyObject* globals, PyObject* source, std::string_view name) {
     Ref key(text(name));
     if (!key) return nullptr;
     Ref value(PyObject_GetAttr(source, key.get()));
@@ -45,7 +47,7 @@ PyObject* import_name(PyObject* module, PyObject* source, std::string_view name)
         }
         return nullptr;
     }
-    if (PyObject_SetAttr(module, key.get(), value.get()) < 0) return nullptr;
+    if (PyDict_SetItem(globals, key.get(), value.get()) < 0) return nullptr;
     return value.release();
 }
 
@@ -103,16 +105,17 @@ PyObject* build_marker(PyObject* marker_type, const dl::MarkerRow& row,
                                kwnames);
 }
 
-// Fills `module`; on failure an exception is set and false returned.
-bool load_catalogue(PyObject* module) {
+// Fills the namespace `globals`; on failure an exception is set and false
+// returned.
+bool load_catalogue(PyObject* globals) {
     Ref source(PyImport_ImportModule(kSourceModule));
     if (!source) return false;
 
-    Ref marker_type(import_name(module, source.get(), "Marker"));
+    Ref marker_type(import_name(globals, source.get(), "Marker"));
     if (!marker_type) return false;
     std::array<Ref, dl::kPlatformCount> identifiers;
     for (std::size_t i = 0; i < dl::kPlatformCount; ++i) {
-        identifiers[i].reset(import_name(module, source.get(), dl::kPlatformIdentifierNames[i]));
+        identifiers[i].reset(import_name(globals, source.get(), dl::kPlatformIdentifierNames[i]));
         if (!identifiers[i]) return false;
     }
 
@@ -126,34 +129,15 @@ bool load_catalogue(PyObject* module) {
         if (!record) return false;
         PyList_SET_ITEM(catalogue.get(), static_cast<Py_ssize_t>(i), record);
     }
-    return PyModule_AddObjectRef(module, "PLATFORM_MARKERS", catalogue.get()) == 0;
+    return PyDict_SetItemString(globals, "PLATFORM_MARKERS", catalogue.get()) == 0;
 }
 
-PyDoc_STRVAR(module_doc,
-             "Platform marker catalogue.\n"
-             "\n"
-             "PLATFORM_MARKERS is the ordered list of the 133 Marker records by which\n"
-             "agents.quorvane.platform_detect recognises the SQL platform of a script,\n"
-             "and MarkerScanner, which finds where a table of such patterns matches.");
-
-PyModuleDef dialectra_module = {
-    PyModuleDef_HEAD_INIT,
-    "agents.quorvane.dialectra",
-    module_doc,
-    0,  // no per-module state: the catalogue lives in the module dict
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+struct State : quorvane::host::ModuleState {
+    bool load() { return load_catalogue(globals()) && quorvane::host::add_marker_scanner_type(globals()); }
 };
+
+PyModuleDef kModule = quorvane::host::module_def<State>("agents.quorvane._dialectra");
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_dialectra(void) {
-    Ref module(PyModule_Create(&dialectra_module));
-    if (!module) return nullptr;
-    if (!load_catalogue(module.get())) return nullptr;
-    if (!quorvane::host::add_marker_scanner_type(module.get())) return nullptr;
-    return module.release();
-}
+PyMODINIT_FUNC PyInit__dialectra() { return PyModuleDef_Init(&kModule); }

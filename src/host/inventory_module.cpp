@@ -1,11 +1,14 @@
-// agents.quorvane.inventory: the objects of a script and what they
-// reference.
+// agents.quorvane._inventory, the native part of agents.quorvane.inventory:
+// the objects of a script and what they reference.
 
 #include <array>
 #include <memory>
 #include <vector>
 
-#include "host/common.hpp"
+#include "host/arguments.hpp"
+#include "host/module_state.hpp"
+#include "host/strings.hpp"
+#include "host/threads.hpp"
 #include "inventory/inventory.hpp"
 
 namespace quorvane::host {
@@ -15,17 +18,17 @@ namespace inv = quorvane::inventory;
 
 constexpr std::size_t kKinds = std::size(inv::kKindNames);
 
-struct State {
+// What one load of the module builds.  Python objects are borrowed from
+// the state's kept references.
+struct State : ModuleState {
     PyObject* object_type = nullptr;      // _inventory_records.SqlObject
     PyObject* references_type = nullptr;  // _inventory_records.References
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     std::unique_ptr<BoundSignature> sig_split;
     std::unique_ptr<BoundSignature> sig_references;
+
+    bool load();
 };
-
-State* g = nullptr;
-
-bool large(PyObject* str) { return PyUnicode_GET_LENGTH(str) >= static_cast<Py_ssize_t>(kReleaseThreshold); }
 
 PyObject* name_string(const inv::Name& n) {
     return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, n.data(), static_cast<Py_ssize_t>(n.size()));
@@ -52,105 +55,81 @@ bool reference_fields(const inv::References& r, std::array<Ref, 5>& out) {
     return out[0] && out[1] && out[2] && out[3];
 }
 
-PyObject* new_references(const inv::References& r) {
+PyObject* new_references(State& s, const inv::References& r) {
     std::array<Ref, 5> f;
     if (!reference_fields(r, f)) return nullptr;
     PyObject* args[] = {f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
-    return PyObject_Vectorcall(g->references_type, args, 5, nullptr);
+    return PyObject_Vectorcall(s.references_type, args, 5, nullptr);
 }
 
-PyObject* new_object(const inv::SqlObject& o) {
+PyObject* new_object(State& s, const inv::SqlObject& o) {
     std::array<Ref, 5> f;
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
     if (!name || !start || !end) return nullptr;
-    PyObject* args[] = {g->kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
+    PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
                         f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
-    return PyObject_Vectorcall(g->object_type, args, 9, nullptr);
+    return PyObject_Vectorcall(s.object_type, args, 9, nullptr);
 }
 
-PyObject* split_objects(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* split_objects(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* sql;
-    if (!g->sig_split->parse(args, nargs, kwnames, &sql)) return nullptr;
-    if (!check_exact(sql, &PyUnicode_Type, "sql_content")) return nullptr;
-    std::vector<inv::SqlObject> objects;
-    if (!run_core(large(sql), [&] { objects = with_text(sql, [](auto t) { return inv::split_objects(t); }); })) {
-        return nullptr;
-    }
+    if (!s.sig_split->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    const std::vector<inv::SqlObject> objects = scan(sql, [](auto t) { return inv::split_objects(t); });
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(objects.size())));
     if (!tuple) return nullptr;
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        PyObject* o = new_object(objects[i]);
+        PyObject* o = new_object(s, objects[i]);
         if (!o) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), o);
     }
     return tuple.release();
 }
 
-PyObject* references(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* references(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* sql;
-    if (!g->sig_references->parse(args, nargs, kwnames, &sql)) return nullptr;
-    if (!check_exact(sql, &PyUnicode_Type, "sql_content")) return nullptr;
-    inv::References refs;
-    if (!run_core(large(sql), [&] { refs = with_text(sql, [](auto t) { return inv::references(t); }); })) {
-        return nullptr;
-    }
-    return new_references(refs);
+    if (!s.sig_references->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    const inv::References refs = scan(sql, [](auto t) { return inv::references(t); });
+    return new_references(s, refs);
 }
 
-#define QUORVANE_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 PyMethodDef kFunctions[] = {
-    {"split_objects", QUORVANE_FASTCALL(split_objects), METH_FASTCALL | METH_KEYWORDS,
-     "split_objects(sql_content)\n--\n\n"
-     "The units of a script in file order: each object it creates or alters\n"
-     "(procedure, function, view, trigger, table, ...) and each batch of\n"
-     "statements that define nothing, as SqlObject records."},
-    {"references", QUORVANE_FASTCALL(references), METH_FASTCALL | METH_KEYWORDS,
-     "references(sql_content)\n--\n\n"
-     "The tables a piece of SQL reads and writes, the procedures and user\n"
-     "functions it calls, its temporary tables and whether it runs dynamic\n"
-     "SQL, as a References record."},
+    function<State, split_objects>("split_objects",
+                                   "split_objects(sql_content)\n--\n\n"
+                                   "The units of a script in file order: each object it creates or alters\n"
+                                   "(procedure, function, view, trigger, table, ...) and each batch of\n"
+                                   "statements that define nothing, as SqlObject records."),
+    function<State, references>("references",
+                                "references(sql_content)\n--\n\n"
+                                "The tables a piece of SQL reads and writes, the procedures and user\n"
+                                "functions it calls, its temporary tables and whether it runs dynamic\n"
+                                "SQL, as a References record."),
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT,
-    "agents.quorvane.inventory",
-    "The objects of a SQL script and the tables and routines each one references.",
-    -1,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
-bool init(PyObject* m) {
+bool State::load() {
     Ref records(PyImport_ImportModule("agents.quorvane._inventory_records"));
     if (!records) return false;
-    g->object_type = PyObject_GetAttrString(records.get(), "SqlObject");
-    g->references_type = g->object_type ? PyObject_GetAttrString(records.get(), "References") : nullptr;
-    if (!g->references_type) return false;
-    if (PyModule_AddObjectRef(m, "SqlObject", g->object_type) < 0 ||
-        PyModule_AddObjectRef(m, "References", g->references_type) < 0) {
+    object_type = keep(PyObject_GetAttrString(records.get(), "SqlObject"));
+    references_type = object_type ? keep(PyObject_GetAttrString(records.get(), "References")) : nullptr;
+    if (!references_type) return false;
+    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type))) {
         return false;
     }
     for (std::size_t i = 0; i < kKinds; ++i) {
-        g->kinds[i] = PyUnicode_InternFromString(std::string(inv::kKindNames[i]).c_str());
-        if (!g->kinds[i]) return false;
+        kinds[i] = keep(intern(std::string(inv::kKindNames[i]).c_str()));
+        if (!kinds[i]) return false;
     }
-    g->sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}});
-    g->sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}});
-    if (!g->sig_split->ok() || !g->sig_references->ok()) return false;
-    return PyModule_AddFunctions(m, kFunctions) == 0;
+    sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}});
+    sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}});
+    if (!sig_split->ok() || !sig_references->ok()) return false;
+    return add_functions(kFunctions);
 }
+
+PyModuleDef kModule = module_def<State>("agents.quorvane._inventory");
 
 }  // namespace
 }  // namespace quorvane::host
 
-PyMODINIT_FUNC PyInit_inventory() {
-    using namespace quorvane::host;
-    return create_module(&kModule, g, init);
-}
+PyMODINIT_FUNC PyInit__inventory() { return PyModuleDef_Init(&quorvane::host::kModule); }

@@ -1,12 +1,17 @@
-// agents.quorvane.loresift: construct categories and knowledge selection.
+// agents.quorvane._loresift, the native part of agents.quorvane.loresift:
+// construct categories and knowledge selection.
 
 #include <array>
 #include <memory>
 #include <string_view>
 #include <vector>
 
-#include "host/common.hpp"
+#include "host/arguments.hpp"
+#include "host/events.hpp"
+#include "host/module_state.hpp"
 #include "host/patterns.hpp"
+#include "host/strings.hpp"
+#include "host/threads.hpp"
 #include "loresift/loresift.hpp"
 #include "loresift/tables.hpp"
 #include "shared/scan.hpp"
@@ -17,38 +22,37 @@ namespace {
 
 namespace ls = quorvane::loresift;
 
-struct State {
+// What one load of the module builds.  Python objects are borrowed from
+// the state's kept references.
+struct State : ModuleState {
     std::unique_ptr<ls::CategoryDetector> detector;
     std::array<PyObject*, ls::kCategoryPatterns.size()> keys{};  // interned category keys
     PyObject* ev_selected = nullptr;
     PyObject* kw_selected = nullptr;
+    PyObject* kw_sizes = nullptr;  // the event's size fields, for select_knowledge_with_sizes
     PyObject* empty = nullptr;
     PyObject* mapping_key = nullptr;
     PyObject* gotchas_key = nullptr;
     PyObject* limitations_key = nullptr;
+    EventLog events;
     std::unique_ptr<BoundSignature> sig_detect;
     std::unique_ptr<BoundSignature> sig_extract;
     std::unique_ptr<BoundSignature> sig_select;
+    std::unique_ptr<BoundSignature> sig_select_sized;
+
+    bool load();
 };
-
-State* g = nullptr;
-
-bool large(PyObject* str) { return PyUnicode_GET_LENGTH(str) >= static_cast<Py_ssize_t>(kReleaseThreshold); }
 
 // ---------------------------------------------------------------------------
 
-PyObject* detect_construct_categories(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* detect_construct_categories(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* sql;
-    if (!g->sig_detect->parse(args, nargs, kwnames, &sql)) return nullptr;
-    if (!check_exact(sql, &PyUnicode_Type, "sql_content")) return nullptr;
-    ls::CategorySet found = 0;
-    if (!run_core(large(sql), [&] { found = with_text(sql, [&](auto t) { return g->detector->detect(t); }); })) {
-        return nullptr;
-    }
+    if (!s.sig_detect->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    const ls::CategorySet found = scan(sql, [&](auto t) { return s.detector->detect(t); });
     Ref result(PySet_New(nullptr));
     if (!result) return nullptr;
-    for (std::size_t i = 0; i < g->keys.size(); ++i) {
-        if ((found >> i & 1) && PySet_Add(result.get(), g->keys[i]) < 0) return nullptr;
+    for (std::size_t i = 0; i < s.keys.size(); ++i) {
+        if ((found >> i & 1) && PySet_Add(result.get(), s.keys[i]) < 0) return nullptr;
     }
     return result.release();
 }
@@ -56,6 +60,7 @@ PyObject* detect_construct_categories(PyObject*, PyObject* const* args, Py_ssize
 // The lower-cased form of one wanted title, by the host's str.lower().
 bool lowered_title(PyObject* title, std::u32string& out) {
     if (PyUnicode_CheckExact(title)) {
+        if (!ready(title)) return false;
         with_text(title, [&](auto t) { unicode::append_lower(t, 0, t.size(), out); });
         return true;
     }
@@ -67,6 +72,7 @@ bool lowered_title(PyObject* title, std::u32string& out) {
                      Py_TYPE(lowered.get())->tp_name);
         return false;
     }
+    if (!ready(lowered.get())) return false;
     with_text(lowered.get(), [&](auto t) { out.insert(out.end(), t.begin(), t.end()); });
     return true;
 }
@@ -74,25 +80,18 @@ bool lowered_title(PyObject* title, std::u32string& out) {
 // Cuts the matching sections out of `document` and joins them with a blank
 // line; `words` receives their word count.
 PyObject* select_sections(PyObject* document, const std::vector<std::u32string>& titles, std::size_t* words) {
-    ls::SectionSelection selection;
-    if (!run_core(large(document), [&] {
-            selection = with_text(document, [&](auto t) { return ls::extract_sections(t, titles); });
-        })) {
-        return nullptr;
-    }
+    const ls::SectionSelection selection = scan(document, [&](auto t) { return ls::extract_sections(t, titles); });
     if (words) *words = selection.words;
     return join_pieces(document, selection.sections, "\n\n");
 }
 
-PyObject* extract_sections(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* extract_sections(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* values[2];
-    if (!g->sig_extract->parse(args, nargs, kwnames, values)) return nullptr;
+    if (!s.sig_extract->parse(args, nargs, kwnames, values)) return nullptr;
     PyObject* full_text = values[0];
     PyObject* headers = values[1];
-    if (!check_exact(full_text, &PyUnicode_Type, "full_text") || !check_exact(headers, &PySet_Type, "headers")) {
-        return nullptr;
-    }
-    if (PySet_GET_SIZE(headers) == 0 || PyUnicode_GET_LENGTH(full_text) == 0) return Py_NewRef(g->empty);
+    if (!check_text(full_text, "full_text") || !check_exact(headers, &PySet_Type, "headers")) return nullptr;
+    if (PySet_GET_SIZE(headers) == 0 || PyUnicode_GET_LENGTH(full_text) == 0) return Py_NewRef(s.empty);
     std::vector<std::u32string> titles;
     titles.reserve(static_cast<std::size_t>(PySet_GET_SIZE(headers)));
     Ref it(PyObject_GetIter(headers));
@@ -115,22 +114,21 @@ std::vector<std::u32string> lowered(const std::vector<std::string_view>& titles)
 }
 
 std::size_t words_in(PyObject* str) {
-    std::size_t n = 0;
-    with_text(str, [&](auto t) { n = text::count_words(t); });
-    return n;
+    return scan(str, [](auto t) { return text::count_words(t); });
 }
 
-PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// One knowledge selection: the result map, and the size figures of its
+// "knowledge_selected" event (emitted here) as a map when `sizes` is given.
+PyObject* select(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                 Ref* sizes) {
     PyObject* v[4];
-    if (!g->sig_select->parse(args, nargs, kwnames, v)) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, v)) return nullptr;
     PyObject* categories = v[0];
     PyObject* full_mapping = v[1];
     PyObject* full_gotchas = v[2];
-    PyObject* full_limitations = v[3] ? v[3] : g->empty;
-    if (!check_exact(categories, &PySet_Type, "categories") ||
-        !check_exact(full_mapping, &PyUnicode_Type, "full_mapping") ||
-        !check_exact(full_gotchas, &PyUnicode_Type, "full_gotchas") ||
-        !check_exact(full_limitations, &PyUnicode_Type, "full_limitations")) {
+    PyObject* full_limitations = v[3] ? v[3] : s.empty;
+    if (!check_exact(categories, &PySet_Type, "categories") || !check_text(full_mapping, "full_mapping") ||
+        !check_text(full_gotchas, "full_gotchas") || !check_text(full_limitations, "full_limitations")) {
         return nullptr;
     }
 
@@ -139,7 +137,11 @@ PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t n
     Ref it(PyObject_GetIter(categories));
     if (!it) return nullptr;
     while (Ref c{PyIter_Next(it.get())}) {
-        if (!PyUnicode_Check(c.get()) || !PyUnicode_IS_ASCII(c.get())) continue;
+        if (!PyUnicode_Check(c.get()) || !ready(c.get())) {
+            if (PyErr_Occurred()) return nullptr;
+            continue;
+        }
+        if (!PyUnicode_IS_ASCII(c.get())) continue;
         const std::string_view key(static_cast<const char*>(PyUnicode_DATA(c.get())),
                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(c.get())));
         for (const ls::CategoryPattern& row : ls::kCategoryPatterns) {
@@ -154,7 +156,7 @@ PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t n
     std::size_t gotcha_words = 0;
     Ref mapping(select_sections(full_mapping, lowered(mapping_titles), &mapping_words));
     if (!mapping) return nullptr;
-    Ref gotchas(gotcha_titles.empty() ? Py_NewRef(g->empty)
+    Ref gotchas(gotcha_titles.empty() ? Py_NewRef(s.empty)
                                       : select_sections(full_gotchas, lowered(gotcha_titles), &gotcha_words));
     if (!gotchas) return nullptr;
     const std::size_t token_estimate = mapping_words + gotcha_words;
@@ -166,52 +168,67 @@ PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t n
         tokens(PyLong_FromSize_t(token_estimate)), full(PyLong_FromSize_t(full_estimate)),
         pct(PyLong_FromLongLong(ls::reduction_pct(token_estimate, full_estimate)));
     if (!n_mapping || !n_gotchas || !tokens || !full || !pct) return nullptr;
-    if (!emit_debug(module, g->ev_selected, g->kw_selected,
-                    {sorted.get(), n_mapping.get(), n_gotchas.get(), tokens.get(), full.get(), pct.get()})) {
+    if (!s.events.debug(s.globals(), s.ev_selected, s.kw_selected,
+                        {sorted.get(), n_mapping.get(), n_gotchas.get(), tokens.get(), full.get(), pct.get()})) {
         return nullptr;
     }
     Ref result(PyDict_New());
-    if (!result || PyDict_SetItem(result.get(), g->mapping_key, mapping.get()) < 0 ||
-        PyDict_SetItem(result.get(), g->gotchas_key, gotchas.get()) < 0 ||
-        PyDict_SetItem(result.get(), g->limitations_key, full_limitations) < 0) {
+    if (!result || PyDict_SetItem(result.get(), s.mapping_key, mapping.get()) < 0 ||
+        PyDict_SetItem(result.get(), s.gotchas_key, gotchas.get()) < 0 ||
+        PyDict_SetItem(result.get(), s.limitations_key, full_limitations) < 0) {
         return nullptr;
     }
+    if (sizes) {
+        PyObject* figures[] = {n_mapping.get(), n_gotchas.get(), tokens.get(), full.get(), pct.get()};
+        Ref map(PyDict_New());
+        if (!map) return nullptr;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(s.kw_sizes); ++i) {
+            if (PyDict_SetItem(map.get(), PyTuple_GET_ITEM(s.kw_sizes, i), figures[i]) < 0) return nullptr;
+        }
+        *sizes = std::move(map);
+    }
     return result.release();
+}
+
+PyObject* select_knowledge(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return select(s, *s.sig_select, args, nargs, kwnames, nullptr);
+}
+
+PyObject* select_knowledge_with_sizes(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Ref sizes;
+    Ref selected(select(s, *s.sig_select_sized, args, nargs, kwnames, &sizes));
+    return selected ? PyTuple_Pack(2, selected.get(), sizes.get()) : nullptr;
 }
 
 // ---------------------------------------------------------------------------
 // Module
 
-#define QUORVANE_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
-
 // Published after the tables, in this order.
 PyMethodDef kFunctions[] = {
-    {"detect_construct_categories", QUORVANE_FASTCALL(detect_construct_categories), METH_FASTCALL | METH_KEYWORDS,
-     "detect_construct_categories(sql_content)\n--\n\n"
-     "The set of construct categories (keys of _CATEGORY_PATTERNS) that a SQL\n"
-     "script uses outside its comments."},
-    {"select_knowledge", QUORVANE_FASTCALL(select_knowledge), METH_FASTCALL | METH_KEYWORDS,
-     "select_knowledge(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
-     "The mapping-guide and gotcha sections that a set of categories calls for,\n"
-     "and the limitations document unchanged: {'mapping', 'gotchas',\n"
-     "'limitations'}.  Emits the debug event \"knowledge_selected\"."},
-    {"extract_sections", QUORVANE_FASTCALL(extract_sections), METH_FASTCALL | METH_KEYWORDS,
-     "extract_sections(full_text, headers)\n--\n\n"
-     "The level-2 sections of a Markdown document whose titles match one of\n"
-     "`headers` (case-insensitive substring, either way), joined by a blank line."},
+    function<State, detect_construct_categories>(
+        "detect_construct_categories",
+        "detect_construct_categories(sql_content)\n--\n\n"
+        "The set of construct categories (keys of _CATEGORY_PATTERNS) that a SQL\n"
+        "script uses outside its comments."),
+    function<State, select_knowledge>(
+        "select_knowledge",
+        "select_knowledge(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
+        "The mapping-guide and gotcha sections that a set of categories calls for,\n"
+        "and the limitations document unchanged: {'mapping', 'gotchas',\n"
+        "'limitations'}.  Emits the debug event \"knowledge_selected\"."),
+    function<State, extract_sections>(
+        "extract_sections",
+        "extract_sections(full_text, headers)\n--\n\n"
+        "The level-2 sections of a Markdown document whose titles match one of\n"
+        "`headers` (case-insensitive substring, either way), joined by a blank line."),
+    function<State, select_knowledge_with_sizes>(
+        "select_knowledge_with_sizes",
+        "select_knowledge_with_sizes(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
+        "select_knowledge() and the size figures of its \"knowledge_selected\"\n"
+        "event, as (selection, sizes): sizes maps 'mapping_sections',\n"
+        "'gotcha_sections', 'token_estimate', 'full_tokens' and 'reduction_pct'\n"
+        "to the event's values.  Emits the same event."),
     {nullptr, nullptr, 0, nullptr},
-};
-
-PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT,
-    "agents.quorvane.loresift",
-    "Construct-category detection and knowledge-base selection for SQL scripts.",
-    -1,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
 };
 
 PyObject* string_list(std::span<const std::string_view> items) {
@@ -237,59 +254,54 @@ PyObject* title_table(const std::array<ls::TitleRow, N>& rows) {
     return dict.release();
 }
 
-bool init(PyObject* m) {
+bool State::load() {
     // The facilities first, then the logger, the title tables, the category
     // patterns and last the functions.
     Ref re(PyImport_ImportModule("re"));
     Ref structlog(re ? PyImport_ImportModule("structlog") : nullptr);
     if (!structlog) return false;
-    if (!add_object(m, "logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr)) ||
-        !add_object(m, "CONSTRUCT_TO_MAPPING_SECTIONS", title_table(ls::kMappingSections)) ||
-        !add_object(m, "CONSTRUCT_TO_GOTCHA_SECTIONS", title_table(ls::kGotchaSections)) ||
-        !add_object(m, "ALWAYS_INCLUDE_MAPPING", string_list(ls::kAlwaysIncludeMapping)) ||
-        !add_object(m, "ALWAYS_INCLUDE_GOTCHAS", string_list(ls::kAlwaysIncludeGotchas))) {
+    if (!add_object("logger", PyObject_CallMethod(structlog.get(), "get_logger", nullptr)) ||
+        !add_object("CONSTRUCT_TO_MAPPING_SECTIONS", title_table(ls::kMappingSections)) ||
+        !add_object("CONSTRUCT_TO_GOTCHA_SECTIONS", title_table(ls::kGotchaSections)) ||
+        !add_object("ALWAYS_INCLUDE_MAPPING", string_list(ls::kAlwaysIncludeMapping)) ||
+        !add_object("ALWAYS_INCLUDE_GOTCHAS", string_list(ls::kAlwaysIncludeGotchas))) {
         return false;
     }
     Ref patterns(PyDict_New());
     if (!patterns) return false;
     for (std::size_t i = 0; i < ls::kCategoryPatterns.size(); ++i) {
-        g->keys[i] = intern(std::string(ls::kCategoryPatterns[i].key).c_str());
+        keys[i] = keep(intern(std::string(ls::kCategoryPatterns[i].key).c_str()));
         Ref compiled(host_pattern(re.get(), ls::kCategoryPatterns[i].pattern));
-        if (!g->keys[i] || !compiled || PyDict_SetItem(patterns.get(), g->keys[i], compiled.get()) < 0) {
-            return false;
-        }
+        if (!keys[i] || !compiled || PyDict_SetItem(patterns.get(), keys[i], compiled.get()) < 0) return false;
     }
-    if (!add_object(m, "_CATEGORY_PATTERNS", patterns.release())) return false;
-    try {
-        g->detector = std::make_unique<ls::CategoryDetector>();
-    } catch (...) {
-        set_error(std::current_exception());
-        return false;
-    }
+    if (!add_object("_CATEGORY_PATTERNS", patterns.release())) return false;
+    detector = std::make_unique<ls::CategoryDetector>();
 
-    g->ev_selected = intern("knowledge_selected");
-    g->kw_selected = name_tuple(
-        {"categories", "mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct"});
-    g->empty = PyUnicode_New(0, 0);
-    g->mapping_key = intern("mapping");
-    g->gotchas_key = intern("gotchas");
-    g->limitations_key = intern("limitations");
-    if (!g->ev_selected || !g->kw_selected || !g->empty || !g->mapping_key || !g->gotchas_key ||
-        !g->limitations_key) {
+    ev_selected = keep(intern("knowledge_selected"));
+    kw_selected = keep(name_tuple(
+        {"categories", "mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct"}));
+    kw_sizes = keep(kw_selected ? PyTuple_GetSlice(kw_selected, 1, 6) : nullptr);
+    empty = keep(PyUnicode_New(0, 0));
+    mapping_key = keep(intern("mapping"));
+    gotchas_key = keep(intern("gotchas"));
+    limitations_key = keep(intern("limitations"));
+    if (!ev_selected || !kw_selected || !kw_sizes || !empty || !mapping_key || !gotchas_key || !limitations_key ||
+        !events.load()) {
         return false;
     }
-    g->sig_detect = std::make_unique<BoundSignature>(Signature{"detect_construct_categories", {"sql_content"}});
-    g->sig_extract = std::make_unique<BoundSignature>(Signature{"extract_sections", {"full_text", "headers"}});
-    g->sig_select = std::make_unique<BoundSignature>(
+    sig_detect = std::make_unique<BoundSignature>(Signature{"detect_construct_categories", {"sql_content"}});
+    sig_extract = std::make_unique<BoundSignature>(Signature{"extract_sections", {"full_text", "headers"}});
+    sig_select = std::make_unique<BoundSignature>(
         Signature{"select_knowledge", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
-    if (!g->sig_detect->ok() || !g->sig_extract->ok() || !g->sig_select->ok()) return false;
-    return PyModule_AddFunctions(m, kFunctions) == 0;
+    sig_select_sized = std::make_unique<BoundSignature>(Signature{
+        "select_knowledge_with_sizes", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
+    if (!sig_detect->ok() || !sig_extract->ok() || !sig_select->ok() || !sig_select_sized->ok()) return false;
+    return add_functions(kFunctions);
 }
+
+PyModuleDef kModule = module_def<State>("agents.quorvane._loresift");
 
 }  // namespace
 }  // namespace quorvane::host
 
-PyMODINIT_FUNC PyInit_loresift() {
-    using namespace quorvane::host;
-    return create_module(&kModule, g, init);
-}
+PyMODINIT_FUNC PyInit__loresift() { return PyModuleDef_Init(&quorvane::host::kModule); }

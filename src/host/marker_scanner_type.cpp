@@ -197,10 +197,10 @@ PyType_Spec kSpec = {
 
 }  // namespace
 
-bool add_marker_scanner_type(PyObject* module) {
-    Ref type(PyType_FromModuleAndSpec(module, &kSpec, nullptr));
+bool add_marker_scanner_type(PyObject* globals) {
+    Ref type(PyType_FromSpec(&kSpec));
     if (!type) return false;
-    return PyModule_AddObjectRef(module, "MarkerScanner", type.get()) == 0;
+    return PyDict_SetItemString(globals, "MarkerScanner", type.get()) == 0;
 }
 
 }  // namespace quorvane::host

@@ -6,8 +6,8 @@
 
 namespace quorvane::host {
 
-// Creates the type for `module` and adds it as MarkerScanner; false with an
-// exception set on failure.
-bool add_marker_scanner_type(PyObject* module);
+// Creates the type and adds it to a module's namespace `globals` as
+// MarkerScanner; false with an exception set on failure.
+bool add_marker_scanner_type(PyObject* globals);
 
 }  // namespace quorvane::host

@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "host/common.hpp"
+#include "host/ref.hpp"
 #include "shared/pattern.hpp"
 
 namespace quorvane::host {

@@ -43,7 +43,7 @@ class Ref {
     PyObject* p_ = nullptr;
 };
 
-// Interns a C string for the life of the process (new reference).
+// The interned string for a C string (new reference).
 inline PyObject* intern(const char* s) { return PyUnicode_InternFromString(s); }
 
 // A tuple of interned names (new reference).

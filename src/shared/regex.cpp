@@ -218,6 +218,7 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
     const int rc = Pcre<C>::run(unit.code, unit.jitted && !(options & PCRE2_ANCHORED), data,
                                 subject.size(), from, options, md, context);
     if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
+    if (rc == PCRE2_ERROR_NOMEMORY) throw EngineOutOfMemory(rc, re.pattern());
     if (rc < 0) throw EngineError(rc, re.pattern());
     const PCRE2_SIZE* ov = Pcre<C>::ovector(md);
     return Span{ov[0], ov[1]};

@@ -37,6 +37,12 @@ class EngineError : public std::runtime_error {
     int code_;
 };
 
+// The engine ran out of memory while matching.
+class EngineOutOfMemory : public EngineError {
+   public:
+    using EngineError::EngineError;
+};
+
 struct Span {
     std::size_t start;
     std::size_t end;

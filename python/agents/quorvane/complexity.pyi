@@ -1,9 +1,10 @@
 """Complexity classification and reading plans for SQL scripts."""
 
 import re
+from dataclasses import dataclass
 from enum import StrEnum
 from os import PathLike
-from typing import Any, ClassVar, Final, Protocol, final
+from typing import Any, Final, Protocol, final
 
 class _ReadableText(Protocol):
     def read_text(self, *, encoding: str) -> str: ...
@@ -14,81 +15,36 @@ class SQLComplexity(StrEnum):
     COMPLEX = "complex"
 
 @final
+@dataclass(frozen=True)
 class ComplexityResult:
-    """The immutable result of one classification."""
+    """The immutable result of one classification, with turn budgets derived
+    from its counts."""
 
-    __match_args__: ClassVar[tuple[str, ...]] = (
-        "complexity",
-        "effective_lines",
-        "stored_proc_count",
-        "complex_construct_count",
-        "moderate_construct_count",
-        "temp_table_count",
-        "cte_count",
-    )
-    @property
-    def complexity(self) -> SQLComplexity: ...
-    @property
-    def effective_lines(self) -> int: ...
-    @property
-    def stored_proc_count(self) -> int: ...
-    @property
-    def complex_construct_count(self) -> int: ...
-    @property
-    def moderate_construct_count(self) -> int: ...
-    @property
-    def temp_table_count(self) -> int: ...
-    @property
-    def cte_count(self) -> int: ...
-    def __init__(
-        self,
-        complexity: SQLComplexity,
-        effective_lines: int,
-        stored_proc_count: int,
-        complex_construct_count: int,
-        moderate_construct_count: int,
-        temp_table_count: int,
-        cte_count: int,
-    ) -> None: ...
+    complexity: SQLComplexity
+    effective_lines: int
+    stored_proc_count: int
+    complex_construct_count: int
+    moderate_construct_count: int
+    temp_table_count: int
+    cte_count: int
     @property
     def recommended_analysis_turns(self) -> int: ...
     @property
     def recommended_conversion_turns(self) -> int: ...
     @property
     def recommended_audit_turns(self) -> int: ...
-    def __eq__(self, other: object) -> bool: ...
-    def __hash__(self) -> int: ...
-    def __reduce__(self) -> tuple[type[ComplexityResult], tuple[Any, ...]]: ...
 
 @final
+@dataclass(frozen=True)
 class FileReadingStrategy:
-    """How to read a SQL file: whole, or a first read and then sections."""
+    """How to read a SQL file: whole, or lines 1..first_read_lines and then
+    each (start, end, hint) section."""
 
-    __match_args__: ClassVar[tuple[str, ...]] = (
-        "should_chunk",
-        "total_lines",
-        "first_read_lines",
-        "section_boundaries",
-    )
-    @property
-    def should_chunk(self) -> bool: ...
-    @property
-    def total_lines(self) -> int: ...
-    @property
-    def first_read_lines(self) -> int: ...
-    @property
-    def section_boundaries(self) -> tuple[tuple[int, int, str], ...]: ...
-    def __init__(
-        self,
-        should_chunk: bool,
-        total_lines: int,
-        first_read_lines: int,
-        section_boundaries: tuple[tuple[int, int, str], ...],
-    ) -> None: ...
+    should_chunk: bool
+    total_lines: int
+    first_read_lines: int
+    section_boundaries: tuple[tuple[int, int, str], ...]
     def format_reading_instructions(self, sql_path: str) -> str: ...
-    def __eq__(self, other: object) -> bool: ...
-    def __hash__(self) -> int: ...
-    def __reduce__(self) -> tuple[type[FileReadingStrategy], tuple[Any, ...]]: ...
 
 # The module's structured logger (structlog.get_logger()); looked up at each
 # call, so replacing it redirects the events.
@@ -102,3 +58,4 @@ _COMMENT_PATTERNS: Final[list[re.Pattern[str]]]
 def classify_sql(sql_content: str) -> ComplexityResult: ...
 def classify_sql_file(sql_path: PathLike[str] | _ReadableText) -> ComplexityResult: ...
 def plan_reading_strategy(sql_path: PathLike[str] | _ReadableText) -> FileReadingStrategy: ...
+def plan_reading_text(sql_content: str) -> FileReadingStrategy: ...

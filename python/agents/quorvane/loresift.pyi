@@ -1,7 +1,16 @@
 """Construct-category detection and knowledge-base selection for SQL scripts."""
 
 import re
-from typing import Any, Final
+from typing import Any, Final, TypedDict
+
+class _KnowledgeSizes(TypedDict):
+    """The size figures of a "knowledge_selected" event."""
+
+    mapping_sections: int
+    gotcha_sections: int
+    token_estimate: int
+    full_tokens: int
+    reduction_pct: int
 
 # The module's structured logger (structlog.get_logger()); looked up at each
 # call, so replacing it redirects the events.
@@ -22,3 +31,10 @@ def select_knowledge(
     full_gotchas: str,
     full_limitations: str = "",
 ) -> dict[str, str]: ...
+def select_knowledge_with_sizes(
+    categories: set[str],
+    *,
+    full_mapping: str,
+    full_gotchas: str,
+    full_limitations: str = "",
+) -> tuple[dict[str, str], _KnowledgeSizes]: ...
