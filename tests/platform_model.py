@@ -2,10 +2,11 @@
 the package used before its scan moved into ``dialectra.MarkerScanner``.
 
 Plain Python over the host's ``re`` and ``str``.  :func:`first_lines` gives,
-for every catalogue marker, the line of its first counted match (0: none);
+for every row the package scans (catalogue markers, then the detector's
+evidence rows), the line of its first counted match (0: none);
 :func:`detect_platform` turns those lines into a guess with the package's own
-rule (``platform_detect._guess_from_lines``), so the model checks the scan and
-the two detectors differ in nothing else.  The package never imports this
+rule (``platform_detect.judge``), so the model checks the scan and the two
+detectors differ in nothing else.  The package never imports this
 file.
 
 Case folding: ``re.IGNORECASE`` pairs i and I with U+0130 and U+0131, which
@@ -153,7 +154,7 @@ def _required_literals(pattern: str) -> tuple[frozenset[str], ...]:
 
 @dataclass(frozen=True)
 class Probe:
-    marker: pd.Marker
+    row: pd.Marker | pd.Evidence
     regex: re.Pattern[str]
     required: tuple[frozenset[str], ...]
 
@@ -164,8 +165,8 @@ class Probe:
 @functools.cache
 def probes() -> tuple[Probe, ...]:
     return tuple(
-        Probe(m, re.compile(m.pattern, re.IGNORECASE | re.MULTILINE), _required_literals(m.pattern))
-        for m in pd.markers()
+        Probe(row, re.compile(row.pattern, re.IGNORECASE | re.MULTILINE), _required_literals(row.pattern))
+        for row in pd.scan_rows()
     )
 
 
@@ -181,7 +182,7 @@ def _first_in_code(regex: re.Pattern[str], code: str, lit_starts: list[int], lit
 
 
 def first_lines(sql: str) -> tuple[int, ...]:
-    """For every catalogue marker, the line of its first counted match (0: none)."""
+    """For every scanned row, the line of its first counted match (0: none)."""
     searched = sql.translate(_UNFOLDED)
     code, lit_starts, lit_ends, origins = code_view(searched)
     folded_code = _fold(code)
@@ -189,7 +190,7 @@ def first_lines(sql: str) -> tuple[int, ...]:
     lines = []
     for probe in probes():
         offset = None
-        if probe.marker.scope == pd.SCOPE_COMMENT:
+        if probe.row.scope == pd.SCOPE_COMMENT:
             if folded_full is None:
                 folded_full = _fold(searched)
             if probe.may_match(folded_full) and (m := probe.regex.search(searched)):
@@ -205,4 +206,4 @@ def first_lines(sql: str) -> tuple[int, ...]:
 def detect_platform(sql: str) -> pd.PlatformGuess:
     if not isinstance(sql, str):
         raise TypeError(f"detect_platform() argument must be str, not {type(sql).__name__}")
-    return pd._guess_from_lines(first_lines(sql))
+    return pd.judge(first_lines(sql))

@@ -128,6 +128,21 @@ class TestAnalyze:
         proc = run("analyze", ".", "sub/empty.sql", "--glob", "*.txt", "--format", "json", cwd=tree)
         assert [r["path"] for r in json_records(proc.stdout)] == ["notes.txt", "sub/empty.sql"]
 
+    def test_hive_scripts_are_sql_by_default(self, tmp_path):
+        (tmp_path / "etl.hql").write_text("SET hive.exec.dynamic.partition.mode=nonstrict;\n")
+        (tmp_path / "views.HIVE").write_text("SELECT 1;\n")
+        (tmp_path / "notes.txt").write_text("SELECT 1;\n")
+        (tmp_path / "q.sql").write_text("SELECT 1;\n")
+        records = json_records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)
+        assert [r["path"] for r in records] == ["etl.hql", "q.sql", "views.HIVE"]
+        assert records[0]["platform"] == "hive"
+        only = run("analyze", ".", "--glob", "*.hql", "--format", "json", cwd=tmp_path)
+        assert [r["path"] for r in json_records(only.stdout)] == ["etl.hql"]
+        for name in ("etl.hql", "views.HIVE", "q.sql"):
+            (tmp_path / name).unlink()
+        none = run("analyze", ".", cwd=tmp_path)
+        assert "no files matching '*.sql' or '*.hql' or '*.hive'" in none.stderr
+
     def test_parallel_output_equals_serial_output(self, broken_tree):
         serial = run("analyze", ".", "--format", "json", "--jobs", "1", cwd=broken_tree)
         parallel = run("analyze", ".", "--format", "json", "--jobs", "3", cwd=broken_tree)

@@ -26,7 +26,7 @@ def _corpus_paths() -> list[str]:
 
 def _compare_file(path: str) -> tuple[str, tuple[int, ...], tuple[int, ...], bool]:
     text = Path(path).read_text(encoding="utf-8", errors="replace")
-    native, model = pd._first_lines(text), platform_model.first_lines(text)
+    native, model = pd.first_lines(text), platform_model.first_lines(text)
     return path, native, model, pd.detect_platform(text) == platform_model.detect_platform(text)
 
 
@@ -35,7 +35,7 @@ def test_every_corpus_file_agrees_with_the_model():
     paths = _corpus_paths()
     with ProcessPoolExecutor(max_workers=min(2, os.cpu_count() or 1)) as pool:
         results = list(pool.map(_compare_file, paths, chunksize=8))
-    ids = [m.id for m in pd.markers()]
+    ids = [row.id for row in pd.scan_rows()]
     diverging = [
         (Path(path).name, [(ids[i], n, m) for i, (n, m) in enumerate(zip(native, model)) if n != m], same_guess)
         for path, native, model, same_guess in results
@@ -47,8 +47,8 @@ def test_every_corpus_file_agrees_with_the_model():
 
 def _catalogue_words() -> list[str]:
     words = set()
-    for m in pd.markers():
-        words.update(re.findall(r"[A-Za-z_][A-Za-z0-9_]+", m.pattern.replace(r"\b", " ").replace(r"\s", " ")))
+    for row in pd.scan_rows():
+        words.update(re.findall(r"[A-Za-z_][A-Za-z0-9_]+", row.pattern.replace(r"\b", " ").replace(r"\s", " ")))
     return sorted(words)
 
 
@@ -69,8 +69,8 @@ _TEXT = st.lists(_FRAGMENT, max_size=60).map("".join)
 
 
 def _check(text: str) -> None:
-    native, model = pd._first_lines(text), platform_model.first_lines(text)
-    ids = [m.id for m in pd.markers()]
+    native, model = pd.first_lines(text), platform_model.first_lines(text)
+    ids = [row.id for row in pd.scan_rows()]
     assert native == model, [(ids[i], n, m) for i, (n, m) in enumerate(zip(native, model)) if n != m]
     assert pd.detect_platform(text) == platform_model.detect_platform(text)
 

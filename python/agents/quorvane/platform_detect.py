@@ -1,52 +1,101 @@
 """Source-platform recognition for SQL scripts.
 
 This module owns the vocabulary of platform recognition: the ten platform
-identifiers and the :class:`Marker` record.  The catalogue of markers itself
+identifiers, the :class:`Marker` record of the catalogue, and the detector's
+own :class:`Evidence` and :class:`Reading` records.  The catalogue of markers
 lives in :mod:`agents.quorvane.dialectra`, which imports this module while it
-loads; this module therefore reads the catalogue only on first use (see
-:func:`markers`), never at import time, so the two modules can be imported in
-either order.
+loads; the detector's own tables (``READINGS`` and ``EVIDENCE``) live in
+:mod:`agents.quorvane._platform_evidence`.  This module reads both only on
+first use (see :func:`markers`, :func:`evidence`), never at import time, so
+the modules can be imported in either order.
 
 Platform detection
 ------------------
 
-:func:`detect_platform` scores every platform against the catalogue and
-returns a :class:`PlatformGuess`.  The rule, in full:
+:func:`detect_platform` works in two separate steps.  The *scan* finds, for
+every row of :func:`scan_rows` (the catalogue's markers, then the detector's
+evidence rows), the 1-based line of its first counted match, or 0.  The
+*rule*, :func:`judge`, turns those lines into a :class:`PlatformGuess` and
+sees nothing else of the text.
+
+The scan:
 
 1. The script is split once into code, comments and string literals.  A line
    comment runs from ``--`` to the end of its line and a block comment from
    ``/*`` to the nearest ``*/`` (or the end of the text); neither starts inside
-   a quoted string.  Markers with scope ``"comment"`` search the whole text;
-   every other marker searches the text without its comments and ignores a
+   a quoted string.  Rows with scope ``"comment"`` search the whole text;
+   every other row searches the text without its comments and ignores a
    match that begins inside a single-quoted string literal, since the
    contents of a literal are data (``relkind = 'r'``, ``LIKE '#%'``), not
-   the script's own syntax.  Patterns match in multi-line mode and ignore
-   case by Unicode simple case folding: the long s (U+017F) matches ``s`` and
-   the Kelvin sign (U+212A) matches ``k``, while U+0130 and U+0131 match
-   neither ``i`` nor ``I``.
-2. Each marker that matches adds its weight to every platform it names:
-   2 for a ``"high"`` marker, 1 for a ``"medium"`` one.  A marker counts once,
-   however often it matches.
-3. A ``corroborating_only`` marker adds its weight only to a platform that
-   already has a match of a marker that is not corroborating-only.
-4. Redshift accepts PostgreSQL's syntax, so a marker that names PostgreSQL
-   and not Redshift also adds half its weight to Redshift (and PostgreSQL
-   evidence supports Redshift for rule 3).  A script that shows PostgreSQL
-   markers only still ranks PostgreSQL first; one that also shows a Redshift
-   marker ranks Redshift first.
-5. Platforms with a positive score are ranked by score, ties in the
-   canonical order of :data:`PLATFORMS`.  The first is the guess.  When no
-   platform scores, the script holds no platform evidence and the guess is
-   ``None``: the detector never guesses without evidence.
-
-Each matched marker also reports where its evidence is: the line of its first
-counted match (a match not discarded by rule 1), counted from 1, where LF,
-VT, FF, CR, CR LF, U+001C..U+001E, U+0085, U+2028 and U+2029 end a line (the
-lines of ``str.splitlines``).
+   the script's own syntax.
+2. Patterns match in multi-line mode and ignore case by Unicode simple case
+   folding: the long s (U+017F) matches ``s`` and the Kelvin sign (U+212A)
+   matches ``k``, while U+0130 and U+0131 match neither ``i`` nor ``I``.
+3. A row's line is that of its first counted match (a match not discarded by
+   step 1), counted from 1 in the original text, where LF, VT, FF, CR, CR LF,
+   U+001C..U+001E, U+0085, U+2028 and U+2029 end a line (the lines of
+   ``str.splitlines``).
 
 The scan is native (:class:`agents.quorvane.dialectra.MarkerScanner`): the
-catalogue is compiled once, on first use; one pass finds which markers' required
-words occur, and only those are searched.
+catalogue and the evidence rows are compiled together once, on first use, by
+the same machinery; one pass finds which rows' required words occur, and only
+those are searched.
+
+The rule:
+
+1. **Weights.**  A matching catalogue marker weighs 2 when ``"high"`` and 1
+   when ``"medium"``; an evidence row weighs what its row says (2 for a
+   construct only its platforms document, 1 for supporting evidence).  A
+   row counts once, however often it matches.
+2. **Context cancels evidence.**  A row whose reading names context rows
+   (``cancelled_by``) counts for nothing when one of them matched on the same
+   line or an earlier one: under a MySQL ``DELIMITER $$`` command, ``$$`` is
+   the statement delimiter, not a PostgreSQL dollar-quoted body.
+3. **Shared syntax counts for all who accept it, as corroboration.**  Where
+   the documentation of several platforms accepts a catalogue marker's
+   syntax, its reading names all of them and makes it corroborating-only
+   (``#`` comments: MySQL and BigQuery; ``$$`` bodies: PostgreSQL, Redshift,
+   Snowflake, Databricks; ``(+)``: Oracle, Redshift, Snowflake), makes it
+   corroborating-only and gives it a ``"medium"`` marker's weight, like the
+   catalogue's own ``shared`` markers.  A corroborating-only row adds its
+   weight only to a platform that some counted row that is not
+   corroborating-only names itself.  Syntax that a family of platforms
+   documents as its own (PostgreSQL and Redshift: ``pg_catalog``,
+   PL/pgSQL; Hive and Databricks: ``LATERAL VIEW``) is a row naming all of
+   them at full weight: it tells the family, and only evidence peculiar to
+   one member tells them apart.
+4. **Derived platforms.**  Databricks (Spark SQL) accepts HiveQL's
+   Hive-format tables for compatibility, so a row that names Hive and not
+   Databricks also adds half its weight to Databricks, unless the row is
+   marked as syntax Databricks does not accept (``STORED BY``,
+   ``${hiveconf:...}``).  Such an inherited share does not support
+   Databricks for rule 3.
+5. **Ranking.**  Platforms with a positive score are ranked by score, equal
+   scores in the canonical order of :data:`PLATFORMS`.  The first is the
+   guess.  No score at all gives the guess ``None``: the detector never
+   guesses without evidence.
+6. **Ties are reported, never resolved.**  When two or more platforms share
+   the best score, the script's evidence does not decide between them:
+   ``platform`` is ``None``, ``tied`` lists them (canonical order),
+   ``score`` is their common score and ``confidence`` is ``"low"``.
+   (``platform`` is thus ``None`` in two cases, told apart by ``ranking``:
+   no evidence at all, or a tie.)
+7. **Confidence of the guess** (``PlatformGuess.confidence``; not to be
+   confused with a marker's ``confidence``, which grades the marker):
+
+   * ``"high"``: the best score is at least 4 (two strong rows' worth) and the
+     runner-up has at most half of it;
+   * ``"low"``: a tie, a best score under 2 (no strong evidence), or a lead
+     over the runner-up of less than 1 (half a strong row);
+   * ``"medium"``: every other guess.
+
+   A low-confidence guess is still named (except a tie); the flag says how
+   far to trust it.  Without evidence, ``confidence`` is ``None``.
+
+``matched`` lists every row whose pattern matched, in row order, whether or
+not it counted (a corroborating-only row with nothing to corroborate, a row
+its context cancelled); ``lines`` gives, parallel to it, each one's line.
+
 """
 
 from __future__ import annotations
@@ -55,7 +104,7 @@ import functools
 import re
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Final
+from typing import TYPE_CHECKING, Any, Final
 
 if TYPE_CHECKING:
     from agents.quorvane.dialectra import MarkerScanner
@@ -63,6 +112,8 @@ if TYPE_CHECKING:
 __all__ = [
     "CONFIDENCE_LEVELS",
     "DERIVED_PLATFORMS",
+    "Evidence",
+    "GUESS_CONFIDENCE_LEVELS",
     "Marker",
     "PLATFORMS",
     "PLATFORM_BIGQUERY",
@@ -76,10 +127,16 @@ __all__ = [
     "PLATFORM_SQLSERVER",
     "PLATFORM_TERADATA",
     "PlatformGuess",
+    "Reading",
     "SCOPE_COMMENT",
     "WEIGHTS",
     "detect_platform",
+    "evidence",
+    "first_lines",
+    "judge",
     "markers",
+    "readings",
+    "scan_rows",
 ]
 
 PLATFORM_DATABRICKS: Final = "databricks"
@@ -160,29 +217,147 @@ def markers() -> tuple[Marker, ...]:
     return tuple(dialectra.PLATFORM_MARKERS)
 
 
-# --- Platform detection ------------------------------------------------------
+# --- The detector's own records ---------------------------------------------
+
+_PREFIXES: Final = frozenset(PLATFORMS) | {"shared"}
 
 
-# Weight of a matching marker, by confidence.
+@dataclass(frozen=True)
+class Evidence:
+    """One evidence row of the detector, beside the catalogue's markers.
+
+    Like a :class:`Marker`, it names platforms and carries a pattern (and an
+    optional ``scope``); instead of a confidence grade it has a ``weight``,
+    and it states in ``justification`` the documented syntax or system
+    object that makes it distinctive.  ``inherited`` is false for syntax a
+    derived platform (see :data:`DERIVED_PLATFORMS`) does not accept.
+    """
+
+    id: str
+    platforms: tuple[str, ...]
+    weight: float
+    pattern: str
+    justification: str
+    corroborating_only: bool = False
+    scope: str | None = None
+    inherited: bool = True
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "platforms", _checked_platforms(self.id, self.platforms))
+        prefix, _, feature = self.id.partition(".")
+        if prefix not in _PREFIXES or not re.fullmatch(r"[a-z0-9_]+", feature):
+            raise ValueError(f"evidence {self.id!r}: identifier must be <platform or shared>.<feature>")
+        if prefix != "shared" and self.platforms[0] != prefix:
+            raise ValueError(f"evidence {self.id!r}: first platform must be that of its prefix")
+        if not self.weight > 0:
+            raise ValueError(f"evidence {self.id!r}: weight must be positive")
+        if not self.justification.strip():
+            raise ValueError(f"evidence {self.id!r}: justification is empty")
+        if self.scope is not None and self.scope != SCOPE_COMMENT:
+            raise ValueError(f"evidence {self.id!r}: unknown scope {self.scope!r}")
+        try:
+            re.compile(self.pattern)
+        except (re.error, TypeError) as exc:
+            raise ValueError(f"evidence {self.id!r}: pattern does not compile: {exc}") from exc
+
+
+@dataclass(frozen=True)
+class Reading:
+    """How the detector reads one catalogue marker, where it departs from the
+    marker's own fields.
+
+    ``platforms`` (when given) replaces the marker's platforms by every
+    platform whose documentation accepts the syntax; ``corroborating_only``
+    (when given) replaces the marker's flag; ``inherited`` false keeps a
+    derived platform from inheriting the marker; ``cancelled_by`` lists the
+    rows whose match, on the same line or before, cancels this marker.
+    """
+
+    marker: str
+    justification: str
+    platforms: tuple[str, ...] | None = None
+    corroborating_only: bool | None = None
+    inherited: bool = True
+    cancelled_by: tuple[str, ...] = ()
+
+    def __post_init__(self) -> None:
+        if self.platforms is not None:
+            object.__setattr__(self, "platforms", _checked_platforms(self.marker, self.platforms))
+        object.__setattr__(self, "cancelled_by", tuple(self.cancelled_by))
+        if not self.justification.strip():
+            raise ValueError(f"reading of {self.marker!r}: justification is empty")
+
+
+def _checked_platforms(row_id: str, platforms: Any) -> tuple[str, ...]:
+    if isinstance(platforms, str):
+        raise TypeError(f"row {row_id!r}: platforms must be a sequence of identifiers, not a str")
+    platforms = tuple(platforms)
+    if not platforms:
+        raise ValueError(f"row {row_id!r}: platforms is empty")
+    unknown = [p for p in platforms if p not in PLATFORMS]
+    if unknown:
+        raise ValueError(f"row {row_id!r}: unknown platforms {unknown!r}")
+    if len(set(platforms)) != len(platforms):
+        raise ValueError(f"row {row_id!r}: platforms repeats an identifier")
+    return platforms
+
+
+@functools.cache
+def evidence() -> tuple[Evidence, ...]:
+    """The detector's own evidence rows, in table order, read on first call."""
+    from agents.quorvane import _platform_evidence
+
+    return tuple(_platform_evidence.EVIDENCE)
+
+
+@functools.cache
+def readings() -> tuple[Reading, ...]:
+    """How the detector reads catalogue markers, read on first call."""
+    from agents.quorvane import _platform_evidence
+
+    return tuple(_platform_evidence.READINGS)
+
+
+def scan_rows() -> tuple[Marker | Evidence, ...]:
+    """Every row the scan looks for: the catalogue's markers in catalogue
+    order, then the detector's evidence rows.  Each has ``id``, ``pattern``
+    and ``scope``; :func:`judge` takes one first line per row, in this order.
+    """
+    return _rule()[0]
+
+
+# --- The rule ----------------------------------------------------------------
+
+# Weight of a matching marker, by its confidence grade.
 WEIGHTS: Final[dict[str, float]] = {"high": 2.0, "medium": 1.0}
 
-# A derived platform accepts its parent's syntax: markers of the parent also
-# count for it, at _INHERITED_SHARE of their weight.
-DERIVED_PLATFORMS: Final[dict[str, str]] = {PLATFORM_REDSHIFT: PLATFORM_POSTGRESQL}
+# A derived platform accepts its parent's syntax: rows of the parent also
+# count for it, at _INHERITED_SHARE of their weight, unless marked otherwise.
+DERIVED_PLATFORMS: Final[dict[str, str]] = {PLATFORM_DATABRICKS: PLATFORM_HIVE}
 _INHERITED_SHARE: Final = 0.5
+
+# Confidence of a guess (rule 7), and the scores it is defined by.
+GUESS_CONFIDENCE_LEVELS: Final[tuple[str, ...]] = ("high", "medium", "low")
+_STRONG: Final = 2.0
+_HIGH_SCORE: Final = 4.0
+_LOW_MARGIN: Final = 1.0
 
 
 @dataclass(frozen=True)
 class PlatformGuess:
     """The outcome of :func:`detect_platform`.
 
-    ``platform`` is the best-ranked platform, or ``None`` when no marker gave
-    any platform a score; ``score`` is its score (0.0 for ``None``).
-    ``ranking`` holds every platform with a positive score, best first, as
-    (platform, score) pairs.  ``matched`` holds the identifiers of all markers
-    that matched, in catalogue order, including corroborating-only markers
-    that found no platform to corroborate.  ``lines`` is parallel to
-    ``matched``: the 1-based line of each marker's first counted match.
+    ``platform`` is the best-ranked platform, or ``None`` when no row gave
+    any platform a score or when several share the best score; ``score`` is
+    the best score (0.0 without evidence).  ``ranking`` holds every platform
+    with a positive score, best first (equal scores in canonical order), as
+    (platform, score) pairs.  ``matched`` holds the identifiers of all rows
+    that matched, catalogue markers first, in row order, and ``lines``,
+    parallel to it, the 1-based line of each one's first counted match.
+    ``confidence`` is
+    the guess's own confidence, "high", "medium" or "low" (``None`` without
+    evidence); ``tied`` lists the platforms that share the best score when
+    two or more do, in canonical order, and is empty otherwise.
     """
 
     platform: str | None
@@ -190,70 +365,126 @@ class PlatformGuess:
     ranking: tuple[tuple[str, float], ...]
     matched: tuple[str, ...]
     lines: tuple[int, ...]
-
-
-# --- Scanning: where each marker first matches ------------------------------
-
-
-@functools.cache
-def _scanner() -> MarkerScanner:
-    """The native scanner over the catalogue, built on first use."""
-    from agents.quorvane import dialectra
-
-    return dialectra.MarkerScanner([(m.pattern, m.scope == SCOPE_COMMENT) for m in markers()])
-
-
-def _first_lines(sql: str) -> tuple[int, ...]:
-    """For each catalogue marker, the line of its first counted match (0: none)."""
-    return _scanner().first_lines(sql)
-
-
-# --- The rule: from matched markers to a guess --------------------------------
+    confidence: str | None
+    tied: tuple[str, ...] = ()
 
 
 @dataclass(frozen=True)
-class _Probe:
-    marker: Marker
-    # (platform, share of the marker's weight) for every platform it counts for
+class _RuleRow:
+    id: str
+    weight: float
+    corroborating_only: bool
+    # (platform, share of the weight) for every platform the row counts for
     shares: tuple[tuple[str, float], ...]
+    # indexes of the rows whose match on the same line or before cancels this one
+    cancelled_by: tuple[int, ...]
 
 
-def _shares(marker: Marker) -> tuple[tuple[str, float], ...]:
-    shares = [(p, 1.0) for p in marker.platforms]
-    for child, parent in DERIVED_PLATFORMS.items():
-        if parent in marker.platforms and child not in marker.platforms:
-            shares.append((child, _INHERITED_SHARE))
+def _shares(platforms: tuple[str, ...], inherited: bool) -> tuple[tuple[str, float], ...]:
+    shares = [(p, 1.0) for p in platforms]
+    if inherited:
+        for child, parent in DERIVED_PLATFORMS.items():
+            if parent in platforms and child not in platforms:
+                shares.append((child, _INHERITED_SHARE))
     return tuple(shares)
 
 
 @functools.cache
-def _probes() -> tuple[_Probe, ...]:
-    return tuple(_Probe(m, _shares(m)) for m in markers())
+def _rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
+    rows: tuple[Marker | Evidence, ...] = markers() + evidence()
+    index = {row.id: i for i, row in enumerate(rows)}
+    if len(index) != len(rows):
+        raise ValueError("an evidence row repeats an identifier of the catalogue or of another row")
+    by_marker: dict[str, Reading] = {}
+    for reading in readings():
+        if reading.marker not in index or index[reading.marker] >= len(markers()):
+            raise ValueError(f"reading of {reading.marker!r}: no such catalogue marker")
+        if reading.marker in by_marker:
+            raise ValueError(f"reading of {reading.marker!r}: given twice")
+        missing = [c for c in reading.cancelled_by if c not in index]
+        if missing:
+            raise ValueError(f"reading of {reading.marker!r}: unknown context rows {missing!r}")
+        by_marker[reading.marker] = reading
+    compiled: list[_RuleRow] = []
+    for row in rows:
+        if isinstance(row, Marker):
+            reading = by_marker.get(row.id, Reading(row.id, justification="as catalogued"))
+            platforms = reading.platforms or row.platforms
+            corroborating = row.corroborating_only if reading.corroborating_only is None else reading.corroborating_only
+            # A marker read as shared syntax weighs what the catalogue's shared markers weigh.
+            weight = WEIGHTS["medium"] if reading.corroborating_only else WEIGHTS[row.confidence]
+            compiled.append(_RuleRow(
+                row.id, weight, corroborating, _shares(platforms, reading.inherited),
+                tuple(index[c] for c in reading.cancelled_by),
+            ))  # fmt: skip
+        else:
+            compiled.append(_RuleRow(row.id, row.weight, row.corroborating_only, _shares(row.platforms, row.inherited), ()))
+    return rows, tuple(compiled)
+
+
+def judge(first_lines: Sequence[int]) -> PlatformGuess:
+    """The guess for a script, from the line of each row's first counted
+    match (0: no match), one per row of :func:`scan_rows` in that order.
+
+    This is the whole rule (module documentation, "The rule"); it reads
+    nothing else of the script.
+    """
+    rows = _rule()[1]
+    if len(first_lines) != len(rows):
+        raise ValueError(f"judge() needs {len(rows)} first lines, got {len(first_lines)}")
+    counted = [
+        row for row, line in zip(rows, first_lines)
+        if line > 0 and not any(0 < first_lines[c] <= line for c in row.cancelled_by)
+    ]  # fmt: skip
+    supported = {p for row in counted if not row.corroborating_only for p, share in row.shares if share == 1.0}
+    scores = dict.fromkeys(PLATFORMS, 0.0)
+    for row in counted:
+        for platform, share in row.shares:
+            if row.corroborating_only and platform not in supported:
+                continue
+            scores[platform] += row.weight * share
+    # sorted() is stable and scores is in canonical order: equal scores keep it.
+    ranking = tuple(sorted(((p, s) for p, s in scores.items() if s > 0), key=lambda item: -item[1]))
+    matched = tuple(row.id for row, line in zip(rows, first_lines) if line > 0)
+    lines = tuple(line for line in first_lines if line > 0)
+    if not ranking:
+        return PlatformGuess(None, 0.0, (), matched, lines, None)
+    best, score = ranking[0]
+    runner_up = ranking[1][1] if len(ranking) > 1 else 0.0
+    tied = tuple(p for p, s in ranking if s == score) if runner_up == score else ()
+    if tied:
+        return PlatformGuess(None, score, ranking, matched, lines, "low", tied)
+    if score < _STRONG or score - runner_up < _LOW_MARGIN:
+        confidence = "low"
+    elif score >= _HIGH_SCORE and runner_up <= score / 2:
+        confidence = "high"
+    else:
+        confidence = "medium"
+    return PlatformGuess(best, score, ranking, matched, lines, confidence)
+
+
+# --- Scanning: where each row first matches ---------------------------------
+
+
+@functools.cache
+def _scanner() -> MarkerScanner:
+    """The native scanner over every row, built on first use."""
+    from agents.quorvane import dialectra
+
+    return dialectra.MarkerScanner([(row.pattern, row.scope == SCOPE_COMMENT) for row in scan_rows()])
+
+
+def first_lines(sql: str) -> tuple[int, ...]:
+    """For each row of :func:`scan_rows`, the 1-based line of its first
+    counted match in ``sql``, or 0 (the scan of the module documentation)."""
+    return _scanner().first_lines(sql)
+
+
+# --- Detection -------------------------------------------------------------
 
 
 def detect_platform(sql: str) -> PlatformGuess:
-    """Rank the platforms by the markers found in ``sql`` (rule above)."""
+    """Rank the platforms by the rows found in ``sql`` (rule above)."""
     if not isinstance(sql, str):
         raise TypeError(f"detect_platform() argument must be str, not {type(sql).__name__}")
-    return _guess_from_lines(_first_lines(sql))
-
-
-def _guess_from_lines(lines: Sequence[int]) -> PlatformGuess:
-    """The guess for the first-match lines of the catalogue's markers (0: no match)."""
-    hits = [(probe, line) for probe, line in zip(_probes(), lines) if line]
-    return _rank([probe for probe, _ in hits], tuple(line for _, line in hits))
-
-
-def _rank(hits: list[_Probe], lines: tuple[int, ...]) -> PlatformGuess:
-    supported = {p for probe in hits if not probe.marker.corroborating_only for p, _ in probe.shares}
-    scores = dict.fromkeys(PLATFORMS, 0.0)
-    for probe in hits:
-        weight = WEIGHTS[probe.marker.confidence]
-        for platform, share in probe.shares:
-            if probe.marker.corroborating_only and platform not in supported:
-                continue
-            scores[platform] += weight * share
-    # sorted() is stable and scores is in canonical order: ties keep it.
-    ranking = tuple(sorted(((p, s) for p, s in scores.items() if s > 0), key=lambda item: -item[1]))
-    best, score = ranking[0] if ranking else (None, 0.0)
-    return PlatformGuess(best, score, ranking, tuple(probe.marker.id for probe in hits), lines)
+    return judge(first_lines(sql))

@@ -6,7 +6,8 @@ import os
 from collections.abc import Iterable, Sequence
 from fnmatch import fnmatchcase
 
-DEFAULT_GLOBS = ("*.sql",)
+# HiveQL scripts are commonly named .hql or .hive.
+DEFAULT_GLOBS = ("*.sql", "*.hql", "*.hive")
 
 
 def _matches(patterns: Sequence[str], *names: str) -> bool:
