@@ -185,7 +185,8 @@ class TestDiscovery:
                    "--exclude", "*_test.sql", "--format", "json", cwd=tmp_path)  # fmt: skip
         assert [r["path"] for r in records(proc.stdout)] == ["a.sql", "b.hql", "keep/e.sql"]
         by_path = run("analyze", ".", "--exclude", "keep/*", "--format", "json", cwd=tmp_path)
-        assert [r["path"] for r in records(by_path.stdout)] == ["a.sql", "vendor/d.sql"]
+        # by default .hql and .hive scripts are SQL too
+        assert [r["path"] for r in records(by_path.stdout)] == ["a.sql", "b.hql", "vendor/d.sql"]
 
     def test_a_newline_in_a_file_name_stays_on_its_line(self, tmp_path):
         (tmp_path / "two\nlines.sql").write_text(SIMPLE)
