@@ -134,10 +134,24 @@ class TestContextAndSharedSyntax:
         assert ranking(tsql) == {"sqlserver": 2.0}
 
     def test_shared_catalogue_marker_weighs_as_medium(self):
-        sql = "SELECT e.ename, d.dname FROM emp e, dept d WHERE e.deptno = d.deptno(+);\n"
+        sql = "INSERT FIRST WHEN a > 0 THEN INTO pos SELECT a FROM t;\n"
         assert detect_platform(sql).platform is None
-        oracle = sql + "SELECT * FROM user_tab_columns;\n"
-        assert ranking(oracle) == {"oracle": 3.0}
+        assert ranking(sql + "SELECT a FROM t WHERE b IN (SELECT b FROM u) AND ROWID IS NOT NULL;\n") == {"oracle": 3.0}
+
+    def test_compatibility_syntax_counts_at_half_for_the_platforms_that_borrow_it(self):
+        sql = "SELECT e.ename, d.dname FROM emp e, dept d WHERE e.deptno = d.deptno(+);\n"
+        guess = detect_platform(sql)
+        assert guess.ranking == (("oracle", 2.0), ("snowflake", 1.0), ("redshift", 1.0))
+        assert (guess.platform, guess.confidence) == ("oracle", "medium")
+        assert detect_platform(sql + "SELECT * FROM svv_table_info;\n").platform == "redshift"
+        assert ranking("SELECT 1 FROM dual;\n") == {"oracle": 2.0, "mysql": 1.0}
+
+    def test_storage_clauses_under_a_redshift_external_schema_describe_spectrum_tables(self):
+        ddl = "CREATE EXTERNAL TABLE spectrum.clicks (id BIGINT)\nPARTITIONED BY (dt DATE)\nSTORED AS PARQUET\nLOCATION 's3://lake/clicks/';\n"
+        schema = "CREATE EXTERNAL SCHEMA spectrum FROM DATA CATALOG DATABASE 'lake' IAM_ROLE default;\n"
+        assert detect_platform(ddl).platform == "hive"
+        assert detect_platform(schema + ddl).ranking == (("redshift", 2.0),)
+        assert detect_platform(ddl + schema).platform == "hive"  # the context comes after: no cancelling
 
 
 class TestFamiliesAndDerivedPlatforms:
@@ -196,7 +210,7 @@ class TestConfidence:
             ("SET NOCOUNT ON;\nSELECT @@ROWCOUNT;\nGO\n", "high"),  # 6 against nothing
             ("SET NOCOUNT ON;\n", "medium"),  # one strong row
             ("MSCK REPAIR TABLE t;\nSELECT * FROM t DISTRIBUTE BY a;\nSET hive.x=1;\n", "medium"),
-            ("SELECT * FROM dual;\n", "low"),  # supporting evidence only
+            ("SELECT * FROM t LIMIT 10, 20;\n", "low"),  # supporting evidence only
             ("SELECT * EXCEPT (a) FROM t;\n", "low"),  # a tie
         ],
     )

@@ -61,9 +61,8 @@ READINGS: tuple[Reading, ...] = (
     ),
     Reading(
         marker="oracle.legacy_outer_join",
-        platforms=(ORA, RS, SF),
-        corroborating_only=True,
-        justification="Redshift and Snowflake document the Oracle (+) outer-join operator for compatibility",
+        compatible=(RS, SF),
+        justification="Redshift and Snowflake accept Oracle's (+) outer-join operator for compatibility",
     ),
     Reading(
         marker="oracle.insert_all_first",
@@ -214,6 +213,12 @@ EVIDENCE: tuple[Evidence, ...] = (
         "LANGUAGE JAVASCRIPT and the RUNTIME_VERSION/HANDLER clauses belong to Snowflake procedures and UDFs",
     ),
     Evidence(
+        "snowflake.replaceable_objects", (SF,), STRONG,
+        r"\bCREATE\s+OR\s+REPLACE\s+(STREAM|TASK|WAREHOUSE|MASKING\s+POLICY|ROW\s+ACCESS\s+POLICY|DYNAMIC\s+TABLE)\b"
+        r"|\bALTER\s+TASK\s+\S+\s+(RESUME|SUSPEND)\b|\bEXECUTE\s+TASK\b",
+        "streams, tasks, warehouses, policies and dynamic tables are Snowflake objects; ALTER TASK ... RESUME runs one",
+    ),
+    Evidence(
         "snowflake.session_variables", (SF,), STRONG,
         r"\b(TABLE|IDENTIFIER)\s*\(\s*\$[A-Za-z_]\w*\s*\)",
         "TABLE($var) and IDENTIFIER($var) read Snowflake session variables",
@@ -358,6 +363,16 @@ EVIDENCE: tuple[Evidence, ...] = (
         "TRAN abbreviates TRANSACTION in Transact-SQL",
     ),
     Evidence(
+        "sqlserver.merge_action", (MSSQL,), STRONG,
+        r"\$action\b(?!\$)",
+        "$action names the MERGE action in a Transact-SQL OUTPUT clause",
+    ),
+    Evidence(
+        "sqlserver.dbo_schema", (MSSQL,), SUPPORTING,
+        r"\bdbo\s*\.\s*\w",
+        "dbo is SQL Server's default schema",
+    ),
+    Evidence(
         "sqlserver.max_length_types", (MSSQL,), STRONG,
         r"\b(NVARCHAR|VARBINARY)\s*\(\s*MAX\s*\)",
         "NVARCHAR(MAX) and VARBINARY(MAX) are SQL Server large-value types",
@@ -382,9 +397,10 @@ EVIDENCE: tuple[Evidence, ...] = (
         "V$ and GV$ views are Oracle's dynamic performance views",
     ),
     Evidence(
-        "oracle.dual", (ORA,), SUPPORTING,
+        "oracle.dual", (ORA,), STRONG,
         r"\bFROM\s+(SYS\s*\.\s*)?DUAL\b",
-        "DUAL is Oracle's one-row dictionary table (MySQL accepts the name only as a no-op)",
+        "DUAL is Oracle's one-row dictionary table (MySQL accepts the name for compatibility)",
+        compatible=(MYSQL,),
     ),
     Evidence(
         "oracle.system_functions", (ORA,), STRONG,
@@ -527,6 +543,17 @@ EVIDENCE: tuple[Evidence, ...] = (
         "TIMESTAMP_DIFF, DATETIME_TRUNC, FORMAT_DATE, PARSE_TIMESTAMP, GENERATE_DATE_ARRAY are GoogleSQL functions",
     ),
     Evidence(
+        "bigquery.date_part_last", (BQ,), STRONG,
+        r"\b(DATE|DATETIME|TIMESTAMP)_(TRUNC|DIFF)\s*\([^()]*,\s*(DAY|WEEK|MONTH|QUARTER|YEAR|ISOWEEK|ISOYEAR|HOUR"
+        r"|MINUTE|SECOND)\s*\)",
+        "DATE_TRUNC(d, MONTH) and DATE_DIFF(a, b, DAY) put the unquoted date part last, as only GoogleSQL does",
+    ),
+    Evidence(
+        "bigquery.temp_function", (BQ,), STRONG,
+        r"\bCREATE\s+(OR\s+REPLACE\s+)?TEMP\s+FUNCTION\b",
+        "CREATE TEMP FUNCTION declares a GoogleSQL temporary UDF",
+    ),
+    Evidence(
         "bigquery.array_subscripts", (BQ,), STRONG,
         r"\[\s*(SAFE_)?(OFFSET|ORDINAL)\s*\(",
         "array[OFFSET(i)], [SAFE_OFFSET(i)] and [ORDINAL(i)] are GoogleSQL array subscripts",
@@ -583,7 +610,7 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "teradata.statement_abbreviations", (TD,), STRONG,
-        r"(?:^|;)\s*(INS|UPD|DEL)\s+[\w\"]",
+        r"(?:^|;)\s*(INS\s+INTO|DEL\s+FROM)\b|(?:^|;)\s*UPD\s+[\w.]+\s+(SET|FROM)\b",
         "INS, UPD and DEL abbreviate INSERT, UPDATE and DELETE in Teradata SQL",
     ),
     Evidence(
@@ -596,16 +623,19 @@ EVIDENCE: tuple[Evidence, ...] = (
         "hive.row_format", (HIVE,), STRONG,
         r"\bROW\s+FORMAT\s+(DELIMITED|SERDE)\b",
         "ROW FORMAT DELIMITED | SERDE is HiveQL's row-format clause (Databricks: Hive-format tables)",
+        cancelled_by=("redshift.external_schema",),
     ),
     Evidence(
         "hive.stored_as", (HIVE,), STRONG,
         r"\bSTORED\s+AS\s+(TEXTFILE|ORC|PARQUET|SEQUENCEFILE|RCFILE|AVRO|JSONFILE|INPUTFORMAT)\b",
         "STORED AS <file format> | INPUTFORMAT is HiveQL's storage clause (Databricks: Hive-format tables)",
+        cancelled_by=("redshift.external_schema",),
     ),
     Evidence(
         "hive.typed_partition_columns", (HIVE,), SUPPORTING,
         r"\bPARTITIONED\s+BY\s*\(\s*`?\w+`?\s+(STRING|INT|BIGINT|SMALLINT|TINYINT|DATE|TIMESTAMP|VARCHAR)\b",
         "PARTITIONED BY (col type) declares Hive partition columns (Databricks: Hive-format tables)",
+        cancelled_by=("redshift.external_schema",),
     ),
     Evidence(
         "hive.hdfs_location", (HIVE,), STRONG,

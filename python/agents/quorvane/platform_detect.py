@@ -47,29 +47,31 @@ The rule:
    when ``"medium"``; an evidence row weighs what its row says (2 for a
    construct only its platforms document, 1 for supporting evidence).  A
    row counts once, however often it matches.
-2. **Context cancels evidence.**  A row whose reading names context rows
+2. **Context cancels evidence.**  A row that names context rows
    (``cancelled_by``) counts for nothing when one of them matched on the same
    line or an earlier one: under a MySQL ``DELIMITER $$`` command, ``$$`` is
-   the statement delimiter, not a PostgreSQL dollar-quoted body.
-3. **Shared syntax counts for all who accept it, as corroboration.**  Where
-   the documentation of several platforms accepts a catalogue marker's
-   syntax, its reading names all of them and makes it corroborating-only
-   (``#`` comments: MySQL and BigQuery; ``$$`` bodies: PostgreSQL, Redshift,
-   Snowflake, Databricks; ``(+)``: Oracle, Redshift, Snowflake), makes it
-   corroborating-only and gives it a ``"medium"`` marker's weight, like the
-   catalogue's own ``shared`` markers.  A corroborating-only row adds its
-   weight only to a platform that some counted row that is not
+   the statement delimiter, not a PostgreSQL dollar-quoted body; under a
+   Redshift ``CREATE EXTERNAL SCHEMA``, ``STORED AS PARQUET`` describes a
+   Spectrum table, not a Hive one.
+3. **Shared syntax counts for all who document it, as corroboration.**  Where
+   the documentation of several platforms gives a catalogue marker's syntax
+   as their own, its reading names all of them, makes it corroborating-only
+   and gives it a ``"medium"`` marker's weight, like the catalogue's own
+   ``shared`` markers (``#`` comments: MySQL and BigQuery; ``$$`` bodies:
+   PostgreSQL, Redshift, Snowflake, Databricks).  A corroborating-only row
+   adds its weight only to a platform that some counted row that is not
    corroborating-only names itself.  Syntax that a family of platforms
    documents as its own (PostgreSQL and Redshift: ``pg_catalog``,
    PL/pgSQL; Hive and Databricks: ``LATERAL VIEW``) is a row naming all of
    them at full weight: it tells the family, and only evidence peculiar to
    one member tells them apart.
-4. **Derived platforms.**  Databricks (Spark SQL) accepts HiveQL's
-   Hive-format tables for compatibility, so a row that names Hive and not
-   Databricks also adds half its weight to Databricks, unless the row is
-   marked as syntax Databricks does not accept (``STORED BY``,
-   ``${hiveconf:...}``).  Such an inherited share does not support
-   Databricks for rule 3.
+4. **Compatibility.**  Syntax a platform accepts only for compatibility with
+   another counts for it at half weight: a row's ``compatible`` platforms
+   (Oracle's ``(+)`` outer join in Redshift and Snowflake; ``DUAL`` in
+   MySQL), and Databricks for every row that names Hive (Spark SQL accepts
+   Hive-format tables; :data:`DERIVED_PLATFORMS`) unless the row is marked
+   as syntax Databricks does not accept (``STORED BY``,
+   ``${hiveconf:...}``).  A half share never supports a platform for rule 3.
 5. **Ranking.**  Platforms with a positive score are ranked by score, equal
    scores in the canonical order of :data:`PLATFORMS`.  The first is the
    guess.  No score at all gives the guess ``None``: the detector never
@@ -230,7 +232,10 @@ class Evidence:
     optional ``scope``); instead of a confidence grade it has a ``weight``,
     and it states in ``justification`` the documented syntax or system
     object that makes it distinctive.  ``inherited`` is false for syntax a
-    derived platform (see :data:`DERIVED_PLATFORMS`) does not accept.
+    derived platform (see :data:`DERIVED_PLATFORMS`) does not accept;
+    ``compatible`` names platforms that accept the syntax only for
+    compatibility (half weight); ``cancelled_by`` lists the rows whose match,
+    on the same line or before, cancels this one.
     """
 
     id: str
@@ -241,9 +246,13 @@ class Evidence:
     corroborating_only: bool = False
     scope: str | None = None
     inherited: bool = True
+    compatible: tuple[str, ...] = ()
+    cancelled_by: tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
         object.__setattr__(self, "platforms", _checked_platforms(self.id, self.platforms))
+        object.__setattr__(self, "compatible", _checked_platforms(self.id, self.compatible, empty=True))
+        object.__setattr__(self, "cancelled_by", tuple(self.cancelled_by))
         prefix, _, feature = self.id.partition(".")
         if prefix not in _PREFIXES or not re.fullmatch(r"[a-z0-9_]+", feature):
             raise ValueError(f"evidence {self.id!r}: identifier must be <platform or shared>.<feature>")
@@ -269,8 +278,10 @@ class Reading:
     ``platforms`` (when given) replaces the marker's platforms by every
     platform whose documentation accepts the syntax; ``corroborating_only``
     (when given) replaces the marker's flag; ``inherited`` false keeps a
-    derived platform from inheriting the marker; ``cancelled_by`` lists the
-    rows whose match, on the same line or before, cancels this marker.
+    derived platform from inheriting the marker; ``compatible`` names
+    platforms that accept the syntax only for compatibility (half weight);
+    ``cancelled_by`` lists the rows whose match, on the same line or before,
+    cancels this marker.
     """
 
     marker: str
@@ -278,21 +289,23 @@ class Reading:
     platforms: tuple[str, ...] | None = None
     corroborating_only: bool | None = None
     inherited: bool = True
+    compatible: tuple[str, ...] = ()
     cancelled_by: tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
         if self.platforms is not None:
             object.__setattr__(self, "platforms", _checked_platforms(self.marker, self.platforms))
+        object.__setattr__(self, "compatible", _checked_platforms(self.marker, self.compatible, empty=True))
         object.__setattr__(self, "cancelled_by", tuple(self.cancelled_by))
         if not self.justification.strip():
             raise ValueError(f"reading of {self.marker!r}: justification is empty")
 
 
-def _checked_platforms(row_id: str, platforms: Any) -> tuple[str, ...]:
+def _checked_platforms(row_id: str, platforms: Any, empty: bool = False) -> tuple[str, ...]:
     if isinstance(platforms, str):
         raise TypeError(f"row {row_id!r}: platforms must be a sequence of identifiers, not a str")
     platforms = tuple(platforms)
-    if not platforms:
+    if not platforms and not empty:
         raise ValueError(f"row {row_id!r}: platforms is empty")
     unknown = [p for p in platforms if p not in PLATFORMS]
     if unknown:
@@ -380,12 +393,14 @@ class _RuleRow:
     cancelled_by: tuple[int, ...]
 
 
-def _shares(platforms: tuple[str, ...], inherited: bool) -> tuple[tuple[str, float], ...]:
+def _shares(
+    platforms: tuple[str, ...], inherited: bool, compatible: tuple[str, ...]
+) -> tuple[tuple[str, float], ...]:
     shares = [(p, 1.0) for p in platforms]
+    halves = [p for p in compatible if p not in platforms]
     if inherited:
-        for child, parent in DERIVED_PLATFORMS.items():
-            if parent in platforms and child not in platforms:
-                shares.append((child, _INHERITED_SHARE))
+        halves += [child for child, parent in DERIVED_PLATFORMS.items() if parent in platforms and child not in platforms]
+    shares += [(p, _INHERITED_SHARE) for p in PLATFORMS if p in halves]
     return tuple(shares)
 
 
@@ -401,10 +416,11 @@ def _rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
             raise ValueError(f"reading of {reading.marker!r}: no such catalogue marker")
         if reading.marker in by_marker:
             raise ValueError(f"reading of {reading.marker!r}: given twice")
-        missing = [c for c in reading.cancelled_by if c not in index]
-        if missing:
-            raise ValueError(f"reading of {reading.marker!r}: unknown context rows {missing!r}")
         by_marker[reading.marker] = reading
+    for row_id, context in [(r.marker, r.cancelled_by) for r in readings()] + [(e.id, e.cancelled_by) for e in evidence()]:
+        missing = [c for c in context if c not in index]
+        if missing:
+            raise ValueError(f"row {row_id!r}: unknown context rows {missing!r}")
     compiled: list[_RuleRow] = []
     for row in rows:
         if isinstance(row, Marker):
@@ -414,11 +430,14 @@ def _rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
             # A marker read as shared syntax weighs what the catalogue's shared markers weigh.
             weight = WEIGHTS["medium"] if reading.corroborating_only else WEIGHTS[row.confidence]
             compiled.append(_RuleRow(
-                row.id, weight, corroborating, _shares(platforms, reading.inherited),
+                row.id, weight, corroborating, _shares(platforms, reading.inherited, reading.compatible),
                 tuple(index[c] for c in reading.cancelled_by),
             ))  # fmt: skip
         else:
-            compiled.append(_RuleRow(row.id, row.weight, row.corroborating_only, _shares(row.platforms, row.inherited), ()))
+            compiled.append(_RuleRow(
+                row.id, row.weight, row.corroborating_only, _shares(row.platforms, row.inherited, row.compatible),
+                tuple(index[c] for c in row.cancelled_by),
+            ))  # fmt: skip
     return rows, tuple(compiled)
 
 
