@@ -39,6 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Backtracking is quadratic on some texts: compare on short ones.
         if (s.size() <= 4096) FUZZ_CHECK(cte.count(s) == cte_backtracking.count(s));
         FUZZ_CHECK(c.cte_count == cte.count(s));
+
+        // One location per counted row, in line order.
+        const std::vector<text::Location> located = classifier.locate(t);
+        std::size_t complex = 0, moderate = 0, procs = 0;
+        for (std::size_t k = 0; k < located.size(); ++k) {
+            complex += located[k].kind == complexity::kComplexKind;
+            moderate += located[k].kind == complexity::kModerateKind;
+            procs += located[k].kind == complexity::kStoredProcKind;
+            if (k > 0) FUZZ_CHECK(located[k - 1].line <= located[k].line);
+        }
+        FUZZ_CHECK(complex == c.complex_construct_count && moderate == c.moderate_construct_count);
+        FUZZ_CHECK(procs == (c.stored_proc_count > 0 ? 1u : 0u));
     });
     return 0;
 }

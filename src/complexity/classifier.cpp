@@ -61,8 +61,22 @@ Classification Classifier::classify_stripped(text::Text<std::uint8_t> stripped) 
     return r;
 }
 
+template <text::CodeUnit C>
+std::vector<text::Location> Classifier::locate(text::Text<C> sql) const {
+    return text::locate_first_matches(sql, [&](auto&& visit) {
+        for (std::size_t i = 0; i < complex_.size(); ++i) visit(complex_[i], kComplexKind, kComplexPatterns[i].name);
+        for (std::size_t i = 0; i < moderate_.size(); ++i) {
+            visit(moderate_[i], kModerateKind, kModeratePatterns[i].name);
+        }
+        visit(stored_proc_, kStoredProcKind, kStoredProcPattern.name);
+    });
+}
+
 template Classification Classifier::classify(text::Text<std::uint8_t>) const;
 template Classification Classifier::classify(text::Text<std::uint16_t>) const;
 template Classification Classifier::classify(text::Text<std::uint32_t>) const;
+template std::vector<text::Location> Classifier::locate(text::Text<std::uint8_t>) const;
+template std::vector<text::Location> Classifier::locate(text::Text<std::uint16_t>) const;
+template std::vector<text::Location> Classifier::locate(text::Text<std::uint32_t>) const;
 
 }  // namespace quorvane::complexity

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "complexity/tables.hpp"
+#include "shared/locate.hpp"
 #include "shared/pattern.hpp"
 #include "shared/text.hpp"
 
@@ -36,6 +38,14 @@ class Classifier {
 
     template <text::CodeUnit C>
     Classification classify(text::Text<C> sql) const;
+
+    // Where each counted construct first occurs: every row of the complex
+    // and moderate tables that matches, and the stored-procedure head (kinds
+    // kComplexKind, kModerateKind, kStoredProcKind; the counted temporary
+    // tables and common-table-expression heads are the moderate rows of the
+    // same names).  Sorted by line, then in table order.
+    template <text::CodeUnit C>
+    std::vector<text::Location> locate(text::Text<C> sql) const;
 
    private:
     Classification classify_stripped(text::Text<std::uint8_t> stripped) const;

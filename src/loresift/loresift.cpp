@@ -83,6 +83,13 @@ CategorySet CategoryDetector::detect(text::Text<C> sql) const {
 }
 
 template <text::CodeUnit C>
+std::vector<text::Location> CategoryDetector::locate(text::Text<C> sql) const {
+    return text::locate_first_matches(sql, [&](auto&& visit) {
+        for (std::size_t i = 0; i < patterns_.size(); ++i) visit(patterns_[i], kCategoryKind, kCategoryPatterns[i].key);
+    });
+}
+
+template <text::CodeUnit C>
 SectionSelection extract_sections(text::Text<C> doc, const std::vector<std::u32string>& lowered_titles) {
     SectionSelection selection;
     const std::size_t n = doc.size();
@@ -157,6 +164,9 @@ template SectionSelection extract_sections(text::Text<std::uint32_t>, const std:
 template CategorySet CategoryDetector::detect(text::Text<std::uint8_t>) const;
 template CategorySet CategoryDetector::detect(text::Text<std::uint16_t>) const;
 template CategorySet CategoryDetector::detect(text::Text<std::uint32_t>) const;
+template std::vector<text::Location> CategoryDetector::locate(text::Text<std::uint8_t>) const;
+template std::vector<text::Location> CategoryDetector::locate(text::Text<std::uint16_t>) const;
+template std::vector<text::Location> CategoryDetector::locate(text::Text<std::uint32_t>) const;
 
 std::vector<std::string_view> mapping_titles_for(const std::vector<std::string_view>& keys) {
     return titles_for(keys, kAlwaysIncludeMapping, kMappingSections);

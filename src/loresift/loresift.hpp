@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "loresift/tables.hpp"
+#include "shared/locate.hpp"
 #include "shared/pattern.hpp"
 #include "shared/text.hpp"
 
@@ -25,6 +26,11 @@ class CategoryDetector {
     // Searches the comment-free text for every category.
     template <text::CodeUnit C>
     CategorySet detect(text::Text<C> sql) const;
+
+    // Where each detected category first occurs (kind kCategoryKind, the
+    // category's key as name), sorted by line, then in table order.
+    template <text::CodeUnit C>
+    std::vector<text::Location> locate(text::Text<C> sql) const;
 
    private:
     std::vector<text::Pattern> patterns_;

@@ -21,6 +21,9 @@ struct CategoryPattern {
 
 inline constexpr unsigned kI = rx::kIgnoreCase;
 
+// The kind of a category's location, as construct locations report it.
+inline constexpr std::string_view kCategoryKind = "category";
+
 inline constexpr std::array<CategoryPattern, 14> kCategoryPatterns = {{
     {"date_function",
      {R"(\b(?:DATEDIFF|DATEADD|GETDATE|GETUTCDATE|EOMONTH|DATEPART|DATENAME|DATETRUNC|SYSDATETIME|SYSUTCDATETIME)\b)",

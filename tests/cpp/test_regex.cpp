@@ -244,7 +244,7 @@ TEST(searches_can_bound_where_a_match_starts) {
     CHECK(word.search_starting_by(v, 3, 7).has_value());
 }
 
-TEST(presence_through_alternatives_equals_presence_of_the_pattern) {
+TEST(presence_and_first_start_through_alternatives_equal_the_patterns) {
     std::vector<quorvane::text::PatternSpec> rows(quorvane::complexity::kComplexPatterns.begin(),
                                                    quorvane::complexity::kComplexPatterns.end());
     for (const auto& c : quorvane::loresift::kCategoryPatterns) rows.push_back(c.pattern);
@@ -265,10 +265,16 @@ TEST(presence_through_alternatives_equals_presence_of_the_pattern) {
         for (int i = static_cast<int>(rng() % 8); i > 0; --i) s += pieces[rng() % pieces.size()];
         // Now and then long enough to cross the search windows.
         if (round % 100 == 0) s = std::u32string(40000 + rng() % 100000, U' ') + s;
+        // and now and then with matches of several parts in one window.
+        if (round % 100 == 50) s += std::u32string(rng() % 40000, U' ') + s;
         std::vector<std::uint32_t> v(s.begin(), s.end());
         const Text<std::uint32_t> t(v.data(), v.size());
         for (std::size_t i = 0; i < patterns.size(); ++i) {
-            CHECK_EQ(patterns[i].found_in(t), whole[i].search(t).has_value());
+            const auto m = whole[i].search(t);
+            CHECK_EQ(patterns[i].found_in(t), m.has_value());
+            const auto start = patterns[i].first_start(t);
+            CHECK_EQ(start.has_value(), m.has_value());
+            if (start && m) CHECK_EQ(*start, m->start);
         }
     }
 }
