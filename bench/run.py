@@ -109,6 +109,10 @@ def bench_generated(sizes: dict, rounds_for) -> list:
                 base, ours = compare(model.detect_construct_categories, loresift.detect_construct_categories,
                                      (text,), rounds)
                 row(table, "detect_construct_categories", tag, len(text), base, ours)
+                base, ours = compare(model.locate_constructs, complexity.locate_constructs, (text,), rounds)
+                row(table, "locate_constructs", tag, len(text), base, ours)
+                base, ours = compare(model.locate_categories, loresift.locate_categories, (text,), rounds)
+                row(table, "locate_categories", tag, len(text), base, ours)
                 path = Path(tmp) / f"{label}-{variant}.sql"
                 path.write_text(text, encoding="utf-8")
                 base, ours = compare(model.plan_reading_strategy, complexity.plan_reading_strategy, (path,), rounds)
@@ -151,8 +155,10 @@ def bench_corpus(rounds: int) -> list:
     chars = sum(map(len, texts))
     print(f"corpus: {len(texts)} files, {chars / 1e6:.1f} M characters", flush=True)
     table = []
+    native = {"classify_sql": complexity, "detect_construct_categories": loresift, "plan_reading_strategy": complexity,
+              "locate_constructs": complexity, "locate_categories": loresift}
     for name, arg in (("classify_sql", texts), ("detect_construct_categories", texts),
-                      ("plan_reading_strategy", paths)):
+                      ("plan_reading_strategy", paths), ("locate_constructs", texts), ("locate_categories", texts)):
         def run(impl, name=name, arg=arg):
             fn = getattr(impl, name)
             for a in arg:
@@ -164,7 +170,7 @@ def bench_corpus(rounds: int) -> list:
             run(model)
             b.append(time.perf_counter() - start)
             start = time.perf_counter()
-            run(sys.modules["agents.quorvane.complexity"] if name != "detect_construct_categories" else loresift)
+            run(native[name])
             o.append(time.perf_counter() - start)
         row(table, name, "whole corpus", chars, statistics.median(b), statistics.median(o))
     return table
@@ -175,7 +181,9 @@ def bench_adversarial(small: int, large: int) -> list:
     table = []
     for kind in gen.ADVERSARIAL_KINDS:
         for name, fn in (("classify_sql", complexity.classify_sql),
-                         ("detect_construct_categories", loresift.detect_construct_categories)):
+                         ("detect_construct_categories", loresift.detect_construct_categories),
+                         ("locate_constructs", complexity.locate_constructs),
+                         ("locate_categories", loresift.locate_categories)):
             per_mb = []
             for size in (small, large):
                 text = gen.adversarial(kind, size)
@@ -249,6 +257,8 @@ calls = {{
     "detect_construct_categories": lambda: loresift.detect_construct_categories(text),
     "plan_reading_strategy": lambda: complexity.plan_reading_strategy(path),
     "extract_sections": lambda: loresift.extract_sections(doc, {{"Joins", "Date Functions"}}),
+    "locate_constructs": lambda: complexity.locate_constructs(text),
+    "locate_categories": lambda: loresift.locate_categories(text),
 }}
 fn = calls[{name!r}]
 open("/proc/self/clear_refs", "w").write("5")  # reset the peak
@@ -262,7 +272,8 @@ def bench_memory(size: int) -> list:
     if not Path("/proc/self/clear_refs").exists():
         return []
     rows = []
-    for name in ("classify_sql", "detect_construct_categories", "plan_reading_strategy", "extract_sections"):
+    for name in ("classify_sql", "detect_construct_categories", "plan_reading_strategy", "extract_sections",
+                 "locate_constructs", "locate_categories"):
         for variant in ("ascii", "astral"):
             code = _MEMORY_PROBE.format(bench=str(HERE), size=size, variant=variant, name=name)
             # A fixed mmap threshold: every large buffer is mapped when

@@ -18,8 +18,10 @@ letter out as the class of its simple-case-fold equivalents.
 
 from __future__ import annotations
 
+import bisect
 import enum
 import re
+from array import array
 from dataclasses import dataclass
 
 import structlog
@@ -257,6 +259,65 @@ def classify_sql_file(sql_path) -> ComplexityResult:
 
 
 # --------------------------------------------------------------------------
+# Construct locations
+# --------------------------------------------------------------------------
+
+_COMPLEX_NAMES = [
+    "cursor", "declare_cursor", "exec_string", "sp_executesql", "dynamic", "begin_try", "begin_catch",
+    "merge", "openxml", "hierarchyid", "geography", "geometry", "for_xml", "openjson", "linked_server",
+]
+_MODERATE_NAMES = [
+    "cte", "temp_table", "create_table", "while", "if_exists", "case_when", "over", "pivot", "unpivot",
+]
+_STORED_PROC_NAME = "create_procedure"
+
+
+def _comment_free_offsets(text: str) -> tuple[str, array]:
+    """The text with comments removed as ``_remove_comments`` does, and the
+    offset in ``text`` of each character left."""
+    offsets = array("q", range(len(text)))
+    for pattern in _COMMENT_PATTERNS:
+        kept_text, kept_offsets, last = [], array("q"), 0
+        for m in pattern.finditer(text):
+            kept_text.append(text[last : m.start()])
+            kept_offsets.extend(offsets[last : m.start()])
+            last = m.end()
+        kept_text.append(text[last:])
+        kept_offsets.extend(offsets[last:])
+        text, offsets = "".join(kept_text), kept_offsets
+    return text, offsets
+
+
+def _line_starts(text: str) -> list[int]:
+    """The offset at which each line of ``splitlines`` starts (its break kept
+    with it), then the text's length."""
+    starts = [0]
+    for line in text.splitlines(keepends=True):
+        starts.append(starts[-1] + len(line))
+    return starts
+
+
+def _locate(sql_content: str, rows) -> tuple[tuple[int, str, str], ...]:
+    stripped, offsets = _comment_free_offsets(sql_content)
+    starts = _line_starts(sql_content)
+    found = []
+    for order, (kind, name, pattern) in enumerate(rows):
+        m = pattern.search(stripped)
+        if m:
+            # the 1-based number of the line holding the match's first character
+            line = bisect.bisect_right(starts, offsets[m.start()])
+            found.append((line, order, kind, name))
+    return tuple((line, kind, name) for line, _, kind, name in sorted(found))
+
+
+def locate_constructs(sql_content: str) -> tuple[tuple[int, str, str], ...]:
+    rows = [("complex", name, p) for name, p in zip(_COMPLEX_NAMES, _COMPLEX_PATTERNS, strict=True)]
+    rows += [("moderate", name, p) for name, p in zip(_MODERATE_NAMES, _MODERATE_PATTERNS, strict=True)]
+    rows.append(("stored_proc", _STORED_PROC_NAME, _STORED_PROC_PATTERN))
+    return _locate(sql_content, rows)
+
+
+# --------------------------------------------------------------------------
 # Reading plan
 # --------------------------------------------------------------------------
 
@@ -465,6 +526,10 @@ def detect_construct_categories(sql_content: str) -> set[str]:
         if pattern.search(stripped):
             categories.add(key)
     return categories
+
+
+def locate_categories(sql_content: str) -> tuple[tuple[int, str, str], ...]:
+    return _locate(sql_content, [("category", key, p) for key, p in _CATEGORY_PATTERNS.items()])
 
 
 def extract_sections(full_text: str, headers: set[str]) -> str:

@@ -68,6 +68,20 @@ def test_detect_construct_categories(text):
     assert loresift.detect_construct_categories(text) == model.detect_construct_categories(text)
 
 
+@given(S.sql_texts())
+@example("/* MERGE\r\n */ MERGE\r\n-- x\rCURSOR")
+@example("a\r\n\u2028/* \ud800\n*/ #t\x85WITH x AS (SELECT 1)")
+@example("\r\n" * 3 + "-- /* \r\n */ CURSOR")
+def test_locate_constructs(text):
+    assert complexity.locate_constructs(text) == model.locate_constructs(text)
+
+
+@given(S.sql_texts())
+@example("SELECT\u2029/* GETDATE() \u2028 */ LEFT JOIN\r\rCAST(")
+def test_locate_categories(text):
+    assert loresift.locate_categories(text) == model.locate_categories(text)
+
+
 @given(S.sql_texts(line_breaks=["\n", "\r\n", "\r", "\u2028", "\x0b"], surrogates=False),
        st.sampled_from(["utf-8", "utf-8-sig"]))
 def test_classify_sql_file(scratch_dir, text, encoding):
@@ -175,3 +189,5 @@ def test_corpus_agrees_with_the_model():
         assert ours_events == theirs_events, path
         text = path.read_text(encoding="utf-8")
         assert loresift.detect_construct_categories(text) == model.detect_construct_categories(text), path
+        assert complexity.locate_constructs(text) == model.locate_constructs(text), path
+        assert loresift.locate_categories(text) == model.locate_categories(text), path

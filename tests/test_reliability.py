@@ -58,6 +58,8 @@ def workload(tmp_path: Path):
     for i, t in enumerate(texts):
         calls.append((f"classify {i}", lambda t=t: complexity.classify_sql(t)))
         calls.append((f"detect {i}", lambda t=t: loresift.detect_construct_categories(t)))
+        calls.append((f"locate constructs {i}", lambda t=t: complexity.locate_constructs(t)))
+        calls.append((f"locate categories {i}", lambda t=t: loresift.locate_categories(t)))
     for i, p in enumerate(files):
         calls.append((f"classify file {i}", lambda p=p: complexity.classify_sql_file(p)))
         calls.append((f"plan {i}", lambda p=p: complexity.plan_reading_strategy(p)))
@@ -106,7 +108,8 @@ def test_scans_release_the_interpreter_lock():
     try:
         time.sleep(0.05)
         gains = []
-        for fn in (complexity.classify_sql, loresift.detect_construct_categories):
+        for fn in (complexity.classify_sql, loresift.detect_construct_categories, complexity.locate_constructs,
+                   loresift.locate_categories):
             before = ticks
             start = time.perf_counter()
             fn(text)
@@ -167,6 +170,10 @@ def leak_cases(tmp_path: Path):
         .recommended_conversion_turns,
         "record error": raises(lambda: complexity.ComplexityResult(1, 2), TypeError),
         "detect": lambda: loresift.detect_construct_categories(text),
+        "locate constructs": lambda: complexity.locate_constructs(text),
+        "locate constructs type error": raises(lambda: complexity.locate_constructs(Sub("x")), TypeError),
+        "locate categories": lambda: loresift.locate_categories(text),
+        "locate categories keyword error": raises(lambda: loresift.locate_categories("x", bogus=1), TypeError),
         "extract": lambda: loresift.extract_sections(DOC, {"joins", "İ"}),
         "extract type error": raises(lambda: loresift.extract_sections(DOC, frozenset()), TypeError),
         "select": lambda: loresift.select_knowledge({"join", "query"}, full_mapping=DOC, full_gotchas=DOC),
@@ -208,6 +215,8 @@ def test_degenerate_texts(unit):
     assert r.effective_lines in (0, 1)
     loresift.detect_construct_categories(text)
     loresift.extract_sections(text, {"x"})
+    for found in (complexity.locate_constructs(text), loresift.locate_categories(text)):
+        assert all(line == 1 for line, _, _ in found)
 
 
 def test_lone_surrogates_anywhere():
@@ -228,6 +237,8 @@ def test_hundred_megabyte_strings():
     text = sql(5) * (100 * (1 << 20) // len(sql(5)))
     assert complexity.classify_sql(text).complexity == complexity.SQLComplexity.COMPLEX
     assert "merge" in loresift.detect_construct_categories(text)
+    assert (len(sql(5).splitlines()), "category", "merge") in loresift.locate_categories(text)
+    assert complexity.locate_constructs(text)[-1] == (len(sql(5).splitlines()), "complex", "merge")
     doc = DOC * (100 * (1 << 20) // len(DOC))
     assert loresift.extract_sections(doc, {"other"}).startswith("## Other")
 

@@ -11,6 +11,7 @@
 #include "complexity/tables.hpp"
 #include "host/arguments.hpp"
 #include "host/events.hpp"
+#include "host/locations.hpp"
 #include "host/module_state.hpp"
 #include "host/patterns.hpp"
 #include "host/strings.hpp"
@@ -39,6 +40,7 @@ struct State : ModuleState {
     EventLog events;
     std::unique_ptr<BoundSignature> sig_classify;
     std::unique_ptr<BoundSignature> sig_classify_file;
+    std::unique_ptr<BoundSignature> sig_locate;
     std::unique_ptr<BoundSignature> sig_plan;
     std::unique_ptr<BoundSignature> sig_plan_text;
     std::unique_ptr<BoundSignature> sig_format;
@@ -73,6 +75,12 @@ PyObject* classify_sql(State& s, PyObject* const* args, Py_ssize_t nargs, PyObje
     PyObject* sql;
     if (!s.sig_classify->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     return classify_text(s, sql);
+}
+
+PyObject* locate_constructs(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* sql;
+    if (!s.sig_locate->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    return location_tuple(scan(sql, [&](auto t) { return s.classifier->locate(t); }));
 }
 
 // path.read_text(encoding="utf-8"): strict decoding, CR LF and CR become LF.
@@ -280,6 +288,12 @@ PyMethodDef kFunctions[] = {
     function<State, classify_sql_file>("classify_sql_file",
                                        "classify_sql_file(sql_path)\n--\n\n"
                                        "classify_sql() on the text of a file read as UTF-8."),
+    function<State, locate_constructs>("locate_constructs",
+                                       "locate_constructs(sql_content)\n--\n\n"
+                                       "Where each construct the classifier counts first occurs: a tuple of\n"
+                                       "(line, kind, name), kind \"complex\", \"moderate\" or \"stored_proc\",\n"
+                                       "sorted by line.  Comments are removed for matching; lines are those of\n"
+                                       "the text as given, numbered from 1 as the reading plan numbers them."),
     function<State, plan_reading_strategy>("plan_reading_strategy",
                                            "plan_reading_strategy(sql_path)\n--\n\n"
                                            "Decide whether a SQL file must be read in sections, and which.\n"
@@ -347,11 +361,12 @@ bool State::load() {
     }
     sig_classify = std::make_unique<BoundSignature>(Signature{"classify_sql", {"sql_content"}});
     sig_classify_file = std::make_unique<BoundSignature>(Signature{"classify_sql_file", {"sql_path"}});
+    sig_locate = std::make_unique<BoundSignature>(Signature{"locate_constructs", {"sql_content"}});
     sig_plan = std::make_unique<BoundSignature>(Signature{"plan_reading_strategy", {"sql_path"}});
     sig_plan_text = std::make_unique<BoundSignature>(Signature{"plan_reading_text", {"sql_content"}});
     sig_format = std::make_unique<BoundSignature>(Signature{"format_reading_instructions", {"self", "sql_path"}});
-    return sig_classify->ok() && sig_classify_file->ok() && sig_plan->ok() && sig_plan_text->ok() &&
-           sig_format->ok();
+    return sig_classify->ok() && sig_classify_file->ok() && sig_locate->ok() && sig_plan->ok() &&
+           sig_plan_text->ok() && sig_format->ok();
 }
 
 PyModuleDef kModule = module_def<State>("agents.quorvane._complexity");

@@ -8,6 +8,7 @@
 
 #include "host/arguments.hpp"
 #include "host/events.hpp"
+#include "host/locations.hpp"
 #include "host/module_state.hpp"
 #include "host/patterns.hpp"
 #include "host/strings.hpp"
@@ -36,6 +37,7 @@ struct State : ModuleState {
     PyObject* limitations_key = nullptr;
     EventLog events;
     std::unique_ptr<BoundSignature> sig_detect;
+    std::unique_ptr<BoundSignature> sig_locate;
     std::unique_ptr<BoundSignature> sig_extract;
     std::unique_ptr<BoundSignature> sig_select;
     std::unique_ptr<BoundSignature> sig_select_sized;
@@ -55,6 +57,12 @@ PyObject* detect_construct_categories(State& s, PyObject* const* args, Py_ssize_
         if ((found >> i & 1) && PySet_Add(result.get(), s.keys[i]) < 0) return nullptr;
     }
     return result.release();
+}
+
+PyObject* locate_categories(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* sql;
+    if (!s.sig_locate->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    return location_tuple(scan(sql, [&](auto t) { return s.detector->locate(t); }));
 }
 
 // The lower-cased form of one wanted title, by the host's str.lower().
@@ -210,6 +218,13 @@ PyMethodDef kFunctions[] = {
         "detect_construct_categories(sql_content)\n--\n\n"
         "The set of construct categories (keys of _CATEGORY_PATTERNS) that a SQL\n"
         "script uses outside its comments."),
+    function<State, locate_categories>(
+        "locate_categories",
+        "locate_categories(sql_content)\n--\n\n"
+        "Where each construct category first occurs: a tuple of\n"
+        "(line, 'category', key), sorted by line.  Comments are removed for\n"
+        "matching; lines are those of the text as given, numbered from 1 as the\n"
+        "reading plan numbers them."),
     function<State, select_knowledge>(
         "select_knowledge",
         "select_knowledge(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
@@ -290,12 +305,16 @@ bool State::load() {
         return false;
     }
     sig_detect = std::make_unique<BoundSignature>(Signature{"detect_construct_categories", {"sql_content"}});
+    sig_locate = std::make_unique<BoundSignature>(Signature{"locate_categories", {"sql_content"}});
     sig_extract = std::make_unique<BoundSignature>(Signature{"extract_sections", {"full_text", "headers"}});
     sig_select = std::make_unique<BoundSignature>(
         Signature{"select_knowledge", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
     sig_select_sized = std::make_unique<BoundSignature>(Signature{
         "select_knowledge_with_sizes", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
-    if (!sig_detect->ok() || !sig_extract->ok() || !sig_select->ok() || !sig_select_sized->ok()) return false;
+    if (!sig_detect->ok() || !sig_locate->ok() || !sig_extract->ok() || !sig_select->ok() ||
+        !sig_select_sized->ok()) {
+        return false;
+    }
     return add_functions(kFunctions);
 }
 

@@ -23,6 +23,10 @@ ALWAYS_INCLUDE_GOTCHAS: Final[list[str]]
 _CATEGORY_PATTERNS: Final[dict[str, re.Pattern[str]]]
 
 def detect_construct_categories(sql_content: str) -> set[str]: ...
+
+# (line, "category", key) of the first occurrence of each detected category,
+# sorted by line, then table order.
+def locate_categories(sql_content: str) -> tuple[tuple[int, str, str], ...]: ...
 def extract_sections(full_text: str, headers: set[str]) -> str: ...
 def select_knowledge(
     categories: set[str],
