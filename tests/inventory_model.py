@@ -27,7 +27,7 @@ MODIFIERS = set(
     """temp temporary global local unique clustered nonclustered columnstore materialized secure recursive
     external transient volatile multiset force no noforce editionable noneditionable unlogged definer sql
     security invoker algorithm undefined temptable xml spatial fulltext bitmap hybrid dynamic iceberg constraint
-    aggregate current_user primary memory_optimized""".split()
+    aggregate current_user primary memory_optimized refresh streaming live private""".split()
 )
 KINDS = {
     "procedure": "procedure", "proc": "procedure", "function": "function", "view": "view", "trigger": "trigger",
@@ -254,7 +254,7 @@ def tokenize(text: str) -> list[Tok]:
                 i = toks[-1].end
                 continue
             j = i + 1
-            while j < n and in_word(text[j]):
+            while j < n and in_word(text[j]) and not (text[j] == "$" and tag and text.startswith(tag, j)):
                 j += 1
             word = text[i:j]
             toks.append(Tok("word", i, j, word, kw=keyword_of(word), ch=c))
@@ -408,6 +408,7 @@ class Frame:
     alias_after: bool = False
     list_after: bool = False
     cte_body: bool = False
+    first_event: int = 0
 
 
 @dataclass
@@ -455,11 +456,11 @@ class Scanner:
         self.events.append(Event(lst, name))
 
     def add_table(self, lst: str, j: int, e: int) -> int:
-        name = name_text(self.k, j, e)
-        last = name.rsplit(".", 1)[-1]
-        if last.startswith("#") and self.k[e - 1].type == "word":
-            self.add("temp", last)
+        last = self.k[e - 1]
+        if (last.text[1:2] if last.type == "quoted" and len(last.text) > 2 else last.text[:1]) == "#":
+            self.add("temp", name_text(self.k, e - 1, e))
             return -1
+        name = name_text(self.k, j, e)
         if e == j + 1 and any(c == ascii_lower(name) for c, _ in self.ctes):
             return -1
         self.add(lst, name)
@@ -481,6 +482,8 @@ class Scanner:
         if t.type == "sep":
             self.end_statement()
             self.i += 1
+        elif t.type == "dopen":
+            self.i = self.foreign_body_end(self.i)
         elif t.type == "punct":
             if t.ch == "(":
                 prev = self.k[self.i - 1] if self.i > self.begin else None
@@ -505,6 +508,21 @@ class Scanner:
             self.expression_name()
         else:
             self.i += 1
+
+    def foreign_body_end(self, j: int) -> int:
+        """Past a $$ body whose LANGUAGE (within 32 tokens) is not SQL."""
+        close = j + 1
+        while close < self.end and self.k[close].type != "dclose":
+            close += 1
+        near = list(range(max(self.begin, j - 32), j)) + list(range(close + 1, min(self.end, close + 1 + 32)))
+        for a, b in zip(near, near[1:]):
+            if b != a + 1:
+                continue
+            ta, tb = self.k[a], self.k[b]
+            if ta.type == "word" and ascii_fold(ta.text) == "language" and tb.type == "word":
+                if ascii_fold(tb.text) not in ("sql", "plpgsql", "tsql"):
+                    return min(self.end, close + 1)
+        return j + 1
 
     def keyword(self, kw: str) -> bool:
         if kw in NEW_STATEMENT:
@@ -610,7 +628,7 @@ class Scanner:
         if i >= self.end:
             return
         if self.punct(i, "("):
-            self.frames.append(Frame(alias_after=True, list_after=in_list))
+            self.frames.append(Frame(alias_after=True, list_after=in_list, first_event=len(self.events)))
             self.i += 1
             return
         t = self.k[i]
@@ -843,13 +861,17 @@ class Scanner:
         while self.ctes and self.ctes[-1][1] > len(self.frames):
             self.ctes.pop()
         if f.alias_after:
-            self.alias(-1)
+            self.alias(-1 if f.call else self.single_read_since(f.first_event))
             if self.punct(self.i, "("):
                 self.skip_group(self.i, 64)
             if f.list_after:
                 self.frames[-1].from_list = True
         elif f.cte_body and self.punct(self.i, ","):
             self.cte_head(self.i + 1)
+
+    def single_read_since(self, first: int) -> int:
+        found = [e for e in range(first, len(self.events)) if self.events[e].list == "reads" and self.events[e].alive]
+        return found[0] if len(found) == 1 else -1
 
     def end_statement(self) -> None:
         self.frames = [Frame()]
@@ -914,7 +936,7 @@ def cut(k: list[Tok], has_go: bool) -> list[list]:
                     k[head.name_end - 1].text.startswith("#")
                 )
                 if t.kw == "create":
-                    starts = not temp
+                    starts = not (temp and head.kind == "table")
                 else:
                     starts = routine and head.kind not in ("package", "package_body")
                 if starts and not routine:

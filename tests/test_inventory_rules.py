@@ -66,7 +66,8 @@ WRITES = [
     ("DELETE dbo.T WHERE a = 1", [], ["dbo.T"]),
     ("DELETE a FROM dbo.T a JOIN dbo.S s ON s.k = a.k", ["dbo.T", "dbo.S"], ["dbo.T"]),
     ("DELETE FROM x FROM dbo.T x", ["dbo.T"], ["dbo.T"]),
-    ("UPDATE d SET v = 1 FROM (SELECT * FROM dbo.S) d", ["dbo.S"], []),
+    ("UPDATE d SET v = 1 FROM (SELECT TOP 1 * FROM dbo.S ORDER BY k) d", ["dbo.S"], ["dbo.S"]),
+    ("UPDATE d SET v = 1 FROM (SELECT * FROM dbo.S JOIN dbo.U ON 1=1) d", ["dbo.S", "dbo.U"], []),
     (
         "MERGE INTO dbo.T AS t USING dbo.S AS s ON t.k = s.k WHEN MATCHED THEN UPDATE SET v = s.v "
         "WHEN NOT MATCHED THEN INSERT (k, v) VALUES (s.k, s.v) WHEN NOT MATCHED BY SOURCE THEN DELETE;",
@@ -135,6 +136,7 @@ NEVER_TABLES = [
     # Table variables, temporary tables, derived tables, aliases.
     ("DECLARE @t TABLE (a int); INSERT INTO @t SELECT a FROM @t t2; DELETE FROM @t", R()),
     ("SELECT * INTO #a FROM ##b; DROP TABLE #a; UPDATE #A SET x = 1", R(temp_tables=["#a", "##b"])),
+    ("INSERT INTO [#r] SELECT * FROM tempdb..#s", R(temp_tables=["#r", "#s"])),
     ("SELECT * FROM (SELECT 1 AS x) AS d JOIN (VALUES (1)) v (x) ON 1=1", R()),
     # Comments and literals.
     ("SELECT 'FROM lit JOIN lit2' FROM a -- FROM c1\n/* FROM c2 */", R(reads=["a"])),
@@ -303,8 +305,9 @@ def test_alter_starts_objects_but_not_for_tables(inv):
     ]
 
 
-def test_temp_table_create_is_no_object(inv):
+def test_temp_table_create_is_no_object_but_a_temp_procedure_is(inv):
     assert units(inv, "CREATE TABLE #x (a int);\nSELECT * FROM #x;\n") == [("batch", None, 1, 2)]
+    assert units(inv, "CREATE PROCEDURE #p AS EXEC #p\n") == [("procedure", "#p", 1, 1)]
 
 
 def test_creates_in_comments_and_literals_are_not_objects(inv):
@@ -333,3 +336,18 @@ def test_records_are_frozen_dataclasses(inv):
     assert dataclasses.replace(obj, name="w").name == "w"
     refs = inv.references("SELECT * FROM t")
     assert dataclasses.asdict(refs)["reads"] == ("t",)
+
+
+def test_bodies_in_other_languages_are_not_scanned(inv):
+    sql = (
+        "CREATE PROCEDURE p() RETURNS string LANGUAGE JAVASCRIPT AS $$\n"
+        "  var s = \"x\".format(1); from_t = 1; // FROM js_table\n$$;\n"
+        "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1 FROM sql_t $$ LANGUAGE sql;\n"
+        "CREATE FUNCTION g() RETURNS int AS $$ import os; from os import path $$ LANGUAGE plpython3u;\n"
+    )
+    objs = inv.split_objects(sql)
+    assert [(o.kind, o.name, o.reads, o.calls) for o in objs] == [
+        ("procedure", "p", (), ()),
+        ("function", "f", ("sql_t",), ()),
+        ("function", "g", (), ()),
+    ]

@@ -69,7 +69,7 @@ std::vector<Span> cut(const std::vector<Token>& k, bool has_go) {
                 const bool routine = is_routine(head->kind);
                 const bool temp = head->name_end > head->name_begin && k[head->name_end - 1].type == Tok::Word &&
                                   k[head->name_end - 1].ch == U'#';
-                bool starts = tk.kw == Kw::Create ? !temp
+                bool starts = tk.kw == Kw::Create ? !(temp && head->kind == ObjectKind::Table)
                                                   : (routine && head->kind != ObjectKind::Package &&
                                                      head->kind != ObjectKind::PackageBody);
                 if (starts && !routine) {

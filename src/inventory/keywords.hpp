@@ -125,6 +125,8 @@ inline constexpr auto kKeywords = std::to_array<KeywordRow>({
     {"iceberg", Kw::Modifier, false},  {"constraint", Kw::Modifier, false},
     {"aggregate", Kw::Modifier, false}, {"current_user", Kw::Modifier, false},
     {"primary", Kw::Modifier, false},  {"memory_optimized", Kw::Modifier, false},
+    {"refresh", Kw::Modifier, false},  {"streaming", Kw::Modifier, false},
+    {"live", Kw::Modifier, false},     {"private", Kw::Modifier, false},
 });
 
 // Built-in table functions: in FROM they are no call of a user function.

@@ -266,7 +266,9 @@ class Lexer {
 
     std::size_t word(std::vector<Token>& toks, std::size_t i) {
         std::size_t j = i + 1;
-        while (j < n_ && detail::in_word(t_[j])) ++j;
+        // Inside a dollar body a word ends where the closing tag begins
+        // ("lines$$").
+        while (j < n_ && detail::in_word(t_[j]) && !(t_[j] == '$' && tag_len_ != 0 && at_tag(j))) ++j;
         Token tok{i, j, Tok::Word, Kw::None, false, static_cast<char32_t>(t_[i])};
         if (j - i <= kLongestKeyword) {
             char lower[kLongestKeyword];
@@ -292,6 +294,10 @@ class Lexer {
         }
         toks.push_back(tok);
         return j;
+    }
+
+    bool at_tag(std::size_t j) const noexcept {
+        return n_ - j >= tag_len_ && std::equal(t_.begin() + tag_begin_, t_.begin() + tag_begin_ + tag_len_, t_.begin() + j);
     }
 
     // "$tag$" at i: opens a body (when a matching closer follows), closes

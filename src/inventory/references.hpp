@@ -7,6 +7,7 @@
 // so the pass is linear.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -44,6 +45,7 @@ class ReferenceScanner {
         bool alias_after = false; // a derived table or table function: an alias may follow ")"
         bool list_after = false;  // ... and then the FROM list may go on
         bool cte_body = false;    // the body of a common table expression
+        std::size_t first_event = 0;  // events recorded before the frame opened
     };
 
     struct Event {
@@ -80,13 +82,12 @@ class ReferenceScanner {
     // go to their own list and CTE names nowhere.  Returns the event index,
     // or -1 when nothing was recorded.
     long add_table(List list, std::size_t j, std::size_t e) {
-        Name name = name_text(t_, k_, j, e);
-        const std::size_t dot = name.rfind(U'.');
-        const std::size_t last = dot == Name::npos ? 0 : dot + 1;
-        if (last < name.size() && name[last] == U'#' && k_[e - 1].type == Tok::Word) {
-            add(kTemp, name.substr(last));
+        const Token& last = k_[e - 1];  // a temporary table: #t or [#t]
+        if (t_[last.type == Tok::Quoted && last.end - last.begin > 2 ? last.begin + 1 : last.begin] == '#') {
+            add(kTemp, name_text(t_, k_, e - 1, e));
             return -1;
         }
+        Name name = name_text(t_, k_, j, e);
         if (e == j + 1 && is_cte(name_key(name))) return -1;
         add(list, std::move(name));
         return static_cast<long>(events_.size() - 1);
@@ -103,6 +104,9 @@ class ReferenceScanner {
             case Tok::Separator:
                 end_statement();
                 ++i_;
+                return;
+            case Tok::DollarOpen:
+                i_ = foreign_body_end(i_);
                 return;
             case Tok::Punct:
                 if (tk.ch == U'(') {
@@ -289,6 +293,7 @@ class ReferenceScanner {
             Frame f;
             f.alias_after = true;
             f.list_after = in_list;
+            f.first_event = events_.size();
             frames_.push_back(f);
             ++i_;
             return;
@@ -315,6 +320,35 @@ class ReferenceScanner {
         const long ev = pseudo_table(i_, e) ? -1 : add_table(list, i_, e);
         i_ = e;
         table_tail(in_list, ev);
+    }
+
+    // Past the body that opens at j when a LANGUAGE clause near it names a
+    // language other than SQL (JAVASCRIPT, PYTHON, ...): that text is not
+    // SQL.  Otherwise just past the opener.
+    std::size_t foreign_body_end(std::size_t j) const {
+        std::size_t close = j + 1;
+        while (close < end_ && at(close).type != Tok::DollarClose) ++close;
+        const std::size_t from = j - std::min<std::size_t>(j - begin_, kLanguageReach);
+        const std::size_t to = std::min(end_, close + 1 + kLanguageReach);
+        for (std::size_t p = from; p + 1 < to; ++p) {
+            if (p == j) p = close + 1;
+            if (p + 1 >= to) break;
+            if (foreign_language(p)) return std::min(end_, close + 1);
+        }
+        return j + 1;
+    }
+
+    static constexpr std::size_t kLanguageReach = 32;
+
+    bool is_word_text(std::size_t j, std::string_view lower) const {
+        return at(j).type == Tok::Word && at(j).end - at(j).begin == lower.size() &&
+               text::equals_folded_ascii(t_, at(j).begin, lower.data(), lower.size());
+    }
+
+    // LANGUAGE x at j, with x not a SQL dialect.
+    bool foreign_language(std::size_t j) const {
+        if (!is_word_text(j, "language") || at(j + 1).type != Tok::Word) return false;
+        return !(is_word_text(j + 1, "sql") || is_word_text(j + 1, "plpgsql") || is_word_text(j + 1, "tsql"));
     }
 
     // A table hint word at j, as in FROM t (NOLOCK).
@@ -570,12 +604,24 @@ class ReferenceScanner {
         frames_.pop_back();
         while (!ctes_.empty() && ctes_.back().second > frames_.size()) drop_last_cte();
         if (f.alias_after) {
-            alias(-1);
+            // An UPDATE or DELETE through a derived table on one table
+            // writes that table.
+            alias(f.call ? -1 : single_read_since(f.first_event));
             if (punct(i_, U'(')) skip_group(i_, 64);  // column aliases
             if (f.list_after) frames_.back().from_list = true;
         } else if (f.cte_body && punct(i_, U',')) {
             cte_head(i_ + 1);
         }
+    }
+
+    long single_read_since(std::size_t first) const {
+        long found = -1;
+        for (std::size_t e = first; e < events_.size(); ++e) {
+            if (events_[e].list != kReads || !events_[e].alive) continue;
+            if (found >= 0) return -1;
+            found = static_cast<long>(e);
+        }
+        return found;
     }
 
     void drop_last_cte() {

@@ -7,7 +7,9 @@ Subcommands:
   table, JSON lines or CSV, and optionally a self-contained HTML report;
 * ``plan FILE``: the reading instructions the agent gets for one file;
 * ``knowledge FILE --kb DIR``: the knowledge-base sections one script needs;
-* ``markers``: the platform marker catalogue.
+* ``markers``: the platform marker catalogue;
+* ``inventory PATH...``: the objects of a code base, their dependencies and
+  the order to convert them in.
 
 This module declares the arguments and dispatches; each subcommand's work is
 in ``agents.quorvane.commands``, the assessment in
@@ -31,7 +33,7 @@ from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging
-from agents.quorvane.commands import analyze, knowledge, markers, plan
+from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers import FORMATS
 
@@ -150,6 +152,22 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--platform", choices=platform_detect.PLATFORMS, help="only the markers that name this platform")
     p.add_argument("--format", choices=("text", "json"), default="text")
     p.set_defaults(handler=markers.run)
+    p = sub.add_parser("inventory", help="objects, dependencies and conversion order of a code base",
+                       description="List every object the SQL files define, what each reads, writes and "
+                       "calls, the names defined nowhere, the cycles and an order to convert them in.",
+                       epilog=EXIT_EPILOG)  # fmt: skip
+    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
+    p.add_argument("--glob", action="append", metavar="PATTERN",
+                   help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
+    p.add_argument("--exclude", action="append", metavar="GLOB",
+                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p.add_argument("--format", choices=("json", "csv", "dot"), default=None,
+                   help="output on stdout: json (default), csv (one row per object) or dot (Graphviz)")  # fmt: skip
+    p.add_argument("--html", metavar="FILE", help="also write a self-contained page with the graph and the objects")
+    _add_encoding(p)
+    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
+                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.set_defaults(handler=inventory.run)
     return parser
 
 

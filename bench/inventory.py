@@ -1,0 +1,135 @@
+"""Benchmarks of the object inventory, measured in one run:
+
+    python3 bench/inventory.py [--quick]
+
+- split_objects plus references over the corpus T-SQL, on one core, in MB/s
+  (file sizes in bytes over the median time of a pass);
+- references over the corpus data statements against sqlglot parsing the
+  same statements (its T-SQL dialect): the ratio of their times;
+- linear time on adversarial input (one long procedure, nested
+  parentheses, many tiny objects): time per byte at growing sizes;
+- ``quorvane inventory`` over the whole corpus, wall time.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "tests"))
+
+from corpus import CORPUS, corpus_files  # noqa: E402
+from inventory_statements import statements  # noqa: E402
+
+from agents.quorvane import inventory  # noqa: E402
+
+
+def median_time(fn, rounds: int) -> float:
+    samples = []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        fn()
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def corpus_tsql() -> list[tuple[str, int]]:
+    out = []
+    for path in corpus_files():
+        if "sqlserver" in path.parts:
+            data = path.read_bytes()
+            out.append((data.decode("utf-8", errors="replace"), len(data)))
+    return out
+
+
+def throughput(texts: list[tuple[str, int]], rounds: int) -> None:
+    total = sum(n for _, n in texts)
+
+    def one_pass() -> None:
+        for text, _ in texts:
+            inventory.split_objects(text)
+            inventory.references(text)
+
+    t = median_time(one_pass, rounds)
+    print(f"corpus T-SQL: {len(texts)} files, {total / 1e6:.1f} MB; split_objects + references "
+          f"{t * 1e3:.0f} ms = {total / t / 1e6:.0f} MB/s on one core (target 50)")  # fmt: skip
+
+
+def against_sqlglot(texts: list[tuple[str, int]], limit: int) -> None:
+    import sqlglot
+
+    stmts = [s for text, _ in texts for s in statements(text)][:limit]
+    size = sum(len(s.encode("utf-8")) for s in stmts)
+
+    def ours() -> None:
+        for s in stmts:
+            inventory.references(s)
+
+    def theirs() -> None:
+        for s in stmts:
+            try:
+                sqlglot.parse(s, read="tsql")
+            except Exception:  # noqa: BLE001 - a parse error costs its time too
+                pass
+
+    mine = median_time(ours, 5)
+    base = median_time(theirs, 1)
+    print(f"{len(stmts)} statements, {size / 1e6:.2f} MB: sqlglot {base:.2f} s (baseline), references "
+          f"{mine * 1e3:.1f} ms; {base / mine:.0f}x faster (target 100x)")  # fmt: skip
+
+
+ADVERSARIAL = {
+    "one procedure": lambda n: "CREATE PROCEDURE p AS\nBEGIN\n"
+    + "  UPDATE a SET x = 1 FROM dbo.T a JOIN s ON 1=1 WHERE y IN (SELECT z FROM u);\n" * (n // 72)
+    + "END\n",
+    "nested parentheses": lambda n: "SELECT * FROM " + "(" * (n // 2) + ")" * (n // 2),
+    "tiny objects": lambda n: "CREATE VIEW v AS SELECT 1\nGO\n" * (n // 28),
+    "unclosed openers": lambda n: "/* [ ' \" $a$ " * (n // 14),
+}
+
+
+def linearity(sizes: list[int]) -> None:
+    for name, make in ADVERSARIAL.items():
+        per_byte = []
+        for n in sizes:
+            text = make(n)
+            t = median_time(lambda: (inventory.split_objects(text), inventory.references(text)), 3)
+            per_byte.append(t / len(text) * 1e9)
+        growth = per_byte[-1] / per_byte[0]
+        cells = ", ".join(f"{s >> 20} MB {p:.1f} ns/B" for s, p in zip(sizes, per_byte))
+        print(f"{name}: {cells}; per-byte ratio largest/smallest {growth:.2f} (linear: about 1)")
+
+
+def command() -> None:
+    start = time.perf_counter()
+    done = subprocess.run(
+        [sys.executable, "-m", "agents.quorvane", "inventory", str(CORPUS), "--format", "json"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+    )  # fmt: skip
+    wall = time.perf_counter() - start
+    print(f"quorvane inventory {CORPUS}: {wall:.1f} s, exit {done.returncode}")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true")
+    args = parser.parse_args()
+    if not CORPUS.exists():
+        sys.exit(f"no corpus at {CORPUS}")
+    if hasattr(os, "sched_setaffinity"):
+        os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})  # one core
+    texts = corpus_tsql()
+    throughput(texts, 3 if args.quick else 7)
+    against_sqlglot(texts, 2000 if args.quick else 100_000)
+    linearity([1 << 20, 10 << 20] if not args.quick else [1 << 20, 4 << 20])
+    command()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,205 @@
+"""Cross-checks of the inventory: the native module against the Python model
+on generated texts and on every corpus file; the tables read and written
+against sqlglot's T-SQL parser on the corpus statements; and the corpus
+coverage of routine definitions."""
+
+from __future__ import annotations
+
+import re
+from collections import Counter
+
+import inventory_model as model
+import pytest
+from corpus import corpus_files
+from inventory_statements import statements
+from hypothesis import given
+from hypothesis import strategies as st
+
+inventory = pytest.importorskip("agents.quorvane.inventory")
+
+# --- native module against the model ----------------------------------------
+
+PIECES = [
+    "SELECT", "FROM", "JOIN", "CROSS APPLY", "WHERE", "INSERT", "INTO", "UPDATE", "SET", "DELETE", "MERGE",
+    "USING", "WHEN MATCHED THEN", "EXEC", "EXEC(", "@x", "@rc =", "#t", "##g", "dbo.T", "[a b]", "[x]]y]",
+    '"q"', "`b`", "s.f(", "t", "a", "AS", "WITH", "c AS (", "(", ")", ",", ";", ".", "'lit FROM z'", "N'x'",
+    "'", "--c\n", "/*", "*/", "\n", "\nGO\n", "\n/\n", "$$", "CREATE", "OR ALTER", "PROCEDURE", "VIEW",
+    "FUNCTION", "TABLE", "TRIGGER", "INDEX", "ON", "BEGIN", "END", "CASE", "TRUNCATE TABLE", "DROP TABLE",
+    "sp_executesql", "FETCH NEXT FROM c INTO @v", "DELIMITER //\n", "//", "\u00e9", "\u20ac", "\U0001f600",
+    "\u2028", "\r\n", "\x85", " ", "\ufeff", "\u017fELECT", "inserted", "OUTPUT", "TOP (3)", "(NOLOCK)",
+]  # fmt: skip
+
+
+@st.composite
+def scripts(draw):
+    return " ".join(draw(st.lists(st.sampled_from(PIECES), max_size=40)))
+
+
+def same(a, b):
+    return [tuple(x.__dict__.values()) for x in a] == [tuple(x.__dict__.values()) for x in b]
+
+
+@given(scripts())
+def test_native_matches_model_on_generated_scripts(sql):
+    assert same(inventory.split_objects(sql), model.split_objects(sql))
+    assert inventory.references(sql) == model.references(sql)
+
+
+@given(st.text(alphabet=st.characters(codec=None), max_size=60))
+def test_native_matches_model_on_any_text(sql):
+    assert same(inventory.split_objects(sql), model.split_objects(sql))
+
+
+CORPUS = corpus_files()
+needs_corpus = pytest.mark.skipif(not CORPUS, reason="shared corpus not present")
+
+
+def read(path):
+    return path.read_text(encoding="utf-8", errors="surrogateescape")
+
+
+@needs_corpus
+def test_native_matches_model_on_the_corpus():
+    differing = [p.name for p in CORPUS if not same(inventory.split_objects(read(p)), model.split_objects(read(p)))]
+    assert differing == []
+
+
+# --- coverage ----------------------------------------------------------------
+
+ROUTINE_HEAD = re.compile(
+    r"(?:CREATE(?:\s+OR\s+(?:ALTER|REPLACE|REFRESH))?\s+(?:\w+\s+){0,3}?|ALTER\s+)(PROC|PROCEDURE|FUNCTION|VIEW|TRIGGER)\b",
+    re.I,
+)
+
+
+def routine_heads(text):
+    """Lines of the CREATE/ALTER PROCEDURE, FUNCTION, VIEW and TRIGGER heads
+    outside comments and literals, found on the model's token stream."""
+    toks = model.tokenize(text)
+    starts = [b for b, _ in model.lines_of(text)]
+    heads = []
+    for i, t in enumerate(toks):
+        if t.type != "word" or t.kw not in ("create", "alter"):
+            continue
+        if t.kw == "alter" and i > 0 and toks[i - 1].kw == "or":
+            continue
+        j = i + 1
+        words = []
+        while j < len(toks) and len(words) < 6 and toks[j].type in ("word", "quoted", "punct"):
+            words.append(toks[j].text)
+            if toks[j].type == "word" and toks[j].kw in model.KINDS:
+                break
+            j += 1
+        if j < len(toks) and ROUTINE_HEAD.match(" ".join([t.text] + [w for w in words if w != "="])):
+            heads.append(model.line_of(starts, t.begin))
+    return heads
+
+
+@needs_corpus
+def test_corpus_routines_each_yield_one_object():
+    missing = []
+    counts: Counter[str] = Counter()
+    for path in CORPUS:
+        text = read(path)
+        objects = inventory.split_objects(text)
+        counts.update(o.kind for o in objects)
+        starts = Counter(o.start_line for o in objects if o.kind in ("procedure", "function", "view", "trigger"))
+        for line in routine_heads(text):
+            if starts[line] != 1:
+                missing.append(f"{path.relative_to(path.parents[2])}:{line}")
+    print("corpus units by kind:", dict(sorted(counts.items())))
+    assert missing == []
+
+
+# --- sqlglot -----------------------------------------------------------------
+
+def _name(table) -> str:
+    return ".".join(p for p in (table.catalog, table.db, table.name) if p).lower()
+
+
+def sqlglot_tables(tree):
+    """Tables read and written by one parsed statement, CTEs, temporary
+    tables, table variables and table functions left out; an UPDATE or
+    DELETE target that is an alias stands for its table."""
+    from sqlglot import exp
+
+    ctes = {c.alias_or_name.lower() for c in tree.find_all(exp.CTE)}
+    aliases = {t.alias.lower(): t for t in tree.find_all(exp.Table) if t.alias}
+    targets = []
+    if isinstance(tree, (exp.Insert, exp.Update, exp.Delete, exp.Merge)):
+        this = tree.this
+        if isinstance(this, exp.Schema):
+            this = this.this
+        if isinstance(this, exp.Table):
+            targets.append(this)
+        if isinstance(tree, exp.Delete):  # DELETE a FROM t a
+            targets.extend(tree.args.get("tables") or ())
+    into = tree.args.get("into") if isinstance(tree, exp.Select) else None
+    if into is not None and isinstance(into.this, exp.Table):
+        targets.append(into.this)
+
+    def keep(t):
+        n = _name(t)
+        return (
+            isinstance(t.this, exp.Identifier)
+            and not t.this.args.get("temporary")
+            and not t.this.args.get("global_")
+            and n
+            and n not in ctes
+            and not n.split(".")[-1].startswith(("#", "@"))
+            and n not in ("inserted", "deleted")
+        )
+
+    writes = set()
+    for t in targets:
+        if not t.db and isinstance(tree, (exp.Update, exp.Delete)) and _name(t) in aliases:
+            t = aliases[_name(t)]  # the aliased source, a table variable or temporary table too
+        if keep(t):
+            writes.add(_name(t))
+    target_ids = {id(t) for t in targets}
+    reads = {_name(t) for t in tree.find_all(exp.Table) if id(t) not in target_ids and keep(t)}
+    return reads, writes
+
+
+def ours(sql):
+    r = inventory.references(sql)
+
+    def norm(names):
+        return {n.lower() for n in names if n.lower() not in ("inserted", "deleted")}
+
+    return norm(r.reads), norm(r.writes)
+
+
+@needs_corpus
+def test_tables_agree_with_sqlglot():
+    sqlglot = pytest.importorskip("sqlglot")
+    from sqlglot import exp
+
+    compared = agreed = 0
+    disagreements = []
+    for path in CORPUS:
+        if "sqlserver" not in path.parts:
+            continue
+        for sql in statements(read(path)):
+            try:
+                trees = sqlglot.parse(sql, read="tsql")
+            except Exception:  # noqa: BLE001 - a statement sqlglot cannot parse is left out
+                continue
+            if len(trees) != 1 or not isinstance(trees[0], (exp.Select, exp.Insert, exp.Update, exp.Delete, exp.Merge)):
+                continue
+            if trees[0].find(exp.Command) is not None:
+                continue
+            theirs = sqlglot_tables(trees[0])
+            mine = ours(sql)
+            compared += 1
+            if mine == theirs:
+                agreed += 1
+            else:
+                disagreements.append((path.name, " ".join(sql.split())[:160], mine, theirs))
+    for name, sql, mine, theirs in disagreements:
+        print(f"{name}: {sql}\n  ours   reads={sorted(mine[0])} writes={sorted(mine[1])}\n"
+              f"  sqlglot reads={sorted(theirs[0])} writes={sorted(theirs[1])}")  # fmt: skip
+    rate = agreed / compared if compared else 1.0
+    print(f"sqlglot cross-check: {agreed}/{compared} statements agree ({rate:.2%})")
+    assert compared > 100
+    assert rate >= 0.95
