@@ -127,7 +127,8 @@ std::vector<Span> cut(const std::vector<Token>& k, bool has_go) {
 
 template <text::CodeUnit C>
 std::vector<SqlObject> split_objects(text::Text<C> sql) {
-    const Lexed lexed = lex(sql);
+    const LexedLease lease(sql);
+    const Lexed& lexed = lease.get();
     const std::vector<Token>& k = lexed.tokens;
     bool has_go = false;
     for (const Token& tk : k) {
@@ -151,8 +152,8 @@ std::vector<SqlObject> split_objects(text::Text<C> sql) {
 
 template <text::CodeUnit C>
 References references(text::Text<C> sql) {
-    const Lexed lexed = lex(sql);
-    return ReferenceScanner<C>(sql, lexed.tokens).scan(0, lexed.tokens.size());
+    const LexedLease lease(sql);
+    return ReferenceScanner<C>(sql, lease.get().tokens).scan(0, lease.get().tokens.size());
 }
 
 template std::vector<SqlObject> split_objects(text::Text<std::uint8_t>);

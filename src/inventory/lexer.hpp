@@ -133,10 +133,12 @@ class Lexer {
    public:
     explicit Lexer(text::Text<C> t) : t_(t), n_(t.size()) {}
 
-    Lexed run() {
-        Lexed out;
+    // Fills `out` (cleared first; its buffers are reused).
+    void run(Lexed& out) {
+        out.tokens.clear();
+        out.line_starts.clear();
         const std::vector<detail::SeparatorLine> seps = detail::separator_lines(t_, out.line_starts);
-        out.tokens.reserve(n_ / 6 + 16);
+        out.tokens.reserve(n_ / 4 + 16);
         std::vector<Token>& toks = out.tokens;
         std::size_t next_sep = 0;
         std::size_t i = (n_ > 0 && t_[0] == 0xFEFF) ? 1 : 0;
@@ -221,7 +223,6 @@ class Lexer {
             toks.push_back({i, i + 1, Tok::Punct, Kw::None, false, static_cast<char32_t>(c)});
             ++i;
         }
-        return out;
     }
 
    private:
@@ -346,7 +347,38 @@ class Lexer {
 
 template <text::CodeUnit C>
 Lexed lex(text::Text<C> t) {
-    return Lexer<C>(t).run();
+    Lexed out;
+    Lexer<C>(t).run(out);
+    return out;
 }
+
+// The tokens of `t` in a buffer of the calling thread, reused from call to
+// call: allocating and faulting in fresh pages for every text costs more
+// than scanning it.  A buffer grown beyond kKeptTokens is given back when
+// the lease ends.
+class LexedLease {
+   public:
+    static constexpr std::size_t kKeptTokens = std::size_t{1} << 18;
+
+    template <text::CodeUnit C>
+    explicit LexedLease(text::Text<C> t) : lexed_(thread_lexed()) {
+        Lexer<C>(t).run(lexed_);
+    }
+    ~LexedLease() {
+        if (lexed_.tokens.capacity() > kKeptTokens) std::vector<Token>().swap(lexed_.tokens);
+        if (lexed_.line_starts.capacity() > kKeptTokens) std::vector<std::size_t>().swap(lexed_.line_starts);
+    }
+    LexedLease(const LexedLease&) = delete;
+    LexedLease& operator=(const LexedLease&) = delete;
+
+    const Lexed& get() const noexcept { return lexed_; }
+
+   private:
+    static Lexed& thread_lexed() {
+        thread_local Lexed lexed;
+        return lexed;
+    }
+    Lexed& lexed_;
+};
 
 }  // namespace quorvane::inventory
