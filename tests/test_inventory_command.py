@@ -90,6 +90,17 @@ def test_cycles_and_order():
     assert g.order[0] == [at[("a_tables.sql", "dbo.Orders")]]
 
 
+def test_definitions_of_one_name_do_not_depend_on_each_other():
+    files = {
+        "a.sql": "CREATE TABLE t (a int);\nINSERT INTO t VALUES (1);\n",
+        "b.sql": "CREATE TABLE dbo.T (a int)\nGO\nALTER PROCEDURE p AS EXEC p\nGO\nCREATE PROCEDURE p AS SELECT * FROM t\n",
+    }
+    g = graph_of(files)
+    assert [sorted(g.units[i].obj.name for i in c) for c in g.cycles] == [["p"]]
+    edges = {(g.units[e.source].path, g.units[e.source].obj.name, g.units[e.target].obj.name) for e in g.edges}
+    assert edges == {("b.sql", "p", "p"), ("b.sql", "p", "dbo.T"), ("b.sql", "p", "t")}
+
+
 def test_tarjan_handles_long_chains_without_recursion():
     n = 50_000
     successors = [[i + 1] for i in range(n - 1)] + [[0]]

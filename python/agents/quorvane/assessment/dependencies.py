@@ -94,6 +94,15 @@ class _Names:
             self.by_last[parts[-1]].append(i)
         self.units = units
 
+    @staticmethod
+    def key(name: str | None) -> str | None:
+        """A defined name as it is looked up: folded, one-part names in the
+        default schema."""
+        if not name:
+            return None
+        parts = _parts(name)
+        return ".".join([DEFAULT_SCHEMA, *parts] if len(parts) == 1 else parts)
+
     def resolve(self, name: str) -> list[int]:
         parts = _parts(name)
         if len(parts) == 1:
@@ -125,11 +134,14 @@ def build_graph(units: Sequence[Unit]) -> Graph:
                         if not entry.referenced_by or entry.referenced_by[-1] != i:
                             entry.referenced_by.append(i)
                     continue
+                own = names.key(u.obj.name)
                 for t in targets:
                     # A table's own definition writing it, or an object
                     # reading itself, is no dependency; a routine calling
-                    # itself is.
-                    if t == i and kind != "calls":
+                    # itself is.  Nor does one definition of a name depend
+                    # on another of the same name (a script run twice, a
+                    # CREATE and a later ALTER).
+                    if (t == i and kind != "calls") or (t != i and own == names.key(units[t].obj.name)):
                         continue
                     if (i, t, kind) not in seen_edges:
                         seen_edges.add((i, t, kind))
