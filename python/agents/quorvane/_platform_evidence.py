@@ -135,7 +135,7 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "databricks.spark_cache", (DBX,), STRONG,
-        r"\b(CACHE|UNCACHE)\s+(LAZY\s+)?TABLE\b|\bCLEAR\s+CACHE\b|\bREFRESH\s+TABLE\b",
+        r"\b(UN)?CACHE\s+(LAZY\s+)?TABLE\b|\bCLEAR\s+CACHE\b|\bREFRESH\s+TABLE\b",
         "CACHE TABLE, UNCACHE TABLE, CLEAR CACHE and REFRESH TABLE are Spark SQL cache commands",
     ),
     Evidence(
@@ -214,9 +214,8 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "snowflake.replaceable_objects", (SF,), STRONG,
-        r"\bCREATE\s+OR\s+REPLACE\s+(STREAM|TASK|WAREHOUSE|MASKING\s+POLICY|ROW\s+ACCESS\s+POLICY|DYNAMIC\s+TABLE)\b"
-        r"|\bALTER\s+TASK\s+\S+\s+(RESUME|SUSPEND)\b|\bEXECUTE\s+TASK\b",
-        "streams, tasks, warehouses, policies and dynamic tables are Snowflake objects; ALTER TASK ... RESUME runs one",
+        r"\bCREATE\s+OR\s+REPLACE\s+(STREAM|TASK|WAREHOUSE|MASKING\s+POLICY|ROW\s+ACCESS\s+POLICY|DYNAMIC\s+TABLE)\b",
+        "streams, tasks, warehouses, masking and row access policies and dynamic tables are Snowflake objects",
     ),
     Evidence(
         "snowflake.session_variables", (SF,), STRONG,
@@ -414,7 +413,7 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "oracle.plsql_types", (ORA,), STRONG,
-        r"\bSYS_REFCURSOR\b|\bIS\s+TABLE\s+OF\b|\bIS\s+RECORD\s*\(|\bIS\s+REF\s+CURSOR\b",
+        r"\bSYS_REFCURSOR\b|\bIS TABLE OF\b|\bIS RECORD\b|\bIS REF CURSOR\b",
         "SYS_REFCURSOR and TYPE ... IS TABLE OF | RECORD | REF CURSOR are PL/SQL type declarations",
     ),
     Evidence(
@@ -538,8 +537,9 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "bigquery.date_time_functions", (BQ,), STRONG,
-        r"\b(TIMESTAMP|DATETIME|TIME)_(DIFF|TRUNC|ADD|SUB)\s*\(|\b(FORMAT|PARSE)_(DATE|DATETIME|TIMESTAMP|TIME)\s*\("
-        r"|\bGENERATE_(DATE|TIMESTAMP)_ARRAY\s*\(",
+        r"\b(TIMESTAMP_DIFF|TIMESTAMP_TRUNC|TIMESTAMP_ADD|TIMESTAMP_SUB|DATETIME_DIFF|DATETIME_TRUNC|DATETIME_ADD"
+        r"|DATETIME_SUB|TIME_DIFF|TIME_TRUNC|TIME_ADD|TIME_SUB|FORMAT_DATE|FORMAT_DATETIME|FORMAT_TIMESTAMP|FORMAT_TIME"
+        r"|PARSE_DATE|PARSE_DATETIME|PARSE_TIMESTAMP|PARSE_TIME|GENERATE_DATE_ARRAY|GENERATE_TIMESTAMP_ARRAY)\s*\(",
         "TIMESTAMP_DIFF, DATETIME_TRUNC, FORMAT_DATE, PARSE_TIMESTAMP, GENERATE_DATE_ARRAY are GoogleSQL functions",
     ),
     Evidence(
@@ -584,8 +584,8 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "teradata.bteq_commands", (TD,), STRONG,
-        r"^[ \t]*\.(LOGON|LOGOFF|QUIT|EXIT|IF|GOTO|LABEL|SET|EXPORT|IMPORT|RUN|REPEAT|OS|SESSIONS|REMARK"
-        r"|MAXERROR|ERRORLEVEL)\b",
+        r"^[ \t]*\.(LOGON|LOGOFF|QUIT|GOTO|LABEL|EXPORT|IMPORT|REPEAT|SESSIONS|REMARK|MAXERROR|ERRORLEVEL"
+        r"|ERRORCODE|ACTIVITYCOUNT)\b|\.IF ERRORCODE\b|\.IF ACTIVITYCOUNT\b",
         "dot commands (.LOGON, .IF ERRORCODE, .QUIT, ...) are Teradata BTEQ script commands",
     ),
     Evidence(
@@ -610,7 +610,7 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "teradata.statement_abbreviations", (TD,), STRONG,
-        r"(?:^|;)\s*(INS\s+INTO|DEL\s+FROM)\b|(?:^|;)\s*UPD\s+[\w.]+\s+(SET|FROM)\b",
+        r"\bDEL FROM\b|\bINS INTO\b|\bUPD\s+[\w.]+\s+SET\b",
         "INS, UPD and DEL abbreviate INSERT, UPDATE and DELETE in Teradata SQL",
     ),
     Evidence(
@@ -676,8 +676,13 @@ EVIDENCE: tuple[Evidence, ...] = (
     ),
     Evidence(
         "hive.resources", (HIVE, DBX), STRONG,
-        r"^\s*ADD\s+(JAR|JARS|FILE|FILES|ARCHIVE|ARCHIVES)\s|\bCREATE\s+TEMPORARY\s+FUNCTION\s+\w+\s+AS\s+'",
-        "ADD JAR|FILE|ARCHIVE and CREATE TEMPORARY FUNCTION f AS 'class' are Hive and Spark SQL commands",
+        r"^\s*ADD\s+(JARS?|ARCHIVES?)\s",
+        "ADD JAR and ADD ARCHIVE are Hive and Spark SQL resource commands",
+    ),
+    Evidence(
+        "hive.class_functions", (HIVE, DBX), STRONG,
+        r"\bCREATE\s+TEMPORARY\s+FUNCTION\s+\w+\s+AS\s+'",
+        "CREATE TEMPORARY FUNCTION f AS 'class' registers a Hive or Spark SQL UDF by class name",
     ),
     Evidence(
         "hive.insert_overwrite", (HIVE, DBX), SUPPORTING,
