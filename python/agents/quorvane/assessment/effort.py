@@ -5,7 +5,9 @@
   lines; dynamic SQL adds ``dynamic_sql_surcharge`` times that.  The
   batches of a file that define no object (``kind == "batch"``) are one
   unit together: the highest of their levels, the sum of their lines.  A
-  file costs its objects plus that unit.
+  file costs its objects plus that unit; a file the inventory does not
+  split (it is not installed, or the file is larger than
+  ``single_file.UNIT_EFFORT_LIMIT``) costs as one unit.
 * Each construct category found anywhere in the code base costs its
   learning hours once (``category_learning_hours``, else
   ``learning_hours``): a pattern repeated in 300 files is learnt once, not

@@ -6,11 +6,12 @@ from __future__ import annotations
 
 import re
 from collections.abc import Iterable
+from itertools import accumulate
 
 _BREAK = re.compile(r"\r\n|[\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
 _RARE_BREAKS = "\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"
 # Lines are located block by block: a block's line feeds are counted at the
-# speed of str.count, and only the block holding a wanted line is searched.
+# speed of str.count, and only a block holding a wanted line is split.
 _BLOCK = 1 << 20
 
 
@@ -33,30 +34,31 @@ def _only_line_feeds(text: str) -> bool:
 
 
 def _spans_by_line_feed(text: str, targets: list[int]) -> dict[int, tuple[int, int]]:
+    """Block by block, cut at a line feed: a block is split into its lines
+    and their offsets summed at C speed; only the wanted ones are kept."""
     spans: dict[int, tuple[int, int]] = {}
+    wanted = iter(targets)
+    target = next(wanted, None)
     line, pos, n = 1, 0, len(text)
-    for target in targets:
-        # Skip whole blocks while the target lies beyond them.
-        while line < target:
-            block_end = min(pos + _BLOCK, n)
-            breaks = text.count("\n", pos, block_end)
-            if breaks >= target - line:
-                break
-            if block_end == n:
-                return spans
-            line += breaks
-            pos = block_end
-        while line < target:
-            found = text.find("\n", pos)
-            if found < 0:
-                return spans
-            line += 1
-            pos = found + 1
-        if pos >= n:
-            return spans  # a final line break starts no line
-        end = text.find("\n", pos)
-        end = n if end < 0 else end
-        spans[target] = (pos, end - 1 if end > pos and text[end - 1] == "\r" else end)
+    while target is not None and pos < n:
+        end = n if pos + _BLOCK >= n else text.rfind("\n", pos, pos + _BLOCK) + 1
+        if end <= pos:  # one line longer than a block
+            found = text.find("\n", pos + _BLOCK)
+            end = n if found < 0 else found + 1
+        count = text.count("\n", pos, end) + (0 if text[end - 1] == "\n" else 1)
+        if target < line + count:
+            lengths = [len(part) for part in text[pos:end].split("\n")]
+            starts = list(accumulate((k + 1 for k in lengths), initial=pos))
+            while target is not None and target < line + count:
+                i = target - line
+                start = starts[i]
+                stop = start + lengths[i]
+                if stop > start and text[stop - 1] == "\r":
+                    stop -= 1
+                spans[target] = (start, stop)
+                target = next(wanted, None)
+        line += count
+        pos = end
     return spans
 
 

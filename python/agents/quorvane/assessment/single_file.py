@@ -15,6 +15,7 @@ from typing import Any
 
 from agents.quorvane import complexity, loresift, platform_detect
 from agents.quorvane.assessment import decoding
+from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.lines import line_spans
 from agents.quorvane.assessment.record import FileResult, Hotspot, Row
 
@@ -25,6 +26,10 @@ STDIN_PATH = "-"
 CONTEXT_LINES = 2
 CONTEXT_HOTSPOTS = 40
 CONTEXT_WIDTH = 240
+# Above this many characters a file is split into units only when the units
+# themselves are wanted: the inventory needs several times the text's memory.
+# Such a file's effort is then estimated from its own grade.
+UNIT_EFFORT_LIMIT = 16 * 1024 * 1024
 
 
 @dataclass(frozen=True)
@@ -33,6 +38,8 @@ class Options:
     encoding: str | None = None  # forced; None: detect
     platform: str | None = None  # given by the user: detection is skipped
     context: bool = False  # keep the source lines around hotspots (page)
+    units: bool = False  # keep the rows and records of each unit (--objects, page)
+    effort: EffortModel = DEFAULT_MODEL
 
 
 class InputError(Exception):
@@ -184,7 +191,8 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     hotspots = None
     if construct_spots is not None or platform_spots is not None:
         hotspots = tuple(sorted({*(construct_spots or ()), *(platform_spots or ())}, key=_hotspot_order))
-    units = split_units(text)
+    large = len(text) > UNIT_EFFORT_LIMIT
+    units = split_units(text) if options.units or not large else None
     file_row = Row(
         path,
         encoding=decoded.encoding,
@@ -197,8 +205,14 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         **graded,
         **platform,
     )
-    objects = _object_rows(text, file_row, units) if units else ()
+    model = options.effort
+    objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
+    file_row = replace(file_row, effort_hours=model.file_hours(file_row, () if large else objects))
     context = _context(text, hotspots) if options.context and hotspots else {}
+    if not options.units:
+        # A large file has many units; what the output needs of them is in
+        # the file's row already.
+        return FileResult(file_row, (), (), context)
     return FileResult(file_row, objects, units or (), context)
 
 

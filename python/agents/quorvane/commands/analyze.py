@@ -5,12 +5,10 @@ from __future__ import annotations
 import argparse
 import sys
 from collections.abc import Sequence
-from dataclasses import replace
 from typing import TextIO
 
 from agents.quorvane.assessment.config import ConfigError, load_effort_model
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
-from agents.quorvane.assessment.effort import EffortModel
 from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.single_file import STDIN_PATH, Options, analyze_bytes
 from agents.quorvane.assessment.totals import Summary, summarize
@@ -38,13 +36,6 @@ def _usage_problem(args: argparse.Namespace) -> str | None:
     if args.html == STDOUT and text_to_stdout:
         return "--html - and the --format output would both go to standard output; add -o FILE"
     return None
-
-
-def _with_effort(result: FileResult, model: EffortModel) -> FileResult:
-    """Hours on every row (see ``effort.file_hours``)."""
-    objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in result.objects)
-    file_row = replace(result.file, effort_hours=model.file_hours(result.file, objects))
-    return replace(result, file=file_row, objects=objects)
 
 
 def _reaching(rows: Sequence[Row], level: str) -> int:
@@ -77,6 +68,8 @@ def run(args: argparse.Namespace) -> int:
         encoding=args.encoding,
         platform=args.platform,
         context=args.html is not None,
+        units=args.objects or args.html is not None or args.fail_on is not None,
+        effort=model,
     )
     globs = args.glob or list(DEFAULT_GLOBS)
     stdin_data = sys.stdin.buffer.read() if STDIN_PATH in args.paths else None
@@ -85,7 +78,7 @@ def run(args: argparse.Namespace) -> int:
     if stdin_data is not None:
         results.append(analyze_bytes(STDIN_PATH, stdin_data, options))
         del stdin_data
-    results = sorted((_with_effort(r, model) for r in results), key=lambda r: r.path)
+    results.sort(key=lambda r: r.path)
     rows = [row for r in results for row in r.rows(args.objects)]
     summary = summarize(results, effort=model, unreadable_dirs=unreadable_dirs)
 
