@@ -141,3 +141,21 @@ class TestRecord:
 
     def test_printable_escapes_line_breaks(self):
         assert printable("a\nb\tc\u2028é") == "a\\nb\\tc\\u2028é"
+
+
+def test_a_large_file_is_split_into_units_only_on_demand(monkeypatch):
+    pytest.importorskip("agents.quorvane.inventory")
+    from agents.quorvane.assessment import single_file
+
+    text = "CREATE PROCEDURE dbo.a AS SELECT 1;\nGO\nCREATE PROCEDURE dbo.b AS EXEC('SELECT 2');\nGO\n"
+    decoded = decoding.Decoded(text, "utf-8", False)
+    small = single_file.analyze_text("x.sql", decoded, single_file.Options())
+    assert small.file.dynamic_sql is True and small.objects == ()  # rows not kept unless wanted
+    wanted = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    assert [o.object_name for o in wanted.objects] == ["dbo.a", "dbo.b"]
+    assert small.file.effort_hours == wanted.file.effort_hours == round(sum(o.effort_hours for o in wanted.objects), 2)
+    monkeypatch.setattr(single_file, "UNIT_EFFORT_LIMIT", 10)
+    large = single_file.analyze_text("x.sql", decoded, single_file.Options())
+    assert large.file.dynamic_sql is None and large.file.effort_hours == DEFAULT_MODEL.row_hours(large.file)
+    large_objects = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    assert len(large_objects.objects) == 2 and large_objects.file.effort_hours == large.file.effort_hours

@@ -207,7 +207,12 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     )
     model = options.effort
     objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
-    file_row = replace(file_row, effort_hours=model.file_hours(file_row, () if large else objects))
+    if large:
+        # The same estimate with or without the units: the file's own grade.
+        hours = model.row_hours(replace(file_row, dynamic_sql=None))
+    else:
+        hours = model.file_hours(file_row, objects)
+    file_row = replace(file_row, effort_hours=hours)
     context = _context(text, hotspots) if options.context and hotspots else {}
     if not options.units:
         # A large file has many units; what the output needs of them is in
