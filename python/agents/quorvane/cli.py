@@ -32,7 +32,7 @@ from agents.quorvane.assessment.decoding import canonical_encoding
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
-from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging
+from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
 from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers import FORMATS
@@ -186,6 +186,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         _drop_stdout()
         return EXIT_FAILED
     except KeyboardInterrupt:
+        if worker_threads_running():
+            for stream in (sys.stdout, sys.stderr):
+                try:
+                    stream.flush()
+                except (OSError, ValueError):
+                    pass
+            os._exit(EXIT_INTERRUPTED)
         return EXIT_INTERRUPTED
     except OSError as exc:
         # Writing the output failed (a full disk, a vanished directory): one

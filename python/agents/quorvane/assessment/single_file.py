@@ -99,23 +99,9 @@ def analyze_bytes(path: str, data: bytes, options: Options = Options()) -> FileR
     return analyze_text(path, decoded, options)
 
 
-@dataclass(frozen=True)
-class _ReadText:
-    """A text already read, for a planner that reads its input through
-    read_text(): the file is read from disk only once."""
-
-    text: str
-
-    def read_text(self, *, encoding: str) -> str:
-        return self.text
-
-
 def plan_text(text: str) -> Any:
     """The reading plan of a text already read."""
-    from_text = getattr(complexity, "plan_reading_strategy_text", None)
-    if from_text is not None:
-        return from_text(text)
-    return complexity.plan_reading_strategy(_ReadText(text))
+    return complexity.plan_reading_text(text)
 
 
 def _grade(text: str) -> dict[str, Any]:

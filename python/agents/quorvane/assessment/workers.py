@@ -11,7 +11,8 @@ threads save starting processes and sending results back.
 
 An interrupt (Ctrl-C) stops the run at once: worker processes ignore the
 signal and are terminated, worker threads are daemons that take no new file,
-and KeyboardInterrupt reaches the caller.
+and KeyboardInterrupt reaches the caller, which ends the process without
+waiting for a thread still inside a scan (``worker_threads_running``).
 """
 
 from __future__ import annotations
@@ -120,6 +121,17 @@ def run_analysis(
     return [r for r in results if r is not None]
 
 
+WORKER_THREAD_PREFIX = "quorvane-worker-"
+
+
+def worker_threads_running() -> bool:
+    """True while a worker thread of an interrupted run is still inside a
+    scan.  The interpreter must then not be finalised under it (the modules'
+    state would go while the scan reads it): the caller leaves with
+    ``os._exit`` instead."""
+    return any(t.name.startswith(WORKER_THREAD_PREFIX) and t.is_alive() for t in threading.enumerate())
+
+
 def _run_threads(
     files: Sequence[str], order: list[int], jobs: int, options: Options, done: Callable[[int, FileResult], None]
 ) -> None:
@@ -141,7 +153,7 @@ def _run_threads(
                 finished.put((i, exc))
                 return
 
-    threads = [threading.Thread(target=work, name=f"quorvane-worker-{n}", daemon=True) for n in range(jobs)]
+    threads = [threading.Thread(target=work, name=f"{WORKER_THREAD_PREFIX}{n}", daemon=True) for n in range(jobs)]
     for t in threads:
         t.start()
     try:

@@ -5,16 +5,11 @@ from __future__ import annotations
 
 import argparse
 import json
-import logging
 import sys
 from pathlib import Path
 
-import structlog
-from structlog.testing import LogCapture
-
 from agents.quorvane import loresift
 from agents.quorvane.assessment.single_file import InputError, read_regular_file
-from agents.quorvane.assessment.workers import quiet_logging
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, error
 from agents.quorvane.commands.sql_input import MAX_SIZE, read_sql
 from agents.quorvane.writers.spelling import printable
@@ -42,20 +37,12 @@ def run(args: argparse.Namespace) -> int:
             error("knowledge", f"{printable(str(path))}: {type(exc).__name__}: {exc.strerror or exc}")
             return EXIT_FAILED
     categories = loresift.detect_construct_categories(sql)
-    # The size report is the library's own "knowledge_selected" event.
-    capture = LogCapture()
-    structlog.configure(processors=[capture], wrapper_class=structlog.make_filtering_bound_logger(logging.DEBUG))
-    try:
-        selected = loresift.select_knowledge(
-            categories,
-            full_mapping=docs["mapping.md"],
-            full_gotchas=docs["gotchas.md"],
-            full_limitations=docs["limitations.md"],
-        )
-    finally:
-        quiet_logging()
-    event = next(e for e in capture.entries if e["event"] == "knowledge_selected")
-    report = {k: event[k] for k in ("mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct")}
+    selected, report = loresift.select_knowledge_with_sizes(
+        categories,
+        full_mapping=docs["mapping.md"],
+        full_gotchas=docs["gotchas.md"],
+        full_limitations=docs["limitations.md"],
+    )
     if args.format == "json":
         print(json.dumps({"file": args.file, "categories": sorted(categories), **selected, "report": report}))
         return EXIT_OK
