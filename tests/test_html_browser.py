@@ -34,6 +34,7 @@ def report(tmp_path_factory) -> Path:
     for i in range(12):
         (root / f"report_{i:02}.sql").write_text("SELECT a FROM t JOIN u ON t.id = u.id;\n" * (i + 1))
     (root / "oracle_pkg.sql").write_text("CREATE OR REPLACE PACKAGE BODY pkg AS\n  v VARCHAR2(10);\nEND pkg;\n/\n")
+    (root / "caller.sql").write_text("CREATE PROCEDURE dbo.caller AS\nBEGIN\n  EXEC dbo.p;\nEND\nGO\n")
     (root / "broken.sql").write_bytes(codecs.BOM_UTF16_LE + b"S\x00\x00\xd8")
     proc = subprocess.run([sys.executable, "-m", "agents.quorvane", "analyze", ".", "--html", "report.html"],
                           cwd=root, capture_output=True, text=True, timeout=300)  # fmt: skip
@@ -95,7 +96,7 @@ def test_filter_box_and_level_choice(page):
     page.fill("#filter", "report_0")
     shown = page.eval_on_selector_all("#files tbody tr", visible)
     assert sorted(shown) == [f"report_{i:02}.sql" for i in range(10)]
-    assert page.text_content("#shown") == "10 of 15 files shown"
+    assert page.text_content("#shown") == "10 of 16 files shown"
     page.fill("#filter", "")
     page.select_option("#level", "failed")
     assert page.eval_on_selector_all("#files tbody tr", visible) == ["broken.sql"]
@@ -143,4 +144,13 @@ def test_objects_table_sorts_and_filters(page):
     page.fill("#filter", "dbo.p")
     visible = page.eval_on_selector_all("#objects tbody tr", "rows => rows.filter(r => r.offsetParent !== null).length")
     assert visible == names.count("dbo.p") >= 1
+    assert page.problems == []
+
+
+def test_dependency_graph_is_inline_svg(page):
+    if page.locator("#graph-missing").count():
+        pytest.skip("the inventory's graph code is not in this build")
+    graph = page.locator("#graph svg")
+    assert graph.count() == 1 and graph.is_visible()
+    assert "dbo.caller" in graph.text_content() and "dbo.p" in graph.text_content()
     assert page.problems == []

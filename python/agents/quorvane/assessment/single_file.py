@@ -217,9 +217,9 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
     bounds = line_spans(text, [n for s in units for n in (s.start_line, s.end_line)])
     rows = []
     for s in units:
-        if s.start_line not in bounds or s.end_line not in bounds:
-            continue
-        body = text[bounds[s.start_line][0] : bounds[s.end_line][1]]
+        # One row per unit, always (the rows and the units stay parallel).
+        first, last = bounds.get(s.start_line), bounds.get(s.end_line)
+        body = text[first[0] : last[1]] if first and last else ""
         graded = _grade(body)
         hotspots = None
         if file_row.hotspots is not None:

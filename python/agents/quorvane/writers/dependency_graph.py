@@ -1,5 +1,5 @@
-"""The dependency graph of the HTML report, drawn by the object inventory's
-own graph code as inline SVG."""
+"""The dependency graph of the HTML report: the object inventory's own graph
+(``assessment.dependencies``) drawn by its own page code as inline SVG."""
 
 from __future__ import annotations
 
@@ -9,14 +9,22 @@ from agents.quorvane.assessment.record import FileResult
 
 
 def graph_svg(results: Sequence[FileResult]) -> str | None:
-    """The graph of the objects in ``results`` as an SVG element, "" when
-    no object depends on another, None when the inventory cannot draw it."""
+    """The graph of the units in ``results`` as an SVG element (or the
+    drawing code's own note when nothing references anything), "" when
+    there are no units, None when the inventory's graph code is missing."""
     try:
-        from agents.quorvane.inventory import graph  # type: ignore[attr-defined,unused-ignore]
+        from agents.quorvane.assessment import dependencies
+        from agents.quorvane.writers import inventory_page
     except ImportError:
         return None
-    draw = getattr(graph, "render_svg", None)
+    draw = getattr(inventory_page, "graph_svg", None) or getattr(inventory_page, "_svg", None)
     if draw is None:
         return None
-    units = [u for r in results for u in r.units]
-    return str(draw(units)) if units else ""
+    units = [
+        dependencies.Unit(r.path, unit, row.complexity or "simple")
+        for r in results
+        for unit, row in zip(r.units, r.objects)
+    ]
+    if not units:
+        return ""
+    return str(draw(dependencies.build_graph(units)))
