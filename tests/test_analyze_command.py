@@ -288,6 +288,21 @@ class TestSettingsAndPlatform:
         bad = run("analyze", ".", "--config", "bad.toml", cwd=tmp_path)
         assert bad.returncode == 2 and "unknown key 'horus'" in bad.stderr
 
+    def test_confidence_and_ties_in_every_format(self, tmp_path):
+        (tmp_path / "tie.sql").write_text("CREATE TABLE t (a VARCHAR2(10)) ENGINE=InnoDB;\n")
+        (tmp_path / "sure.sql").write_text("SELECT TOP 5 * FROM [dbo].[t] WITH (NOLOCK);\nGO\n")
+        (tmp_path / "none.sql").write_text("SELECT 1;\n")
+        rows = {r["path"]: r for r in records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)}
+        tie, sure, none = rows["tie.sql"], rows["sure.sql"], rows["none.sql"]
+        assert (tie["platform"], tie["platform_tied"], tie["platform_confidence"]) == (None, ["mysql", "oracle"], "low")
+        assert tie["platform_score"] == 2.0
+        assert (sure["platform"], sure["platform_confidence"], sure["platform_tied"]) == ("sqlserver", "high", [])
+        assert (none["platform"], none["platform_score"], none["platform_confidence"]) == (None, None, None)
+        table = run("analyze", ".", cwd=tmp_path).stdout
+        assert "tie: mysql/oracle (2)" in table and "platforms: " in table and "tie 1" in table
+        cells = {r["path"]: r for r in csv.DictReader(io.StringIO(run("analyze", ".", "--format", "csv", cwd=tmp_path).stdout))}
+        assert cells["tie.sql"]["platform_tied"] == "mysql;oracle" and cells["tie.sql"]["platform"] == ""
+
     def test_a_given_platform_skips_detection(self, tmp_path):
         (tmp_path / "a.sql").write_text("SELECT TOP 5 * FROM [dbo].[t] WITH (NOLOCK);\n")
         detected = records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)[0]

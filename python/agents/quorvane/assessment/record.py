@@ -65,6 +65,7 @@ FIELDS = (
     "platform",
     "platform_score",
     "platform_confidence",
+    "platform_tied",
     "platform_ranking",
     "platform_markers",
     "hotspots",
@@ -103,6 +104,7 @@ class Row:
     platform: str | None = None
     platform_score: float | None = None
     platform_confidence: str | None = None
+    platform_tied: tuple[str, ...] | None = None
     platform_ranking: tuple[tuple[str, float], ...] | None = None
     platform_markers: tuple[str, ...] | None = None
     hotspots: tuple[Hotspot, ...] | None = None

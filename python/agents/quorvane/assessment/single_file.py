@@ -141,6 +141,7 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
             "platform": options.platform,
             "platform_score": None,
             "platform_confidence": "given",
+            "platform_tied": None,
             "platform_ranking": None,
             "platform_markers": None,
         }
@@ -148,8 +149,10 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
     guess = platform_detect.detect_platform(text)
     fields = {
         "platform": guess.platform,
-        "platform_score": guess.score if guess.platform is not None else None,
+        # A tie names no platform but keeps its score.
+        "platform_score": guess.score if guess.ranking else None,
         "platform_confidence": getattr(guess, "confidence", None),
+        "platform_tied": tuple(getattr(guess, "tied", ())),
         "platform_ranking": tuple(guess.ranking),
         "platform_markers": tuple(guess.matched),
     }

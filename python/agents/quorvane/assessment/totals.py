@@ -65,7 +65,7 @@ def summarize(
             "conversion": sum(r.conversion_turns or 0 for r in good),
             "audit": sum(r.audit_turns or 0 for r in good),
         },
-        platforms=_by_count(Counter(r.platform or UNKNOWN_PLATFORM for r in good)),
+        platforms=_by_count(Counter(r.platform or ("tie" if r.platform_tied else UNKNOWN_PLATFORM) for r in good)),
         categories=_by_count(categories),
         chunked=sum(bool(r.chunked) for r in good),
         effective_lines=sum(r.effective_lines or 0 for r in good),

@@ -83,7 +83,7 @@ def _file_row(result: FileResult, anchors: dict[str, str]) -> str:
                                      r.conversion_turns, r.audit_turns, r.total_lines)),  # fmt: skip
         _td(r.sections if r.chunked else "whole", num=True, sort=r.sections if r.chunked else 0),
         _td((r.encoding or "") + (" (guessed)" if r.encoding_guessed else "")),
-        _td(r.platform or "unknown", sort=r.platform or ""),
+        _td(r.platform or ("tie: " + "/".join(r.platform_tied) if r.platform_tied else "unknown"), sort=r.platform or ""),
         _td(r.platform_score, num=True),
         _td(r.platform_confidence),
         _td(r.effort_hours, num=True),

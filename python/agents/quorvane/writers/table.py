@@ -31,6 +31,8 @@ def reading_label(row: Row) -> str:
 
 
 def platform_label(row: Row) -> str:
+    if row.platform_tied:
+        return f"tie: {'/'.join(row.platform_tied)} ({number(row.platform_score)})"
     if row.platform is None:
         return NULL_CELL
     return row.platform if row.platform_score is None else f"{row.platform} ({number(row.platform_score)})"
