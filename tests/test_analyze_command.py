@@ -269,6 +269,26 @@ class TestHotspots:
         assert f"{len(row['hotspots'])}: {first['name']}@{first['line']}" in table
 
 
+    def test_constructs_and_categories_are_located(self, tmp_path):
+        from agents.quorvane import complexity
+
+        if not hasattr(complexity, "locate_constructs"):
+            pytest.skip("the modules cannot locate constructs in this build")
+        (tmp_path / "p.sql").write_text("-- DECLARE x CURSOR in a comment\n" + COMPLEX)
+        (row,) = records(run("analyze", "p.sql", "--format", "json", cwd=tmp_path).stdout)
+        found = {(h["kind"], h["name"]): h["line"] for h in row["hotspots"]}
+        assert found[("complex", "declare_cursor")] == 4 and found[("complex", "merge")] == 5
+        assert found[("category", "cursor")] == 4 and found[("stored_proc", "create_procedure")] == 2
+        (tmp_path / "p.sql").write_text("-- DECLARE x CURSOR in a comment\n" + COMPLEX + COMPLEX.replace("dbo.p", "dbo.p2"))
+        units = {r["object_name"]: r for r in records(run("analyze", "p.sql", "--objects", "--format", "json",
+                                                            cwd=tmp_path).stdout)}  # fmt: skip
+        for name, merge_line in (("dbo.p", 5), ("dbo.p2", 12)):
+            obj = units[name]
+            assert {h["line"] for h in obj["hotspots"]} <= set(range(obj["start_line"], obj["end_line"] + 1))
+            # Each object's own first occurrence, not the file's.
+            assert {(h["kind"], h["name"]): h["line"] for h in obj["hotspots"]}[("complex", "merge")] == merge_line
+
+
 class TestSettingsAndPlatform:
     def test_effort_weights_from_pyproject_and_config(self, tmp_path):
         for i in range(3):

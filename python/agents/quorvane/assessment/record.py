@@ -21,10 +21,10 @@ LEVELS = ("simple", "moderate", "complex")
 
 @dataclass(frozen=True)
 class Hotspot:
-    """A construct that makes a text harder to convert, at the line (1-based)
-    of its first occurrence.  ``kind`` is "complex", "moderate" or
-    "category" (a construct counted by the classifier or the category
-    detector) or "platform" (evidence of the source platform); ``name`` is
+    """A finding that makes a text harder to convert, at the line (1-based)
+    of its first occurrence.  ``kind`` is what the classifier counts
+    ("complex", "moderate", "stored_proc"), "category" (a construct
+    category) or "platform" (evidence of the source platform); ``name`` is
     the construct, category key or marker identifier."""
 
     line: int

@@ -226,7 +226,11 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
         graded = _grade(body)
         hotspots = None
         if file_row.hotspots is not None:
-            hotspots = tuple(h for h in file_row.hotspots if s.start_line <= h.line <= s.end_line)
+            # The unit's own first occurrences; platform evidence is the file's.
+            shift = s.start_line - 1
+            own = [Hotspot(h.line + shift, h.kind, h.name) for h in _construct_hotspots(body) or ()]
+            evidence = [h for h in file_row.hotspots if h.kind == "platform" and s.start_line <= h.line <= s.end_line]
+            hotspots = tuple(sorted({*own, *evidence}, key=_hotspot_order))
         rows.append(
             replace(
                 file_row,
