@@ -97,6 +97,9 @@ def test_filter_box_and_level_choice(page):
     shown = page.eval_on_selector_all("#files tbody tr", visible)
     assert sorted(shown) == [f"report_{i:02}.sql" for i in range(10)]
     assert page.text_content("#shown") == "10 of 16 files shown"
+    blocks = "els => els.filter(e => e.offsetParent !== null).length"
+    assert page.eval_on_selector_all("details.hot", blocks) == sum("report_0" in t for t in
+                                                                   page.eval_on_selector_all("details.hot summary", "s => s.map(x => x.textContent)"))  # fmt: skip
     page.fill("#filter", "")
     page.select_option("#level", "failed")
     assert page.eval_on_selector_all("#files tbody tr", visible) == ["broken.sql"]

@@ -2,8 +2,8 @@
 
 The script sorts any table of class ``sortable`` by a click on its head
 (numbers by ``data-sort`` or their text, empty cells last), and filters the
-rows of every table of class ``filterable`` by the text in ``#filter`` and
-the level chosen in ``#level``.  It uses nothing outside the page.
+rows of every table of class ``filterable``, and the hotspot blocks, by the
+text in ``#filter`` and the level chosen in ``#level``.  It uses nothing outside the page.
 """
 
 STYLE = """
@@ -43,6 +43,7 @@ td .err { color: #a33; font-family: system-ui, sans-serif; }
 .level { display: inline-block; padding: 0 6px; border-radius: 3px; color: #fff; }
 .graph { overflow: auto; max-height: 80vh; border: 1px solid #e4e4e4; border-radius: 4px; }
 .graph svg text { font-size: 11px; }
+.hotlist { max-height: 80vh; overflow: auto; border: 1px solid #e4e4e4; border-radius: 4px; padding: 0 8px; }
 details.hot { border-bottom: 1px solid #eee; padding: 4px 0; }
 details.hot summary { cursor: pointer; font-family: ui-monospace, monospace; overflow-wrap: anywhere; }
 .spot { margin: 6px 0 10px 12px; }
@@ -102,6 +103,12 @@ SCRIPT = """
         row.classList.toggle("hidden", !ok);
         if (table.id === "files") { total += 1; if (ok) { shown += 1; } }
       });
+    });
+    document.querySelectorAll("details.hot").forEach(function (block) {
+      var text = block.querySelector("summary").textContent.toLowerCase();
+      var ok = words.every(function (w) { return text.indexOf(w) >= 0; }) &&
+               (!wanted || block.getAttribute("data-level") === wanted);
+      block.classList.toggle("hidden", !ok);
     });
     if (count) { count.textContent = shown + " of " + total + " files shown"; }
   }

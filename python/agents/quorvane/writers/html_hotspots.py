@@ -55,7 +55,7 @@ def hotspots_section(results: Sequence[FileResult]) -> tuple[str, dict[str, str]
             parts.append(f'<div class="spot">line {line}: {labels}{_snippet(line, result.context)}</div>')
         level = escape(result.file.complexity or "")
         blocks.append(
-            f'<details class="hot" id="{anchor}"><summary>{escape(result.path)} — {level}, '
+            f'<details class="hot" id="{anchor}" data-level="{level}"><summary>{escape(result.path)} — {level}, '
             f"{len(spots)} hotspots</summary>{''.join(parts)}</details>"
         )
-    return "\n".join(blocks), anchors
+    return '<div class="hotlist">' + "\n".join(blocks) + "</div>", anchors
