@@ -142,7 +142,7 @@ std::size_t count_words(Text<C> text) noexcept {
         using Lane = std::make_unsigned_t<std::remove_cvref_t<decltype(acc[0])>>;
         for (std::size_t k = 0; k < L::kCount; ++k) count += static_cast<Lane>(acc[k]);
     }
-    for (; i < n; ++i) count += !unit_is_space(p[i]) & unit_is_space(p[i - 1]);
+    for (; i < n; ++i) count += !unit_is_space(p[i]) && unit_is_space(p[i - 1]);
     return count;
 }
 
