@@ -75,7 +75,7 @@ def corpus_stages() -> None:
     from agents.quorvane.assessment.single_file import (
         Options,
         _construct_hotspots,
-        _split_objects,
+        split_units,
         analyze_text,
         plan_text,
     )
@@ -97,7 +97,7 @@ def corpus_stages() -> None:
     stage("plan", plan_text, texts)
     stage("platform", platform_detect.detect_platform, texts)
     stage("hotspots", _construct_hotspots, texts)
-    stage("objects", _split_objects, texts)
+    stage("objects", split_units, texts)
     results = [analyze_text(str(p), decoding.decode(d), Options()) for p, d in zip(files, data)]
     start = time.perf_counter()
     write_json_lines([r.file for r in results], io.StringIO())
