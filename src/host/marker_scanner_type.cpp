@@ -165,7 +165,7 @@ Py_ssize_t scanner_length(PyObject* self) {
 
 PyMethodDef kMethods[] = {
     {"first_lines", first_lines, METH_O,
-     "first_lines(sql, /)\n--\n\n"
+     "first_lines($self, sql, /)\n--\n\n"
      "The 1-based line of each row's first counted match in sql (0: none),\n"
      "in row order."},
     {nullptr, nullptr, 0, nullptr},

@@ -1,6 +1,9 @@
 """Platform marker catalogue."""
 
 from collections.abc import Iterable
+from typing import final
+
+from typing_extensions import Self
 
 from agents.quorvane.platform_detect import (
     PLATFORM_BIGQUERY as PLATFORM_BIGQUERY,
@@ -19,9 +22,10 @@ from agents.quorvane.platform_detect import (
 # The 133 markers in catalogue order; read it, do not change it.
 PLATFORM_MARKERS: list[Marker]
 
+@final
 class MarkerScanner:
     """A scanner over (pattern, comment_scope) rows, compiled once."""
 
-    def __init__(self, rows: Iterable[tuple[str, bool]]) -> None: ...
+    def __new__(cls, rows: Iterable[tuple[str, bool]]) -> Self: ...
     def first_lines(self, sql: str, /) -> tuple[int, ...]: ...
     def __len__(self) -> int: ...

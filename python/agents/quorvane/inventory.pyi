@@ -1,7 +1,5 @@
 from dataclasses import dataclass
 
-__all__ = ["References", "SqlObject", "references", "split_objects"]
-
 @dataclass(frozen=True)
 class References:
     reads: tuple[str, ...]
