@@ -9,45 +9,28 @@
 //   len(scanner)             the number of rows.
 //
 // The scan reads the str in its own storage and releases the interpreter
-// lock for texts of 4,096 characters and more.
+// lock for long texts (threads.hpp).
 #include "host/marker_scanner_type.hpp"
 
-#include <exception>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "dialectra/scanner.hpp"
+#include "host/errors.hpp"
 #include "host/ref.hpp"
+#include "host/strings.hpp"
+#include "host/threads.hpp"
 
 namespace quorvane::host {
 namespace {
 
 namespace dl = quorvane::dialectra;
 
-// Below this many characters a scan costs less than handing the lock over.
-constexpr Py_ssize_t kReleaseThreshold = 4096;
-
 struct ScannerObject {
     PyObject_HEAD
     dl::MarkerScanner* scanner;
 };
-
-// Sets the host exception for a C++ exception caught at the boundary.
-void set_error(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const rx::PatternError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unexpected internal error");
-    }
-}
 
 // One row: (pattern, comment_scope); the pattern's UTF-8 text goes to `out`.
 bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comment_scope) {
@@ -71,7 +54,7 @@ bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comm
     return true;
 }
 
-PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static const char* keywords[] = {"rows", nullptr};
     PyObject* rows_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:MarkerScanner", const_cast<char**>(keywords), &rows_arg)) {
@@ -79,30 +62,28 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     Ref rows(PySequence_Fast(rows_arg, "MarkerScanner() argument must be an iterable of (pattern, comment_scope)"));
     if (!rows) return nullptr;
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
-    std::vector<std::string> patterns;
-    std::vector<dl::ScanRow> table;
-    std::unique_ptr<dl::MarkerScanner> scanner;
-    try {
-        patterns.resize(static_cast<std::size_t>(count));
-        std::vector<bool> scopes(static_cast<std::size_t>(count));
+    return guarded([&]() -> PyObject* {
+        const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
+        std::vector<std::string> patterns(static_cast<std::size_t>(count));
+        std::vector<dl::ScanRow> table;
         for (Py_ssize_t i = 0; i < count; ++i) {
             bool scope = false;
-            if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, patterns[static_cast<std::size_t>(i)], scope)) {
-                return nullptr;
-            }
-            scopes[static_cast<std::size_t>(i)] = scope;
+            std::string& pattern = patterns[static_cast<std::size_t>(i)];
+            if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, pattern, scope)) return nullptr;
+            table.push_back({pattern, scope});
         }
-        for (std::size_t i = 0; i < patterns.size(); ++i) table.push_back({patterns[i], scopes[i]});
-        scanner = std::make_unique<dl::MarkerScanner>(table);
-    } catch (...) {
-        set_error(std::current_exception());
-        return nullptr;
-    }
-    auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
-    if (!self) return nullptr;
-    self->scanner = scanner.release();
-    return reinterpret_cast<PyObject*>(self);
+        std::unique_ptr<dl::MarkerScanner> scanner;
+        try {
+            scanner = std::make_unique<dl::MarkerScanner>(table);
+        } catch (const rx::PatternError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());  // a pattern the engine cannot take
+            return nullptr;
+        }
+        auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
+        if (!self) return nullptr;
+        self->scanner = scanner.release();
+        return reinterpret_cast<PyObject*>(self);
+    });
 }
 
 void scanner_dealloc(PyObject* self) {
@@ -112,51 +93,24 @@ void scanner_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* first_lines(PyObject* self, PyObject* sql) {
+PyObject* first_lines(PyObject* self, PyObject* sql) noexcept {
     if (!PyUnicode_Check(sql)) {
         PyErr_Format(PyExc_TypeError, "first_lines() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
         return nullptr;
     }
-    if (PyUnicode_READY(sql) < 0) return nullptr;
+    if (!ready(sql)) return nullptr;
     const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(sql);
-    const void* data = PyUnicode_DATA(sql);
-    const int kind = PyUnicode_KIND(sql);
-    std::vector<std::size_t> lines;
-    std::exception_ptr error;
-    auto scan = [&] {
-        try {
-            const auto size = static_cast<std::size_t>(n);
-            if (kind == PyUnicode_1BYTE_KIND) {
-                lines = scanner.first_lines(text::Text<std::uint8_t>(static_cast<const std::uint8_t*>(data), size));
-            } else if (kind == PyUnicode_2BYTE_KIND) {
-                lines = scanner.first_lines(text::Text<std::uint16_t>(static_cast<const std::uint16_t*>(data), size));
-            } else {
-                lines = scanner.first_lines(text::Text<std::uint32_t>(static_cast<const std::uint32_t*>(data), size));
-            }
-        } catch (...) {
-            error = std::current_exception();
+    return guarded([&]() -> PyObject* {
+        const std::vector<std::size_t> lines = scan(sql, [&](auto t) { return scanner.first_lines(t); });
+        Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
+        if (!result) return nullptr;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            PyObject* line = PyLong_FromSize_t(lines[i]);
+            if (!line) return nullptr;
+            PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
         }
-    };
-    if (n >= kReleaseThreshold) {
-        Py_BEGIN_ALLOW_THREADS
-        scan();
-        Py_END_ALLOW_THREADS
-    } else {
-        scan();
-    }
-    if (error) {
-        set_error(error);
-        return nullptr;
-    }
-    Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
-    if (!result) return nullptr;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        PyObject* line = PyLong_FromSize_t(lines[i]);
-        if (!line) return nullptr;
-        PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
-    }
-    return result.release();
+        return result.release();
+    });
 }
 
 Py_ssize_t scanner_length(PyObject* self) {
