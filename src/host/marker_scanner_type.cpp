@@ -54,7 +54,7 @@ bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comm
     return true;
 }
 
-PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"rows", nullptr};
     PyObject* rows_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:MarkerScanner", const_cast<char**>(keywords), &rows_arg)) {
@@ -93,7 +93,7 @@ void scanner_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* first_lines(PyObject* self, PyObject* sql) noexcept {
+PyObject* first_lines(PyObject* self, PyObject* sql) {
     if (!PyUnicode_Check(sql)) {
         PyErr_Format(PyExc_TypeError, "first_lines() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
         return nullptr;

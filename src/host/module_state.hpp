@@ -93,7 +93,7 @@ ModuleState* state_in(PyObject* holder);
 bool check_globals(PyObject* globals);
 
 template <class State>
-PyObject* load(PyObject*, PyObject* globals) noexcept {
+PyObject* load(PyObject*, PyObject* globals) {
     if (!check_globals(globals)) return nullptr;
     return guarded([&]() -> PyObject* {
         auto owned = std::make_unique<State>();
@@ -105,7 +105,7 @@ PyObject* load(PyObject*, PyObject* globals) noexcept {
 }
 
 template <class State, PyObject* (*F)(State&, PyObject* const*, Py_ssize_t, PyObject*)>
-PyObject* entry(PyObject* holder, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* entry(PyObject* holder, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     ModuleState* state = state_in(holder);
     if (!state) return nullptr;
     return guarded([&] { return F(static_cast<State&>(*state), args, nargs, kwnames); });

@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 
+#include "host/errors.hpp"
 #include "host/strings.hpp"
 
 namespace quorvane::host {
@@ -28,7 +29,9 @@ auto scan(PyObject* str, F&& f) {
     Py_BEGIN_ALLOW_THREADS
     try {
         result.emplace(with_text(str, f));
-    } catch (...) {
+    }
+    QUORVANE_PASS_THREAD_EXIT
+    catch (...) {
         error = std::current_exception();
     }
     Py_END_ALLOW_THREADS
