@@ -201,21 +201,25 @@ def test_legacy_strings_read_as_they_hold(text):
 
 EXIT_DURING_SCAN = """
 import threading, time
-from agents.quorvane import complexity, loresift
+from agents.quorvane import complexity, inventory, loresift, platform_detect
 text = "SELECT a, COUNT(*) FROM t GROUP BY a -- x\\n" * 400_000
 def work():
     while True:
         complexity.classify_sql(text)
+        complexity.locate_constructs(text)
         loresift.detect_construct_categories(text)
-for _ in range(2):
+        loresift.locate_categories(text)
+        inventory.split_objects(text)
+        platform_detect.detect_platform(text)
+for _ in range(3):
     threading.Thread(target=work, daemon=True).start()
 time.sleep(0.3)
 """
 
 
 def test_exit_while_threads_scan_never_aborts():
-    # A thread that wakes up after the interpreter has finished is ended by
-    # unwinding its stack; the entry guards must let that pass.
+    # A thread that wakes up after the interpreter has finished must neither
+    # abort the process nor release host references without the lock.
     for _ in range(5):
         proc = subprocess.run([sys.executable, "-c", EXIT_DURING_SCAN], capture_output=True, text=True, timeout=120)
         assert proc.returncode == 0, f"exit {proc.returncode}: {proc.stderr[-2000:]}"

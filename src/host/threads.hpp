@@ -2,8 +2,10 @@
 // is long enough to be worth it.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <optional>
+#include <thread>
 
 #include "host/errors.hpp"
 #include "host/strings.hpp"
@@ -16,6 +18,23 @@ namespace quorvane::host {
 // two threads: 1,024 scaled worse than 4,096).
 inline constexpr Py_ssize_t kReleaseThreshold = 4096;
 
+// Takes the interpreter lock back after a scan.  A thread that wakes up after
+// the interpreter has been finalised is ended by the host with an unwinding
+// of its stack, which would run this call's destructors (owned host
+// references among them) without the lock.  Such a thread is parked for good
+// instead: the process is exiting, and nothing waits for it.
+inline void reacquire(PyThreadState* saved) {
+#if defined(__GLIBCXX__)
+    try {
+        PyEval_RestoreThread(saved);
+    } catch (abi::__forced_unwind&) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+#else
+    PyEval_RestoreThread(saved);
+#endif
+}
+
 // f(text::Text<C>) on a ready host string in its own storage kind, with the
 // interpreter lock released for a string of kReleaseThreshold characters or
 // more (f must touch no host object but the string, which is immutable and
@@ -26,7 +45,7 @@ auto scan(PyObject* str, F&& f) {
     if (PyUnicode_GET_LENGTH(str) < kReleaseThreshold) return with_text(str, f);
     std::optional<decltype(with_text(str, f))> result;
     std::exception_ptr error;
-    Py_BEGIN_ALLOW_THREADS
+    PyThreadState* saved = PyEval_SaveThread();
     try {
         result.emplace(with_text(str, f));
     }
@@ -34,7 +53,7 @@ auto scan(PyObject* str, F&& f) {
     catch (...) {
         error = std::current_exception();
     }
-    Py_END_ALLOW_THREADS
+    reacquire(saved);
     if (error) std::rethrow_exception(error);
     return std::move(*result);
 }
