@@ -427,7 +427,10 @@ class Emitter {
     void emit_assert(AssertKind k) {
         const bool multiline = flags_ & kMultiLine;
         switch (k) {
-            case AssertKind::LineStart: out_ += multiline ? "(?<![^\\n])" : "\\A"; break;
+            // The engine's own multi-line ^ (compiled with the newline LF and
+            // PCRE2_ALT_CIRCUMFLEX, so also after a final LF): it lets the
+            // engine try only the starts of lines.
+            case AssertKind::LineStart: out_ += multiline ? "(?m:^)" : "\\A"; break;
             case AssertKind::LineEnd: out_ += multiline ? "(?=\\n|\\z)" : "(?=\\n?\\z)"; break;
             case AssertKind::TextStart: out_ += "\\A"; break;
             case AssertKind::TextEnd: out_ += "\\z"; break;
