@@ -417,6 +417,8 @@ class TestMarkerScanner:
         assert len(scanner) == 3
         assert scanner.first_lines("x\n-- bar foo\n'42' foo 7") == (3, 2, 3)
         assert scanner.first_lines("") == (0, 0, 0)
+        assert scanner.first_matches("x\n-- bar foo\n'42' 7") == ((1, 2), (2, 3))
+        assert scanner.first_matches("") == ()
 
     def test_untranslatable_row_is_a_load_error(self):
         from agents.quorvane.dialectra import MarkerScanner

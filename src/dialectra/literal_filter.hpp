@@ -36,10 +36,13 @@ class LiteralFilter {
         return 0;
     }
 
+    static constexpr std::uint32_t kHasOutput = 1u << 31;
+
     std::size_t literal_count_;
+    std::size_t longest_ = 0;
     std::uint32_t class_count_ = 1;          // class 0: no literal holds the character
     std::uint8_t classes_[128] = {};          // folded ASCII character -> class
-    std::vector<std::uint32_t> next_;         // state * class_count_ + class -> state
+    std::vector<std::uint32_t> next_;         // state * class_count_ + class -> see the .cpp
     std::vector<std::uint32_t> output_begin_; // per state, into outputs_ (size states + 1)
     std::vector<std::uint32_t> outputs_;      // literal ids ending at each state
 };

@@ -6,12 +6,15 @@
 //                            the engine cannot take raises ValueError.
 //   scanner.first_lines(sql) tuple of the 1-based line of each row's first
 //                            counted match in `sql` (0: none), in row order.
+//   scanner.first_matches(sql)
+//                            tuple of (row, line) for the rows that match.
 //   len(scanner)             the number of rows.
 //
 // The scan reads the str in its own storage and releases the interpreter
 // lock for texts of 4,096 characters and more.
 #include "host/marker_scanner_type.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <new>
@@ -112,17 +115,17 @@ void scanner_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* first_lines(PyObject* self, PyObject* sql) {
+// The lines of every row for `sql`, or false with an exception set.
+bool scan_lines(PyObject* self, PyObject* sql, const char* method, std::vector<std::size_t>& lines) {
     if (!PyUnicode_Check(sql)) {
-        PyErr_Format(PyExc_TypeError, "first_lines() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
-        return nullptr;
+        PyErr_Format(PyExc_TypeError, "%s() argument must be str, not %.200s", method, Py_TYPE(sql)->tp_name);
+        return false;
     }
-    if (PyUnicode_READY(sql) < 0) return nullptr;
+    if (PyUnicode_READY(sql) < 0) return false;
     const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(sql);
     const void* data = PyUnicode_DATA(sql);
     const int kind = PyUnicode_KIND(sql);
-    std::vector<std::size_t> lines;
     std::exception_ptr error;
     auto scan = [&] {
         try {
@@ -147,14 +150,39 @@ PyObject* first_lines(PyObject* self, PyObject* sql) {
     }
     if (error) {
         set_error(error);
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+PyObject* first_lines(PyObject* self, PyObject* sql) {
+    std::vector<std::size_t> lines;
+    if (!scan_lines(self, sql, "first_lines", lines)) return nullptr;
     Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
     if (!result) return nullptr;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         PyObject* line = PyLong_FromSize_t(lines[i]);
         if (!line) return nullptr;
         PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
+    }
+    return result.release();
+}
+
+PyObject* first_matches(PyObject* self, PyObject* sql) {
+    std::vector<std::size_t> lines;
+    if (!scan_lines(self, sql, "first_matches", lines)) return nullptr;
+    const auto matched = std::count_if(lines.begin(), lines.end(), [](std::size_t l) { return l != 0; });
+    Ref result(PyTuple_New(static_cast<Py_ssize_t>(matched)));
+    if (!result) return nullptr;
+    Py_ssize_t k = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i]) continue;
+        Ref row(PyLong_FromSize_t(i));
+        Ref line(row ? PyLong_FromSize_t(lines[i]) : nullptr);
+        if (!line) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, row.get(), line.get());
+        if (!pair) return nullptr;
+        PyTuple_SET_ITEM(result.get(), k++, pair);
     }
     return result.release();
 }
@@ -168,6 +196,10 @@ PyMethodDef kMethods[] = {
      "first_lines(sql, /)\n--\n\n"
      "The 1-based line of each row's first counted match in sql (0: none),\n"
      "in row order."},
+    {"first_matches", first_matches, METH_O,
+     "first_matches(sql, /)\n--\n\n"
+     "(row, line) for each row with a counted match in sql, in row order:\n"
+     "the non-zero entries of first_lines(sql) with their indexes."},
     {nullptr, nullptr, 0, nullptr},
 };
 
