@@ -31,8 +31,8 @@ class LiteralFilter {
     template <text::CodeUnit C>
     std::uint32_t class_of(C unit) const noexcept {
         if (unit < 0x80) return classes_[unit];
-        if (unit == 0x017F) return classes_['s'];
-        if (unit == 0x212A) return classes_['k'];
+        if (unit == 0x017F) return classes_[static_cast<unsigned char>('s')];
+        if (unit == 0x212A) return classes_[static_cast<unsigned char>('k')];
         return 0;
     }
 

@@ -15,42 +15,25 @@
 #include "host/marker_scanner_type.hpp"
 
 #include <algorithm>
-#include <exception>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "dialectra/scanner.hpp"
+#include "host/errors.hpp"
 #include "host/ref.hpp"
+#include "host/threads.hpp"
 
 namespace quorvane::host {
 namespace {
 
 namespace dl = quorvane::dialectra;
 
-// Below this many characters a scan costs less than handing the lock over.
-constexpr Py_ssize_t kReleaseThreshold = 4096;
-
 struct ScannerObject {
     PyObject_HEAD
     dl::MarkerScanner* scanner;
 };
-
-// Sets the host exception for a C++ exception caught at the boundary.
-void set_error(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const rx::PatternError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unexpected internal error");
-    }
-}
 
 // One row: (pattern, comment_scope); the pattern's UTF-8 text goes to `out`.
 bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comment_scope) {
@@ -74,7 +57,7 @@ bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comm
     return true;
 }
 
-PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* build_scanner(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"rows", nullptr};
     PyObject* rows_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:MarkerScanner", const_cast<char**>(keywords), &rows_arg)) {
@@ -83,29 +66,28 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     Ref rows(PySequence_Fast(rows_arg, "MarkerScanner() argument must be an iterable of (pattern, comment_scope)"));
     if (!rows) return nullptr;
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
-    std::vector<std::string> patterns;
-    std::vector<dl::ScanRow> table;
+    std::vector<std::string> patterns(static_cast<std::size_t>(count));
+    std::vector<dl::ScanRow> table(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, patterns[k], table[k].comment_scope)) return nullptr;
+        table[k].pattern = patterns[k];
+    }
     std::unique_ptr<dl::MarkerScanner> scanner;
     try {
-        patterns.resize(static_cast<std::size_t>(count));
-        std::vector<bool> scopes(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            bool scope = false;
-            if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, patterns[static_cast<std::size_t>(i)], scope)) {
-                return nullptr;
-            }
-            scopes[static_cast<std::size_t>(i)] = scope;
-        }
-        for (std::size_t i = 0; i < patterns.size(); ++i) table.push_back({patterns[i], scopes[i]});
         scanner = std::make_unique<dl::MarkerScanner>(table);
-    } catch (...) {
-        set_error(std::current_exception());
+    } catch (const rx::PatternError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
         return nullptr;
     }
     auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
     if (!self) return nullptr;
     self->scanner = scanner.release();
     return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&] { return build_scanner(type, args, kwargs); });
 }
 
 void scanner_dealloc(PyObject* self) {
@@ -121,41 +103,13 @@ bool scan_lines(PyObject* self, PyObject* sql, const char* method, std::vector<s
         PyErr_Format(PyExc_TypeError, "%s() argument must be str, not %.200s", method, Py_TYPE(sql)->tp_name);
         return false;
     }
-    if (PyUnicode_READY(sql) < 0) return false;
+    if (!ready(sql)) return false;
     const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(sql);
-    const void* data = PyUnicode_DATA(sql);
-    const int kind = PyUnicode_KIND(sql);
-    std::exception_ptr error;
-    auto scan = [&] {
-        try {
-            const auto size = static_cast<std::size_t>(n);
-            if (kind == PyUnicode_1BYTE_KIND) {
-                lines = scanner.first_lines(text::Text<std::uint8_t>(static_cast<const std::uint8_t*>(data), size));
-            } else if (kind == PyUnicode_2BYTE_KIND) {
-                lines = scanner.first_lines(text::Text<std::uint16_t>(static_cast<const std::uint16_t*>(data), size));
-            } else {
-                lines = scanner.first_lines(text::Text<std::uint32_t>(static_cast<const std::uint32_t*>(data), size));
-            }
-        } catch (...) {
-            error = std::current_exception();
-        }
-    };
-    if (n >= kReleaseThreshold) {
-        Py_BEGIN_ALLOW_THREADS
-        scan();
-        Py_END_ALLOW_THREADS
-    } else {
-        scan();
-    }
-    if (error) {
-        set_error(error);
-        return false;
-    }
+    lines = host::scan(sql, [&](auto text) { return scanner.first_lines(text); });
     return true;
 }
 
-PyObject* first_lines(PyObject* self, PyObject* sql) {
+PyObject* lines_tuple(PyObject* self, PyObject* sql) {
     std::vector<std::size_t> lines;
     if (!scan_lines(self, sql, "first_lines", lines)) return nullptr;
     Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
@@ -168,7 +122,7 @@ PyObject* first_lines(PyObject* self, PyObject* sql) {
     return result.release();
 }
 
-PyObject* first_matches(PyObject* self, PyObject* sql) {
+PyObject* matches_tuple(PyObject* self, PyObject* sql) {
     std::vector<std::size_t> lines;
     if (!scan_lines(self, sql, "first_matches", lines)) return nullptr;
     const auto matched = std::count_if(lines.begin(), lines.end(), [](std::size_t l) { return l != 0; });
@@ -185,6 +139,14 @@ PyObject* first_matches(PyObject* self, PyObject* sql) {
         PyTuple_SET_ITEM(result.get(), k++, pair);
     }
     return result.release();
+}
+
+PyObject* first_lines(PyObject* self, PyObject* sql) {
+    return guarded([&] { return lines_tuple(self, sql); });
+}
+
+PyObject* first_matches(PyObject* self, PyObject* sql) {
+    return guarded([&] { return matches_tuple(self, sql); });
 }
 
 Py_ssize_t scanner_length(PyObject* self) {

@@ -137,6 +137,7 @@ struct Unit {
         code = Pcre<C>::compile(translated, opts, &err, &off, cc);
         Pcre<C>::free_compile_context(cc);
         if (!code) {
+            if (err == PCRE2_ERROR_HEAP_FAILED) throw std::bad_alloc();
             throw PatternError("PCRE2 rejects '" + translated + "' (from '" + pattern.source +
                                "'): " + error_text(err) + " at offset " + std::to_string(off));
         }

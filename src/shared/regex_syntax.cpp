@@ -337,6 +337,12 @@ bool ends_word(const Node& n) {
     }
 }
 
+}  // namespace
+
+bool matches_any_character(const Node& n);
+
+namespace {
+
 class Emitter {
    public:
     Emitter(unsigned flags, int width) : flags_(flags), width_(width) {}
@@ -478,6 +484,12 @@ class Emitter {
     }
 
     void emit_set(const Node& n) {
+        // Every character, such as [\s\S]: one class, which the engine
+        // repeats in place (a group would be copied once per repetition).
+        if (matches_any_character(n)) {
+            out_ += width_ == 8 ? "[\\x{0}-\\x{ff}]" : width_ == 16 ? "[\\x{0}-\\x{ffff}]" : "[\\x{0}-\\x{10ffff}]";
+            return;
+        }
         // A single class escape, e.g. \w or \S.
         if (n.items.size() == 1 && !n.negated) {
             switch (n.items[0].kind) {
