@@ -48,7 +48,7 @@ PY
 
 mkdir -p build/fuzz/crashes
 status=0
-for name in classify categories sections plan inventory; do
+for name in classify categories sections plan inventory markers; do
   mkdir -p "build/fuzz/work/$name"
   echo "== fuzz_$name for ${seconds}s"
   if ! "build/fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \

@@ -7,6 +7,7 @@ from __future__ import annotations
 import csv
 import os
 import re
+import sys
 from collections import defaultdict
 from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
@@ -417,6 +418,8 @@ class TestMarkerScanner:
         assert len(scanner) == 3
         assert scanner.first_lines("x\n-- bar foo\n'42' foo 7") == (3, 2, 3)
         assert scanner.first_lines("") == (0, 0, 0)
+        assert scanner.first_matches("x\n-- bar foo\n'42' 7") == ((1, 2), (2, 3))
+        assert scanner.first_matches("") == ()
 
     def test_untranslatable_row_is_a_load_error(self):
         from agents.quorvane.dialectra import MarkerScanner
@@ -429,3 +432,44 @@ class TestMarkerScanner:
             MarkerScanner(["a"])
         with pytest.raises(TypeError, match="must be str"):
             MarkerScanner([("a", False)]).first_lines(b"a")
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="address-space limits as on Linux")
+class TestMemory:
+    SETUP = """
+        from agents.quorvane import dialectra, platform_detect
+        TEXT = "-- c\\nSELECT 'x' /* y */ FROM #t\\nGO\\nCREATE TABLE t (a MONEY)\\n" * 300
+        ROWS = [(m.pattern, m.scope == "comment") for m in dialectra.PLATFORM_MARKERS]
+    """
+
+    def test_every_allocation_failure_in_a_scan_is_memory_error(self):
+        from test_boundary_failures import run
+
+        out = run(
+            self.SETUP
+            + """
+        platform_detect.detect_platform("")  # the scanner is built once, outside the sweep
+        outcomes = sweep(lambda: platform_detect.detect_platform(TEXT))
+        print(outcomes.get("different", 0), outcomes.get("same", 0))
+        """
+        )
+        assert out.split() == ["0", "1"]
+
+    def test_building_a_scanner_short_of_memory_raises_memory_error(self):
+        from test_boundary_failures import run
+
+        out = run(
+            self.SETUP
+            + """
+        want = dialectra.MarkerScanner(ROWS).first_lines(TEXT)
+        for margin in (64 << 20, 8 << 20, 2 << 20, 1 << 19, 1 << 16, 0):
+            try:
+                got = capped(margin, lambda: dialectra.MarkerScanner(ROWS).first_lines(TEXT))
+            except MemoryError:
+                print("MemoryError")
+            else:
+                assert got == want
+                print("same")
+        """
+        )
+        assert set(out.split()) <= {"MemoryError", "same"} and "MemoryError" in out.split()

@@ -31,15 +31,18 @@ class LiteralFilter {
     template <text::CodeUnit C>
     std::uint32_t class_of(C unit) const noexcept {
         if (unit < 0x80) return classes_[unit];
-        if (unit == 0x017F) return classes_['s'];
-        if (unit == 0x212A) return classes_['k'];
+        if (unit == 0x017F) return classes_[static_cast<unsigned char>('s')];
+        if (unit == 0x212A) return classes_[static_cast<unsigned char>('k')];
         return 0;
     }
 
+    static constexpr std::uint32_t kHasOutput = 1u << 31;
+
     std::size_t literal_count_;
+    std::size_t longest_ = 0;
     std::uint32_t class_count_ = 1;          // class 0: no literal holds the character
     std::uint8_t classes_[128] = {};          // folded ASCII character -> class
-    std::vector<std::uint32_t> next_;         // state * class_count_ + class -> state
+    std::vector<std::uint32_t> next_;         // state * class_count_ + class -> see the .cpp
     std::vector<std::uint32_t> output_begin_; // per state, into outputs_ (size states + 1)
     std::vector<std::uint32_t> outputs_;      // literal ids ending at each state
 };

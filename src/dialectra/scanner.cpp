@@ -34,13 +34,14 @@ sx::Node callout(std::size_t number) {
     return n;
 }
 
-}  // namespace
-
-struct MarkerScanner::Probe {
-    bool comment_scope = false;
+// One way a row can match: an option of its top-level alternation, with the
+// options of its first alternation group (before any gap) distributed over
+// the rest of the sequence.  A row's first match starts where the first of
+// its branches' first matches does.  Each branch has its own required
+// literals and a literal start the engine can search for quickly.
+struct Branch {
     std::unique_ptr<rx::Regex> main;
     std::vector<Link> links;  // link i is checked by callout number i + 1
-    std::vector<sx::Clause> clauses;
     std::vector<std::vector<std::uint32_t>> clause_ids;  // literal ids in the scope's filter
 
     // Rewrites every sequence of `tree` that holds bounded gaps into its
@@ -83,7 +84,7 @@ struct MarkerScanner::Probe {
     // Starts of every match of each link's pattern, last link first (a
     // link's pattern checks the links after it).
     struct Starts {
-        const Probe* probe;
+        const Branch* probe;
         std::vector<std::vector<std::size_t>> of_link;
 
         static bool check(void* data, int number, std::size_t position) {
@@ -111,15 +112,17 @@ struct MarkerScanner::Probe {
         }
     }
 
-    // Start of the first counted match in `subject`, or kNone.
+    // Start of the first counted match in `subject` that starts no later
+    // than `last_start` (kNone: anywhere), or kNone.
     template <text::CodeUnit C>
-    std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals) const {
+    std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals, std::size_t last_start) const {
         Starts starts{this, {}};
         if (!links.empty()) find_link_starts(subject, starts);
         const rx::CalloutCheck check = starts.callouts();
         std::size_t from = 0;
         while (true) {
-            const auto m = links.empty() ? main->search(subject, from) : main->search_with(subject, from, check);
+            const auto m = links.empty() && last_start == kNone ? main->search(subject, from)
+                                                                : main->search_with(subject, from, check, last_start);
             if (!m) return kNone;
             std::size_t resume = 0;
             if (literals && literals->in_literal(m->start, resume)) {
@@ -131,26 +134,105 @@ struct MarkerScanner::Probe {
     }
 };
 
+constexpr std::size_t kMaxBranches = 32;
+
+// The clauses a branch is filtered by: those whose words all have three
+// characters or more (shorter ones occur nearly everywhere and would only
+// slow the filter down), or, when there is none, the one whose shortest word
+// is longest.
+std::vector<sx::Clause> filter_clauses(std::vector<sx::Clause> clauses) {
+    auto shortest = [](const sx::Clause& c) {
+        std::size_t n = std::string::npos;
+        for (const std::string& w : c) n = std::min(n, w.size());
+        return n;
+    };
+    std::vector<sx::Clause> kept;
+    for (sx::Clause& c : clauses) {
+        if (shortest(c) >= 3) kept.push_back(std::move(c));
+    }
+    if (kept.empty() && !clauses.empty()) {
+        kept.push_back(*std::max_element(clauses.begin(), clauses.end(), [&](const sx::Clause& a, const sx::Clause& b) {
+            return shortest(a) < shortest(b);
+        }));
+    }
+    return kept;
+}
+
+// Appends the branches of one option `seq` of a top-level alternation: the
+// first alternation group (of two options or more), matched once or
+// optionally, is replaced by each of its options (and by nothing, when
+// optional).  A sequence with a bounded
+// gap stays whole, so that its gaps are read once.
+void distribute(const sx::Node& seq, std::vector<sx::Node>& out) {
+    if (std::any_of(seq.kids.begin(), seq.kids.end(), is_bounded_gap)) {
+        out.push_back(seq);
+        return;
+    }
+    for (std::size_t i = 0; i < seq.kids.size(); ++i) {
+        const sx::Node& item = seq.kids[i];
+        if (item.type != sx::NodeType::Group || item.min > 1 || item.max != 1 ||
+            (item.group != sx::GroupKind::Capture && item.group != sx::GroupKind::NonCapture) ||
+            item.kids[0].kids.size() < 2) {
+            continue;
+        }
+        const std::vector<sx::Node>& options = item.kids[0].kids;
+        if (out.size() + options.size() + (item.min == 0) > kMaxBranches) break;
+        auto with = [&](const sx::Node* option) {
+            // A group matched once is its option's items in place.
+            sx::Node joined(sx::NodeType::Seq);
+            joined.kids.assign(seq.kids.begin(), seq.kids.begin() + static_cast<std::ptrdiff_t>(i));
+            if (option) joined.kids.insert(joined.kids.end(), option->kids.begin(), option->kids.end());
+            joined.kids.insert(joined.kids.end(), seq.kids.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                               seq.kids.end());
+            distribute(joined, out);
+        };
+        for (const sx::Node& option : options) with(&option);
+        if (item.min == 0) with(nullptr);
+        return;
+    }
+    out.push_back(seq);
+}
+
+}  // namespace
+
+struct MarkerScanner::Probe {
+    bool comment_scope = false;
+    std::vector<sx::Clause> clauses;  // of the whole pattern (for tests)
+    std::vector<Branch> branches;
+};
+
 MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
     std::map<std::string, std::uint32_t> ids[2];  // literal -> id, per scope (0: code, 1: comment)
     probes_.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
         auto probe = std::make_unique<Probe>();
         probe->comment_scope = rows[r].comment_scope;
+        auto& scope_ids = ids[probe->comment_scope ? 1 : 0];
         try {
-            sx::Parsed parsed = sx::parse(rows[r].pattern);
+            const sx::Parsed parsed = sx::parse(rows[r].pattern);
             probe->clauses = sx::required_literals(parsed.tree);
-            probe->split_gaps(parsed);
-            probe->main = std::make_unique<rx::Regex>(parsed, kRowFlags);
+            std::vector<sx::Node> options;
+            for (const sx::Node& seq : parsed.tree.kids) distribute(seq, options);
+            for (sx::Node& option : options) {
+                Branch& branch = probe->branches.emplace_back();
+                sx::Parsed part;
+                part.source = parsed.source;
+                part.tree.kids.push_back(std::move(option));
+                for (const sx::Clause& clause : filter_clauses(sx::required_literals(part.tree))) {
+                    std::vector<std::uint32_t>& out = branch.clause_ids.emplace_back();
+                    for (const std::string& lit : clause) {
+                        out.push_back(
+                            scope_ids.try_emplace(lit, static_cast<std::uint32_t>(scope_ids.size())).first->second);
+                    }
+                }
+                branch.split_gaps(part);
+                // With several branches, the later ones need only look for a
+                // match starting before the best so far.
+                branch.main = std::make_unique<rx::Regex>(
+                    part, kRowFlags, options.size() > 1 ? rx::Regex::Starts::Bounded : rx::Regex::Starts::Free);
+            }
         } catch (const rx::PatternError& e) {
             throw rx::PatternError("row " + std::to_string(r) + ": " + e.what());
-        }
-        auto& scope_ids = ids[probe->comment_scope ? 1 : 0];
-        for (const sx::Clause& clause : probe->clauses) {
-            std::vector<std::uint32_t>& out = probe->clause_ids.emplace_back();
-            for (const std::string& lit : clause) {
-                out.push_back(scope_ids.try_emplace(lit, static_cast<std::uint32_t>(scope_ids.size())).first->second);
-            }
         }
         probes_.push_back(std::move(probe));
     }
@@ -169,7 +251,13 @@ const std::vector<rx::syntax::Clause>& MarkerScanner::required_literals(std::siz
     return probes_.at(row)->clauses;
 }
 
-std::size_t MarkerScanner::gap_count(std::size_t row) const { return probes_.at(row)->links.size(); }
+std::size_t MarkerScanner::gap_count(std::size_t row) const {
+    std::size_t n = 0;
+    for (const Branch& b : probes_.at(row)->branches) n += b.links.size();
+    return n;
+}
+
+std::size_t MarkerScanner::branch_count(std::size_t row) const { return probes_.at(row)->branches.size(); }
 
 namespace {
 
@@ -219,14 +307,17 @@ std::vector<std::size_t> MarkerScanner::first_lines(text::Text<C> sql) const {
     std::vector<std::pair<std::size_t, std::size_t>> offsets_rows;
     for (std::size_t r = 0; r < probes_.size(); ++r) {
         const Probe& probe = *probes_[r];
-        if (!satisfied(probe.clause_ids, probe.comment_scope ? found_comment : found_code)) continue;
-        if (probe.comment_scope) {
-            const std::size_t at = probe.first_counted(sql, static_cast<const CodeView<C>*>(nullptr));
-            if (at != kNone) offsets_rows.emplace_back(at, r);
-        } else {
-            const std::size_t at = probe.first_counted(view.text(), &view);
-            if (at != kNone) offsets_rows.emplace_back(view.original_offset(at), r);
+        std::size_t first = kNone;
+        for (const Branch& branch : probe.branches) {
+            if (!satisfied(branch.clause_ids, probe.comment_scope ? found_comment : found_code)) continue;
+            const std::size_t last_start = first == kNone ? kNone : first - 1;
+            if (first == 0) break;
+            const std::size_t at = probe.comment_scope
+                                       ? branch.first_counted(sql, static_cast<const CodeView<C>*>(nullptr), last_start)
+                                       : branch.first_counted(view.text(), &view, last_start);
+            first = std::min(first, at);
         }
+        if (first != kNone) offsets_rows.emplace_back(probe.comment_scope ? first : view.original_offset(first), r);
     }
     number_lines(sql, offsets_rows, lines);
     return lines;

@@ -11,10 +11,15 @@
 // original text, counted from 1: LF, VT, FF, CR, CR LF (one break), U+001C..
 // U+001E, NEL, U+2028 and U+2029 end a line.  0: the row has no counted match.
 //
-// Each pattern is compiled once, at construction.  A scan
-//   1. finds, in one pass per view, which of the rows' required literals
-//      occur (literal_filter.hpp) and skips every row that lacks one;
-//   2. searches each remaining row with PCRE2;
+// Each pattern is compiled once, at construction, as branches: the options
+// of its top-level alternation, each with the options of its first group
+// (required or optional) distributed over the rest of the sequence, unless
+// the sequence holds a bounded gap (at most 32 branches per row).  A row's
+// first match starts at the earliest first match of its branches, and each
+// later branch only looks for starts before the best so far.  A scan
+//   1. finds, in one pass per view, which of the branches' required literals
+//      occur (literal_filter.hpp) and skips every branch that lacks one;
+//   2. searches each remaining branch with PCRE2;
 //   3. reads a bounded gap `A[\s\S]{m,n}B` (greedy or lazy, not first or last
 //      in its sequence) as A followed by a check that some match of B starts
 //      between m and n characters further on: the starts of B are found once
@@ -55,10 +60,11 @@ class MarkerScanner {
     template <text::CodeUnit C>
     std::vector<std::size_t> first_lines(text::Text<C> sql) const;
 
-    // Test hooks: the literal clauses of a row, and the number of bounded
-    // gaps read as start checks.
+    // Test hooks: the literal clauses of a row's whole pattern, the number
+    // of bounded gaps read as start checks, and the number of branches.
     const std::vector<rx::syntax::Clause>& required_literals(std::size_t row) const;
     std::size_t gap_count(std::size_t row) const;
+    std::size_t branch_count(std::size_t row) const;
 
     struct Probe;
 

@@ -6,20 +6,23 @@
 //                            the engine cannot take raises ValueError.
 //   scanner.first_lines(sql) tuple of the 1-based line of each row's first
 //                            counted match in `sql` (0: none), in row order.
+//   scanner.first_matches(sql)
+//                            tuple of (row, line) for the rows that match.
 //   len(scanner)             the number of rows.
 //
 // The scan reads the str in its own storage and releases the interpreter
-// lock for long texts (threads.hpp).
+// lock for texts of 4,096 characters and more.
 #include "host/marker_scanner_type.hpp"
 
+#include <algorithm>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "dialectra/scanner.hpp"
 #include "host/errors.hpp"
 #include "host/ref.hpp"
-#include "host/strings.hpp"
 #include "host/threads.hpp"
 
 namespace quorvane::host {
@@ -54,7 +57,7 @@ bool read_row(PyObject* item, Py_ssize_t index, std::string& pattern, bool& comm
     return true;
 }
 
-PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* build_scanner(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"rows", nullptr};
     PyObject* rows_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:MarkerScanner", const_cast<char**>(keywords), &rows_arg)) {
@@ -62,28 +65,29 @@ PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     Ref rows(PySequence_Fast(rows_arg, "MarkerScanner() argument must be an iterable of (pattern, comment_scope)"));
     if (!rows) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
-        std::vector<std::string> patterns(static_cast<std::size_t>(count));
-        std::vector<dl::ScanRow> table;
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            bool scope = false;
-            std::string& pattern = patterns[static_cast<std::size_t>(i)];
-            if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, pattern, scope)) return nullptr;
-            table.push_back({pattern, scope});
-        }
-        std::unique_ptr<dl::MarkerScanner> scanner;
-        try {
-            scanner = std::make_unique<dl::MarkerScanner>(table);
-        } catch (const rx::PatternError& e) {
-            PyErr_SetString(PyExc_ValueError, e.what());  // a pattern the engine cannot take
-            return nullptr;
-        }
-        auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
-        if (!self) return nullptr;
-        self->scanner = scanner.release();
-        return reinterpret_cast<PyObject*>(self);
-    });
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.get());
+    std::vector<std::string> patterns(static_cast<std::size_t>(count));
+    std::vector<dl::ScanRow> table(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (!read_row(PySequence_Fast_GET_ITEM(rows.get(), i), i, patterns[k], table[k].comment_scope)) return nullptr;
+        table[k].pattern = patterns[k];
+    }
+    std::unique_ptr<dl::MarkerScanner> scanner;
+    try {
+        scanner = std::make_unique<dl::MarkerScanner>(table);
+    } catch (const rx::PatternError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+        return nullptr;
+    }
+    auto* self = reinterpret_cast<ScannerObject*>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->scanner = scanner.release();
+    return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* scanner_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&] { return build_scanner(type, args, kwargs); });
 }
 
 void scanner_dealloc(PyObject* self) {
@@ -93,24 +97,56 @@ void scanner_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* first_lines(PyObject* self, PyObject* sql) {
+// The lines of every row for `sql`, or false with an exception set.
+bool scan_lines(PyObject* self, PyObject* sql, const char* method, std::vector<std::size_t>& lines) {
     if (!PyUnicode_Check(sql)) {
-        PyErr_Format(PyExc_TypeError, "first_lines() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
-        return nullptr;
+        PyErr_Format(PyExc_TypeError, "%s() argument must be str, not %.200s", method, Py_TYPE(sql)->tp_name);
+        return false;
     }
-    if (!ready(sql)) return nullptr;
+    if (!ready(sql)) return false;
     const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
-    return guarded([&]() -> PyObject* {
-        const std::vector<std::size_t> lines = scan(sql, [&](auto t) { return scanner.first_lines(t); });
-        Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
-        if (!result) return nullptr;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            PyObject* line = PyLong_FromSize_t(lines[i]);
-            if (!line) return nullptr;
-            PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
-        }
-        return result.release();
-    });
+    lines = host::scan(sql, [&](auto text) { return scanner.first_lines(text); });
+    return true;
+}
+
+PyObject* lines_tuple(PyObject* self, PyObject* sql) {
+    std::vector<std::size_t> lines;
+    if (!scan_lines(self, sql, "first_lines", lines)) return nullptr;
+    Ref result(PyTuple_New(static_cast<Py_ssize_t>(lines.size())));
+    if (!result) return nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        PyObject* line = PyLong_FromSize_t(lines[i]);
+        if (!line) return nullptr;
+        PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), line);
+    }
+    return result.release();
+}
+
+PyObject* matches_tuple(PyObject* self, PyObject* sql) {
+    std::vector<std::size_t> lines;
+    if (!scan_lines(self, sql, "first_matches", lines)) return nullptr;
+    const auto matched = std::count_if(lines.begin(), lines.end(), [](std::size_t l) { return l != 0; });
+    Ref result(PyTuple_New(static_cast<Py_ssize_t>(matched)));
+    if (!result) return nullptr;
+    Py_ssize_t k = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i]) continue;
+        Ref row(PyLong_FromSize_t(i));
+        Ref line(row ? PyLong_FromSize_t(lines[i]) : nullptr);
+        if (!line) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, row.get(), line.get());
+        if (!pair) return nullptr;
+        PyTuple_SET_ITEM(result.get(), k++, pair);
+    }
+    return result.release();
+}
+
+PyObject* first_lines(PyObject* self, PyObject* sql) {
+    return guarded([&] { return lines_tuple(self, sql); });
+}
+
+PyObject* first_matches(PyObject* self, PyObject* sql) {
+    return guarded([&] { return matches_tuple(self, sql); });
 }
 
 Py_ssize_t scanner_length(PyObject* self) {
@@ -122,6 +158,10 @@ PyMethodDef kMethods[] = {
      "first_lines($self, sql, /)\n--\n\n"
      "The 1-based line of each row's first counted match in sql (0: none),\n"
      "in row order."},
+    {"first_matches", first_matches, METH_O,
+     "first_matches($self, sql, /)\n--\n\n"
+     "(row, line) for each row with a counted match in sql, in row order:\n"
+     "the non-zero entries of first_lines(sql) with their indexes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -128,7 +128,7 @@ struct Unit {
         Pcre<C>::set_newline(cc);
         int err = 0;
         PCRE2_SIZE off = 0;
-        std::uint32_t opts = PCRE2_UCP;
+        std::uint32_t opts = PCRE2_UCP | PCRE2_ALT_CIRCUMFLEX;
         if (bounded_starts) opts |= PCRE2_USE_OFFSET_LIMIT;
         if (flags & kIgnoreCase) opts |= PCRE2_CASELESS;
         // A callout decides a match from the position it is reached at, so
@@ -137,6 +137,7 @@ struct Unit {
         code = Pcre<C>::compile(translated, opts, &err, &off, cc);
         Pcre<C>::free_compile_context(cc);
         if (!code) {
+            if (err == PCRE2_ERROR_HEAP_FAILED) throw std::bad_alloc();
             throw PatternError("PCRE2 rejects '" + translated + "' (from '" + pattern.source +
                                "'): " + error_text(err) + " at offset " + std::to_string(off));
         }
@@ -208,12 +209,13 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
     const C* data = subject.empty() ? empty : subject.data();
     auto* md = thread_match_data<C>();
     typename Pcre<C>::MatchContext* context = unit.limits;
-    if (start_limit != Regex::kNoLimit) {
-        context = thread_offset_context<C>();
-        Pcre<C>::set_offset_limit(context, start_limit);
-    } else if (callouts) {
+    if (callouts) {
         context = thread_callout_context<C>();
         Pcre<C>::set_callout(context, &run_callout<C>, const_cast<CalloutCheck*>(callouts));
+        Pcre<C>::set_offset_limit(context, start_limit == Regex::kNoLimit ? PCRE2_UNSET : start_limit);
+    } else if (start_limit != Regex::kNoLimit) {
+        context = thread_offset_context<C>();
+        Pcre<C>::set_offset_limit(context, start_limit);
     }
     const int rc = Pcre<C>::run(unit.code, unit.jitted && !(options & PCRE2_ANCHORED), data,
                                 subject.size(), from, options, md, context);
@@ -240,9 +242,11 @@ std::optional<Span> Regex::search_starting_by(text::Text<C> subject, std::size_t
 }
 
 template <text::CodeUnit C>
-std::optional<Span> Regex::search_with(text::Text<C> subject, std::size_t from, const CalloutCheck& callouts) const {
-    if (from > subject.size()) return std::nullopt;
-    return run_once(*this, compiled_->unit<C>(), subject, from, 0, kNoLimit, &callouts);
+std::optional<Span> Regex::search_with(text::Text<C> subject, std::size_t from, const CalloutCheck& callouts,
+                                       std::size_t last_start) const {
+    if (last_start != kNoLimit && !bounded_starts_) throw std::logic_error("pattern not compiled for bounded starts");
+    if (from > subject.size() || from > last_start) return std::nullopt;
+    return run_once(*this, compiled_->unit<C>(), subject, from, 0, last_start, &callouts);
 }
 
 template <text::CodeUnit C>
@@ -291,7 +295,7 @@ void Regex::set_match_limit_for_testing(std::uint32_t limit) {
     template std::optional<Span> Regex::search(text::Text<UNIT>, std::size_t) const;          \
     template std::optional<Span> Regex::search_starting_by(text::Text<UNIT>, std::size_t, std::size_t) const; \
     template std::optional<Span> Regex::match(text::Text<UNIT>, std::size_t) const;           \
-    template std::optional<Span> Regex::search_with(text::Text<UNIT>, std::size_t, const CalloutCheck&) const; \
+    template std::optional<Span> Regex::search_with(text::Text<UNIT>, std::size_t, const CalloutCheck&, std::size_t) const; \
     template std::size_t Regex::count(text::Text<UNIT>) const;
 QUORVANE_INSTANTIATE(std::uint8_t)
 QUORVANE_INSTANTIATE(std::uint16_t)

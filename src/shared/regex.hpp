@@ -93,9 +93,11 @@ class Regex {
     template <text::CodeUnit C>
     std::optional<Span> search_starting_by(text::Text<C> subject, std::size_t from, std::size_t last_start) const;
 
-    // search() for a pattern with callouts, each decided by `callouts`.
+    // search() for a pattern with callouts, each decided by `callouts`; with
+    // a `last_start` (Starts::Bounded only), as search_starting_by().
     template <text::CodeUnit C>
-    std::optional<Span> search_with(text::Text<C> subject, std::size_t from, const CalloutCheck& callouts) const;
+    std::optional<Span> search_with(text::Text<C> subject, std::size_t from, const CalloutCheck& callouts,
+                                    std::size_t last_start = kNoLimit) const;
 
     // Match starting exactly at `at` (anchored), or nothing.
     template <text::CodeUnit C>

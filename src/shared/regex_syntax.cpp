@@ -337,6 +337,12 @@ bool ends_word(const Node& n) {
     }
 }
 
+}  // namespace
+
+bool matches_any_character(const Node& n);
+
+namespace {
+
 class Emitter {
    public:
     Emitter(unsigned flags, int width) : flags_(flags), width_(width) {}
@@ -427,7 +433,10 @@ class Emitter {
     void emit_assert(AssertKind k) {
         const bool multiline = flags_ & kMultiLine;
         switch (k) {
-            case AssertKind::LineStart: out_ += multiline ? "(?<![^\\n])" : "\\A"; break;
+            // The engine's own multi-line ^ (compiled with the newline LF and
+            // PCRE2_ALT_CIRCUMFLEX, so also after a final LF): it lets the
+            // engine try only the starts of lines.
+            case AssertKind::LineStart: out_ += multiline ? "(?m:^)" : "\\A"; break;
             case AssertKind::LineEnd: out_ += multiline ? "(?=\\n|\\z)" : "(?=\\n?\\z)"; break;
             case AssertKind::TextStart: out_ += "\\A"; break;
             case AssertKind::TextEnd: out_ += "\\z"; break;
@@ -475,6 +484,12 @@ class Emitter {
     }
 
     void emit_set(const Node& n) {
+        // Every character, such as [\s\S]: one class, which the engine
+        // repeats in place (a group would be copied once per repetition).
+        if (matches_any_character(n)) {
+            out_ += width_ == 8 ? "[\\x{0}-\\x{ff}]" : width_ == 16 ? "[\\x{0}-\\x{ffff}]" : "[\\x{0}-\\x{10ffff}]";
+            return;
+        }
         // A single class escape, e.g. \w or \S.
         if (n.items.size() == 1 && !n.negated) {
             switch (n.items[0].kind) {

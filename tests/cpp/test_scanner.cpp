@@ -56,6 +56,11 @@ TEST(catalogue_compiles_with_literals_for_almost_every_row) {
     CHECK_EQ(s.gap_count(row_of("databricks.lakeflow_dlt_ddl")), 2u);
     CHECK_EQ(s.gap_count(row_of("databricks.create_table_using_format")), 1u);
     CHECK_EQ(s.gap_count(row_of("sqlserver.money_type")), 1u);
+    // Options of the first group become branches, optional ones too; a
+    // sequence with a gap stays whole.
+    CHECK_EQ(s.branch_count(row_of("mysql.int_display_width_zerofill")), 6u);
+    CHECK_EQ(s.branch_count(row_of("databricks.create_table_using_format")), 1u);
+    CHECK_EQ(s.branch_count(row_of("snowflake.semi_structured_types")), 5u);
 }
 
 TEST(unsupported_row_is_a_load_error) {
