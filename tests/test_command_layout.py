@@ -21,9 +21,9 @@ def _modules() -> list[str]:
 
 
 def _imports(name: str, known: set[str]) -> set[str]:
-    spec = importlib.util.find_spec(name)
-    assert spec is not None and spec.origin is not None
-    tree = ast.parse(open(spec.origin, encoding="utf-8").read())
+    located = importlib.util.find_spec(name)
+    assert located is not None and located.origin is not None
+    tree = ast.parse(open(located.origin, encoding="utf-8").read())
     found = set()
     for node in ast.walk(tree):
         if isinstance(node, ast.ImportFrom) and node.module:
