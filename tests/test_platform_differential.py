@@ -103,3 +103,22 @@ def test_long_gaps_are_counted_exactly_at_their_bound():
         text = "CREATE TABLE" + " " + "y" * (gap - 2) + " " + "USING DELTA"
         _check(text)
         assert (marker in pd.detect_platform(text).matched) == (gap <= 3000)
+
+
+@given(_TEXT, st.integers(min_value=1, max_value=4000))
+@example("INTO #t ", 3000)
+@example("; \u2028\u00a0REPLACE VIEW v SUPER, x ", 2000)
+def test_repeated_texts_agree_with_the_model(text, times):
+    # Repeats make the scan's literals dense: it then searches whole texts
+    # rather than around each occurrence, and past its budget of recorded
+    # occurrences it forgets the most frequent literals.
+    _check(text * times)
+
+
+def test_a_match_after_many_near_misses_is_found():
+    # A marker's literal occurs everywhere but the marker matches once, at
+    # the end; and once, just after the place the scan resumed from.
+    for filler in ("FROM x ", "SUPER ", "# ", ":: ", "INTO ", "'INTO #t' "):
+        for tail in ("INTO #t", "a SUPER,", "::VARIANT", "\u00e9 SUPER)", ";\u2028REPLACE VIEW v"):
+            _check(filler * 20000 + tail)
+            _check(tail + filler * 20000 + tail)

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
+#include "dialectra/anchor.hpp"
 #include "dialectra/code_view.hpp"
 #include "shared/scan.hpp"
 
@@ -17,6 +20,9 @@ namespace {
 constexpr unsigned kRowFlags = rx::kIgnoreCase | rx::kMultiLine;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::size_t kMaxCallouts = 255;
+// An anchor occurring more often than one in 256 characters is not worth a
+// search per occurrence: the text is searched whole instead.
+constexpr std::size_t sparse_enough(std::size_t text_size) { return text_size / 256 + 16; }
 
 // A bounded gap read as a start check: some match of `next` must start
 // between min and max characters after the position the check is reached at.
@@ -41,8 +47,17 @@ sx::Node callout(std::size_t number) {
 // literals and a literal start the engine can search for quickly.
 struct Branch {
     std::unique_ptr<rx::Regex> main;
+    // With anchors: `main` searched in the windows that the occurrences of
+    // the least frequent anchor allow (`windowed`: main compiled for bounded
+    // starts, when main itself is not).
+    std::vector<Anchor> anchors;
+    std::vector<std::uint32_t> anchor_ids;  // each anchor's literal in the scope's filter
+    std::unique_ptr<rx::Regex> windowed;
     std::vector<Link> links;  // link i is checked by callout number i + 1
-    std::vector<std::vector<std::uint32_t>> clause_ids;  // literal ids in the scope's filter
+    // The literal clauses, each as its length and then its literal ids in
+    // the scope's filter: the branch can match only if every clause has a
+    // literal that occurs.
+    std::vector<std::uint32_t> clauses;
 
     // Rewrites every sequence of `tree` that holds bounded gaps into its
     // first segment followed by the check of a chain of links.
@@ -115,10 +130,15 @@ struct Branch {
     // Start of the first counted match in `subject` that starts no later
     // than `last_start` (kNone: anywhere), or kNone.
     template <text::CodeUnit C>
-    std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals, std::size_t last_start) const {
+    std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals, const Occurrences& occurrences,
+                              std::size_t last_start) const {
         Starts starts{this, {}};
         if (!links.empty()) find_link_starts(subject, starts);
         const rx::CalloutCheck check = starts.callouts();
+        if (const std::size_t a = rarest_anchor(subject.size(), occurrences); a != kNone) {
+            return first_in_windows(subject, literals, anchors[a], occurrences.starts(anchor_ids[a]), check,
+                                    last_start);
+        }
         std::size_t from = 0;
         while (true) {
             const auto m = links.empty() && last_start == kNone ? main->search(subject, from)
@@ -131,6 +151,52 @@ struct Branch {
             }
             return m->start;
         }
+    }
+
+    // The anchor with the fewest occurrences, when they are few enough for
+    // searching their windows to beat one search of the whole text; or kNone.
+    std::size_t rarest_anchor(std::size_t text_size, const Occurrences& occurrences) const {
+        if (!occurrences.recorded()) return kNone;
+        std::size_t best = kNone;
+        std::size_t fewest = sparse_enough(text_size);
+        for (std::size_t a = 0; a < anchors.size(); ++a) {
+            const std::uint32_t id = anchor_ids[a];
+            if (occurrences.dropped(id) || occurrences.starts(id).size() > fewest) continue;
+            if (best == kNone || occurrences.starts(id).size() < fewest) {
+                best = a;
+                fewest = occurrences.starts(id).size();
+            }
+        }
+        return best;
+    }
+
+    // first_counted() over the windows of the anchor's occurrences `at`, in
+    // ascending order; each start is considered once.
+    template <text::CodeUnit C>
+    std::size_t first_in_windows(text::Text<C> subject, const CodeView<C>* literals, const Anchor& anchor,
+                                 std::span<const std::size_t> at, const rx::CalloutCheck& check,
+                                 std::size_t last_start) const {
+        const rx::Regex& re = windowed ? *windowed : *main;
+        std::size_t settled = 0;  // every start before it is decided
+        for (const std::size_t p : at) {
+            if (p < anchor.min_before) continue;
+            const std::size_t latest = std::min(p - anchor.min_before, last_start);
+            if (latest < settled) continue;
+            std::size_t from = anchor.earliest_start(subject, p, settled);
+            while (from <= latest) {
+                const auto m = re.search_with(subject, from, check, latest);
+                if (!m) break;
+                std::size_t resume = 0;
+                if (literals && literals->in_literal(m->start, resume)) {
+                    from = resume;
+                    continue;
+                }
+                return m->start;
+            }
+            if (latest == last_start) break;
+            settled = latest + 1;
+        }
+        return kNone;
     }
 };
 
@@ -203,6 +269,7 @@ struct MarkerScanner::Probe {
 
 MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
     std::map<std::string, std::uint32_t> ids[2];  // literal -> id, per scope (0: code, 1: comment)
+    std::set<std::uint32_t> recorded[2];          // ids of anchors, per scope
     probes_.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
         auto probe = std::make_unique<Probe>();
@@ -219,30 +286,43 @@ MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
                 part.source = parsed.source;
                 part.tree.kids.push_back(std::move(option));
                 for (const sx::Clause& clause : filter_clauses(sx::required_literals(part.tree))) {
-                    std::vector<std::uint32_t>& out = branch.clause_ids.emplace_back();
+                    branch.clauses.push_back(static_cast<std::uint32_t>(clause.size()));
                     for (const std::string& lit : clause) {
-                        out.push_back(
+                        branch.clauses.push_back(
                             scope_ids.try_emplace(lit, static_cast<std::uint32_t>(scope_ids.size())).first->second);
                     }
                 }
                 branch.split_gaps(part);
+                branch.anchors = find_anchors(part.tree.kids[0], true);
+                for (const Anchor& anchor : branch.anchors) {
+                    const auto [it, added] =
+                        scope_ids.try_emplace(anchor.literal, static_cast<std::uint32_t>(scope_ids.size()));
+                    branch.anchor_ids.push_back(it->second);
+                    recorded[probe->comment_scope ? 1 : 0].insert(it->second);
+                }
                 // With several branches, the later ones need only look for a
                 // match starting before the best so far.
+                const bool bounded = options.size() > 1;
                 branch.main = std::make_unique<rx::Regex>(
-                    part, kRowFlags, options.size() > 1 ? rx::Regex::Starts::Bounded : rx::Regex::Starts::Free);
+                    part, kRowFlags, bounded ? rx::Regex::Starts::Bounded : rx::Regex::Starts::Free);
+                if (!branch.anchors.empty() && !bounded) {
+                    branch.windowed = std::make_unique<rx::Regex>(part, kRowFlags, rx::Regex::Starts::Bounded);
+                }
             }
         } catch (const rx::PatternError& e) {
             throw rx::PatternError("row " + std::to_string(r) + ": " + e.what());
         }
         probes_.push_back(std::move(probe));
     }
-    auto filter = [](const std::map<std::string, std::uint32_t>& m) {
+    auto filter = [](const std::map<std::string, std::uint32_t>& m, const std::set<std::uint32_t>& anchors) {
         std::vector<std::string> literals(m.size());
         for (const auto& [lit, id] : m) literals[id] = lit;
-        return std::make_unique<LiteralFilter>(literals);
+        std::vector<char> record(m.size(), 0);
+        for (const std::uint32_t id : anchors) record[id] = 1;
+        return std::make_unique<LiteralFilter>(literals, record);
     };
-    code_literals_ = filter(ids[0]);
-    comment_literals_ = filter(ids[1]);
+    code_literals_ = filter(ids[0], recorded[0]);
+    comment_literals_ = filter(ids[1], recorded[1]);
 }
 
 MarkerScanner::~MarkerScanner() = default;
@@ -261,11 +341,15 @@ std::size_t MarkerScanner::branch_count(std::size_t row) const { return probes_.
 
 namespace {
 
-bool satisfied(const std::vector<std::vector<std::uint32_t>>& clauses, const std::vector<char>& found) {
-    for (const auto& clause : clauses) {
-        if (std::none_of(clause.begin(), clause.end(), [&](std::uint32_t id) { return found[id] != 0; })) {
-            return false;
-        }
+bool satisfied(const std::vector<std::uint32_t>& clauses, const std::vector<char>& found) {
+    const std::uint32_t* c = clauses.data();
+    const std::uint32_t* const end = c + clauses.size();
+    while (c != end) {
+        const std::uint32_t* const next = c + 1 + *c;
+        bool any = false;
+        for (++c; c != next && !any; ++c) any = found[*c] != 0;
+        if (!any) return false;
+        c = next;
     }
     return true;
 }
@@ -301,20 +385,22 @@ std::vector<std::size_t> MarkerScanner::first_lines(text::Text<C> sql) const {
     const CodeView<C> view(sql);
     std::vector<char> found_code(code_literals_->size(), 0);
     std::vector<char> found_comment(comment_literals_->size(), 0);
-    code_literals_->find(view.text(), found_code);
-    if (comment_literals_->size()) comment_literals_->find(sql, found_comment);
+    Occurrences in_code, in_comments;
+    code_literals_->find(view.text(), found_code, &in_code, sparse_enough(view.text().size()));
+    if (comment_literals_->size()) comment_literals_->find(sql, found_comment, &in_comments, sparse_enough(sql.size()));
 
     std::vector<std::pair<std::size_t, std::size_t>> offsets_rows;
     for (std::size_t r = 0; r < probes_.size(); ++r) {
         const Probe& probe = *probes_[r];
         std::size_t first = kNone;
         for (const Branch& branch : probe.branches) {
-            if (!satisfied(branch.clause_ids, probe.comment_scope ? found_comment : found_code)) continue;
+            if (!satisfied(branch.clauses, probe.comment_scope ? found_comment : found_code)) continue;
             const std::size_t last_start = first == kNone ? kNone : first - 1;
             if (first == 0) break;
-            const std::size_t at = probe.comment_scope
-                                       ? branch.first_counted(sql, static_cast<const CodeView<C>*>(nullptr), last_start)
-                                       : branch.first_counted(view.text(), &view, last_start);
+            const std::size_t at =
+                probe.comment_scope
+                    ? branch.first_counted(sql, static_cast<const CodeView<C>*>(nullptr), in_comments, last_start)
+                    : branch.first_counted(view.text(), &view, in_code, last_start);
             first = std::min(first, at);
         }
         if (first != kNone) offsets_rows.emplace_back(probe.comment_scope ? first : view.original_offset(first), r);

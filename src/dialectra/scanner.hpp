@@ -18,8 +18,11 @@
 // first match starts at the earliest first match of its branches, and each
 // later branch only looks for starts before the best so far.  A scan
 //   1. finds, in one pass per view, which of the branches' required literals
-//      occur (literal_filter.hpp) and skips every branch that lacks one;
-//   2. searches each remaining branch with PCRE2;
+//      occur (literal_filter.hpp) and skips every branch that lacks one; the
+//      same pass records where each branch's anchors occur (anchor.hpp);
+//   2. searches each remaining branch with PCRE2: only in the windows around
+//      the occurrences of its least frequent anchor when that one is rare
+//      enough, else the whole text;
 //   3. reads a bounded gap `A[\s\S]{m,n}B` (greedy or lazy, not first or last
 //      in its sequence) as A followed by a check that some match of B starts
 //      between m and n characters further on: the starts of B are found once
