@@ -104,6 +104,7 @@ from __future__ import annotations
 
 import functools
 import re
+from itertools import compress
 from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Final
@@ -451,9 +452,11 @@ def judge(first_lines: Sequence[int]) -> PlatformGuess:
     rows = _rule()[1]
     if len(first_lines) != len(rows):
         raise ValueError(f"judge() needs {len(rows)} first lines, got {len(first_lines)}")
+    # Few rows match a script: everything below walks those alone.
+    hit = [i for i in compress(range(len(rows)), first_lines) if first_lines[i] > 0]
     counted = [
-        row for row, line in zip(rows, first_lines)
-        if line > 0 and not any(0 < first_lines[c] <= line for c in row.cancelled_by)
+        rows[i] for i in hit
+        if not any(0 < first_lines[c] <= first_lines[i] for c in rows[i].cancelled_by)
     ]  # fmt: skip
     supported = {p for row in counted if not row.corroborating_only for p, share in row.shares if share == 1.0}
     scores = dict.fromkeys(PLATFORMS, 0.0)
@@ -464,8 +467,8 @@ def judge(first_lines: Sequence[int]) -> PlatformGuess:
             scores[platform] += row.weight * share
     # sorted() is stable and scores is in canonical order: equal scores keep it.
     ranking = tuple(sorted(((p, s) for p, s in scores.items() if s > 0), key=lambda item: -item[1]))
-    matched = tuple(row.id for row, line in zip(rows, first_lines) if line > 0)
-    lines = tuple(line for line in first_lines if line > 0)
+    matched = tuple(rows[i].id for i in hit)
+    lines = tuple(first_lines[i] for i in hit)
     if not ranking:
         return PlatformGuess(None, 0.0, (), matched, lines, None)
     best, score = ranking[0]
