@@ -75,10 +75,19 @@ class EffortModel:
     def row_hours(self, row: Row) -> float | None:
         """The conversion hours of one object or file; None when it failed
         or for a batch."""
-        if not row.ok or row.complexity is None or row.object_kind == BATCH:
+        if not row.ok or row.complexity is None:
             return None
-        hours = self.hours[row.complexity] + self.hours_per_100_lines * (row.effective_lines or 0) / 100
-        if row.dynamic_sql:
+        return self.unit_hours(row.object_kind, row.complexity, row.effective_lines, row.dynamic_sql)
+
+    def unit_hours(
+        self, kind: str | None, complexity: str, effective_lines: int | None, dynamic_sql: bool | None
+    ) -> float | None:
+        """The conversion hours of an object, file or batch (None) graded
+        ``complexity``."""
+        if kind == BATCH:
+            return None
+        hours = self.hours[complexity] + self.hours_per_100_lines * (effective_lines or 0) / 100
+        if dynamic_sql:
             hours *= 1 + self.dynamic_sql_surcharge
         return round(hours, 2)
 

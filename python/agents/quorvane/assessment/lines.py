@@ -47,14 +47,15 @@ def _spans_by_line_feed(text: str, targets: list[int]) -> dict[int, tuple[int, i
             end = n if found < 0 else found + 1
         count = text.count("\n", pos, end) + (0 if text[end - 1] == "\n" else 1)
         if target < line + count:
-            lengths = [len(part) for part in text[pos:end].split("\n")]
-            starts = list(accumulate((k + 1 for k in lengths), initial=pos))
+            # Only LF and CR LF break these lines: splitlines() splits them
+            # as split("\n") would, keeping the breaks to sum the offsets.
+            parts = text[pos:end].splitlines(True)
+            starts = list(accumulate(map(len, parts), initial=pos))
             while target is not None and target < line + count:
                 i = target - line
                 start = starts[i]
-                stop = start + lengths[i]
-                if stop > start and text[stop - 1] == "\r":
-                    stop -= 1
+                part = parts[i]
+                stop = start + len(part) - (2 if part.endswith("\r\n") else 1 if part.endswith("\n") else 0)
                 spans[target] = (start, stop)
                 target = next(wanted, None)
         line += count

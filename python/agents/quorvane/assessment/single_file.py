@@ -195,7 +195,11 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         **platform,
     )
     model = options.effort
-    objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
+    if options.units:
+        objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
+    else:
+        # The file's estimate alone: each unit's grade, none of its rows.
+        objects = tuple(_unit_estimates(text, path, units or (), model))
     if large:
         # The same estimate with or without the units: the file's own grade.
         hours = model.row_hours(replace(file_row, dynamic_sql=None))
@@ -217,12 +221,9 @@ def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
 def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row, ...]:
     """One row per unit, graded on its own lines; platform and encoding are
     the file's."""
-    bounds = line_spans(text, [n for s in units for n in (s.start_line, s.end_line)])
     rows = []
-    for s in units:
+    for s, body in zip(units, _unit_bodies(text, units)):
         # One row per unit, always (the rows and the units stay parallel).
-        first, last = bounds.get(s.start_line), bounds.get(s.end_line)
-        body = text[first[0] : last[1]] if first and last else ""
         graded = _grade(body)
         hotspots = None
         if file_row.hotspots is not None:
@@ -247,6 +248,34 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
             )
         )
     return tuple(rows)
+
+
+def _unit_bodies(text: str, units: tuple[Any, ...]) -> list[str]:
+    """Each unit's own lines of ``text``."""
+    bounds = line_spans(text, [n for s in units for n in (s.start_line, s.end_line)])
+    bodies = []
+    for s in units:
+        first, last = bounds.get(s.start_line), bounds.get(s.end_line)
+        bodies.append(text[first[0] : last[1]] if first and last else "")
+    return bodies
+
+
+def _unit_estimates(text: str, path: str, units: tuple[Any, ...], model: Any) -> list[Row]:
+    """What a file's estimate needs of each unit: its kind, level, lines and
+    dynamic SQL, with its hours."""
+    rows = []
+    for s, body in zip(units, _unit_bodies(text, units)):
+        graded = complexity.classify_sql(body)
+        level = str(graded.complexity)
+        rows.append(Row(
+            path,
+            object_kind=s.kind,
+            complexity=level,
+            effective_lines=graded.effective_lines,
+            dynamic_sql=s.dynamic_sql,
+            effort_hours=model.unit_hours(s.kind, level, graded.effective_lines, s.dynamic_sql),
+        ))  # fmt: skip
+    return rows
 
 
 def _context(text: str, hotspots: tuple[Hotspot, ...]) -> dict[int, str]:
