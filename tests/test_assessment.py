@@ -159,3 +159,61 @@ def test_a_large_file_is_split_into_units_only_on_demand(monkeypatch):
     assert large.file.dynamic_sql is None and large.file.effort_hours == DEFAULT_MODEL.row_hours(large.file)
     large_objects = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
     assert len(large_objects.objects) == 2 and large_objects.file.effort_hours == large.file.effort_hours
+
+
+def test_a_file_estimate_is_the_same_with_or_without_object_rows():
+    pytest.importorskip("agents.quorvane.inventory")
+    from agents.quorvane.assessment import single_file
+
+    text = ("INSERT INTO t VALUES (1);\nGO\nCREATE PROCEDURE dbo.a AS SELECT 1;\nGO\n"
+            "UPDATE t SET a = 2;\nGO\nCREATE VIEW v AS SELECT a FROM t;\nGO\n")  # fmt: skip
+    decoded = decoding.Decoded(text, "utf-8", False)
+    without = single_file.analyze_text("x.sql", decoded, single_file.Options())
+    with_rows = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    assert "batch" in [o.object_kind for o in with_rows.objects]
+    assert without.file == with_rows.file
+
+
+@given(st.lists(st.integers(min_value=0, max_value=10**7), max_size=300), st.integers(min_value=1, max_value=8))
+def test_batches_keep_the_order_and_stay_small(sizes, jobs):
+    from agents.quorvane.assessment import workers
+
+    order = sorted(range(len(sizes)), key=lambda i: -sizes[i])
+    batches = workers._batches(order, sizes, jobs)
+    assert [i for b in batches for i in b] == order
+    target = max(1, sum(sizes) // (jobs * workers._BATCHES_PER_WORKER))
+    for b in batches:
+        assert 1 <= len(b) <= workers.BATCH_FILES
+        # Only the last batch stops short of both limits, and none goes on
+        # past its byte target.
+        assert sum(sizes[i] for i in b[:-1]) < target
+    assert all(len(b) == workers.BATCH_FILES or sum(sizes[i] for i in b) >= target for b in batches[:-1])
+
+
+def test_a_worker_that_dies_fails_its_files_not_the_run(tmp_path, monkeypatch):
+    import multiprocessing
+    import os
+
+    from agents.quorvane.assessment import workers
+
+    if multiprocessing.get_start_method() != "fork":
+        pytest.skip("the stand-in analysis reaches the workers by fork")
+    paths = []
+    for i in range(40):
+        path = tmp_path / f"f{i:02}.sql"
+        path.write_text("SELECT 1;\n" * (i + 1))
+        paths.append(str(path))
+    doomed = paths[20]
+    real = workers.analyze_file
+
+    def analyze_or_die(path, options):
+        if path == doomed:
+            os._exit(3)
+        return real(path, options)
+
+    monkeypatch.setattr(workers, "analyze_file", analyze_or_die)
+    results = workers.run_analysis(paths, jobs=2, pool="processes")
+    assert [r.file.path for r in results] == paths
+    failed = [r.file.path for r in results if r.file.error]
+    assert doomed in failed and all("BrokenProcessPool" in r.file.error for r in results if r.file.error)
+    assert len(failed) < len(paths)
