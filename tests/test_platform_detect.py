@@ -434,6 +434,24 @@ class TestMarkerScanner:
             MarkerScanner([("a", False)]).first_lines(b"a")
 
 
+    def test_first_searches_from_many_threads_agree(self):
+        # A fresh scanner makes each pattern's machine code on its first
+        # search in each width; threads that race to it must all wait for it
+        # and find what one thread alone finds.
+        from concurrent.futures import ThreadPoolExecutor
+
+        from agents.quorvane.dialectra import MarkerScanner
+
+        rows = [(row.pattern, row.scope == "comment") for row in pd.scan_rows()]
+        body = "CREATE TABLE #t (a INT) -- MAGIC\nSET NOCOUNT ON;\nOPTIMIZE t ZORDER BY (a)\n" * 200
+        texts = [body, body + "\u0100", body + "\U0001f600"] * 4
+        want = [MarkerScanner(rows).first_lines(t) for t in texts]
+        for _ in range(3):
+            scanner = MarkerScanner(rows)
+            with ThreadPoolExecutor(len(texts)) as pool:
+                assert list(pool.map(scanner.first_lines, texts)) == want
+
+
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="address-space limits as on Linux")
 class TestMemory:
     SETUP = """

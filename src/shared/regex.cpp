@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <array>
+#include <mutex>
 #include <new>
 #include <cstdio>
 #include <utility>
@@ -80,8 +81,8 @@ std::string error_text(int code) {
     return reinterpret_cast<const char*>(buf);
 }
 
-// One object per thread, for match state: compiled patterns stay shared and
-// immutable, and concurrent matches never share state.
+// One object per thread, for match state: compiled patterns stay shared,
+// and concurrent matches never share state.
 template <class T, T* (*Create)(), void (*Destroy)(T*)>
 T* per_thread() {
     struct Holder {
@@ -111,7 +112,16 @@ template <text::CodeUnit C>
 struct Unit {
     typename Pcre<C>::Code* code = nullptr;
     typename Pcre<C>::MatchContext* limits = nullptr;  // tests only
-    bool jitted = false;
+
+    // The machine code is made on the first search, not at load: most
+    // patterns of a table are only ever searched in one of the three widths,
+    // and many never (the marker scanner skips rows whose literals are
+    // missing).  Every match goes through jit_ready(), so the code object is
+    // never read while it is being compiled.
+    bool jit_ready() const {
+        std::call_once(jit_once_, [this] { jitted_ = Pcre<C>::jit(code) == 0; });
+        return jitted_;
+    }
 
     Unit() = default;
     Unit(const Unit&) = delete;
@@ -141,8 +151,11 @@ struct Unit {
             throw PatternError("PCRE2 rejects '" + translated + "' (from '" + pattern.source +
                                "'): " + error_text(err) + " at offset " + std::to_string(off));
         }
-        jitted = Pcre<C>::jit(code) == 0;
     }
+
+   private:
+    mutable std::once_flag jit_once_;
+    mutable bool jitted_ = false;
 };
 
 }  // namespace
@@ -217,7 +230,8 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
         context = thread_offset_context<C>();
         Pcre<C>::set_offset_limit(context, start_limit);
     }
-    const int rc = Pcre<C>::run(unit.code, unit.jitted && !(options & PCRE2_ANCHORED), data,
+    const bool jitted = unit.jit_ready();  // (the JIT takes no PCRE2_ANCHORED at match time)
+    const int rc = Pcre<C>::run(unit.code, jitted && !(options & PCRE2_ANCHORED), data,
                                 subject.size(), from, options, md, context);
     if (rc == PCRE2_ERROR_NOMATCH) return std::nullopt;
     if (rc == PCRE2_ERROR_NOMEMORY) throw EngineOutOfMemory(rc, re.pattern());

@@ -9,7 +9,9 @@
 // Each pattern is compiled for all three code-unit widths without UTF mode,
 // so a text is matched in its own storage and every code unit is one
 // character: lone surrogates are ordinary characters.  Compiled patterns are
-// immutable and shared; all match state lives in the calling thread.
+// shared; the only change to one after load is its machine code, made once,
+// on its first search in that width, while other threads wait.  All match
+// state lives in the calling thread.
 #pragma once
 
 #include <cstddef>
