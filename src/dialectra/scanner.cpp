@@ -47,12 +47,10 @@ sx::Node callout(std::size_t number) {
 // literals and a literal start the engine can search for quickly.
 struct Branch {
     std::unique_ptr<rx::Regex> main;
-    // With anchors: `main` searched in the windows that the occurrences of
-    // the least frequent anchor allow (`windowed`: main compiled for bounded
-    // starts, when main itself is not).
+    // With anchors: `main` (then compiled for bounded starts) searched in the
+    // windows that the occurrences of the least frequent anchor allow.
     std::vector<Anchor> anchors;
     std::vector<std::uint32_t> anchor_ids;  // each anchor's literal in the scope's filter
-    std::unique_ptr<rx::Regex> windowed;
     std::vector<Link> links;  // link i is checked by callout number i + 1
     // The literal clauses, each as its length and then its literal ids in
     // the scope's filter: the branch can match only if every clause has a
@@ -176,7 +174,6 @@ struct Branch {
     std::size_t first_in_windows(text::Text<C> subject, const CodeView<C>* literals, const Anchor& anchor,
                                  std::span<const std::size_t> at, const rx::CalloutCheck& check,
                                  std::size_t last_start) const {
-        const rx::Regex& re = windowed ? *windowed : *main;
         std::size_t settled = 0;  // every start before it is decided
         for (const std::size_t p : at) {
             if (p < anchor.min_before) continue;
@@ -184,7 +181,7 @@ struct Branch {
             if (latest < settled) continue;
             std::size_t from = anchor.earliest_start(subject, p, settled);
             while (from <= latest) {
-                const auto m = re.search_with(subject, from, check, latest);
+                const auto m = main->search_with(subject, from, check, latest);
                 if (!m) break;
                 std::size_t resume = 0;
                 if (literals && literals->in_literal(m->start, resume)) {
@@ -301,13 +298,11 @@ MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
                     recorded[probe->comment_scope ? 1 : 0].insert(it->second);
                 }
                 // With several branches, the later ones need only look for a
-                // match starting before the best so far.
-                const bool bounded = options.size() > 1;
+                // match starting before the best so far; with anchors, the
+                // matches in a window.
+                const bool bounded = options.size() > 1 || !branch.anchors.empty();
                 branch.main = std::make_unique<rx::Regex>(
                     part, kRowFlags, bounded ? rx::Regex::Starts::Bounded : rx::Regex::Starts::Free);
-                if (!branch.anchors.empty() && !bounded) {
-                    branch.windowed = std::make_unique<rx::Regex>(part, kRowFlags, rx::Regex::Starts::Bounded);
-                }
             }
         } catch (const rx::PatternError& e) {
             throw rx::PatternError("row " + std::to_string(r) + ": " + e.what());
