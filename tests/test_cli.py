@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import csv
 import io
+import dataclasses
 import json
 import importlib.util
 import os
@@ -274,6 +275,20 @@ class TestOtherCommands:
         assert ids == expected and "shared.backtick_identifier" in ids
         text = run("markers", cwd=tmp_path).stdout
         assert all(m.id in text for m in platform_detect.markers()) and "133 markers" in text
+        listed = {line.split()[0] for line in text.splitlines() if line.startswith("  ") and line.split()}
+        assert not listed & {e.id for e in platform_detect.evidence()}
+
+    def test_markers_with_the_detectors_evidence(self, tmp_path):
+        # Every identifier a file's platform_markers can hold is listed.
+        text = run("markers", "--evidence", cwd=tmp_path).stdout
+        listed = {line.split()[0] for line in text.splitlines() if line.startswith("  ") and line.split()}
+        assert {row.id for row in platform_detect.scan_rows()} <= listed
+        hive = [json.loads(line) for line in run("markers", "--evidence", "--platform", "hive", "--format", "json",
+                                                   cwd=tmp_path).stdout.splitlines()]  # fmt: skip
+        evidence = [e for e in platform_detect.evidence() if "hive" in e.platforms]
+        as_json = [json.loads(json.dumps(dataclasses.asdict(e))) for e in evidence]
+        assert evidence and hive[-len(evidence):] == as_json
+        assert all("hive" in row["platforms"] for row in hive)
 
 
 class TestCommandLine:

@@ -151,6 +151,9 @@ def build_parser() -> argparse.ArgumentParser:
                        description="List the markers by which the source platform is recognised.")  # fmt: skip
     p.add_argument("--platform", choices=platform_detect.PLATFORMS, help="only the markers that name this platform")
     p.add_argument("--format", choices=("text", "json"), default="text")
+    p.add_argument("--evidence", action="store_true",
+                   help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
+                        "markers beside the catalogue's")  # fmt: skip
     p.set_defaults(handler=markers.run)
     p = sub.add_parser("inventory", help="objects, dependencies and conversion order of a code base",
                        description="List every object the SQL files define, what each reads, writes and "
