@@ -25,11 +25,13 @@ namespace {
 
 constexpr std::size_t kUnbounded = Anchor::kUnbounded;
 
-std::size_t add_widths(std::size_t a, std::size_t b) { return a == kUnbounded || b == kUnbounded ? kUnbounded : a + b; }
+// Widths saturate at kUnbounded: a maximum too large to count is no limit,
+// and a minimum that large could never be met by any text anyway.
+std::size_t add_widths(std::size_t a, std::size_t b) { return a >= kUnbounded - b ? kUnbounded : a + b; }
 
 std::size_t times(std::size_t width, int count) {
-    if (count < 0) return width == 0 ? 0 : kUnbounded;
-    if (width == kUnbounded) return count == 0 ? 0 : kUnbounded;
+    if (count == 0 || width == 0) return 0;
+    if (count < 0 || width >= kUnbounded / static_cast<std::size_t>(count)) return kUnbounded;
     return width * static_cast<std::size_t>(count);
 }
 

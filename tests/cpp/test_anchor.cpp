@@ -142,3 +142,11 @@ TEST(filter_drops_a_literal_past_the_callers_limit) {
     CHECK_EQ(occ.starts(1).size(), 1u);
     CHECK_EQ(occ.starts(1)[0], 9u);
 }
+
+TEST(widths_too_large_to_count_are_no_limit) {
+    // 65535^5 characters at most before ZZZ: more than a size_t holds.
+    const auto a = anchors_of(R"((?:(?:(?:(?:x{0,65535}){65535}){65535}){65535}){65535}ZZZ)");
+    CHECK_EQ(a.size(), 1u);
+    CHECK_EQ(a[0].max_before, dl::Anchor::kUnbounded);
+    CHECK_EQ(a[0].min_before, 0u);
+}
