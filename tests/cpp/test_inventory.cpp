@@ -83,14 +83,10 @@ TEST(inventory_same_result_in_every_width) {
 TEST(inventory_deep_nesting_is_flat_work) {
     // Nested parentheses and blocks a million deep: no recursion to
     // overflow, one unit.
-    std::vector<std::uint8_t> text;
-    const std::string head = "SELECT * FROM ";
-    text.insert(text.end(), head.begin(), head.end());
-    text.insert(text.end(), 1'000'000, '(');
-    const std::string mid = "SELECT * FROM t";
-    text.insert(text.end(), mid.begin(), mid.end());
-    text.insert(text.end(), 1'000'000, ')');
-    const auto objects = inv::split_objects(Text<std::uint8_t>(text.data(), text.size()));
+    const std::string text =
+        "SELECT * FROM " + std::string(1'000'000, '(') + "SELECT * FROM t" + std::string(1'000'000, ')');
+    const auto objects =
+        inv::split_objects(Text<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     CHECK_EQ(objects.size(), std::size_t{1});
     CHECK(objects.at(0).refs.reads == std::vector<inv::Name>{U"t"});
 }
