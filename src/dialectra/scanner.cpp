@@ -1,6 +1,7 @@
 #include "dialectra/scanner.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <optional>
 #include <set>
@@ -87,68 +88,108 @@ struct Branch {
                                  seq.kids.begin() + static_cast<std::ptrdiff_t>(last));
                 if (j < gaps.size()) body.kids.push_back(callout(base + j + 1));
                 segment.tree.kids.push_back(std::move(body));
-                links[base + j - 1].next = std::make_unique<rx::Regex>(segment, kRowFlags);
+                links[base + j - 1].next =
+                    std::make_unique<rx::Regex>(segment, kRowFlags, rx::Regex::Starts::Bounded);
             }
             seq.kids.erase(seq.kids.begin() + static_cast<std::ptrdiff_t>(gaps[0]), seq.kids.end());
             seq.kids.push_back(callout(base + 1));
         }
     }
 
-    // Starts of every match of each link's pattern, last link first (a
-    // link's pattern checks the links after it).
-    struct Starts {
-        const Branch* probe;
-        std::vector<std::vector<std::size_t>> of_link;
-
-        static bool check(void* data, int number, std::size_t position) {
-            const auto* self = static_cast<const Starts*>(data);
-            const std::size_t i = static_cast<std::size_t>(number) - 1;
-            const Link& link = self->probe->links[i];
-            const std::vector<std::size_t>& starts = self->of_link[i];
-            const auto it = std::lower_bound(starts.begin(), starts.end(), position + link.min);
-            return it != starts.end() && *it - position <= link.max;
-        }
-        rx::CalloutCheck callouts() const { return {&Starts::check, const_cast<Starts*>(this)}; }
-    };
-
+    // Starts of the matches of each link's pattern, found as the checks
+    // need them: a check at p needs those in [p + min, p + max] alone.  Each
+    // link keeps the starts of one stretch [from, to) of the text, which
+    // grows to the right as the checks move on (checks seldom move left; one
+    // that does starts the stretch afresh).  A link's pattern checks the
+    // links after it, so finding its starts may search again from inside a
+    // check.  A failure inside a check (no memory, an engine limit) cannot
+    // cross the engine: it is kept, every later check fails, and the caller
+    // rethrows it once the search returns.
     template <text::CodeUnit C>
-    void find_link_starts(text::Text<C> subject, Starts& starts) const {
-        starts.of_link.assign(links.size(), {});
-        for (std::size_t i = links.size(); i-- > 0;) {
-            std::vector<std::size_t>& out = starts.of_link[i];
-            const rx::CalloutCheck check = starts.callouts();
-            std::size_t from = 0;
-            while (const auto m = links[i].next->search_with(subject, from, check)) {
-                out.push_back(m->start);
-                from = m->start + 1;
+    struct Starts {
+        const Branch* branch;
+        text::Text<C> subject;
+        std::vector<std::vector<std::size_t>> of_link;
+        std::vector<std::size_t> from, to;
+        std::exception_ptr failure;
+
+        Starts(const Branch* b, text::Text<C> s)
+            : branch(b), subject(s), of_link(b->links.size()), from(b->links.size(), 0), to(b->links.size(), 0) {}
+
+        static bool check(void* data, int number, std::size_t position) noexcept {
+            auto* self = static_cast<Starts*>(data);
+            if (self->failure) return false;
+            try {
+                return self->has_start(static_cast<std::size_t>(number) - 1, position);
+            } catch (...) {
+                self->failure = std::current_exception();
+                return false;
             }
         }
-    }
+        rx::CalloutCheck callouts() { return {&Starts::check, this}; }
+
+        void rethrow_failure() const {
+            if (failure) std::rethrow_exception(failure);
+        }
+
+        bool has_start(std::size_t i, std::size_t position) {
+            const Link& link = branch->links[i];
+            const std::size_t n = subject.size();
+            if (position > n || n - position < link.min) return false;
+            const std::size_t lo = position + link.min;
+            const std::size_t hi = std::min(n, n - position < link.max ? n : position + link.max);
+            cover(i, lo, hi);
+            const std::vector<std::size_t>& starts = of_link[i];
+            const auto it = std::lower_bound(starts.begin(), starts.end(), lo);
+            return it != starts.end() && *it <= hi;
+        }
+
+        // Makes of_link[i] hold every start in [lo, hi].
+        void cover(std::size_t i, std::size_t lo, std::size_t hi) {
+            if (lo >= from[i] && hi < to[i]) return;
+            std::size_t at = to[i];
+            if (lo < from[i] || lo > to[i]) {
+                of_link[i].clear();
+                from[i] = at = lo;
+            }
+            const rx::CalloutCheck check = callouts();
+            while (at <= hi) {
+                const auto m = branch->links[i].next->search_with(subject, at, check, hi);
+                if (!m) break;
+                of_link[i].push_back(m->start);
+                at = m->start + 1;
+            }
+            to[i] = hi + 1;
+        }
+    };
 
     // Start of the first counted match in `subject` that starts no later
     // than `last_start` (kNone: anywhere), or kNone.
     template <text::CodeUnit C>
     std::size_t first_counted(text::Text<C> subject, const CodeView<C>* literals, const Occurrences& occurrences,
                               std::size_t last_start) const {
-        Starts starts{this, {}};
-        if (!links.empty()) find_link_starts(subject, starts);
+        Starts<C> starts(this, subject);
         const rx::CalloutCheck check = starts.callouts();
+        std::size_t found = kNone;
         if (const std::size_t a = rarest_anchor(subject.size(), occurrences); a != kNone) {
-            return first_in_windows(subject, literals, anchors[a], occurrences.starts(anchor_ids[a]), check,
-                                    last_start);
-        }
-        std::size_t from = 0;
-        while (true) {
-            const auto m = links.empty() && last_start == kNone ? main->search(subject, from)
-                                                                : main->search_with(subject, from, check, last_start);
-            if (!m) return kNone;
-            std::size_t resume = 0;
-            if (literals && literals->in_literal(m->start, resume)) {
-                from = resume;  // no match starting inside the literal counts
-                continue;
+            found = first_in_windows(subject, literals, anchors[a], occurrences.starts(anchor_ids[a]), check,
+                                     last_start);
+        } else {
+            std::size_t from = 0;
+            while (const auto m = links.empty() && last_start == kNone
+                                      ? main->search(subject, from)
+                                      : main->search_with(subject, from, check, last_start)) {
+                std::size_t resume = 0;
+                if (literals && literals->in_literal(m->start, resume)) {
+                    from = resume;  // no match starting inside the literal counts
+                    continue;
+                }
+                found = m->start;
+                break;
             }
-            return m->start;
         }
+        starts.rethrow_failure();
+        return found;
     }
 
     // The anchor with the fewest occurrences, when they are few enough for

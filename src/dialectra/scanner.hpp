@@ -25,9 +25,10 @@
 //      enough, else the whole text;
 //   3. reads a bounded gap `A[\s\S]{m,n}B` (greedy or lazy, not first or last
 //      in its sequence) as A followed by a check that some match of B starts
-//      between m and n characters further on: the starts of B are found once
-//      per scan, so no text after an A is searched again.  The match starts
-//      are those of the pattern itself.
+//      between m and n characters further on: the starts of B are found as
+//      the checks need them, each stretch of text once, so no text after an
+//      A is searched again.  The match starts are those of the pattern
+//      itself.
 #pragma once
 
 #include <cstddef>

@@ -213,6 +213,23 @@ typename Pcre<C>::MatchContext* thread_callout_context() {
     return per_thread<typename Pcre<C>::MatchContext, &Pcre<C>::match_context, &Pcre<C>::free_match_context>();
 }
 
+// Searches of this thread in progress: a callout may search again, and that
+// search must not use the match data and context of the one it is inside.
+thread_local unsigned t_searches = 0;
+
+template <text::CodeUnit C>
+struct OwnMatchState {
+    typename Pcre<C>::MatchData* data = nullptr;
+    typename Pcre<C>::MatchContext* context = nullptr;
+    OwnMatchState() = default;
+    OwnMatchState(const OwnMatchState&) = delete;
+    OwnMatchState& operator=(const OwnMatchState&) = delete;
+    ~OwnMatchState() {
+        if (data) Pcre<C>::free_match_data(data);
+        if (context) Pcre<C>::free_match_context(context);
+    }
+};
+
 template <text::CodeUnit C>
 std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C> subject,
                              std::size_t from, std::uint32_t options,
@@ -220,14 +237,28 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
                              const CalloutCheck* callouts = nullptr) {
     static const C empty[1] = {0};
     const C* data = subject.empty() ? empty : subject.data();
-    auto* md = thread_match_data<C>();
+    struct Counted {
+        Counted() { ++t_searches; }
+        ~Counted() { --t_searches; }
+    } counted;
+    OwnMatchState<C> own;
+    const bool inner = t_searches > 1;
+    if (inner) {
+        own.data = Pcre<C>::match_data();
+        if (!own.data) throw std::bad_alloc();
+        if (callouts || start_limit != Regex::kNoLimit) {
+            own.context = Pcre<C>::match_context();
+            if (!own.context) throw std::bad_alloc();
+        }
+    }
+    auto* md = inner ? own.data : thread_match_data<C>();
     typename Pcre<C>::MatchContext* context = unit.limits;
     if (callouts) {
-        context = thread_callout_context<C>();
+        context = inner ? own.context : thread_callout_context<C>();
         Pcre<C>::set_callout(context, &run_callout<C>, const_cast<CalloutCheck*>(callouts));
         Pcre<C>::set_offset_limit(context, start_limit == Regex::kNoLimit ? PCRE2_UNSET : start_limit);
     } else if (start_limit != Regex::kNoLimit) {
-        context = thread_offset_context<C>();
+        context = inner ? own.context : thread_offset_context<C>();
         Pcre<C>::set_offset_limit(context, start_limit);
     }
     const bool jitted = unit.jit_ready();  // (the JIT takes no PCRE2_ANCHORED at match time)

@@ -52,7 +52,8 @@ struct Span {
 
 // A callout check for patterns holding Callout nodes: called with the
 // callout's number and the current position in the subject; true lets the
-// match go on, false makes it backtrack.
+// match go on, false makes it backtrack.  It must not throw; it may search
+// again (with this or another pattern), on the same thread.
 struct CalloutCheck {
     bool (*check)(void* data, int number, std::size_t position);
     void* data;

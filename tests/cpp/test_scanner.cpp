@@ -108,3 +108,19 @@ TEST(literal_filter_folds_long_s_and_kelvin) {
     f.find(quorvane::text::Text<std::uint32_t>(reinterpret_cast<const std::uint32_t*>(t.data()), t.size()), found);
     CHECK((found == std::vector<char>{1, 0, 0}));
 }
+
+TEST(gap_checks_that_move_left_find_what_a_plain_search_finds) {
+    // A greedy head backtracks, so the checks after it come at positions
+    // further and further left; a later head moves them right again.
+    std::vector<dl::ScanRow> rows = {{R"(A.*[\s\S]{0,2}B)", false}, {R"(C\s*[\s\S]{1,1}D.*[\s\S]{0,1}E)", false}};
+    dl::MarkerScanner s(rows);
+    CHECK((lines8(s, "AxxBxxxxxxxx") == std::vector<std::size_t>{1, 0}));
+    CHECK((lines8(s, "A\n\n\nB") == std::vector<std::size_t>{0, 0}));  // '.' stops at the line end
+    CHECK((lines8(s, "A\n\nB") == std::vector<std::size_t>{1, 0}));
+    CHECK((lines8(s, "A\n\n\nB\nAB") == std::vector<std::size_t>{5, 0}));
+    CHECK((lines8(s, "C   xDyyEzz") == std::vector<std::size_t>{0, 1}));
+    CHECK((lines8(s, "C  D\nC xDE") == std::vector<std::size_t>{0, 2}));
+    CHECK((lines8(s, "C    D E\nCxDzzzzzzE") == std::vector<std::size_t>{0, 1}));
+    CHECK((lines8(s, "C    D  E\nCxDzzzzzzE") == std::vector<std::size_t>{0, 1}));
+    CHECK((lines8(s, "C    D\n E\nCxDzzzzzzE") == std::vector<std::size_t>{0, 3}));
+}
