@@ -71,8 +71,8 @@ struct Anchor {
 // The anchors of one sequence (a Seq node of the tree): each run of literal
 // characters at its top level that SQL text does not hold everywhere: of
 // three characters or more, of two but not two letters, or of one that is
-// not a letter, a digit, or punctuation SQL uses all the time.  Which is best depends on the text: the scan takes the one
-// that occurs least.
+// not a letter, a digit, or punctuation SQL uses all the time.  Which is
+// best depends on the text: the scan takes the one that occurs least.
 std::vector<Anchor> find_anchors(const rx::syntax::Node& seq, bool ignore_case);
 
 }  // namespace quorvane::dialectra

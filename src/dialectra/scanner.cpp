@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -137,7 +136,7 @@ struct Branch {
             const std::size_t n = subject.size();
             if (position > n || n - position < link.min) return false;
             const std::size_t lo = position + link.min;
-            const std::size_t hi = std::min(n, n - position < link.max ? n : position + link.max);
+            const std::size_t hi = n - position <= link.max ? n : position + link.max;
             cover(i, lo, hi);
             const std::vector<std::size_t>& starts = of_link[i];
             const auto it = std::lower_bound(starts.begin(), starts.end(), lo);
