@@ -38,11 +38,15 @@ from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, 
 from agents.quorvane.writers import FORMATS
 
 
-def _positive_int(text: str) -> int:
+def _integer(text: str) -> int:
     try:
-        value = int(text)
+        return int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
+
+
+def _positive_int(text: str) -> int:
+    value = _integer(text)
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
     return value
@@ -57,10 +61,7 @@ def _all_cpus() -> int:
 
 def _jobs(text: str) -> int:
     """A number of workers; 0 means one per CPU."""
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
+    value = _integer(text)
     if value < 0:
         raise argparse.ArgumentTypeError(f"must be 0 (all CPUs) or more, not {value}")
     return value or _all_cpus()

@@ -206,10 +206,14 @@ class Marker:
             raise ValueError(f"marker {self.id!r}: confidence must be 'high' or 'medium', not {self.confidence!r}")
         if self.scope is not None and self.scope != SCOPE_COMMENT:
             raise ValueError(f"marker {self.id!r}: unknown scope {self.scope!r}")
-        try:
-            re.compile(self.pattern)
-        except (re.error, TypeError) as exc:
-            raise ValueError(f"marker {self.id!r}: pattern does not compile: {exc}") from exc
+        _check_pattern("marker", self.id, self.pattern)
+
+
+def _check_pattern(kind: str, row_id: str, pattern: str) -> None:
+    try:
+        re.compile(pattern)
+    except (re.error, TypeError) as exc:
+        raise ValueError(f"{kind} {row_id!r}: pattern does not compile: {exc}") from exc
 
 
 @functools.cache
@@ -265,10 +269,7 @@ class Evidence:
             raise ValueError(f"evidence {self.id!r}: justification is empty")
         if self.scope is not None and self.scope != SCOPE_COMMENT:
             raise ValueError(f"evidence {self.id!r}: unknown scope {self.scope!r}")
-        try:
-            re.compile(self.pattern)
-        except (re.error, TypeError) as exc:
-            raise ValueError(f"evidence {self.id!r}: pattern does not compile: {exc}") from exc
+        _check_pattern("evidence", self.id, self.pattern)
 
 
 @dataclass(frozen=True)
