@@ -27,7 +27,8 @@ import os
 import sys
 from collections.abc import Sequence
 
-from agents.quorvane import __version__, platform_detect
+from agents.quorvane import __version__
+from agents.quorvane.platforms import PLATFORMS
 from agents.quorvane.assessment.decoding import canonical_encoding
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
@@ -126,7 +127,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--fail-on", choices=LEVELS[1:], metavar="LEVEL",
                    help="exit with status 1 when a file or object is this complex or more: moderate or complex")  # fmt: skip
     _add_encoding(p)
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+    p.add_argument("--platform", choices=PLATFORMS,
                    help="the code base's platform, known: skips platform detection")  # fmt: skip
     p.add_argument("--config", metavar="FILE",
                    help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
@@ -158,7 +159,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("markers", help="the platform marker catalogue",
                        description="List the markers by which the source platform is recognised.")  # fmt: skip
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS, help="only the markers that name this platform")
+    p.add_argument("--platform", choices=PLATFORMS, help="only the markers that name this platform")
     _add_format(p, "markers")
     p.add_argument("--evidence", action="store_true",
                    help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
