@@ -37,6 +37,7 @@ from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_loggin
 from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers.registry import FORMATS, PAGES
+from agents.quorvane.writers.spelling import printable
 
 
 def _integer(text: str) -> int:
@@ -210,7 +211,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         # Writing the output failed (a full disk, a vanished directory): one
         # line, no traceback.  Input errors never get here; each is reported
         # with its file.
-        target = f"{exc.filename}: " if exc.filename else ""
+        target = f"{printable(str(exc.filename))}: " if exc.filename else ""
         error(args.command, f"cannot write the output: {target}{exc.strerror or exc}")
         _drop_stdout()
         return EXIT_FAILED

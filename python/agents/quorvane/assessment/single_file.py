@@ -11,7 +11,7 @@ from __future__ import annotations
 from dataclasses import dataclass, replace
 from typing import Any
 
-from agents.quorvane import complexity, loresift, platform_detect
+from agents.quorvane import complexity, inventory, loresift, platform_detect
 from agents.quorvane.assessment import decoding
 from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
@@ -81,20 +81,17 @@ def _grade(text: str) -> dict[str, Any]:
     }
 
 
-def _construct_hotspots(text: str) -> list[Hotspot] | None:
+def _construct_hotspots(text: str) -> list[Hotspot]:
     """The constructs the classifier and the category detector count, at
-    their first lines; None when the modules cannot locate them."""
-    locators = [getattr(complexity, "locate_constructs", None), getattr(loresift, "locate_categories", None)]
-    if all(locate is None for locate in locators):
-        return None
-    spots: list[Hotspot] = []
-    for locate in locators:
-        if locate is not None:
-            spots.extend(Hotspot(int(line), str(kind), str(name)) for line, kind, name in locate(text))
-    return spots
+    their first lines."""
+    return [
+        Hotspot(int(line), str(kind), str(name))
+        for locate in (complexity.locate_constructs, loresift.locate_categories)
+        for line, kind, name in locate(text)
+    ]
 
 
-def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[Hotspot] | None]:
+def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[Hotspot]]:
     if options.platform is not None:
         given: dict[str, Any] = {
             "platform": options.platform,
@@ -110,23 +107,16 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
         "platform": guess.platform,
         # A tie names no platform but keeps its score.
         "platform_score": guess.score if guess.ranking else None,
-        "platform_confidence": getattr(guess, "confidence", None),
-        "platform_tied": tuple(getattr(guess, "tied", ())),
+        "platform_confidence": guess.confidence,
+        "platform_tied": tuple(guess.tied),
         "platform_ranking": tuple(guess.ranking),
         "platform_markers": tuple(guess.matched),
     }
-    lines = getattr(guess, "lines", None)
-    spots = None if lines is None else [Hotspot(int(n), "platform", m) for m, n in zip(guess.matched, lines)]
-    return fields, spots
+    return fields, [Hotspot(int(n), "platform", m) for m, n in zip(guess.matched, guess.lines)]
 
 
-def split_units(text: str) -> tuple[Any, ...] | None:
-    """The inventory's units of ``text``; None when the inventory module is
-    not available."""
-    try:
-        from agents.quorvane import inventory
-    except ImportError:
-        return None
+def split_units(text: str) -> tuple[Any, ...]:
+    """The inventory's units of ``text``."""
     return tuple(inventory.split_objects(text))
 
 
@@ -135,10 +125,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     graded = _grade(text)
     plan = plan_text(text)
     platform, platform_spots = _platform_fields(text, options)
-    construct_spots = _construct_hotspots(text)
-    hotspots = None
-    if construct_spots is not None or platform_spots is not None:
-        hotspots = tuple(sorted({*(construct_spots or ()), *(platform_spots or ())}, key=_hotspot_order))
+    hotspots = tuple(sorted({*_construct_hotspots(text), *platform_spots}, key=_hotspot_order))
     large = len(text) > UNIT_EFFORT_LIMIT
     units = split_units(text) if options.units or not large else None
     file_row = Row(
@@ -184,13 +171,11 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
     for s, body in zip(units, unit_bodies(text, units)):
         # One row per unit, always (the rows and the units stay parallel).
         graded = _grade(body)
-        hotspots = None
-        if file_row.hotspots is not None:
-            # The unit's own first occurrences; platform evidence is the file's.
-            shift = s.start_line - 1
-            own = [Hotspot(h.line + shift, h.kind, h.name) for h in _construct_hotspots(body) or ()]
-            evidence = [h for h in file_row.hotspots if h.kind == "platform" and s.start_line <= h.line <= s.end_line]
-            hotspots = tuple(sorted({*own, *evidence}, key=_hotspot_order))
+        # The unit's own first occurrences; platform evidence is the file's.
+        shift = s.start_line - 1
+        own = [Hotspot(h.line + shift, h.kind, h.name) for h in _construct_hotspots(body)]
+        evidence = [h for h in file_row.hotspots or () if h.kind == "platform" and s.start_line <= h.line <= s.end_line]
+        hotspots = tuple(sorted({*own, *evidence}, key=_hotspot_order))
         rows.append(
             replace(
                 file_row,
