@@ -97,9 +97,12 @@ def bench_against_model(quick: bool, texts: list[tuple[Path, str]]) -> dict[str,
     print("\n## detect_platform against the model\n")
     print(f"| input | model ms | native ms | native MB/s | ratio |\n|---|---|---|---|---|")
     per_mb = {}
-    cases = [("1 KB T-SQL", gen.tsql(1 << 10), 7), ("1 MB T-SQL", gen.tsql(MB), 3),
-             ("1 MB T-SQL, 2-byte", gen.tsql(MB, variant="bmp"), 3),
-             ("1 MB T-SQL, 4-byte", gen.tsql(MB, variant="astral"), 3)]
+    cases = [
+        ("1 KB T-SQL", gen.tsql(1 << 10), 7),
+        ("1 MB T-SQL", gen.tsql(MB), 3),
+        ("1 MB T-SQL, 2-byte", gen.tsql(MB, variant="bmp"), 3),
+        ("1 MB T-SQL, 4-byte", gen.tsql(MB, variant="astral"), 3),
+    ]
     if not quick:
         cases.append(("10 MB T-SQL", gen.tsql(10 * MB), 1))
     for label, text, rounds in cases:
@@ -125,8 +128,11 @@ def bench_against_model(quick: bool, texts: list[tuple[Path, str]]) -> dict[str,
 
         base = best_of(model_all, None, 1)
         ours = best_of(native_all, None, 3)
-        print(f"| corpus, {len(texts)} files, {size:.1f} MB | {base * 1e3:.0f} | {ours * 1e3:.1f} | "
-              f"{size / ours:.0f} | {base / ours:.0f}x |", flush=True)
+        print(
+            f"| corpus, {len(texts)} files, {size:.1f} MB | {base * 1e3:.0f} | {ours * 1e3:.1f} | "
+            f"{size / ours:.0f} | {base / ours:.0f}x |",
+            flush=True,
+        )
     return per_mb
 
 
@@ -142,8 +148,11 @@ def bench_near_miss(per_mb_realistic: dict[str, float]) -> None:
             realistic = per_mb_realistic.get(f"{size_mb} MB T-SQL")
             scale = "" if first is None else f"{per / first:.2f}"
             first = per if first is None else first
-            print(f"| `{line.strip()}` | {size_mb} MB | {t * 1e3:.2f} | {per * 1e3:.3f} | "
-                  f"{per / realistic:.2f} | {scale} |", flush=True)
+            print(
+                f"| `{line.strip()}` | {size_mb} MB | {t * 1e3:.2f} | {per * 1e3:.3f} | "
+                f"{per / realistic:.2f} | {scale} |",
+                flush=True,
+            )
 
 
 class _ReadText:

@@ -81,7 +81,7 @@ def tsql(size: int, *, variant: str = "ascii", seed: int = 1) -> str:
             name = rng.choice(_NON_ASCII_BMP)
             text = text.replace("'negative amounts staged'", f"N'negative amounts staged for {name}'")
         if variant == "astral" and n % 7 == 0:
-            text = text.replace("-- stage the rows of the day", "-- stage the rows of the day \U0001F4E6")
+            text = text.replace("-- stage the rows of the day", "-- stage the rows of the day \U0001f4e6")
         parts.append(text)
         total += len(text)
         n += 1
@@ -117,14 +117,36 @@ def adversarial(kind: str, size: int) -> str:
     return (unit * (size // len(unit) + 1))[:size]
 
 
-ADVERSARIAL_KINDS = ["with_open_paren", "block_openers", "line_comment_openers", "dash_banners", "hashes",
-                     "one_line", "whitespace", "nested_parens", "mixed_scripts"]
+ADVERSARIAL_KINDS = [
+    "with_open_paren",
+    "block_openers",
+    "line_comment_openers",
+    "dash_banners",
+    "hashes",
+    "one_line",
+    "whitespace",
+    "nested_parens",
+    "mixed_scripts",
+]
 
 _MAPPING_TITLES = [
-    "Data Type Mapping with Gotchas", "NULL Semantics (CRITICAL)", "NULL Handling", "Date Functions",
-    "Window Functions", "String Functions", "String Collation", "Cursor Patterns", "CTE / Subqueries",
-    "JSON Operations", "Type Casting", "Stored Procedures & Functions", "Control Flow", "Data Structures",
-    "Joins", "Aggregations", "Queries & Filters",
+    "Data Type Mapping with Gotchas",
+    "NULL Semantics (CRITICAL)",
+    "NULL Handling",
+    "Date Functions",
+    "Window Functions",
+    "String Functions",
+    "String Collation",
+    "Cursor Patterns",
+    "CTE / Subqueries",
+    "JSON Operations",
+    "Type Casting",
+    "Stored Procedures & Functions",
+    "Control Flow",
+    "Data Structures",
+    "Joins",
+    "Aggregations",
+    "Queries & Filters",
 ]
 
 

@@ -57,8 +57,10 @@ def throughput(texts: list[tuple[str, int]], rounds: int) -> None:
             inventory.references(text)
 
     t = median_time(one_pass, rounds)
-    print(f"corpus T-SQL: {len(texts)} files, {total / 1e6:.1f} MB; split_objects + references "
-          f"{t * 1e3:.0f} ms = {total / t / 1e6:.0f} MB/s on one core (target 50)")  # fmt: skip
+    print(
+        f"corpus T-SQL: {len(texts)} files, {total / 1e6:.1f} MB; split_objects + references "
+        f"{t * 1e3:.0f} ms = {total / t / 1e6:.0f} MB/s on one core (target 50)"
+    )
 
 
 def against_sqlglot(texts: list[tuple[str, int]], limit: int) -> None:
@@ -80,14 +82,18 @@ def against_sqlglot(texts: list[tuple[str, int]], limit: int) -> None:
 
     mine = median_time(ours, 5)
     base = median_time(theirs, 1)
-    print(f"{len(stmts)} statements, {size / 1e6:.2f} MB: sqlglot {base:.2f} s (baseline), references "
-          f"{mine * 1e3:.1f} ms; {base / mine:.0f}x faster (target 100x)")  # fmt: skip
+    print(
+        f"{len(stmts)} statements, {size / 1e6:.2f} MB: sqlglot {base:.2f} s (baseline), references "
+        f"{mine * 1e3:.1f} ms; {base / mine:.0f}x faster (target 100x)"
+    )
 
 
 ADVERSARIAL = {
-    "one procedure": lambda n: "CREATE PROCEDURE p AS\nBEGIN\n"
-    + "  UPDATE a SET x = 1 FROM dbo.T a JOIN s ON 1=1 WHERE y IN (SELECT z FROM u);\n" * (n // 72)
-    + "END\n",
+    "one procedure": lambda n: (
+        "CREATE PROCEDURE p AS\nBEGIN\n"
+        + "  UPDATE a SET x = 1 FROM dbo.T a JOIN s ON 1=1 WHERE y IN (SELECT z FROM u);\n" * (n // 72)
+        + "END\n"
+    ),
     "nested parentheses": lambda n: "SELECT * FROM " + "(" * (n // 2) + ")" * (n // 2),
     "tiny objects": lambda n: "CREATE VIEW v AS SELECT 1\nGO\n" * (n // 28),
     "unclosed openers": lambda n: "/* [ ' \" $a$ " * (n // 14),
@@ -110,8 +116,10 @@ def command() -> None:
     start = time.perf_counter()
     done = subprocess.run(
         [sys.executable, "-m", "agents.quorvane", "inventory", str(CORPUS), "--format", "json"],
-        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-    )  # fmt: skip
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     wall = time.perf_counter() - start
     print(f"quorvane inventory {CORPUS}: {wall:.1f} s, exit {done.returncode}")
 

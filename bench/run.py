@@ -77,10 +77,14 @@ def compare(base, ours, args, rounds: int) -> tuple[float, float]:
 
 def row(table: list, function: str, label: str, size_chars: int, base: float, ours: float) -> None:
     mb = size_chars / (1 << 20)
-    table.append((function, label, f"{base * 1e3:10.3f}", f"{ours * 1e3:10.4f}", f"{mb / ours:9.1f}",
-                  f"{base / ours:8.1f}x"))
-    print(f"  {function:28} {label:16} base {base * 1e3:10.3f} ms  ours {ours * 1e3:10.4f} ms  "
-          f"{mb / ours:9.1f} MB/s  {base / ours:8.1f}x", flush=True)
+    table.append(
+        (function, label, f"{base * 1e3:10.3f}", f"{ours * 1e3:10.4f}", f"{mb / ours:9.1f}", f"{base / ours:8.1f}x")
+    )
+    print(
+        f"  {function:28} {label:16} base {base * 1e3:10.3f} ms  ours {ours * 1e3:10.4f} ms  "
+        f"{mb / ours:9.1f} MB/s  {base / ours:8.1f}x",
+        flush=True,
+    )
 
 
 def print_table(title: str, header: tuple, rows: list) -> None:
@@ -106,8 +110,9 @@ def bench_generated(sizes: dict, rounds_for) -> list:
                 tag = f"{label} {variant}"
                 base, ours = compare(model.classify_sql, complexity.classify_sql, (text,), rounds)
                 row(table, "classify_sql", tag, len(text), base, ours)
-                base, ours = compare(model.detect_construct_categories, loresift.detect_construct_categories,
-                                     (text,), rounds)
+                base, ours = compare(
+                    model.detect_construct_categories, loresift.detect_construct_categories, (text,), rounds
+                )
                 row(table, "detect_construct_categories", tag, len(text), base, ours)
                 base, ours = compare(model.locate_constructs, complexity.locate_constructs, (text,), rounds)
                 row(table, "locate_constructs", tag, len(text), base, ours)
@@ -124,8 +129,9 @@ def bench_generated(sizes: dict, rounds_for) -> list:
             row(table, "extract_sections", label, len(mapping), base, ours)
 
             def select(impl):
-                return lambda cats: impl.select_knowledge(cats, full_mapping=mapping, full_gotchas=gotchas,
-                                                          full_limitations="")
+                return lambda cats: impl.select_knowledge(
+                    cats, full_mapping=mapping, full_gotchas=gotchas, full_limitations=""
+                )
 
             base, ours = compare(select(model), select(loresift), (categories,), rounds_for(size))
             row(table, "select_knowledge", label, len(mapping) + len(gotchas), base, ours)
@@ -155,10 +161,21 @@ def bench_corpus(rounds: int) -> list:
     chars = sum(map(len, texts))
     print(f"corpus: {len(texts)} files, {chars / 1e6:.1f} M characters", flush=True)
     table = []
-    native = {"classify_sql": complexity, "detect_construct_categories": loresift, "plan_reading_strategy": complexity,
-              "locate_constructs": complexity, "locate_categories": loresift}
-    for name, arg in (("classify_sql", texts), ("detect_construct_categories", texts),
-                      ("plan_reading_strategy", paths), ("locate_constructs", texts), ("locate_categories", texts)):
+    native = {
+        "classify_sql": complexity,
+        "detect_construct_categories": loresift,
+        "plan_reading_strategy": complexity,
+        "locate_constructs": complexity,
+        "locate_categories": loresift,
+    }
+    for name, arg in (
+        ("classify_sql", texts),
+        ("detect_construct_categories", texts),
+        ("plan_reading_strategy", paths),
+        ("locate_constructs", texts),
+        ("locate_categories", texts),
+    ):
+
         def run(impl, name=name, arg=arg):
             fn = getattr(impl, name)
             for a in arg:
@@ -180,10 +197,12 @@ def bench_adversarial(small: int, large: int) -> list:
     print("adversarial inputs (native only)", flush=True)
     table = []
     for kind in gen.ADVERSARIAL_KINDS:
-        for name, fn in (("classify_sql", complexity.classify_sql),
-                         ("detect_construct_categories", loresift.detect_construct_categories),
-                         ("locate_constructs", complexity.locate_constructs),
-                         ("locate_categories", loresift.locate_categories)):
+        for name, fn in (
+            ("classify_sql", complexity.classify_sql),
+            ("detect_construct_categories", loresift.detect_construct_categories),
+            ("locate_constructs", complexity.locate_constructs),
+            ("locate_categories", loresift.locate_categories),
+        ):
             per_mb = []
             for size in (small, large):
                 text = gen.adversarial(kind, size)
@@ -192,10 +211,20 @@ def bench_adversarial(small: int, large: int) -> list:
                 t = min(timed(fn, lambda: (text,)) for _ in range(5))
                 per_mb.append(t / (size / (1 << 20)))
             growth = per_mb[1] / per_mb[0]
-            table.append((name, kind, f"{per_mb[0] * 1e3:.3f}", f"{per_mb[1] * 1e3:.3f}", f"{growth:.2f}",
-                          "ok" if growth <= 2 else "SUPERLINEAR"))
-            print(f"  {name:28} {kind:22} {per_mb[0] * 1e3:8.3f} ms/MB -> {per_mb[1] * 1e3:8.3f} ms/MB "
-                  f"({growth:.2f})", flush=True)
+            table.append(
+                (
+                    name,
+                    kind,
+                    f"{per_mb[0] * 1e3:.3f}",
+                    f"{per_mb[1] * 1e3:.3f}",
+                    f"{growth:.2f}",
+                    "ok" if growth <= 2 else "SUPERLINEAR",
+                )
+            )
+            print(
+                f"  {name:28} {kind:22} {per_mb[0] * 1e3:8.3f} ms/MB -> {per_mb[1] * 1e3:8.3f} ms/MB ({growth:.2f})",
+                flush=True,
+            )
     return table
 
 
@@ -223,8 +252,10 @@ def bench_threads() -> list:
         return time.perf_counter() - start
 
     results = []
-    for name, fn in (("classify_sql", complexity.classify_sql),
-                     ("detect_construct_categories", loresift.detect_construct_categories)):
+    for name, fn in (
+        ("classify_sql", complexity.classify_sql),
+        ("detect_construct_categories", loresift.detect_construct_categories),
+    ):
         samples: dict[int, list[float]] = {1: [], 2: []}
         for _ in range(7):
             for threads in (1, 2):
@@ -272,8 +303,14 @@ def bench_memory(size: int) -> list:
     if not Path("/proc/self/clear_refs").exists():
         return []
     rows = []
-    for name in ("classify_sql", "detect_construct_categories", "plan_reading_strategy", "extract_sections",
-                 "locate_constructs", "locate_categories"):
+    for name in (
+        "classify_sql",
+        "detect_construct_categories",
+        "plan_reading_strategy",
+        "extract_sections",
+        "locate_constructs",
+        "locate_categories",
+    ):
         for variant in ("ascii", "astral"):
             code = _MEMORY_PROBE.format(bench=str(HERE), size=size, variant=variant, name=name)
             # A fixed mmap threshold: every large buffer is mapped when
@@ -285,20 +322,26 @@ def bench_memory(size: int) -> list:
             input_bytes = size if variant == "ascii" else 4 * size
             ratio = extra / input_bytes
             rows.append((name, variant, f"{input_bytes / 1e6:.1f}", f"{extra / 1e6:.1f}", f"{ratio:.2f}"))
-            print(f"  {name:28} {variant:7} input {input_bytes / 1e6:6.1f} MB, peak extra {extra / 1e6:6.1f} MB "
-                  f"({ratio:.2f}x)", flush=True)
+            print(
+                f"  {name:28} {variant:7} input {input_bytes / 1e6:6.1f} MB, peak extra {extra / 1e6:6.1f} MB "
+                f"({ratio:.2f}x)",
+                flush=True,
+            )
     return rows
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="1 KB to 1 MB only, fewer rounds")
-    parser.add_argument("--skip", nargs="*", default=[],
-                        choices=["generated", "corpus", "adversarial", "threads", "memory"])
+    parser.add_argument(
+        "--skip", nargs="*", default=[], choices=["generated", "corpus", "adversarial", "threads", "memory"]
+    )
     args = parser.parse_args()
 
-    print(f"machine: {platform.machine()}, {os.cpu_count()} cores, {platform.processor() or platform.platform()}; "
-          f"Python {platform.python_version()}")
+    print(
+        f"machine: {platform.machine()}, {os.cpu_count()} cores, {platform.processor() or platform.platform()}; "
+        f"Python {platform.python_version()}"
+    )
     sizes = dict(SIZES)
     if args.quick:
         del sizes["10MB"]
@@ -315,14 +358,19 @@ def main() -> None:
         print_table("Corpus", header, bench_corpus(1 if args.quick else 3))
     if "adversarial" not in args.skip:
         small, large = (1 << 20, 4 << 20) if args.quick else (1 << 20, 10 << 20)
-        print_table("Adversarial inputs: time per MB", ("function", "input", "small ms/MB", "large ms/MB",
-                                                          "growth", "linear"), bench_adversarial(small, large))
+        print_table(
+            "Adversarial inputs: time per MB",
+            ("function", "input", "small ms/MB", "large ms/MB", "growth", "linear"),
+            bench_adversarial(small, large),
+        )
     if "threads" not in args.skip:
-        print_table("Threads over the corpus", ("function", "1 thread s", "2 threads s", "speed-up"),
-                    bench_threads())
+        print_table("Threads over the corpus", ("function", "1 thread s", "2 threads s", "speed-up"), bench_threads())
     if "memory" not in args.skip:
-        print_table("Peak extra memory", ("function", "variant", "input MB", "extra MB", "extra/input"),
-                    bench_memory((1 << 20) if args.quick else (10 << 20)))
+        print_table(
+            "Peak extra memory",
+            ("function", "variant", "input MB", "extra MB", "extra/input"),
+            bench_memory((1 << 20) if args.quick else (10 << 20)),
+        )
 
 
 if __name__ == "__main__":

@@ -30,10 +30,19 @@ MODIFIERS = set(
     aggregate current_user primary memory_optimized refresh streaming live private""".split()
 )
 KINDS = {
-    "procedure": "procedure", "proc": "procedure", "function": "function", "view": "view", "trigger": "trigger",
-    "table": "table", "type": "type", "sequence": "sequence", "synonym": "synonym", "schema": "schema",
-    "index": "index", "package": "package",
-}  # fmt: skip
+    "procedure": "procedure",
+    "proc": "procedure",
+    "function": "function",
+    "view": "view",
+    "trigger": "trigger",
+    "table": "table",
+    "type": "type",
+    "sequence": "sequence",
+    "synonym": "synonym",
+    "schema": "schema",
+    "index": "index",
+    "package": "package",
+}
 ROUTINES = {"procedure", "function", "view", "trigger", "package", "package_body"}
 BUILTIN_TABLE_FUNCTIONS = set(
     """openrowset openquery openjson openxml opendatasource string_split unnest generate_series containstable
@@ -419,9 +428,23 @@ class Event:
 
 
 NEW_STATEMENT = {
-    "select", "insert", "update", "delete", "merge", "exec", "execute", "create", "alter", "drop", "truncate",
-    "begin", "if", "while", "fetch", "call",
-}  # fmt: skip
+    "select",
+    "insert",
+    "update",
+    "delete",
+    "merge",
+    "exec",
+    "execute",
+    "create",
+    "alter",
+    "drop",
+    "truncate",
+    "begin",
+    "if",
+    "while",
+    "fetch",
+    "call",
+}
 
 
 @dataclass
@@ -928,12 +951,18 @@ def cut(k: list[Tok], has_go: bool) -> list[list]:
             paren = block = 0
             in_body = False
             continue
-        if not in_body and t.type == "word" and (t.kw == "create" or (t.kw == "alter" and not (i > 0 and k[i - 1].kw == "or"))):
+        if (
+            not in_body
+            and t.type == "word"
+            and (t.kw == "create" or (t.kw == "alter" and not (i > 0 and k[i - 1].kw == "or")))
+        ):
             head = parse_head(k, i, len(k))
             if head is not None:
                 routine = head.kind in ROUTINES
-                temp = head.name_end > head.name_begin and k[head.name_end - 1].type == "word" and (
-                    k[head.name_end - 1].text.startswith("#")
+                temp = (
+                    head.name_end > head.name_begin
+                    and k[head.name_end - 1].type == "word"
+                    and (k[head.name_end - 1].text.startswith("#"))
                 )
                 if t.kw == "create":
                     starts = not (temp and head.kind == "table")

@@ -9,10 +9,40 @@ from __future__ import annotations
 import inventory_model as model
 
 STARTERS = {
-    "insert", "update", "delete", "merge", "set", "if", "while", "begin", "end", "exec", "execute", "return",
-    "create", "alter", "drop", "truncate", "with", "select", "fetch", "open", "close", "deallocate", "commit",
-    "rollback", "use", "grant", "declare", "print", "raiserror", "throw", "goto", "else", "waitfor",
-}  # fmt: skip
+    "insert",
+    "update",
+    "delete",
+    "merge",
+    "set",
+    "if",
+    "while",
+    "begin",
+    "end",
+    "exec",
+    "execute",
+    "return",
+    "create",
+    "alter",
+    "drop",
+    "truncate",
+    "with",
+    "select",
+    "fetch",
+    "open",
+    "close",
+    "deallocate",
+    "commit",
+    "rollback",
+    "use",
+    "grant",
+    "declare",
+    "print",
+    "raiserror",
+    "throw",
+    "goto",
+    "else",
+    "waitfor",
+}
 DML = {"select", "insert", "update", "delete", "merge", "with"}
 CONTINUES_AFTER = {"then", "on", "for", "union", "all", "except", "intersect", "as", "not"}
 

@@ -263,11 +263,32 @@ def classify_sql_file(sql_path) -> ComplexityResult:
 # --------------------------------------------------------------------------
 
 _COMPLEX_NAMES = [
-    "cursor", "declare_cursor", "exec_string", "sp_executesql", "dynamic", "begin_try", "begin_catch",
-    "merge", "openxml", "hierarchyid", "geography", "geometry", "for_xml", "openjson", "linked_server",
+    "cursor",
+    "declare_cursor",
+    "exec_string",
+    "sp_executesql",
+    "dynamic",
+    "begin_try",
+    "begin_catch",
+    "merge",
+    "openxml",
+    "hierarchyid",
+    "geography",
+    "geometry",
+    "for_xml",
+    "openjson",
+    "linked_server",
 ]
 _MODERATE_NAMES = [
-    "cte", "temp_table", "create_table", "while", "if_exists", "case_when", "over", "pivot", "unpivot",
+    "cte",
+    "temp_table",
+    "create_table",
+    "while",
+    "if_exists",
+    "case_when",
+    "over",
+    "pivot",
+    "unpivot",
 ]
 _STORED_PROC_NAME = "create_procedure"
 
@@ -350,8 +371,7 @@ class FileReadingStrategy:
             start, end, hint = entry
             lines.append("   - Lines " + str(start) + "-" + str(end) + ": " + str(hint))
         lines.append(
-            "\nUse the Read tool with offset and limit parameters."
-            " Do NOT try to read the entire file in one Read call."
+            "\nUse the Read tool with offset and limit parameters. Do NOT try to read the entire file in one Read call."
         )
         return "\n".join(lines)
 
@@ -386,11 +406,7 @@ def plan_reading_strategy(sql_path) -> FileReadingStrategy:
 
     target_sections = min(max(total_lines // 300, 2), 5)
 
-    major_boundaries = [
-        number
-        for number, line in enumerate(raw_lines, start=1)
-        if _is_major_boundary(line, number)
-    ]
+    major_boundaries = [number for number, line in enumerate(raw_lines, start=1) if _is_major_boundary(line, number)]
 
     if len(major_boundaries) > target_sections:
         step = max(len(major_boundaries) // target_sections, 1)
@@ -499,7 +515,10 @@ ALWAYS_INCLUDE_GOTCHAS: list[str] = []
 _CATEGORY_PATTERNS = {
     key: _fold_compile(text)
     for key, text in [
-        ("date_function", r"\b(?:DATEDIFF|DATEADD|GETDATE|GETUTCDATE|EOMONTH|DATEPART|DATENAME|DATETRUNC|SYSDATETIME|SYSUTCDATETIME)\b"),
+        (
+            "date_function",
+            r"\b(?:DATEDIFF|DATEADD|GETDATE|GETUTCDATE|EOMONTH|DATEPART|DATENAME|DATETRUNC|SYSDATETIME|SYSUTCDATETIME)\b",
+        ),
         ("window_function", r"\b(?:ROW_NUMBER|RANK|DENSE_RANK|NTILE|LAG|LEAD|CUME_DIST|PERCENT_RANK)\s*\("),
         ("null_handling", r"\b(?:ISNULL|COALESCE|NULLIF|IS\s+NULL|IS\s+NOT\s+NULL)\b"),
         ("string_ops", r"\b(?:LIKE|CHARINDEX|PATINDEX|STUFF|REPLACE|SUBSTRING|LEFT|RIGHT|COLLATE|CONCAT)\b"),

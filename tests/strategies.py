@@ -54,29 +54,115 @@ def weighted(*pairs):
 # whitespace; the spaces are replaced by drawn separators.
 PHRASES = [
     # complex constructs
-    "CURSOR", "DECLARE c CURSOR", "DECLARE c CURSOR FOR", "EXEC (", "EXECUTE(", "EXEC",
-    "EXECUTE", "sp_executesql", "DYNAMIC", "BEGIN TRY", "BEGIN CATCH", "MERGE", "OPENXML",
-    "hierarchyid", "geography", "geometry", "FOR XML", "OPENJSON", "LINKED SERVER",
+    "CURSOR",
+    "DECLARE c CURSOR",
+    "DECLARE c CURSOR FOR",
+    "EXEC (",
+    "EXECUTE(",
+    "EXEC",
+    "EXECUTE",
+    "sp_executesql",
+    "DYNAMIC",
+    "BEGIN TRY",
+    "BEGIN CATCH",
+    "MERGE",
+    "OPENXML",
+    "hierarchyid",
+    "geography",
+    "geometry",
+    "FOR XML",
+    "OPENJSON",
+    "LINKED SERVER",
     # moderate constructs
-    "WITH c AS (", "WITH c (a, b) AS (", "WITH c(a)AS(", "WITH (NOLOCK)", "WITH x (", "#tmp",
-    "##global", "# tmp", "CREATE TABLE", "WHILE", "IF EXISTS", "IF NOT EXISTS", "CASE WHEN",
-    "OVER (", "OVER(", "PIVOT", "UNPIVOT",
+    "WITH c AS (",
+    "WITH c (a, b) AS (",
+    "WITH c(a)AS(",
+    "WITH (NOLOCK)",
+    "WITH x (",
+    "#tmp",
+    "##global",
+    "# tmp",
+    "CREATE TABLE",
+    "WHILE",
+    "IF EXISTS",
+    "IF NOT EXISTS",
+    "CASE WHEN",
+    "OVER (",
+    "OVER(",
+    "PIVOT",
+    "UNPIVOT",
     # procedure heads and boundary lines
-    "CREATE PROC", "CREATE PROCEDURE", "CREATE OR ALTER PROC", "CREATE OR ALTER PROCEDURE",
-    "ALTER PROCEDURE", "CREATE FUNCTION", "CREATE PROCEDURES", "GO",
+    "CREATE PROC",
+    "CREATE PROCEDURE",
+    "CREATE OR ALTER PROC",
+    "CREATE OR ALTER PROCEDURE",
+    "ALTER PROCEDURE",
+    "CREATE FUNCTION",
+    "CREATE PROCEDURES",
+    "GO",
     # categories
-    "DATEDIFF", "DATEADD", "GETDATE", "GETUTCDATE", "EOMONTH", "DATEPART", "DATENAME",
-    "DATETRUNC", "SYSDATETIME", "SYSUTCDATETIME",
-    "ROW_NUMBER(", "RANK (", "DENSE_RANK(", "NTILE(", "LAG(", "LEAD (", "CUME_DIST(",
-    "PERCENT_RANK(", "RANK",
-    "ISNULL", "COALESCE", "NULLIF", "IS NULL", "IS NOT NULL",
-    "LIKE", "CHARINDEX", "PATINDEX", "STUFF", "REPLACE", "SUBSTRING", "LEFT", "RIGHT",
-    "COLLATE", "CONCAT",
-    "FOR JSON", "JSON_VALUE", "JSON_QUERY", "JSON_MODIFY",
-    "CAST", "CONVERT", "TRY_CAST", "TRY_CONVERT", "DECIMAL", "NUMERIC", "FLOAT",
-    "INNER JOIN", "LEFT JOIN", "RIGHT OUTER JOIN", "FULL OUTER JOIN", "CROSS JOIN", "JOIN",
-    "GROUP BY (", "GROUP BY", "HAVING(", "SUM(", "COUNT (", "AVG(", "MIN(", "MAX(",
-    "@t TABLE", "@t TABLES", "SELECT",
+    "DATEDIFF",
+    "DATEADD",
+    "GETDATE",
+    "GETUTCDATE",
+    "EOMONTH",
+    "DATEPART",
+    "DATENAME",
+    "DATETRUNC",
+    "SYSDATETIME",
+    "SYSUTCDATETIME",
+    "ROW_NUMBER(",
+    "RANK (",
+    "DENSE_RANK(",
+    "NTILE(",
+    "LAG(",
+    "LEAD (",
+    "CUME_DIST(",
+    "PERCENT_RANK(",
+    "RANK",
+    "ISNULL",
+    "COALESCE",
+    "NULLIF",
+    "IS NULL",
+    "IS NOT NULL",
+    "LIKE",
+    "CHARINDEX",
+    "PATINDEX",
+    "STUFF",
+    "REPLACE",
+    "SUBSTRING",
+    "LEFT",
+    "RIGHT",
+    "COLLATE",
+    "CONCAT",
+    "FOR JSON",
+    "JSON_VALUE",
+    "JSON_QUERY",
+    "JSON_MODIFY",
+    "CAST",
+    "CONVERT",
+    "TRY_CAST",
+    "TRY_CONVERT",
+    "DECIMAL",
+    "NUMERIC",
+    "FLOAT",
+    "INNER JOIN",
+    "LEFT JOIN",
+    "RIGHT OUTER JOIN",
+    "FULL OUTER JOIN",
+    "CROSS JOIN",
+    "JOIN",
+    "GROUP BY (",
+    "GROUP BY",
+    "HAVING(",
+    "SUM(",
+    "COUNT (",
+    "AVG(",
+    "MIN(",
+    "MAX(",
+    "@t TABLE",
+    "@t TABLES",
+    "SELECT",
 ]
 
 
@@ -92,8 +178,7 @@ def letter_case(draw, word: str) -> str:
         flips = draw(st.lists(st.booleans(), min_size=len(word), max_size=len(word)))
         word = "".join(c.swapcase() if f else c for c, f in zip(word, flips))
     if draw(st.integers(0, 3)) == 0:
-        lookalike = {"s": "\u017f", "S": "\u017f", "k": "\u212a", "K": "\u212a",
-                     "i": "\u0131", "I": "\u0130"}
+        lookalike = {"s": "\u017f", "S": "\u017f", "k": "\u212a", "K": "\u212a", "i": "\u0131", "I": "\u0130"}
         out = []
         for c in word:
             if c in lookalike and draw(st.booleans()):
@@ -148,7 +233,13 @@ def fragments(line_breaks=LINE_BREAKS, surrogates=True):
         (3, st.tuples(phrases(line_breaks), st.sampled_from(WORD_NEIGHBOURS + non_word)).map("".join)),
         (3, st.tuples(st.sampled_from(WORD_NEIGHBOURS + non_word), phrases(line_breaks)).map("".join)),
         (3, st.text(_IDENT_ALPHABET, min_size=1, max_size=6)),
-        (2, st.builds(lambda s: "'" + s + "'", st.lists(st.sampled_from(list("ab -/*#'") + ["MERGE", "--", "/*"]), max_size=6).map("".join))),
+        (
+            2,
+            st.builds(
+                lambda s: "'" + s + "'",
+                st.lists(st.sampled_from(list("ab -/*#'") + ["MERGE", "--", "/*"]), max_size=6).map("".join),
+            ),
+        ),
         (2, body.map(lambda s: "--" + s)),
         (2, body.map(lambda s: "/*" + s + "*/")),
         (2, st.sampled_from(["/*", "*/", "--", "/* a /* b */ c */", "/**/", "-- /*"])),
@@ -156,8 +247,12 @@ def fragments(line_breaks=LINE_BREAKS, surrogates=True):
         (2, st.sampled_from(INLINE_WHITESPACE + line_breaks)),
         (1, st.sampled_from(LOOKALIKES)),
         (2, st.sampled_from([",", ";", "(", ")", "=", "*", "@", "#", "1", "'", ".", "-"])),
-        (1, st.tuples(st.sampled_from(["WITH x (", "/*", "--", "#", "(", "WITH x AS ", "-- a\n"]),
-                      st.integers(2, 40)).map(lambda t: t[0] * t[1])),
+        (
+            1,
+            st.tuples(
+                st.sampled_from(["WITH x (", "/*", "--", "#", "(", "WITH x AS ", "-- a\n"]), st.integers(2, 40)
+            ).map(lambda t: t[0] * t[1]),
+        ),
         *lone,
     )
 
@@ -167,20 +262,24 @@ def sql_texts(draw, line_breaks=LINE_BREAKS, surrogates=True, max_fragments=40) 
     """SQL-like text.  ``line_breaks`` restricts the breaks used (for instance
     ``["\\n"]`` for text that is to be written to a file and compared with its
     CR LF form); ``surrogates=False`` keeps it encodable as UTF-8."""
-    n = draw(weighted(
-        (1, st.integers(0, 4)),
-        (4, st.integers(5, max(5, max_fragments))),
-    ))
+    n = draw(
+        weighted(
+            (1, st.integers(0, 4)),
+            (4, st.integers(5, max(5, max_fragments))),
+        )
+    )
     frag = fragments(line_breaks, surrogates)
     out = ""
     for _ in range(min(n, max_fragments)):
         part = draw(frag)
-        out += draw(weighted(
-            (4, st.just("")),
-            (4, st.just(" ")),
-            (2, st.sampled_from(line_breaks)),
-            (1, st.sampled_from(INLINE_WHITESPACE)),
-        ))
+        out += draw(
+            weighted(
+                (4, st.just("")),
+                (4, st.just(" ")),
+                (2, st.sampled_from(line_breaks)),
+                (1, st.sampled_from(INLINE_WHITESPACE)),
+            )
+        )
         out += part
     return out
 
@@ -223,9 +322,7 @@ def title_sets():
 
 
 def category_sets():
-    return st.sets(
-        st.sampled_from(CATEGORY_KEYS + ["bogus", "", "Query", "date_function "]), max_size=8
-    )
+    return st.sets(st.sampled_from(CATEGORY_KEYS + ["bogus", "", "Query", "date_function "]), max_size=8)
 
 
 _HEADING_PREFIXES = weighted(
@@ -248,10 +345,25 @@ def markdown_documents(draw) -> str:
     for _ in range(draw(st.integers(0, 7))):
         lines.append(draw(_HEADING_PREFIXES) + draw(titles()))
         for _ in range(draw(st.integers(0, 3))):
-            lines.append(draw(st.sampled_from([
-                "", "DATEADD -> date_add", "### Notes", "sub note", "text ## mid-line",
-                "```", "## fenced", "  indented  ", "\u3000", "a\rb", "NULL never equals NULL",
-            ])))
+            lines.append(
+                draw(
+                    st.sampled_from(
+                        [
+                            "",
+                            "DATEADD -> date_add",
+                            "### Notes",
+                            "sub note",
+                            "text ## mid-line",
+                            "```",
+                            "## fenced",
+                            "  indented  ",
+                            "\u3000",
+                            "a\rb",
+                            "NULL never equals NULL",
+                        ]
+                    )
+                )
+            )
     text = newline.join(lines)
     text += draw(st.sampled_from(["", newline, newline * 2, " \t"]))
     return text
@@ -263,21 +375,52 @@ def markdown_documents(draw) -> str:
 
 GO_LINES = ["GO", "go", "Go", "gO", "  GO  ", "\tGO", "GO\x1f", "\u3000GO\xa0"]
 ROUTINE_LINES = [
-    "CREATE PROCEDURE dbo.p", "CREATE PROC p", "create or alter proc x",
-    "CREATE OR ALTER PROCEDURE dbo.usp_X", "CREATE FUNCTION dbo.f()", "create\tfunction f",
-    "  CREATE  PROC  p", "CREATE PROC", "CREATE PROC-x",
+    "CREATE PROCEDURE dbo.p",
+    "CREATE PROC p",
+    "create or alter proc x",
+    "CREATE OR ALTER PROCEDURE dbo.usp_X",
+    "CREATE FUNCTION dbo.f()",
+    "create\tfunction f",
+    "  CREATE  PROC  p",
+    "CREATE PROC",
+    "CREATE PROC-x",
     "CREATE PROCEDURE dbo.usp_RebuildSalesSummaryForRegionAndChannel",
 ]
 NEAR_MISS_LINES = [
-    "GO;", "GO 5", "-- GO", "GOTO x", "G O", "\u200bGO", "GO\ufeff", "CREATE PROCEDURES x",
-    "CREATE VIEW v", "CREATE TRIGGER t", "CREATE TABLE t", "ALTER PROCEDURE p",
-    "CREATE OR REPLACE PROCEDURE p", "x CREATE PROC p", "CREATE FUNCT\u0130ON f",
-    "CREATE FUNCT\u0131ON f", "CREATEPROC p", "CREATE PROCEDURE_x", "CREATE PROC\u00e9",
-    "/* GO */", "'GO'",
+    "GO;",
+    "GO 5",
+    "-- GO",
+    "GOTO x",
+    "G O",
+    "\u200bGO",
+    "GO\ufeff",
+    "CREATE PROCEDURES x",
+    "CREATE VIEW v",
+    "CREATE TRIGGER t",
+    "CREATE TABLE t",
+    "ALTER PROCEDURE p",
+    "CREATE OR REPLACE PROCEDURE p",
+    "x CREATE PROC p",
+    "CREATE FUNCT\u0130ON f",
+    "CREATE FUNCT\u0131ON f",
+    "CREATEPROC p",
+    "CREATE PROCEDURE_x",
+    "CREATE PROC\u00e9",
+    "/* GO */",
+    "'GO'",
 ]
 HINT_LINES = [
-    "", "   ", "\t\u3000", "-- comment", "  -- indented comment", "-x", "\u200b",
-    "SELECT " + "é" * 60, "𝔘" * 55, "A" * 49 + " " + "B" * 10, "  \u3000 padded  ",
+    "",
+    "   ",
+    "\t\u3000",
+    "-- comment",
+    "  -- indented comment",
+    "-x",
+    "\u200b",
+    "SELECT " + "é" * 60,
+    "𝔘" * 55,
+    "A" * 49 + " " + "B" * 10,
+    "  \u3000 padded  ",
     "İ" * 51,
 ]
 
@@ -311,8 +454,12 @@ class SqlFile:
 
 
 _SIZES = weighted(
-    (3, st.sampled_from([0, 1, 150, 499, 500, 501, 502, 520, 898, 899, 900, 901,
-                         1199, 1200, 1201, 1499, 1500, 1501, 1600, 2000])),
+    (
+        3,
+        st.sampled_from(
+            [0, 1, 150, 499, 500, 501, 502, 520, 898, 899, 900, 901, 1199, 1200, 1201, 1499, 1500, 1501, 1600, 2000]
+        ),
+    ),
     (2, st.integers(501, 2000)),
     (1, st.integers(0, 2000)),
     (1, st.integers(0, 40)),
@@ -327,23 +474,27 @@ def sql_files(draw) -> SqlFile:
     if n:
         last = 1
         for _ in range(draw(st.integers(0, 12))):
-            pos = draw(weighted(
-                (1, st.integers(1, 3)),
-                (2, st.integers(140, 172)),
-                (2, st.integers(480, 520)),
-                (3, st.integers(1, n)),
-                (3, st.integers(last - 25, last + 25)),
-                (1, st.integers(n - 25, n)),
-            ))
+            pos = draw(
+                weighted(
+                    (1, st.integers(1, 3)),
+                    (2, st.integers(140, 172)),
+                    (2, st.integers(480, 520)),
+                    (3, st.integers(1, n)),
+                    (3, st.integers(last - 25, last + 25)),
+                    (1, st.integers(n - 25, n)),
+                )
+            )
             pos = min(max(pos, 1), n)
             last = pos
-            content = draw(weighted(
-                (4, st.sampled_from(GO_LINES)),
-                (3, st.sampled_from(ROUTINE_LINES)),
-                (1, st.sampled_from(ROUTINE_LINES).flatmap(letter_case)),
-                (2, st.sampled_from(NEAR_MISS_LINES)),
-                (2, st.sampled_from(HINT_LINES)),
-            ))
+            content = draw(
+                weighted(
+                    (4, st.sampled_from(GO_LINES)),
+                    (3, st.sampled_from(ROUTINE_LINES)),
+                    (1, st.sampled_from(ROUTINE_LINES).flatmap(letter_case)),
+                    (2, st.sampled_from(NEAR_MISS_LINES)),
+                    (2, st.sampled_from(HINT_LINES)),
+                )
+            )
             lines[pos - 1] = content
     newline = draw(st.sampled_from(["\n", "\n", "\r\n", "\r"]))
     return SqlFile(

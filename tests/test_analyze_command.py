@@ -19,17 +19,22 @@ import pytest
 from agents.quorvane.assessment.record import FIELDS
 from agents.quorvane.writers.spelling import csv_value
 
-COMPLEX = "CREATE PROCEDURE dbo.p AS\nBEGIN\n  DECLARE c CURSOR FOR SELECT 1;\n  MERGE t USING s ON 1 = 1\n" \
-          "  WHEN MATCHED THEN UPDATE SET v = 1;\nEND\nGO\n"  # fmt: skip
+COMPLEX = (
+    "CREATE PROCEDURE dbo.p AS\nBEGIN\n  DECLARE c CURSOR FOR SELECT 1;\n  MERGE t USING s ON 1 = 1\n"
+    "  WHEN MATCHED THEN UPDATE SET v = 1;\nEND\nGO\n"
+)
 SIMPLE = "SELECT a FROM t LEFT JOIN u ON t.id = u.id;\n"
-MODERATE = "WITH x AS (SELECT 1 AS a)\nSELECT a, SUM(a) OVER (PARTITION BY a) AS s, ROW_NUMBER() OVER (ORDER BY a) AS r\n" \
-           "INTO #t FROM x;\nSELECT * FROM #t PIVOT (SUM(s) FOR a IN ([1])) p;\n"  # fmt: skip
+MODERATE = (
+    "WITH x AS (SELECT 1 AS a)\nSELECT a, SUM(a) OVER (PARTITION BY a) AS s, ROW_NUMBER() OVER (ORDER BY a) AS r\n"
+    "INTO #t FROM x;\nSELECT * FROM #t PIVOT (SUM(s) FOR a IN ([1])) p;\n"
+)
 README = Path(__file__).resolve().parents[1] / "README.md"
 
 
 def run(*args: str, cwd: Path, **kw) -> subprocess.CompletedProcess[str]:
-    return subprocess.run([sys.executable, "-m", "agents.quorvane", *args], cwd=cwd, capture_output=True, text=True,
-                          timeout=300, **kw)  # fmt: skip
+    return subprocess.run(
+        [sys.executable, "-m", "agents.quorvane", *args], cwd=cwd, capture_output=True, text=True, timeout=300, **kw
+    )
 
 
 def records(stdout: str) -> list[dict]:
@@ -109,8 +114,11 @@ class TestOneRecord:
     @pytest.mark.skipif(not README.exists(), reason="README not beside the tests")
     def test_readme_documents_every_field(self):
         text = README.read_text(encoding="utf-8")
-        documented = [line.split("|")[1].strip().strip("`") for line in text.splitlines()
-                      if line.startswith("| `") and line.count("|") >= 4]  # fmt: skip
+        documented = [
+            line.split("|")[1].strip().strip("`")
+            for line in text.splitlines()
+            if line.startswith("| `") and line.count("|") >= 4
+        ]
         assert [name for name in documented if name in FIELDS] == list(FIELDS)
 
     def test_threads_and_processes_give_identical_output(self, mixed):
@@ -127,9 +135,14 @@ class TestOutputAndExitStatus:
     @pytest.mark.parametrize("target", ["/nonexistent-dir/r.out", "/tmp", ""])
     def test_a_bad_output_path_stops_before_any_work(self, tmp_path, option, target):
         # Standard input stays open: the run would wait on it if it began.
-        proc = subprocess.Popen([sys.executable, "-m", "agents.quorvane", "analyze", "-", option, target],
-                                cwd=tmp_path, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                text=True)  # fmt: skip
+        proc = subprocess.Popen(
+            [sys.executable, "-m", "agents.quorvane", "analyze", "-", option, target],
+            cwd=tmp_path,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         try:
             proc.wait(timeout=30)
         finally:
@@ -170,8 +183,14 @@ class TestOutputAndExitStatus:
             pytest.skip("no /dev/full")
         (tmp_path / "a.sql").write_text(SIMPLE)
         with open("/dev/full", "w") as full:
-            proc = subprocess.run([sys.executable, "-m", "agents.quorvane", "analyze", ".", "--format", "json"],
-                                  cwd=tmp_path, stdout=full, stderr=subprocess.PIPE, text=True, timeout=120)  # fmt: skip
+            proc = subprocess.run(
+                [sys.executable, "-m", "agents.quorvane", "analyze", ".", "--format", "json"],
+                cwd=tmp_path,
+                stdout=full,
+                stderr=subprocess.PIPE,
+                text=True,
+                timeout=120,
+            )
         assert proc.returncode == 1 and "Traceback" not in proc.stderr
         assert proc.stderr.strip().count("\n") == 0 and "No space left on device" in proc.stderr
 
@@ -181,8 +200,21 @@ class TestDiscovery:
         for name in ("a.sql", "b.hql", "c.txt", "vendor/d.sql", "keep/e.sql", "keep/e_test.sql"):
             (tmp_path / name).parent.mkdir(exist_ok=True)
             (tmp_path / name).write_text(SIMPLE)
-        proc = run("analyze", ".", "--glob", "*.sql", "--glob", "*.HQL", "--exclude", "vendor",
-                   "--exclude", "*_test.sql", "--format", "json", cwd=tmp_path)  # fmt: skip
+        proc = run(
+            "analyze",
+            ".",
+            "--glob",
+            "*.sql",
+            "--glob",
+            "*.HQL",
+            "--exclude",
+            "vendor",
+            "--exclude",
+            "*_test.sql",
+            "--format",
+            "json",
+            cwd=tmp_path,
+        )
         assert [r["path"] for r in records(proc.stdout)] == ["a.sql", "b.hql", "keep/e.sql"]
         by_path = run("analyze", ".", "--exclude", "keep/*", "--format", "json", cwd=tmp_path)
         # by default .hql and .hive scripts are SQL too
@@ -223,8 +255,10 @@ def test_plan_and_knowledge_refuse_a_fifo_at_once(tmp_path, command):
 
 class TestObjects:
     def test_one_row_per_unit_with_its_span_and_grade(self, tmp_path):
-        text = ("SELECT 1;\nGO\n" + COMPLEX + "CREATE VIEW dbo.v AS SELECT a FROM t;\nGO\n"
-                "CREATE PROCEDURE dbo.q AS EXEC('SELECT ' + @x);\nGO\n")  # fmt: skip
+        text = (
+            "SELECT 1;\nGO\n" + COMPLEX + "CREATE VIEW dbo.v AS SELECT a FROM t;\nGO\n"
+            "CREATE PROCEDURE dbo.q AS EXEC('SELECT ' + @x);\nGO\n"
+        )
         (tmp_path / "a.sql").write_text(text)
         (tmp_path / "b.sql").write_text(SIMPLE)
         proc = run("analyze", ".", "--objects", "--format", "json", cwd=tmp_path)
@@ -268,7 +302,6 @@ class TestHotspots:
         first = row["hotspots"][0]
         assert f"{len(row['hotspots'])}: {first['name']}@{first['line']}" in table
 
-
     def test_constructs_and_categories_are_located(self, tmp_path):
         from agents.quorvane import complexity
 
@@ -279,9 +312,13 @@ class TestHotspots:
         found = {(h["kind"], h["name"]): h["line"] for h in row["hotspots"]}
         assert found[("complex", "declare_cursor")] == 4 and found[("complex", "merge")] == 5
         assert found[("category", "cursor")] == 4 and found[("stored_proc", "create_procedure")] == 2
-        (tmp_path / "p.sql").write_text("-- DECLARE x CURSOR in a comment\n" + COMPLEX + COMPLEX.replace("dbo.p", "dbo.p2"))
-        units = {r["object_name"]: r for r in records(run("analyze", "p.sql", "--objects", "--format", "json",
-                                                            cwd=tmp_path).stdout)}  # fmt: skip
+        (tmp_path / "p.sql").write_text(
+            "-- DECLARE x CURSOR in a comment\n" + COMPLEX + COMPLEX.replace("dbo.p", "dbo.p2")
+        )
+        units = {
+            r["object_name"]: r
+            for r in records(run("analyze", "p.sql", "--objects", "--format", "json", cwd=tmp_path).stdout)
+        }
         for name, merge_line in (("dbo.p", 5), ("dbo.p2", 12)):
             obj = units[name]
             assert {h["line"] for h in obj["hotspots"]} <= set(range(obj["start_line"], obj["end_line"] + 1))
@@ -294,8 +331,9 @@ class TestSettingsAndPlatform:
         for i in range(3):
             (tmp_path / f"f{i}.sql").write_text("DECLARE c CURSOR FOR SELECT 1;\n")
         default = records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)
-        (tmp_path / "pyproject.toml").write_text("[tool.quorvane.effort]\nhours = { complex = 100 }\n"
-                                                 "hours_per_100_lines = 0\n")  # fmt: skip
+        (tmp_path / "pyproject.toml").write_text(
+            "[tool.quorvane.effort]\nhours = { complex = 100 }\nhours_per_100_lines = 0\n"
+        )
         tuned = records(run("analyze", ".", "--format", "json", cwd=tmp_path).stdout)
         assert {r["effort_hours"] for r in tuned} == {100.0} and default[0]["effort_hours"] != 100.0
         summary = run("analyze", ".", cwd=tmp_path).stdout
@@ -320,7 +358,10 @@ class TestSettingsAndPlatform:
         assert (none["platform"], none["platform_score"], none["platform_confidence"]) == (None, None, None)
         table = run("analyze", ".", cwd=tmp_path).stdout
         assert "tie: mysql/oracle (2)" in table and "platforms: " in table and "tie 1" in table
-        cells = {r["path"]: r for r in csv.DictReader(io.StringIO(run("analyze", ".", "--format", "csv", cwd=tmp_path).stdout))}
+        cells = {
+            r["path"]: r
+            for r in csv.DictReader(io.StringIO(run("analyze", ".", "--format", "csv", cwd=tmp_path).stdout))
+        }
         assert cells["tie.sql"]["platform_tied"] == "mysql;oracle" and cells["tie.sql"]["platform"] == ""
 
     def test_a_given_platform_skips_detection(self, tmp_path):
@@ -333,7 +374,7 @@ class TestSettingsAndPlatform:
 
 def _big_tree(tmp_path: Path) -> Path:
     """Many names for one large file: minutes of work, no disk."""
-    block = (Path(__file__).resolve().parents[1] / "examples" / "sql" / "warehouse_nightly_load.sql")
+    block = Path(__file__).resolve().parents[1] / "examples" / "sql" / "warehouse_nightly_load.sql"
     text = block.read_text(encoding="utf-8") if block.exists() else COMPLEX * 200
     source = tmp_path / "big.sql"
     source.write_text(text * max(1, (4 << 20) // len(text)))
@@ -345,9 +386,13 @@ def _big_tree(tmp_path: Path) -> Path:
 @pytest.mark.parametrize("pool", ["threads", "processes"])
 def test_ctrl_c_stops_within_a_second(tmp_path, pool):
     tree = _big_tree(tmp_path)
-    proc = subprocess.Popen([sys.executable, "-m", "agents.quorvane", "analyze", ".", "--jobs", "2", "--pool", pool,
-                             "--format", "json"], cwd=tree, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True)  # fmt: skip
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "agents.quorvane", "analyze", ".", "--jobs", "2", "--pool", pool, "--format", "json"],
+        cwd=tree,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     time.sleep(2.5)
     assert proc.poll() is None, "the run ended before the interrupt"
     proc.send_signal(signal.SIGINT)

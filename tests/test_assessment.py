@@ -23,9 +23,13 @@ SQL = "SELECT N'café', 'Größe' AS x -- ok\nFROM t;\n"
 class TestDecoding:
     @pytest.mark.parametrize(
         "codec, bom, name",
-        [("utf-8", codecs.BOM_UTF8, "utf-8"), ("utf-16-le", codecs.BOM_UTF16_LE, "utf-16-le"),
-         ("utf-16-be", codecs.BOM_UTF16_BE, "utf-16-be"), ("utf-32-le", codecs.BOM_UTF32_LE, "utf-32-le"),
-         ("utf-32-be", codecs.BOM_UTF32_BE, "utf-32-be")],  # fmt: skip
+        [
+            ("utf-8", codecs.BOM_UTF8, "utf-8"),
+            ("utf-16-le", codecs.BOM_UTF16_LE, "utf-16-le"),
+            ("utf-16-be", codecs.BOM_UTF16_BE, "utf-16-be"),
+            ("utf-32-le", codecs.BOM_UTF32_LE, "utf-32-le"),
+            ("utf-32-be", codecs.BOM_UTF32_BE, "utf-32-be"),
+        ],
     )
     def test_byte_order_marks_decide_and_are_dropped(self, codec, bom, name):
         got = decoding.decode(bom + SQL.encode(codec))
@@ -49,17 +53,21 @@ class TestDecoding:
 
     @pytest.mark.parametrize(
         "data",
-        [codecs.BOM_UTF16_LE + b"S\x00\x00\xd8",  # a lone surrogate
-         codecs.BOM_UTF16_LE + b"S\x00E",  # an odd byte count
-         codecs.BOM_UTF8 + b"\xff\xfe"],  # fmt: skip
+        [
+            codecs.BOM_UTF16_LE + b"S\x00\x00\xd8",  # a lone surrogate
+            codecs.BOM_UTF16_LE + b"S\x00E",  # an odd byte count
+            codecs.BOM_UTF8 + b"\xff\xfe",
+        ],
     )
     def test_a_broken_marked_file_fails_and_is_never_mangled(self, data):
         with pytest.raises(decoding.DecodeError, match="not valid utf-"):
             decoding.decode(data)
 
 
-@given(st.lists(st.sampled_from(["a", "b", " ", "\n", "\r\n", "\r", "\x0b", "\x85", "\u2028"]), max_size=60).map("".join),
-       st.lists(st.integers(min_value=-1, max_value=30), max_size=5))  # fmt: skip
+@given(
+    st.lists(st.sampled_from(["a", "b", " ", "\n", "\r\n", "\r", "\x0b", "\x85", "\u2028"]), max_size=60).map("".join),
+    st.lists(st.integers(min_value=-1, max_value=30), max_size=5),
+)
 def test_line_spans_number_lines_as_splitlines(text, wanted):
     lines = text.splitlines()
     got = {n: text[a:b] for n, (a, b) in line_spans(text, wanted).items()}
@@ -79,13 +87,17 @@ class TestEffort:
     def test_levels_lines_and_dynamic_sql(self):
         row = Row("a.sql", complexity="moderate", effective_lines=300)
         assert DEFAULT_MODEL.row_hours(row) == 4 + 1.5
-        assert DEFAULT_MODEL.row_hours(Row("a.sql", complexity="moderate", effective_lines=300, dynamic_sql=True)) == 8.25
+        assert (
+            DEFAULT_MODEL.row_hours(Row("a.sql", complexity="moderate", effective_lines=300, dynamic_sql=True)) == 8.25
+        )
         assert DEFAULT_MODEL.row_hours(Row("a.sql", error="gone")) is None
 
     def test_a_file_costs_its_objects_and_its_batches_once(self):
-        units = [Row("a", object_kind="procedure", complexity="complex", effective_lines=0, effort_hours=12.0),
-                 Row("a", object_kind="batch", complexity="moderate", effective_lines=100),
-                 Row("a", object_kind="batch", complexity="simple", effective_lines=100, dynamic_sql=True)]  # fmt: skip
+        units = [
+            Row("a", object_kind="procedure", complexity="complex", effective_lines=0, effort_hours=12.0),
+            Row("a", object_kind="batch", complexity="moderate", effective_lines=100),
+            Row("a", object_kind="batch", complexity="simple", effective_lines=100, dynamic_sql=True),
+        ]
         assert DEFAULT_MODEL.row_hours(units[1]) is None
         # 12 + (moderate 4 + 200 lines 1) * 1.5 for the dynamic SQL
         assert DEFAULT_MODEL.file_hours(Row("a", complexity="complex"), units) == 19.5
@@ -111,10 +123,15 @@ class TestEffort:
 
     @pytest.mark.parametrize(
         "text, message",
-        [("[effort]\nhour = 1\n", "unknown key 'hour'"), ("[effort]\nhours = { hard = 1 }\n", "unknown level 'hard'"),
-         ("[effort]\nlearning_hours = -1\n", "non-negative"), ("[effort]\nlearning_hours = true\n", "non-negative"),
-         ("[effort]\ncategory_learning_hours = { cursr = 1 }\n", "unknown category 'cursr'"),
-         ("[output]\n", "unknown key"), ("effort = [", "not valid TOML")],  # fmt: skip
+        [
+            ("[effort]\nhour = 1\n", "unknown key 'hour'"),
+            ("[effort]\nhours = { hard = 1 }\n", "unknown level 'hard'"),
+            ("[effort]\nlearning_hours = -1\n", "non-negative"),
+            ("[effort]\nlearning_hours = true\n", "non-negative"),
+            ("[effort]\ncategory_learning_hours = { cursr = 1 }\n", "unknown category 'cursr'"),
+            ("[output]\n", "unknown key"),
+            ("effort = [", "not valid TOML"),
+        ],
     )
     def test_mistakes_are_errors(self, tmp_path, text, message):
         path = tmp_path / "q.toml"
@@ -126,10 +143,21 @@ class TestEffort:
 class TestRecord:
     def test_every_row_has_every_field_in_order(self):
         failed = Row("x.sql", error="boom").to_record()
-        ok = Row("y.sql", complexity="simple", categories=("join",), hotspots=(Hotspot(3, "category", "join"),),
-                 platform_ranking=(("oracle", 2.0),), chunked=False).to_record()  # fmt: skip
+        ok = Row(
+            "y.sql",
+            complexity="simple",
+            categories=("join",),
+            hotspots=(Hotspot(3, "category", "join"),),
+            platform_ranking=(("oracle", 2.0),),
+            chunked=False,
+        ).to_record()
         assert tuple(failed) == tuple(ok) == FIELDS
-        assert (failed["status"], failed["error"], failed["complexity"], failed["hotspots"]) == ("error", "boom", None, None)
+        assert (failed["status"], failed["error"], failed["complexity"], failed["hotspots"]) == (
+            "error",
+            "boom",
+            None,
+            None,
+        )
         assert ok["hotspots"] == [{"line": 3, "kind": "category", "name": "join"}]
         assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 1
         json.dumps(ok)
@@ -165,8 +193,10 @@ def test_a_file_estimate_is_the_same_with_or_without_object_rows():
     pytest.importorskip("agents.quorvane.inventory")
     from agents.quorvane.assessment import single_file
 
-    text = ("INSERT INTO t VALUES (1);\nGO\nCREATE PROCEDURE dbo.a AS SELECT 1;\nGO\n"
-            "UPDATE t SET a = 2;\nGO\nCREATE VIEW v AS SELECT a FROM t;\nGO\n")  # fmt: skip
+    text = (
+        "INSERT INTO t VALUES (1);\nGO\nCREATE PROCEDURE dbo.a AS SELECT 1;\nGO\n"
+        "UPDATE t SET a = 2;\nGO\nCREATE VIEW v AS SELECT a FROM t;\nGO\n"
+    )
     decoded = decoding.Decoded(text, "utf-8", False)
     without = single_file.analyze_text("x.sql", decoded, single_file.Options())
     with_rows = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))

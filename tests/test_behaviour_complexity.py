@@ -46,8 +46,17 @@ def record(impl, lines_=0, complex_=0, procs=0, level="simple", moderate=0, temp
 
 @pytest.mark.parametrize(
     "effective, complex_, expected",
-    [(0, 0, 3), (299, 0, 3), (300, 0, 4), (650, 1, 6), (900, 2, 8), (1200, 5, 8),
-     (-1, 0, 2), (0, -3, 0), (100000, 0, 6)],
+    [
+        (0, 0, 3),
+        (299, 0, 3),
+        (300, 0, 4),
+        (650, 1, 6),
+        (900, 2, 8),
+        (1200, 5, 8),
+        (-1, 0, 2),
+        (0, -3, 0),
+        (100000, 0, 6),
+    ],
 )
 def test_analysis_turns(impl, effective, complex_, expected):
     assert record(impl, effective, complex_).recommended_analysis_turns == expected
@@ -55,9 +64,19 @@ def test_analysis_turns(impl, effective, complex_, expected):
 
 @pytest.mark.parametrize(
     "effective, complex_, procs, expected",
-    [(0, 0, 0, 9), (99, 0, 0, 9), (100, 0, 0, 11), (250, 3, 1, 22), (640, 3, 2, 30),
-     (1000, 0, 0, 29), (1000, 15, 1, 40), (0, 0, -1, 9), (-1, 0, 0, 7), (1600, 0, 0, 40),
-     (1500, 0, 0, 39)],
+    [
+        (0, 0, 0, 9),
+        (99, 0, 0, 9),
+        (100, 0, 0, 11),
+        (250, 3, 1, 22),
+        (640, 3, 2, 30),
+        (1000, 0, 0, 29),
+        (1000, 15, 1, 40),
+        (0, 0, -1, 9),
+        (-1, 0, 0, 7),
+        (1600, 0, 0, 40),
+        (1500, 0, 0, 39),
+    ],
 )
 def test_conversion_turns(impl, effective, complex_, procs, expected):
     assert record(impl, effective, complex_, procs).recommended_conversion_turns == expected
@@ -70,7 +89,9 @@ def test_budgets_ignore_level_and_unused_counts(impl, level, values):
     rec = record(impl, lines_, complex_, 1, level, moderate, temps, ctes)
     base = record(impl, lines_, complex_, 1)
     assert (rec.recommended_analysis_turns, rec.recommended_conversion_turns) == (
-        base.recommended_analysis_turns, base.recommended_conversion_turns)
+        base.recommended_analysis_turns,
+        base.recommended_conversion_turns,
+    )
     assert rec.recommended_audit_turns == 3
 
 
@@ -88,9 +109,18 @@ def test_record_value_semantics(impl):
     assert a != record(impl, 5, 1, 1, temps=3)
     text = repr(a)
     assert text.startswith("ComplexityResult(")
-    positions = [text.index(name + "=") for name in (
-        "complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
-        "moderate_construct_count", "temp_table_count", "cte_count")]
+    positions = [
+        text.index(name + "=")
+        for name in (
+            "complexity",
+            "effective_lines",
+            "stored_proc_count",
+            "complex_construct_count",
+            "moderate_construct_count",
+            "temp_table_count",
+            "cte_count",
+        )
+    ]
     assert positions == sorted(positions)
 
 
@@ -138,12 +168,30 @@ def test_classify_cases(impl, sql, expected):
 
 
 COMPLEX_SAMPLES = [
-    ("CURSOR", 1), ("DECLARE x CURSOR", 2), ("declare\n@c\tcursor", 1), ("EXEC (@s)", 1),
-    ("EXECUTE(@s)", 1), ("EXEC dbo.p", 0), ("EXEC sp_executesql @s", 1), ("_sp_executesql", 0),
-    ("DYNAMIC", 1), ("BEGIN TRY", 1), ("BEGIN\nCATCH", 1), ("BEGIN TRAN", 0), ("MERGE", 1),
-    ("MERGED", 0), ("OPENXML", 1), ("hierarchyid", 1), ("GEOGRAPHY", 1), ("geometry", 1),
-    ("FOR XML PATH", 1), ("FORXML", 0), ("OPENJSON(@j)", 1), ("LINKED\tSERVER", 1),
-    ("LINKEDSERVER", 0), ("CURSORS", 0),
+    ("CURSOR", 1),
+    ("DECLARE x CURSOR", 2),
+    ("declare\n@c\tcursor", 1),
+    ("EXEC (@s)", 1),
+    ("EXECUTE(@s)", 1),
+    ("EXEC dbo.p", 0),
+    ("EXEC sp_executesql @s", 1),
+    ("_sp_executesql", 0),
+    ("DYNAMIC", 1),
+    ("BEGIN TRY", 1),
+    ("BEGIN\nCATCH", 1),
+    ("BEGIN TRAN", 0),
+    ("MERGE", 1),
+    ("MERGED", 0),
+    ("OPENXML", 1),
+    ("hierarchyid", 1),
+    ("GEOGRAPHY", 1),
+    ("geometry", 1),
+    ("FOR XML PATH", 1),
+    ("FORXML", 0),
+    ("OPENJSON(@j)", 1),
+    ("LINKED\tSERVER", 1),
+    ("LINKEDSERVER", 0),
+    ("CURSORS", 0),
 ]
 
 
@@ -153,10 +201,21 @@ def test_complex_patterns(impl, sql, expected):
 
 
 MODERATE_SAMPLES = [
-    ("WITH c AS (SELECT 1)", 1), ("#t", 1), ("CREATE TABLE t (a INT)", 1), ("WHILE 1=1", 1),
-    ("IF EXISTS (SELECT 1)", 1), ("CASE WHEN a THEN b END", 1), ("ROW_NUMBER() OVER (ORDER BY a)", 1),
-    ("PIVOT", 1), ("UNPIVOT", 1), ("IF NOT EXISTS (SELECT 1)", 0), ("CASE x WHEN 1 THEN 2 END", 0),
-    ("OVERLAP (1)", 0), ("CREATE TEMP TABLE t", 0), ("WHILEX", 0), ("# t", 0),
+    ("WITH c AS (SELECT 1)", 1),
+    ("#t", 1),
+    ("CREATE TABLE t (a INT)", 1),
+    ("WHILE 1=1", 1),
+    ("IF EXISTS (SELECT 1)", 1),
+    ("CASE WHEN a THEN b END", 1),
+    ("ROW_NUMBER() OVER (ORDER BY a)", 1),
+    ("PIVOT", 1),
+    ("UNPIVOT", 1),
+    ("IF NOT EXISTS (SELECT 1)", 0),
+    ("CASE x WHEN 1 THEN 2 END", 0),
+    ("OVERLAP (1)", 0),
+    ("CREATE TEMP TABLE t", 0),
+    ("WHILEX", 0),
+    ("# t", 0),
 ]
 
 
@@ -230,7 +289,8 @@ def test_word_neighbours_block_keywords(impl, ch):
 
 
 @pytest.mark.parametrize(
-    "ch", ["\u0301", "\u0308", "\u203f", "\u2040", "\u200b", "\ufeff", "\ud800", "\udfff", "-", "€"],
+    "ch",
+    ["\u0301", "\u0308", "\u203f", "\u2040", "\u200b", "\ufeff", "\ud800", "\udfff", "-", "€"],
     ids=repr,
 )
 def test_non_word_neighbours_keep_keywords(impl, ch):
@@ -264,8 +324,13 @@ def test_simple_case_folding(impl, sql, expected):
 
 @pytest.mark.parametrize(
     "sql, moderate, ctes",
-    [("IF EXI\u017fT\u017f (1)", 1, 0), ("\u0130F EXISTS (1)", 0, 0), ("\u0131f exists (1)", 0, 0),
-     ("WITH c A\u017f (SELECT 1)", 1, 1), ("W\u0131TH c AS (SELECT 1)", 0, 0)],
+    [
+        ("IF EXI\u017fT\u017f (1)", 1, 0),
+        ("\u0130F EXISTS (1)", 0, 0),
+        ("\u0131f exists (1)", 0, 0),
+        ("WITH c A\u017f (SELECT 1)", 1, 1),
+        ("W\u0131TH c AS (SELECT 1)", 0, 0),
+    ],
     ids=repr,
 )
 def test_simple_case_folding_moderate(impl, sql, moderate, ctes):
@@ -297,10 +362,12 @@ def test_cr_only_text_versus_file(impl, tmp_path):
 
 @pytest.mark.parametrize(
     "data, expected",
-    [(b"\xef\xbb\xbfMERGE t", ("complex", 1, 0, 1, 0, 0, 0)),
-     (b"\xef\xbb\xbf", ("simple", 1, 0, 0, 0, 0, 0)),
-     (b"\xef\xbb\xbf\r\n\r\n", ("simple", 1, 0, 0, 0, 0, 0)),
-     (b"", ("simple", 0, 0, 0, 0, 0, 0))],
+    [
+        (b"\xef\xbb\xbfMERGE t", ("complex", 1, 0, 1, 0, 0, 0)),
+        (b"\xef\xbb\xbf", ("simple", 1, 0, 0, 0, 0, 0)),
+        (b"\xef\xbb\xbf\r\n\r\n", ("simple", 1, 0, 0, 0, 0, 0)),
+        (b"", ("simple", 0, 0, 0, 0, 0, 0)),
+    ],
 )
 def test_bom_files(impl, tmp_path, data, expected):
     path = tmp_path / "bom.sql"
@@ -310,9 +377,11 @@ def test_bom_files(impl, tmp_path, data, expected):
 
 @pytest.mark.parametrize(
     "setup, error",
-    [(lambda p: p.write_bytes(b"SELECT \xff"), UnicodeDecodeError),
-     (lambda p: None, FileNotFoundError),
-     (lambda p: p.mkdir(), IsADirectoryError)],
+    [
+        (lambda p: p.write_bytes(b"SELECT \xff"), UnicodeDecodeError),
+        (lambda p: None, FileNotFoundError),
+        (lambda p: p.mkdir(), IsADirectoryError),
+    ],
 )
 def test_file_errors_propagate_without_event(impl, tmp_path, events, setup, error):
     path = tmp_path / "bad.sql"
@@ -336,12 +405,36 @@ def test_classified_event(impl, events, tmp_path):
     impl.classify_sql_file(path)
     got = events()
     assert got == [
-        ("sql_classified", [("complexity", "complex"), ("effective_lines", 4),
-                            ("complex_constructs", 2), ("moderate_constructs", 2), ("stored_procs", 1)]),
-        ("sql_classified", [("complexity", "simple"), ("effective_lines", 0),
-                            ("complex_constructs", 0), ("moderate_constructs", 0), ("stored_procs", 0)]),
-        ("sql_classified", [("complexity", "moderate"), ("effective_lines", 60),
-                            ("complex_constructs", 0), ("moderate_constructs", 0), ("stored_procs", 0)]),
+        (
+            "sql_classified",
+            [
+                ("complexity", "complex"),
+                ("effective_lines", 4),
+                ("complex_constructs", 2),
+                ("moderate_constructs", 2),
+                ("stored_procs", 1),
+            ],
+        ),
+        (
+            "sql_classified",
+            [
+                ("complexity", "simple"),
+                ("effective_lines", 0),
+                ("complex_constructs", 0),
+                ("moderate_constructs", 0),
+                ("stored_procs", 0),
+            ],
+        ),
+        (
+            "sql_classified",
+            [
+                ("complexity", "moderate"),
+                ("effective_lines", 60),
+                ("complex_constructs", 0),
+                ("moderate_constructs", 0),
+                ("stored_procs", 0),
+            ],
+        ),
     ]
     assert all(type(fields[0][1]) is impl.SQLComplexity for _, fields in got)
 
@@ -353,14 +446,32 @@ def test_classified_event(impl, events, tmp_path):
 
 def test_pattern_tables(impl):
     assert [p.pattern for p in impl._COMPLEX_PATTERNS] == [
-        r"\bCURSOR\b", r"\bDECLARE\s+\w+\s+CURSOR\b", r"\bEXEC(?:UTE)?\s*\(", r"\bsp_executesql\b",
-        r"\bDYNAMIC\b", r"\bBEGIN\s+TRY\b", r"\bBEGIN\s+CATCH\b", r"\bMERGE\b", r"\bOPENXML\b",
-        r"\bhierarchyid\b", r"\bgeography\b", r"\bgeometry\b", r"\bFOR\s+XML\b", r"\bOPENJSON\b",
+        r"\bCURSOR\b",
+        r"\bDECLARE\s+\w+\s+CURSOR\b",
+        r"\bEXEC(?:UTE)?\s*\(",
+        r"\bsp_executesql\b",
+        r"\bDYNAMIC\b",
+        r"\bBEGIN\s+TRY\b",
+        r"\bBEGIN\s+CATCH\b",
+        r"\bMERGE\b",
+        r"\bOPENXML\b",
+        r"\bhierarchyid\b",
+        r"\bgeography\b",
+        r"\bgeometry\b",
+        r"\bFOR\s+XML\b",
+        r"\bOPENJSON\b",
         r"\bLINKED\s+SERVER\b",
     ]
     assert [p.pattern for p in impl._MODERATE_PATTERNS] == [
-        r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\(", r"#\w+", r"\bCREATE\s+TABLE\b", r"\bWHILE\b",
-        r"\bIF\s+EXISTS\b", r"\bCASE\s+WHEN\b", r"\bOVER\s*\(", r"\bPIVOT\b", r"\bUNPIVOT\b",
+        r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\(",
+        r"#\w+",
+        r"\bCREATE\s+TABLE\b",
+        r"\bWHILE\b",
+        r"\bIF\s+EXISTS\b",
+        r"\bCASE\s+WHEN\b",
+        r"\bOVER\s*\(",
+        r"\bPIVOT\b",
+        r"\bUNPIVOT\b",
     ]
     assert impl._STORED_PROC_PATTERN.pattern == r"\bCREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?\b"
     assert [p.pattern for p in impl._COMMENT_PATTERNS] == [r"--.*$", r"/\*.*?\*/"]
@@ -402,5 +513,4 @@ def test_model_host_text_rules_agree():
     assert [c for c in everything if re.match(r"\s", c)] == S.WHITESPACE
     breaks = [c for c in everything if len(("a" + c + "b").splitlines()) == 2]
     assert breaks == sorted(b for b in S.LINE_BREAKS if b != "\r\n")
-    assert all(bool(re.match(r"\w", c)) == (unicodedata.category(c)[0] in "LN" or c == "_")
-               for c in everything)
+    assert all(bool(re.match(r"\w", c)) == (unicodedata.category(c)[0] in "LN" or c == "_") for c in everything)

@@ -55,8 +55,10 @@ def test_every_line_break_numbers_lines(impl, brk):
         ("", ()),
         ("-- MERGE\n/* CURSOR\n*/", ()),
         # line comments go first: "-- */" hides the closer, the later "/*" stays open
-        ("x\n/*\n*/ #t /* -- */ WITH a AS (SELECT 1)\n--\nMERGE",
-         ((3, "moderate", "temp_table"), (5, "complex", "merge"))),
+        (
+            "x\n/*\n*/ #t /* -- */ WITH a AS (SELECT 1)\n--\nMERGE",
+            ((3, "moderate", "temp_table"), (5, "complex", "merge")),
+        ),
         # same line: table order, not position
         ("#t WITH a AS (SELECT 1)", ((1, "moderate", "cte"), (1, "moderate", "temp_table"))),
         # first occurrence only; a count of two still gives one entry

@@ -91,8 +91,20 @@ def test_detect_simple_case_folding(impl, sql, expected):
 def test_category_table(impl):
     patterns = impl._CATEGORY_PATTERNS
     assert list(patterns) == [
-        "date_function", "window_function", "null_handling", "string_ops", "cursor", "cte",
-        "json_ops", "type_cast", "stored_proc", "merge", "temp_table", "join", "aggregation", "query",
+        "date_function",
+        "window_function",
+        "null_handling",
+        "string_ops",
+        "cursor",
+        "cte",
+        "json_ops",
+        "type_cast",
+        "stored_proc",
+        "merge",
+        "temp_table",
+        "join",
+        "aggregation",
+        "query",
     ]
     assert patterns["temp_table"].pattern == r"#\w+|@\w+\s+TABLE"
     assert patterns["cte"].pattern == r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\("
@@ -103,12 +115,27 @@ def test_category_table(impl):
 # Section extraction
 # --------------------------------------------------------------------------
 
-D = "\n".join([
-    "# Mapping Guide", "Intro text.", "",
-    "## Date Functions", "DATEADD -> date_add", "",
-    "## Window Functions", "ROW_NUMBER -> row_number", "", "### Notes", "sub note", "",
-    "## NULL Semantics (CRITICAL)", "NULL never equals NULL",
-]) + "\n"
+D = (
+    "\n".join(
+        [
+            "# Mapping Guide",
+            "Intro text.",
+            "",
+            "## Date Functions",
+            "DATEADD -> date_add",
+            "",
+            "## Window Functions",
+            "ROW_NUMBER -> row_number",
+            "",
+            "### Notes",
+            "sub note",
+            "",
+            "## NULL Semantics (CRITICAL)",
+            "NULL never equals NULL",
+        ]
+    )
+    + "\n"
+)
 DATE = "## Date Functions\nDATEADD -> date_add"
 WINDOW = "## Window Functions\nROW_NUMBER -> row_number\n\n### Notes\nsub note"
 
@@ -134,8 +161,11 @@ EXTRACT = [
     ("## A\n\n\n## B\n", {"a", "b"}, "## A\n\n## B"),
     ("## A\n## A\n", {"a"}, "## A\n\n## A"),
     ("text\n## Joins\nj", {"t"}, "text"),
-    ("## Joins\nx\n## Joins and Unions\ny\n## Join\nz\n## Jo\nw", {"Joins"},
-     "## Joins\nx\n\n## Joins and Unions\ny\n\n## Join\nz\n\n## Jo\nw"),
+    (
+        "## Joins\nx\n## Joins and Unions\ny\n## Join\nz\n## Jo\nw",
+        {"Joins"},
+        "## Joins\nx\n\n## Joins and Unions\ny\n\n## Join\nz\n\n## Jo\nw",
+    ),
     ("## A\nx ## B\n ## C\n### D\n#### E\n##\tF\n", {"F"}, ""),
     ("## A\nx ## B\n ## C\n### D\n", {"a"}, "## A\nx ## B\n ## C\n### D"),
     ("#### Deep\nx\n## Other\ny", {"deep"}, "#### Deep\nx"),
@@ -170,20 +200,44 @@ def test_extract_keeps_arguments(impl):
 # Knowledge selection
 # --------------------------------------------------------------------------
 
-M = "\n".join([
-    "# Mapping Guide", "Intro text here.", "",
-    "## Data Type Mapping with Gotchas", "INT maps to IntegerType", "",
-    "## NULL Semantics (CRITICAL)", "NULL never equals NULL", "",
-    "## Date Functions", "DATEADD maps to date_add", "",
-    "## Joins", "LEFT JOIN maps to left",
-]) + "\n"
-G = "\n".join([
-    "## 1. DATEDIFF Argument Order Reversed", "Swap the arguments", "",
-    "## 2. Case-Sensitive String Comparison", "Use lower",
-]) + "\n"
+M = (
+    "\n".join(
+        [
+            "# Mapping Guide",
+            "Intro text here.",
+            "",
+            "## Data Type Mapping with Gotchas",
+            "INT maps to IntegerType",
+            "",
+            "## NULL Semantics (CRITICAL)",
+            "NULL never equals NULL",
+            "",
+            "## Date Functions",
+            "DATEADD maps to date_add",
+            "",
+            "## Joins",
+            "LEFT JOIN maps to left",
+        ]
+    )
+    + "\n"
+)
+G = (
+    "\n".join(
+        [
+            "## 1. DATEDIFF Argument Order Reversed",
+            "Swap the arguments",
+            "",
+            "## 2. Case-Sensitive String Comparison",
+            "Use lower",
+        ]
+    )
+    + "\n"
+)
 L = "No cursors over linked servers."
 
-M_ALWAYS = "## Data Type Mapping with Gotchas\nINT maps to IntegerType\n\n## NULL Semantics (CRITICAL)\nNULL never equals NULL"
+M_ALWAYS = (
+    "## Data Type Mapping with Gotchas\nINT maps to IntegerType\n\n## NULL Semantics (CRITICAL)\nNULL never equals NULL"
+)
 M_DATE = "## Date Functions\nDATEADD maps to date_add"
 M_JOINS = "## Joins\nLEFT JOIN maps to left"
 G_1 = "## 1. DATEDIFF Argument Order Reversed\nSwap the arguments"
@@ -194,13 +248,21 @@ SELECT = [
     (set(), (M, G, L), (M_ALWAYS, "", L), (2, 0, 18, 54, 67)),
     ({"date_function"}, (M, G, L), (M_ALWAYS + "\n\n" + M_DATE, G_1, L), (3, 3, 34, 54, 37)),
     ({"join", "query"}, (M, G, L), (M_ALWAYS + "\n\n" + M_JOINS, "", L), (4, 0, 25, 54, 54)),
-    ({"date_function", "join", "string_ops", "bogus"}, (M, G, L),
-     (M_ALWAYS + "\n\n" + M_DATE + "\n\n" + M_JOINS, G_1 + "\n\n" + G_2, L), (6, 4, 48, 54, 11)),
+    (
+        {"date_function", "join", "string_ops", "bogus"},
+        (M, G, L),
+        (M_ALWAYS + "\n\n" + M_DATE + "\n\n" + M_JOINS, G_1 + "\n\n" + G_2, L),
+        (6, 4, 48, 54, 11),
+    ),
     ({"null_handling", "type_cast"}, (M, G, L), (M_ALWAYS, "", L), (4, 4, 18, 54, 67)),
     (set(), ("", "", ""), ("", "", ""), (2, 0, 0, 0, 100)),
     ({"date_function"}, ("", G, "x y z"), ("", G_1, "x y z"), (3, 3, 9, 16, 44)),
-    (set(S.CATEGORY_KEYS), (M, G, " "),
-     (M_ALWAYS + "\n\n" + M_DATE + "\n\n" + M_JOINS, G_1 + "\n\n" + G_2, " "), (17, 10, 48, 54, 11)),
+    (
+        set(S.CATEGORY_KEYS),
+        (M, G, " "),
+        (M_ALWAYS + "\n\n" + M_DATE + "\n\n" + M_JOINS, G_1 + "\n\n" + G_2, " "),
+        (17, 10, 48, 54, 11),
+    ),
 ]
 
 
@@ -208,15 +270,12 @@ SELECT = [
 def test_select_knowledge(impl, events, categories, docs, result, numbers):
     mapping, gotchas, limitations = docs
     given_set = set(categories)
-    out = impl.select_knowledge(given_set, full_mapping=mapping, full_gotchas=gotchas,
-                                full_limitations=limitations)
+    out = impl.select_knowledge(given_set, full_mapping=mapping, full_gotchas=gotchas, full_limitations=limitations)
     assert type(out) is dict
     assert list(out.items()) == list(zip(["mapping", "gotchas", "limitations"], result))
     assert given_set == categories
     names = ["mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct"]
-    assert events() == [
-        ("knowledge_selected", [("categories", sorted(categories)), *zip(names, numbers)])
-    ]
+    assert events() == [("knowledge_selected", [("categories", sorted(categories)), *zip(names, numbers)])]
 
 
 def test_limitations_default(impl):
@@ -226,10 +285,18 @@ def test_limitations_default(impl):
 
 @pytest.mark.parametrize(
     "selected, full, pct",
-    [(1, 8, 88), (3, 8, 62), (5, 8, 38), (7, 8, 12), (1, 3, 67), (1, 200, 100),
-     # (1 - 0.995) * 100 is 0.5000000000000004 in doubles, so it rounds up
-     (199, 200, 1),
-     (1, 1, 0), (0, 5, 100)],
+    [
+        (1, 8, 88),
+        (3, 8, 62),
+        (5, 8, 38),
+        (7, 8, 12),
+        (1, 3, 67),
+        (1, 200, 100),
+        # (1 - 0.995) * 100 is 0.5000000000000004 in doubles, so it rounds up
+        (199, 200, 1),
+        (1, 1, 0),
+        (0, 5, 100),
+    ],
 )
 def test_reduction_rounding(impl, events, selected, full, pct):
     mapping, gotchas = _documents(selected, full)
@@ -274,12 +341,17 @@ def test_extracted_words_follow_the_document(impl, doc, headers):
         assert out == ""
 
 
-@given(categories=S.category_sets(), mapping=S.markdown_documents(), gotchas=S.markdown_documents(),
-       limitations=S.sql_texts(max_fragments=5))
+@given(
+    categories=S.category_sets(),
+    mapping=S.markdown_documents(),
+    gotchas=S.markdown_documents(),
+    limitations=S.sql_texts(max_fragments=5),
+)
 def test_selection_report_bounds(impl, categories, mapping, gotchas, limitations):
     with capture_logs() as captured:
-        out = impl.select_knowledge(categories, full_mapping=mapping, full_gotchas=gotchas,
-                                    full_limitations=limitations)
+        out = impl.select_knowledge(
+            categories, full_mapping=mapping, full_gotchas=gotchas, full_limitations=limitations
+        )
     assert out["limitations"] == limitations
     (event,) = captured
     assert event["event"] == "knowledge_selected" and event["categories"] == sorted(categories)
@@ -296,12 +368,29 @@ def test_selection_tables(impl):
     assert impl.CONSTRUCT_TO_MAPPING_SECTIONS["null_handling"] == ["NULL Semantics (CRITICAL)", "NULL Handling"]
     assert impl.CONSTRUCT_TO_MAPPING_SECTIONS["stored_proc"] == ["Stored Procedures & Functions"]
     assert list(impl.CONSTRUCT_TO_GOTCHA_SECTIONS) == [
-        "date_function", "window_function", "null_handling", "string_ops", "cursor", "type_cast"]
-    assert sorted(t for ts in impl.CONSTRUCT_TO_GOTCHA_SECTIONS.values() for t in ts) == sorted([
-        "1. DATEDIFF Argument Order Reversed", "2. Case-Sensitive String Comparison",
-        "3. NULL Ordering in ORDER BY", "4. Window Frame RANGE Includes Duplicates",
-        "5. Decimal Arithmetic Precision Loss", "6. months_between Returns DOUBLE Not INT",
-        "7. date_sub with Negative Goes FORWARD", "8. Python UDF 50-100x Slower Than Native F.xxx",
-        "9. COUNT(*) vs COUNT(col) with NULLs", "10. BIT Column NULL Handling"])
+        "date_function",
+        "window_function",
+        "null_handling",
+        "string_ops",
+        "cursor",
+        "type_cast",
+    ]
+    assert sorted(t for ts in impl.CONSTRUCT_TO_GOTCHA_SECTIONS.values() for t in ts) == sorted(
+        [
+            "1. DATEDIFF Argument Order Reversed",
+            "2. Case-Sensitive String Comparison",
+            "3. NULL Ordering in ORDER BY",
+            "4. Window Frame RANGE Includes Duplicates",
+            "5. Decimal Arithmetic Precision Loss",
+            "6. months_between Returns DOUBLE Not INT",
+            "7. date_sub with Negative Goes FORWARD",
+            "8. Python UDF 50-100x Slower Than Native F.xxx",
+            "9. COUNT(*) vs COUNT(col) with NULLs",
+            "10. BIT Column NULL Handling",
+        ]
+    )
     assert impl.CONSTRUCT_TO_GOTCHA_SECTIONS["null_handling"] == [
-        "3. NULL Ordering in ORDER BY", "10. BIT Column NULL Handling", "9. COUNT(*) vs COUNT(col) with NULLs"]
+        "3. NULL Ordering in ORDER BY",
+        "10. BIT Column NULL Handling",
+        "9. COUNT(*) vs COUNT(col) with NULLs",
+    ]

@@ -70,21 +70,38 @@ def test_even_spacing_follows_target(impl, tmp_path, total, spans):
 
 PLANS = [
     # reference layouts
-    ("501 blank hints", 501, {151: "", 250: "  -- c"},
-     [(151, 250, "SQL block (100 lines)"), (250, 501, "SQL block (252 lines)")]),
+    (
+        "501 blank hints",
+        501,
+        {151: "", 250: "  -- c"},
+        [(151, 250, "SQL block (100 lines)"), (250, 501, "SQL block (252 lines)")],
+    ),
     ("1500 one GO", 1500, gos(701), with_hints((151, 300), (300, 600), (600, 900), (900, 1200), (1200, 1500))),
     ("900 headers", 900, EXAMPLE_900, EXAMPLE_900_SECTIONS),
     ("600 GO 160 171", 600, gos(160, 171), with_hints((151, 171)) + [(171, 600, "GO")]),
     ("600 GO 160 170", 600, gos(160, 170), with_hints((151, 600))),
     ("600 GO 150 400", 600, gos(150, 400), [(150, 400, "GO"), (400, 600, "GO")]),
     ("600 GO 100 590", 600, gos(100, 590), with_hints((151, 600))),
-    ("1600 seven GO", 1600, gos(*range(200, 801, 100)),
-     with_hints((151, 300)) + [(s, s + 100, "GO") for s in (300, 400, 500)] + [(600, 1600, "GO")]),
+    (
+        "1600 seven GO",
+        1600,
+        gos(*range(200, 801, 100)),
+        with_hints((151, 300)) + [(s, s + 100, "GO") for s in (300, 400, 500)] + [(600, 1600, "GO")],
+    ),
     ("900 GO 200 500 700", 900, gos(200, 500, 700), with_hints((151, 500)) + [(500, 700, "GO"), (700, 900, "GO")]),
-    ("1500 header line 1", 1500, {1: "CREATE PROCEDURE dbo.p", 701: "GO"}, with_hints((151, 701)) + [(701, 1500, "GO")]),
+    (
+        "1500 header line 1",
+        1500,
+        {1: "CREATE PROCEDURE dbo.p", 701: "GO"},
+        with_hints((151, 701)) + [(701, 1500, "GO")],
+    ),
     # thinning with step 2
-    ("1500 eleven GO", 1500, gos(*range(200, 1201, 100)),
-     with_hints((151, 400)) + [(s, s + 200, "GO") for s in (400, 600, 800)] + [(1000, 1500, "GO")]),
+    (
+        "1500 eleven GO",
+        1500,
+        gos(*range(200, 1201, 100)),
+        with_hints((151, 400)) + [(s, s + 200, "GO") for s in (400, 600, 800)] + [(1000, 1500, "GO")],
+    ),
     # boundaries around the first read
     ("600 GO 149 400", 600, gos(149, 400), with_hints((151, 400)) + [(400, 600, "GO")]),
     ("600 GO 151 400", 600, gos(151, 400), [(151, 400, "GO"), (400, 600, "GO")]),
@@ -99,8 +116,12 @@ PLANS = [
     # short pairs: dropped only when their neighbours hold every line,
     # otherwise carried into the next section or the last one extended
     ("900 GO 300 310 320", 900, gos(300, 310, 320), with_hints((151, 300)) + [(300, 320, "GO"), (320, 900, "GO")]),
-    ("1500 GO 300 301 310 800", 1500, gos(300, 301, 310, 800),
-     with_hints((151, 300)) + [(301, 800, "GO"), (800, 1500, "GO")]),
+    (
+        "1500 GO 300 301 310 800",
+        1500,
+        gos(300, 301, 310, 800),
+        with_hints((151, 300)) + [(301, 800, "GO"), (800, 1500, "GO")],
+    ),
     ("600 GO 160 580", 600, gos(160, 580), with_hints((151, 580)) + [(580, 600, "GO")]),
     ("600 GO 165 581", 600, gos(165, 581), with_hints((151, 600))),
     ("600 extended block hint", 600, {100: "GO", 151: "", 590: "GO"}, [(151, 600, "SQL block (450 lines)")]),
@@ -109,8 +130,12 @@ PLANS = [
     ("900 tie first", 900, gos(300, 451, 600), with_hints((151, 451)) + [(451, 600, "GO"), (600, 900, "GO")]),
     ("900 tie later", 900, gos(400, 600, 700), with_hints((151, 400)) + [(400, 700, "GO"), (700, 900, "GO")]),
     # routine headers and the hint they give
-    ("900 headers trimmed", 900, {300: "  create or alter proc x  ", 500: "CREATE FUNCTION f()"},
-     with_hints((151, 300)) + [(300, 500, "create or alter proc x"), (500, 900, "CREATE FUNCTION f()")]),
+    (
+        "900 headers trimmed",
+        900,
+        {300: "  create or alter proc x  ", 500: "CREATE FUNCTION f()"},
+        with_hints((151, 300)) + [(300, 500, "create or alter proc x"), (500, 900, "CREATE FUNCTION f()")],
+    ),
 ]
 
 
@@ -120,14 +145,49 @@ def test_plans(impl, tmp_path, total, special, sections):
     assert plan == impl.FileReadingStrategy(True, total, 150, tuple(sections))
 
 
-COUNTED = ["GO", "go", "Go", "gO", "  GO  ", "\tGO\t", "GO\u3000", "\xa0GO\x1f", "CREATE PROCEDURE dbo.p",
-           "CREATE PROC p", "create or alter proc x", "CREATE FUNCTION dbo.f()", "create\tprocedure p",
-           "CREATE  OR  ALTER  FUNCTION f", "  CREATE PROC", "CREATE PROC-x", "CREATE PROCEDURE\u0301"]
-NOT_COUNTED = ["GO;", "GO 5", "-- GO", "GOTO x", "G O", "\u200bGO", "GO\ufeff", "CREATE PROCEDURES",
-               "CREATE VIEW v", "CREATE TRIGGER t", "CREATE TABLE t", "ALTER PROCEDURE p",
-               "CREATE OR REPLACE PROCEDURE p", "CREATE OR ALTER VIEW v", "x CREATE PROC p",
-               "CREATE FUNCT\u0130ON f", "CREATE FUNCT\u0131ON f", "CREATEPROC p", "CREATE PROCEDURE_x",
-               "CREATE PROC\u00e9", "CREATE\u200bPROC p", "/* GO */"]
+COUNTED = [
+    "GO",
+    "go",
+    "Go",
+    "gO",
+    "  GO  ",
+    "\tGO\t",
+    "GO\u3000",
+    "\xa0GO\x1f",
+    "CREATE PROCEDURE dbo.p",
+    "CREATE PROC p",
+    "create or alter proc x",
+    "CREATE FUNCTION dbo.f()",
+    "create\tprocedure p",
+    "CREATE  OR  ALTER  FUNCTION f",
+    "  CREATE PROC",
+    "CREATE PROC-x",
+    "CREATE PROCEDURE\u0301",
+]
+NOT_COUNTED = [
+    "GO;",
+    "GO 5",
+    "-- GO",
+    "GOTO x",
+    "G O",
+    "\u200bGO",
+    "GO\ufeff",
+    "CREATE PROCEDURES",
+    "CREATE VIEW v",
+    "CREATE TRIGGER t",
+    "CREATE TABLE t",
+    "ALTER PROCEDURE p",
+    "CREATE OR REPLACE PROCEDURE p",
+    "CREATE OR ALTER VIEW v",
+    "x CREATE PROC p",
+    "CREATE FUNCT\u0130ON f",
+    "CREATE FUNCT\u0131ON f",
+    "CREATEPROC p",
+    "CREATE PROCEDURE_x",
+    "CREATE PROC\u00e9",
+    "CREATE\u200bPROC p",
+    "/* GO */",
+]
 
 
 @pytest.mark.parametrize(
@@ -184,10 +244,12 @@ def test_non_breaks_in_files(impl, tmp_path, sep):
 @pytest.mark.parametrize("bom", [False, True])
 @pytest.mark.parametrize(
     "total, special, sections",
-    [(900, EXAMPLE_900, EXAMPLE_900_SECTIONS),
-     (1500, {1: "CREATE PROCEDURE dbo.p", 701: "GO"}, with_hints((151, 701)) + [(701, 1500, "GO")]),
-     (1500, {1: "  go", 701: "GO"}, with_hints((151, 701)) + [(701, 1500, "GO")]),
-     (1500, {701: "GO"}, with_hints((151, 300), (300, 600), (600, 900), (900, 1200), (1200, 1500)))],
+    [
+        (900, EXAMPLE_900, EXAMPLE_900_SECTIONS),
+        (1500, {1: "CREATE PROCEDURE dbo.p", 701: "GO"}, with_hints((151, 701)) + [(701, 1500, "GO")]),
+        (1500, {1: "  go", 701: "GO"}, with_hints((151, 701)) + [(701, 1500, "GO")]),
+        (1500, {701: "GO"}, with_hints((151, 300), (300, 600), (600, 900), (900, 1200), (1200, 1500))),
+    ],
     ids=["900", "bom-mend", "bom-go", "one-go"],
 )
 def test_line_endings_and_bom(impl, tmp_path, newline, bom, total, special, sections):
@@ -207,9 +269,11 @@ def test_strategy_event(impl, tmp_path, events):
 
 @pytest.mark.parametrize(
     "setup, arg, error",
-    [(lambda p: p.write_bytes(b"GO\n\xc3("), None, UnicodeDecodeError),
-     (lambda p: None, None, FileNotFoundError),
-     (lambda p: None, "f.sql", AttributeError)],
+    [
+        (lambda p: p.write_bytes(b"GO\n\xc3("), None, UnicodeDecodeError),
+        (lambda p: None, None, FileNotFoundError),
+        (lambda p: None, "f.sql", AttributeError),
+    ],
 )
 def test_read_failures(impl, tmp_path, events, setup, arg, error):
     path = tmp_path / "f.sql"
@@ -250,15 +314,17 @@ def test_worked_instruction_example(impl):
 
 def test_instruction_from_plan(impl, tmp_path):
     plan = impl.plan_reading_strategy(write_sql(tmp_path, 501, {151: "A" * 49 + " " + "B"}))
-    assert plan.format_reading_instructions("x") == "\n".join([
-        "This is a 501-line SQL file. Read it strategically:",
-        OPENING_900[1],
-        OPENING_900[2],
-        "   - Lines 151-250: " + "A" * 49 + " ",
-        "   - Lines 250-501: " + F(250),
-        "",
-        CLOSING,
-    ])
+    assert plan.format_reading_instructions("x") == "\n".join(
+        [
+            "This is a 501-line SQL file. Read it strategically:",
+            OPENING_900[1],
+            OPENING_900[2],
+            "   - Lines 151-250: " + "A" * 49 + " ",
+            "   - Lines 250-501: " + F(250),
+            "",
+            CLOSING,
+        ]
+    )
 
 
 @pytest.mark.parametrize(
@@ -271,9 +337,11 @@ def test_instruction_from_plan(impl, tmp_path):
 )
 def test_chunked_instruction_shapes(impl, fields, body):
     text = impl.FileReadingStrategy(*fields).format_reading_instructions("p.sql")
-    head = [f"This is a {fields[1]}-line SQL file. Read it strategically:",
-            f"1. Read lines 1-{fields[2]} to understand structure (SET statements, parameters, procedure signature).",
-            "2. Then read each logical section:"]
+    head = [
+        f"This is a {fields[1]}-line SQL file. Read it strategically:",
+        f"1. Read lines 1-{fields[2]} to understand structure (SET statements, parameters, procedure signature).",
+        "2. Then read each logical section:",
+    ]
     assert text.split("\n") == head + body + ["", CLOSING]
     assert not text.endswith("\n") and "p.sql" not in text
 
@@ -286,9 +354,7 @@ def python_unpack_error(entry):
     raise AssertionError("entry unpacks")
 
 
-@pytest.mark.parametrize(
-    "entry", [(1, 2), (1, 2, 3, 4), (), 5, None, "ab", "abcd", [1]], ids=repr
-)
+@pytest.mark.parametrize("entry", [(1, 2), (1, 2, 3, 4), (), 5, None, "ab", "abcd", [1]], ids=repr)
 def test_malformed_entries_fail_like_unpacking(impl, entry):
     plan = impl.FileReadingStrategy(True, 900, 150, ((151, 300, "ok"), entry))
     with pytest.raises(Exception) as info:
@@ -335,7 +401,8 @@ def test_plan_invariants(impl, scratch_dir, f):
         else:
             assert hint.startswith("SQL block (") and hint.endswith(" lines)")
     assert [(e["event"], e["total_lines"], e["sections"], e["first_read"]) for e in captured] == [
-        ("reading_strategy", total, len(sections), 150)]
+        ("reading_strategy", total, len(sections), 150)
+    ]
 
 
 @given(f=S.sql_files())

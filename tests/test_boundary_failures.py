@@ -184,7 +184,9 @@ needs_legacy = pytest.mark.skipif(sys.version_info >= (3, 12), reason="the legac
 
 
 @needs_legacy
-@pytest.mark.parametrize("text", ["MERGE INTO t USING s ON 1=1", "WITH x AS (SELECT 1) SELECT é FROM x -- ☃", "\U0001f600 CURSOR"])
+@pytest.mark.parametrize(
+    "text", ["MERGE INTO t USING s ON 1=1", "WITH x AS (SELECT 1) SELECT é FROM x -- ☃", "\U0001f600 CURSOR"]
+)
 def test_legacy_strings_read_as_they_hold(text):
     assert complexity.classify_sql(legacy(text)) == complexity.classify_sql(text)
     assert loresift.detect_construct_categories(legacy(text)) == loresift.detect_construct_categories(text)

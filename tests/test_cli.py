@@ -78,16 +78,30 @@ class TestAnalyze:
         expected = complexity.classify_sql(TSQL_COMPLEX)
         assert load["complexity"] == "complex"
         assert (load["effective_lines"], load["stored_proc_count"], load["complex_construct_count"]) == (
-            expected.effective_lines, expected.stored_proc_count, expected.complex_construct_count)  # fmt: skip
+            expected.effective_lines,
+            expected.stored_proc_count,
+            expected.complex_construct_count,
+        )
         assert (load["temp_table_count"], load["cte_count"], load["moderate_construct_count"]) == (
-            expected.temp_table_count, expected.cte_count, expected.moderate_construct_count)  # fmt: skip
+            expected.temp_table_count,
+            expected.cte_count,
+            expected.moderate_construct_count,
+        )
         assert (load["analysis_turns"], load["conversion_turns"], load["audit_turns"]) == (
-            expected.recommended_analysis_turns, expected.recommended_conversion_turns, 3)  # fmt: skip
+            expected.recommended_analysis_turns,
+            expected.recommended_conversion_turns,
+            3,
+        )
         assert load["platform"] == "sqlserver" and "merge" in load["categories"]
         by_path = {r["path"]: r for r in records}
         assert by_path["sub/pkg.SQL"]["platform"] == "oracle"
         empty = by_path["sub/empty.sql"]
-        assert (empty["status"], empty["complexity"], empty["platform"], empty["categories"]) == ("ok", "simple", None, [])
+        assert (empty["status"], empty["complexity"], empty["platform"], empty["categories"]) == (
+            "ok",
+            "simple",
+            None,
+            [],
+        )
 
     def test_csv_parses_back_to_the_json_values(self, tree):
         as_json = {r["path"]: r for r in json_records(run("analyze", ".", "--format", "json", cwd=tree).stdout)}
@@ -193,8 +207,13 @@ class TestAnalyze:
         master, slave = pty.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))  # a new pty has no width
         with os.fdopen(master, "rb", buffering=0) as reader:
-            proc = subprocess.run([sys.executable, "-m", "agents.quorvane", "analyze", ".", "--format", "json"],
-                                  cwd=tree, stdout=subprocess.PIPE, stderr=slave, timeout=300)  # fmt: skip
+            proc = subprocess.run(
+                [sys.executable, "-m", "agents.quorvane", "analyze", ".", "--format", "json"],
+                cwd=tree,
+                stdout=subprocess.PIPE,
+                stderr=slave,
+                timeout=300,
+            )
             os.close(slave)
             drawn = b""
             try:
@@ -265,7 +284,10 @@ class TestOtherCommands:
         event = {k: v for k, v in events[0].items() if k not in ("event", "log_level", "categories")}
         assert out["report"] == event and event["full_tokens"] == 19
         text = run("knowledge", "q.sql", "--kb", "kb", cwd=tmp_path)
-        assert f"{event['token_estimate']} of 19 words" in text.stdout and f"{event['reduction_pct']}% saved" in text.stdout
+        assert (
+            f"{event['token_estimate']} of 19 words" in text.stdout
+            and f"{event['reduction_pct']}% saved" in text.stdout
+        )
         assert run("knowledge", "q.sql", "--kb", "nokb", cwd=tmp_path).returncode == 1
 
     def test_markers_for_one_platform(self, tmp_path):
@@ -283,11 +305,15 @@ class TestOtherCommands:
         text = run("markers", "--evidence", cwd=tmp_path).stdout
         listed = {line.split()[0] for line in text.splitlines() if line.startswith("  ") and line.split()}
         assert {row.id for row in platform_detect.scan_rows()} <= listed
-        hive = [json.loads(line) for line in run("markers", "--evidence", "--platform", "hive", "--format", "json",
-                                                   cwd=tmp_path).stdout.splitlines()]  # fmt: skip
+        hive = [
+            json.loads(line)
+            for line in run(
+                "markers", "--evidence", "--platform", "hive", "--format", "json", cwd=tmp_path
+            ).stdout.splitlines()
+        ]
         evidence = [e for e in platform_detect.evidence() if "hive" in e.platforms]
         as_json = [json.loads(json.dumps(dataclasses.asdict(e))) for e in evidence]
-        assert evidence and hive[-len(evidence):] == as_json
+        assert evidence and hive[-len(evidence) :] == as_json
         assert all("hive" in row["platforms"] for row in hive)
 
 
@@ -299,8 +325,15 @@ class TestCommandLine:
 
     @pytest.mark.parametrize(
         "args",
-        [[], ["analyze"], ["analyze", ".", "--format", "xml"], ["analyze", ".", "--jobs", "-1"],
-         ["markers", "--platform", "db2"], ["knowledge", "x.sql"], ["frobnicate"]],  # fmt: skip
+        [
+            [],
+            ["analyze"],
+            ["analyze", ".", "--format", "xml"],
+            ["analyze", ".", "--jobs", "-1"],
+            ["markers", "--platform", "db2"],
+            ["knowledge", "x.sql"],
+            ["frobnicate"],
+        ],
     )
     def test_usage_errors_exit_2(self, tmp_path, args):
         proc = run(*args, cwd=tmp_path)

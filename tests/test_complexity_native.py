@@ -18,6 +18,7 @@ from structlog.testing import capture_logs
 from agents.quorvane import complexity as cx
 from messages import type_message
 
+
 class Text(str):
     pass
 
@@ -52,8 +53,14 @@ class Text(str):
             lambda: cx.plan_reading_strategy(Path("a"), Path("b")),
             "plan_reading_strategy() takes exactly 1 positional argument (2 given)",
         ),
-        (lambda: cx.plan_reading_strategy(path="a"), "plan_reading_strategy() takes exactly 1 positional argument (0 given)"),
-        (lambda: cx.plan_reading_strategy("a", path="a"), "plan_reading_strategy() got an unexpected keyword argument 'path'"),
+        (
+            lambda: cx.plan_reading_strategy(path="a"),
+            "plan_reading_strategy() takes exactly 1 positional argument (0 given)",
+        ),
+        (
+            lambda: cx.plan_reading_strategy("a", path="a"),
+            "plan_reading_strategy() got an unexpected keyword argument 'path'",
+        ),
         (lambda: cx.classify_sql_file(bogus=1), "classify_sql_file() takes exactly 1 positional argument (0 given)"),
     ],
 )
@@ -73,10 +80,16 @@ PLAN = cx.FileReadingStrategy(False, 3, 3, ())
     [
         (lambda: PLAN.format_reading_instructions(), "takes exactly 2 positional arguments (1 given)"),
         (lambda: PLAN.format_reading_instructions("a", "b"), "takes exactly 2 positional arguments (3 given)"),
-        (lambda: cx.FileReadingStrategy.format_reading_instructions(), "takes exactly 2 positional arguments (0 given)"),
+        (
+            lambda: cx.FileReadingStrategy.format_reading_instructions(),
+            "takes exactly 2 positional arguments (0 given)",
+        ),
         (lambda: PLAN.format_reading_instructions(path="a"), "takes exactly 2 positional arguments (1 given)"),
         (lambda: PLAN.format_reading_instructions("a", path="a"), "got an unexpected keyword argument 'path'"),
-        (lambda: PLAN.format_reading_instructions("a", sql_path="b"), "got multiple values for keyword argument 'sql_path'"),
+        (
+            lambda: PLAN.format_reading_instructions("a", sql_path="b"),
+            "got multiple values for keyword argument 'sql_path'",
+        ),
     ],
 )
 def test_format_reading_instructions_counts_self(call, message):
@@ -191,8 +204,15 @@ def test_analysis_budget(lines, constructs, analysis):
 
 @pytest.mark.parametrize(
     ("lines", "constructs", "procs", "conversion"),
-    [(0, 0, 0, 9), (99, 0, 0, 9), (100, 0, 0, 11), (250, 3, 1, 22), (640, 3, 2, 30), (1000, 0, 0, 29),
-     (1000, 15, 1, 40)],
+    [
+        (0, 0, 0, 9),
+        (99, 0, 0, 9),
+        (100, 0, 0, 11),
+        (250, 3, 1, 22),
+        (640, 3, 2, 30),
+        (1000, 0, 0, 29),
+        (1000, 15, 1, 40),
+    ],
 )
 def test_conversion_budget(lines, constructs, procs, conversion):
     r = cx.ComplexityResult(cx.SQLComplexity.COMPLEX, lines, procs, constructs, 0, 0, 0)
@@ -210,13 +230,23 @@ def conversion(lines, constructs, procs):
 
 @pytest.mark.parametrize(
     ("lines", "constructs", "procs"),
-    [(-1, 0, 0), (-301, -5, -1), (2**70, 2**65, 2**64), (2**62 + 1, 1, 0), (-(2**70), -(2**66), 0),
-     (650.0, 1, 0), (299.5, 0.5, True), (True, False, 0)],
+    [
+        (-1, 0, 0),
+        (-301, -5, -1),
+        (2**70, 2**65, 2**64),
+        (2**62 + 1, 1, 0),
+        (-(2**70), -(2**66), 0),
+        (650.0, 1, 0),
+        (299.5, 0.5, True),
+        (True, False, 0),
+    ],
 )
 def test_budgets_use_the_hosts_arithmetic(lines, constructs, procs):
     r = cx.ComplexityResult(cx.SQLComplexity.COMPLEX, lines, procs, constructs, 0, 0, 0)
-    for got, want in [(r.recommended_analysis_turns, analysis(lines, constructs)),
-                      (r.recommended_conversion_turns, conversion(lines, constructs, procs))]:
+    for got, want in [
+        (r.recommended_analysis_turns, analysis(lines, constructs)),
+        (r.recommended_conversion_turns, conversion(lines, constructs, procs)),
+    ]:
         assert got == want and type(got) is type(want)
 
 
@@ -228,8 +258,9 @@ def test_budgets_propagate_arithmetic_errors():
 
 
 def test_strategy_record():
-    s = cx.FileReadingStrategy(should_chunk=True, total_lines=900, first_read_lines=150,
-                               section_boundaries=((151, 420, "GO"),))
+    s = cx.FileReadingStrategy(
+        should_chunk=True, total_lines=900, first_read_lines=150, section_boundaries=((151, 420, "GO"),)
+    )
     assert repr(s) == (
         "FileReadingStrategy(should_chunk=True, total_lines=900, first_read_lines=150, "
         "section_boundaries=((151, 420, 'GO'),))"
@@ -254,7 +285,9 @@ def test_enumeration():
 
 def test_published_tables_are_the_hosts_patterns():
     assert len(cx._COMPLEX_PATTERNS) == 15 and len(cx._MODERATE_PATTERNS) == 9
-    assert all(isinstance(p, re.Pattern) and p.flags == re.I | re.U for p in cx._COMPLEX_PATTERNS + cx._MODERATE_PATTERNS)
+    assert all(
+        isinstance(p, re.Pattern) and p.flags == re.I | re.U for p in cx._COMPLEX_PATTERNS + cx._MODERATE_PATTERNS
+    )
     assert cx._COMPLEX_PATTERNS[0].pattern == r"\bCURSOR\b"
     assert cx._COMPLEX_PATTERNS[14].pattern == r"\bLINKED\s+SERVER\b"
     assert cx._MODERATE_PATTERNS[0].pattern == r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\("

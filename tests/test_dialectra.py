@@ -317,7 +317,10 @@ EXAMPLES = {
     "snowflake.stage_sigil": (["@~/staged", "@%orders"], ["@my_stage"]),
     "snowflake.generator_seq": (["SEQ4()"], ["SEQ3()"]),
     "snowflake.semi_structured_types": (["CREATE TABLE t (id INT, v VARIANT)"], []),
-    "postgresql.dollar_quoted_body": (["AS $$ BEGIN END $$", "AS $body$ BEGIN END $body$"], ["WHERE a = $1 AND b = $2"]),
+    "postgresql.dollar_quoted_body": (
+        ["AS $$ BEGIN END $$", "AS $body$ BEGIN END $body$"],
+        ["WHERE a = $1 AND b = $2"],
+    ),
     "postgresql.psql_meta_commands": ([r"\dt", r"\copy t FROM data.csv"], [r"\dx"]),
     "postgresql.serial_types": (["CREATE TABLE t (id BIGSERIAL PRIMARY KEY)"], ["ALTER TABLE t ADD id SERIAL"]),
     "mysql.hash_comment": (["# note"], ["SELECT * INTO #temp FROM t", "# standardSQL", "#standardSQL"]),

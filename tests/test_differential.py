@@ -36,9 +36,18 @@ def fields(record, names):
     return tuple(getattr(record, n) for n in names)
 
 
-RESULT_FIELDS = ("complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
-                 "moderate_construct_count", "temp_table_count", "cte_count", "recommended_analysis_turns",
-                 "recommended_conversion_turns", "recommended_audit_turns")
+RESULT_FIELDS = (
+    "complexity",
+    "effective_lines",
+    "stored_proc_count",
+    "complex_construct_count",
+    "moderate_construct_count",
+    "temp_table_count",
+    "cte_count",
+    "recommended_analysis_turns",
+    "recommended_conversion_turns",
+    "recommended_audit_turns",
+)
 PLAN_FIELDS = ("should_chunk", "total_lines", "first_read_lines", "section_boundaries")
 
 
@@ -82,8 +91,10 @@ def test_locate_categories(text):
     assert loresift.locate_categories(text) == model.locate_categories(text)
 
 
-@given(S.sql_texts(line_breaks=["\n", "\r\n", "\r", "\u2028", "\x0b"], surrogates=False),
-       st.sampled_from(["utf-8", "utf-8-sig"]))
+@given(
+    S.sql_texts(line_breaks=["\n", "\r\n", "\r", "\u2028", "\x0b"], surrogates=False),
+    st.sampled_from(["utf-8", "utf-8-sig"]),
+)
 def test_classify_sql_file(scratch_dir, text, encoding):
     path = scratch_dir / "classify.sql"
     path.write_bytes(text.encode(encoding))
@@ -115,11 +126,21 @@ def test_plan_reading_strategy(scratch_dir, sql_file):
 boundary_values = st.one_of(st.integers(-3, 2000), st.booleans(), st.floats(allow_nan=False), st.text(max_size=5))
 
 
-@given(st.booleans() | st.integers(0, 2) | st.none(), boundary_values, boundary_values,
-       st.lists(st.one_of(st.tuples(boundary_values, boundary_values, st.text(max_size=60)),
-                          st.lists(boundary_values, max_size=4), st.integers(), st.text(max_size=4)),
-                max_size=4).map(tuple),
-       st.text(max_size=20))
+@given(
+    st.booleans() | st.integers(0, 2) | st.none(),
+    boundary_values,
+    boundary_values,
+    st.lists(
+        st.one_of(
+            st.tuples(boundary_values, boundary_values, st.text(max_size=60)),
+            st.lists(boundary_values, max_size=4),
+            st.integers(),
+            st.text(max_size=4),
+        ),
+        max_size=4,
+    ).map(tuple),
+    st.text(max_size=20),
+)
 def test_format_reading_instructions(should_chunk, total, first, sections, path):
     ours = complexity.FileReadingStrategy(should_chunk, total, first, sections)
     theirs = model.FileReadingStrategy(should_chunk, total, first, sections)
@@ -140,8 +161,13 @@ def test_extract_sections(document, titles):
 @given(S.category_sets(), S.markdown_documents(), S.markdown_documents(), st.text(max_size=30))
 def test_select_knowledge(categories, mapping, gotchas, limitations):
     def select(impl):
-        return run(impl.select_knowledge, set(categories), full_mapping=mapping, full_gotchas=gotchas,
-                   full_limitations=limitations)
+        return run(
+            impl.select_knowledge,
+            set(categories),
+            full_mapping=mapping,
+            full_gotchas=gotchas,
+            full_limitations=limitations,
+        )
 
     assert select(loresift) == select(model)
 

@@ -48,7 +48,10 @@ def test_plan_reading_text_is_plan_reading_strategy_on_the_files_text(text, tmp_
         (lambda: complexity.plan_reading_text(), "plan_reading_text() takes exactly 1 positional argument (0 given)"),
         (lambda: complexity.plan_reading_text(b"x"), type_message("sql_content", "str", "bytes")),
         (lambda: complexity.plan_reading_text(Path("a.sql")), type_message("sql_content", "str", "PosixPath")),
-        (lambda: complexity.plan_reading_text(sql_content="x", path=1), "plan_reading_text() got an unexpected keyword argument 'path'"),
+        (
+            lambda: complexity.plan_reading_text(sql_content="x", path=1),
+            "plan_reading_text() got an unexpected keyword argument 'path'",
+        ),
     ],
 )
 def test_plan_reading_text_argument_errors(call, message):

@@ -16,13 +16,22 @@ from pathlib import Path
 
 import pytest
 
-CHROMIUM = next((p for p in (shutil.which("chromium"), "/usr/bin/chromium", shutil.which("chromium-browser")) if p and
-                 os.path.exists(p)), None)  # fmt: skip
-pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="Debian's chromium is not installed and could not be "
-                                "(scripts/setup-system.sh installs it)")  # fmt: skip
+CHROMIUM = next(
+    (
+        p
+        for p in (shutil.which("chromium"), "/usr/bin/chromium", shutil.which("chromium-browser"))
+        if p and os.path.exists(p)
+    ),
+    None,
+)
+pytestmark = pytest.mark.skipif(
+    CHROMIUM is None, reason="Debian's chromium is not installed and could not be (scripts/setup-system.sh installs it)"
+)
 
-PROC = "CREATE PROCEDURE dbo.p AS\nBEGIN\n  DECLARE c CURSOR FOR SELECT 1;\n  MERGE t USING s ON 1 = 1\n" \
-       "  WHEN MATCHED THEN UPDATE SET v = 1;\nEND\nGO\n"  # fmt: skip
+PROC = (
+    "CREATE PROCEDURE dbo.p AS\nBEGIN\n  DECLARE c CURSOR FOR SELECT 1;\n  MERGE t USING s ON 1 = 1\n"
+    "  WHEN MATCHED THEN UPDATE SET v = 1;\nEND\nGO\n"
+)
 
 
 @pytest.fixture(scope="module")
@@ -36,8 +45,13 @@ def report(tmp_path_factory) -> Path:
     (root / "oracle_pkg.sql").write_text("CREATE OR REPLACE PACKAGE BODY pkg AS\n  v VARCHAR2(10);\nEND pkg;\n/\n")
     (root / "caller.sql").write_text("CREATE PROCEDURE dbo.caller AS\nBEGIN\n  EXEC dbo.p;\nEND\nGO\n")
     (root / "broken.sql").write_bytes(codecs.BOM_UTF16_LE + b"S\x00\x00\xd8")
-    proc = subprocess.run([sys.executable, "-m", "agents.quorvane", "analyze", ".", "--html", "report.html"],
-                          cwd=root, capture_output=True, text=True, timeout=300)  # fmt: skip
+    proc = subprocess.run(
+        [sys.executable, "-m", "agents.quorvane", "analyze", ".", "--html", "report.html"],
+        cwd=root,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert proc.returncode == 1, proc.stderr
     return root / "report.html"
 
@@ -59,7 +73,10 @@ def page(browser, report):
     problems: list[str] = []
     requests: list[str] = []
     pg.on("pageerror", lambda exc: problems.append(f"page error: {exc}"))
-    pg.on("console", lambda msg: problems.append(f"console {msg.type}: {msg.text}") if msg.type in ("error", "warning") else None)
+    pg.on(
+        "console",
+        lambda msg: problems.append(f"console {msg.type}: {msg.text}") if msg.type in ("error", "warning") else None,
+    )
     pg.on("request", lambda req: requests.append(req.url))
     pg.goto(report.as_uri())
     pg.problems = problems  # type: ignore[attr-defined]
@@ -98,8 +115,9 @@ def test_filter_box_and_level_choice(page):
     assert sorted(shown) == [f"report_{i:02}.sql" for i in range(10)]
     assert page.text_content("#shown") == "10 of 16 files shown"
     blocks = "els => els.filter(e => e.offsetParent !== null).length"
-    assert page.eval_on_selector_all("details.hot", blocks) == sum("report_0" in t for t in
-                                                                   page.eval_on_selector_all("details.hot summary", "s => s.map(x => x.textContent)"))  # fmt: skip
+    assert page.eval_on_selector_all("details.hot", blocks) == sum(
+        "report_0" in t for t in page.eval_on_selector_all("details.hot summary", "s => s.map(x => x.textContent)")
+    )
     page.fill("#filter", "")
     page.select_option("#level", "failed")
     assert page.eval_on_selector_all("#files tbody tr", visible) == ["broken.sql"]

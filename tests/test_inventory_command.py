@@ -113,8 +113,11 @@ def test_tarjan_handles_long_chains_without_recursion():
 def run(*args, cwd):
     return subprocess.run(
         [sys.executable, "-m", "agents.quorvane", "inventory", *args],
-        cwd=cwd, capture_output=True, text=True, timeout=120,
-    )  # fmt: skip
+        cwd=cwd,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
 
 
 @pytest.fixture
@@ -131,12 +134,25 @@ def test_json_document(tree):
     assert set(doc) == {"objects", "edges", "missing", "cycles", "order", "errors"}
     first = doc["objects"][0]
     assert list(first) == [
-        "id", "path", "kind", "name", "start_line", "end_line", "complexity", "reads", "writes", "calls",
-        "temp_tables", "dynamic_sql",
-    ]  # fmt: skip
+        "id",
+        "path",
+        "kind",
+        "name",
+        "start_line",
+        "end_line",
+        "complexity",
+        "reads",
+        "writes",
+        "calls",
+        "temp_tables",
+        "dynamic_sql",
+    ]
     assert (first["path"], first["kind"], first["name"], first["complexity"]) == (
-        "a_tables.sql", "table", "dbo.Orders", "simple",
-    )  # fmt: skip
+        "a_tables.sql",
+        "table",
+        "dbo.Orders",
+        "simple",
+    )
     assert {"from", "to", "kind", "name"} == set(doc["edges"][0])
     assert doc["missing"][0]["name"] == "staging.Orders"
     assert proc.returncode == 1 and [e["path"] for e in doc["errors"]] == ["bad.sql"]

@@ -20,14 +20,83 @@ inventory = pytest.importorskip("agents.quorvane.inventory")
 # --- native module against the model ----------------------------------------
 
 PIECES = [
-    "SELECT", "FROM", "JOIN", "CROSS APPLY", "WHERE", "INSERT", "INTO", "UPDATE", "SET", "DELETE", "MERGE",
-    "USING", "WHEN MATCHED THEN", "EXEC", "EXEC(", "@x", "@rc =", "#t", "##g", "dbo.T", "[a b]", "[x]]y]",
-    '"q"', "`b`", "s.f(", "t", "a", "AS", "WITH", "c AS (", "(", ")", ",", ";", ".", "'lit FROM z'", "N'x'",
-    "'", "--c\n", "/*", "*/", "\n", "\nGO\n", "\n/\n", "$$", "CREATE", "OR ALTER", "PROCEDURE", "VIEW",
-    "FUNCTION", "TABLE", "TRIGGER", "INDEX", "ON", "BEGIN", "END", "CASE", "TRUNCATE TABLE", "DROP TABLE",
-    "sp_executesql", "FETCH NEXT FROM c INTO @v", "DELIMITER //\n", "//", "\u00e9", "\u20ac", "\U0001f600",
-    "\u2028", "\r\n", "\x85", " ", "\ufeff", "\u017fELECT", "inserted", "OUTPUT", "TOP (3)", "(NOLOCK)",
-]  # fmt: skip
+    "SELECT",
+    "FROM",
+    "JOIN",
+    "CROSS APPLY",
+    "WHERE",
+    "INSERT",
+    "INTO",
+    "UPDATE",
+    "SET",
+    "DELETE",
+    "MERGE",
+    "USING",
+    "WHEN MATCHED THEN",
+    "EXEC",
+    "EXEC(",
+    "@x",
+    "@rc =",
+    "#t",
+    "##g",
+    "dbo.T",
+    "[a b]",
+    "[x]]y]",
+    '"q"',
+    "`b`",
+    "s.f(",
+    "t",
+    "a",
+    "AS",
+    "WITH",
+    "c AS (",
+    "(",
+    ")",
+    ",",
+    ";",
+    ".",
+    "'lit FROM z'",
+    "N'x'",
+    "'",
+    "--c\n",
+    "/*",
+    "*/",
+    "\n",
+    "\nGO\n",
+    "\n/\n",
+    "$$",
+    "CREATE",
+    "OR ALTER",
+    "PROCEDURE",
+    "VIEW",
+    "FUNCTION",
+    "TABLE",
+    "TRIGGER",
+    "INDEX",
+    "ON",
+    "BEGIN",
+    "END",
+    "CASE",
+    "TRUNCATE TABLE",
+    "DROP TABLE",
+    "sp_executesql",
+    "FETCH NEXT FROM c INTO @v",
+    "DELIMITER //\n",
+    "//",
+    "\u00e9",
+    "\u20ac",
+    "\U0001f600",
+    "\u2028",
+    "\r\n",
+    "\x85",
+    " ",
+    "\ufeff",
+    "\u017fELECT",
+    "inserted",
+    "OUTPUT",
+    "TOP (3)",
+    "(NOLOCK)",
+]
 
 
 @st.composite
@@ -113,6 +182,7 @@ def test_corpus_routines_each_yield_one_object():
 
 # --- sqlglot -----------------------------------------------------------------
 
+
 def _name(table) -> str:
     return ".".join(p for p in (table.catalog, table.db, table.name) if p).lower()
 
@@ -197,8 +267,10 @@ def test_tables_agree_with_sqlglot():
             else:
                 disagreements.append((path.name, " ".join(sql.split())[:160], mine, theirs))
     for name, sql, mine, theirs in disagreements:
-        print(f"{name}: {sql}\n  ours   reads={sorted(mine[0])} writes={sorted(mine[1])}\n"
-              f"  sqlglot reads={sorted(theirs[0])} writes={sorted(theirs[1])}")  # fmt: skip
+        print(
+            f"{name}: {sql}\n  ours   reads={sorted(mine[0])} writes={sorted(mine[1])}\n"
+            f"  sqlglot reads={sorted(theirs[0])} writes={sorted(theirs[1])}"
+        )
     rate = agreed / compared if compared else 1.0
     print(f"sqlglot cross-check: {agreed}/{compared} statements agree ({rate:.2%})")
     assert compared > 100

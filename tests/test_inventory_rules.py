@@ -42,7 +42,7 @@ READS = [
     ("SELECT (SELECT MAX(v) FROM b), EXTRACT(YEAR FROM d), TRIM(' ' FROM s) FROM a", ["b", "a"]),
     ("SELECT * FROM srv.db.dbo.T4 JOIN db..T2 ON 1=1", ["srv.db.dbo.T4", "db..T2"]),
     ("SELECT * FROM dbo.T JOIN DBO.t ON 1=1 JOIN Dbo.T ON 1=1", ["dbo.T"]),
-    ("SELECT * FROM [dbo].[My Table] JOIN \"s\".\"q\"\"t\" ON 1=1 JOIN `b`.`c` ON 1=1", ["dbo.My Table", 's.q"t', "b.c"]),
+    ('SELECT * FROM [dbo].[My Table] JOIN "s"."q""t" ON 1=1 JOIN `b`.`c` ON 1=1', ["dbo.My Table", 's.q"t', "b.c"]),
     ("SELECT * FROM [a]]b].[ünï cødé]", ["a]b.ünï cødé"]),
     ("SELECT * FROM a PIVOT (SUM(v) FOR k IN ([x], [y])) p", ["a"]),
     ("SELECT * FROM a UNION ALL SELECT * FROM b EXCEPT SELECT * FROM c", ["a", "b", "c"]),
@@ -341,7 +341,7 @@ def test_records_are_frozen_dataclasses(inv):
 def test_bodies_in_other_languages_are_not_scanned(inv):
     sql = (
         "CREATE PROCEDURE p() RETURNS string LANGUAGE JAVASCRIPT AS $$\n"
-        "  var s = \"x\".format(1); from_t = 1; // FROM js_table\n$$;\n"
+        '  var s = "x".format(1); from_t = 1; // FROM js_table\n$$;\n'
         "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1 FROM sql_t $$ LANGUAGE sql;\n"
         "CREATE FUNCTION g() RETURNS int AS $$ import os; from os import path $$ LANGUAGE plpython3u;\n"
     )

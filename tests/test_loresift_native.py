@@ -11,6 +11,7 @@ from structlog.testing import capture_logs
 from agents.quorvane import loresift as ls
 from messages import type_message
 
+
 class Text(str):
     pass
 
@@ -29,20 +30,50 @@ DOCS = {"full_mapping": "", "full_gotchas": ""}
 @pytest.mark.parametrize(
     ("call", "message"),
     [
-        (lambda: ls.detect_construct_categories(), "detect_construct_categories() takes exactly 1 positional argument (0 given)"),
+        (
+            lambda: ls.detect_construct_categories(),
+            "detect_construct_categories() takes exactly 1 positional argument (0 given)",
+        ),
         # A missing argument is reported before a keyword problem.
-        (lambda: ls.detect_construct_categories(sql=""), "detect_construct_categories() takes exactly 1 positional argument (0 given)"),
-        (lambda: ls.detect_construct_categories("", sql=""), "detect_construct_categories() got an unexpected keyword argument 'sql'"),
+        (
+            lambda: ls.detect_construct_categories(sql=""),
+            "detect_construct_categories() takes exactly 1 positional argument (0 given)",
+        ),
+        (
+            lambda: ls.detect_construct_categories("", sql=""),
+            "detect_construct_categories() got an unexpected keyword argument 'sql'",
+        ),
         (lambda: ls.detect_construct_categories(Text("")), type_message("sql_content", "str", "Text", True)),
         (lambda: ls.extract_sections(), "extract_sections() takes exactly 2 positional arguments (0 given)"),
         (lambda: ls.extract_sections("a"), "extract_sections() takes exactly 2 positional arguments (1 given)"),
-        (lambda: ls.extract_sections(full_text="a"), "extract_sections() takes exactly 2 positional arguments (1 given)"),
-        (lambda: ls.extract_sections(headers=set()), "extract_sections() takes exactly 2 positional arguments (0 given)"),
-        (lambda: ls.extract_sections("a", full_text="b"), "extract_sections() takes exactly 2 positional arguments (1 given)"),
-        (lambda: ls.extract_sections(full_text="a", x=1), "extract_sections() takes exactly 2 positional arguments (1 given)"),
-        (lambda: ls.extract_sections("a", set(), full_text="b"), "extract_sections() got multiple values for keyword argument 'full_text'"),
-        (lambda: ls.extract_sections(headers=set(), full_text="a", x=1), "extract_sections() got an unexpected keyword argument 'x'"),
-        (lambda: ls.extract_sections("a", set(), "c"), "extract_sections() takes exactly 2 positional arguments (3 given)"),
+        (
+            lambda: ls.extract_sections(full_text="a"),
+            "extract_sections() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: ls.extract_sections(headers=set()),
+            "extract_sections() takes exactly 2 positional arguments (0 given)",
+        ),
+        (
+            lambda: ls.extract_sections("a", full_text="b"),
+            "extract_sections() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: ls.extract_sections(full_text="a", x=1),
+            "extract_sections() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: ls.extract_sections("a", set(), full_text="b"),
+            "extract_sections() got multiple values for keyword argument 'full_text'",
+        ),
+        (
+            lambda: ls.extract_sections(headers=set(), full_text="a", x=1),
+            "extract_sections() got an unexpected keyword argument 'x'",
+        ),
+        (
+            lambda: ls.extract_sections("a", set(), "c"),
+            "extract_sections() takes exactly 2 positional arguments (3 given)",
+        ),
         (lambda: ls.extract_sections(1, []), type_message("full_text", "str", "int")),
         (lambda: ls.extract_sections("a", ["a"]), type_message("headers", "set", "list")),
         (lambda: ls.extract_sections("a", frozenset()), type_message("headers", "set", "frozenset")),
@@ -58,7 +89,10 @@ DOCS = {"full_mapping": "", "full_gotchas": ""}
         (select(set(), full_mapping="", x=1), "select_knowledge() needs keyword-only argument full_gotchas"),
         (select(x=1, **DOCS), "select_knowledge() takes exactly 1 positional argument (0 given)"),
         (select(set(), x=1, **DOCS), "select_knowledge() got an unexpected keyword argument 'x'"),
-        (select(set(), categories=set(), **DOCS), "select_knowledge() got multiple values for keyword argument 'categories'"),
+        (
+            select(set(), categories=set(), **DOCS),
+            "select_knowledge() got multiple values for keyword argument 'categories'",
+        ),
         (select([], full_mapping=1, full_gotchas=""), type_message("categories", "set", "list")),
         (select(frozenset(), **DOCS), type_message("categories", "set", "frozenset")),
         (select(set(), full_mapping=1, full_gotchas=2), type_message("full_mapping", "str", "int")),
@@ -89,17 +123,38 @@ def test_results_are_new_objects_of_the_exact_types():
 
 def test_published_tables():
     assert list(ls._CATEGORY_PATTERNS) == [
-        "date_function", "window_function", "null_handling", "string_ops", "cursor", "cte", "json_ops",
-        "type_cast", "stored_proc", "merge", "temp_table", "join", "aggregation", "query",
+        "date_function",
+        "window_function",
+        "null_handling",
+        "string_ops",
+        "cursor",
+        "cte",
+        "json_ops",
+        "type_cast",
+        "stored_proc",
+        "merge",
+        "temp_table",
+        "join",
+        "aggregation",
+        "query",
     ]
     assert all(isinstance(p, re.Pattern) and p.flags == re.I | re.U for p in ls._CATEGORY_PATTERNS.values())
     assert ls._CATEGORY_PATTERNS["temp_table"].pattern == r"#\w+|@\w+\s+TABLE"
     assert list(ls.CONSTRUCT_TO_MAPPING_SECTIONS) == list(ls._CATEGORY_PATTERNS)
     assert ls.CONSTRUCT_TO_MAPPING_SECTIONS["null_handling"] == ["NULL Semantics (CRITICAL)", "NULL Handling"]
     assert list(ls.CONSTRUCT_TO_GOTCHA_SECTIONS) == [
-        "date_function", "window_function", "null_handling", "string_ops", "cursor", "type_cast"]
+        "date_function",
+        "window_function",
+        "null_handling",
+        "string_ops",
+        "cursor",
+        "type_cast",
+    ]
     assert ls.CONSTRUCT_TO_GOTCHA_SECTIONS["null_handling"] == [
-        "3. NULL Ordering in ORDER BY", "10. BIT Column NULL Handling", "9. COUNT(*) vs COUNT(col) with NULLs"]
+        "3. NULL Ordering in ORDER BY",
+        "10. BIT Column NULL Handling",
+        "9. COUNT(*) vs COUNT(col) with NULLs",
+    ]
     assert ls.ALWAYS_INCLUDE_MAPPING == ["Data Type Mapping with Gotchas", "NULL Semantics (CRITICAL)"]
     assert ls.ALWAYS_INCLUDE_GOTCHAS == []
     titles = {t for ts in ls.CONSTRUCT_TO_MAPPING_SECTIONS.values() for t in ts}
@@ -143,8 +198,12 @@ def test_event_fields_in_order(monkeypatch):
 
     monkeypatch.setattr(ls, "logger", Recorder())
     ls.select_knowledge({"join", "bogus"}, full_mapping="## Joins\na b", full_gotchas="")
-    assert calls == [("knowledge_selected", ["categories", "mapping_sections", "gotcha_sections",
-                                             "token_estimate", "full_tokens", "reduction_pct"])]
+    assert calls == [
+        (
+            "knowledge_selected",
+            ["categories", "mapping_sections", "gotcha_sections", "token_estimate", "full_tokens", "reduction_pct"],
+        )
+    ]
 
 
 def test_logger_failure_propagates(monkeypatch):

@@ -30,12 +30,15 @@ USE = textwrap.dedent(
     """
 )
 
-PRELUDE = textwrap.dedent(
-    """
+PRELUDE = (
+    textwrap.dedent(
+        """
     import logging, structlog
     structlog.configure(wrapper_class=structlog.make_filtering_bound_logger(logging.INFO))
     """
-) + f"USE = {USE!r}\n"
+    )
+    + f"USE = {USE!r}\n"
+)
 
 
 def run(code: str) -> subprocess.CompletedProcess:
@@ -60,6 +63,7 @@ SUB_STEP = {
     "agents.quorvane.loresift, agents.quorvane.dialectra, agents.quorvane.inventory')\n",
     "d": "si.destroy(subs.pop(0))\n",
 }
+
 
 def valid(order: str) -> bool:
     live = 0
@@ -105,6 +109,7 @@ def test_each_interpreter_has_its_own_module_objects():
 
 
 # --- Fresh imports and reload ---------------------------------------------
+
 
 def test_fresh_import_gets_its_own_logger_and_tables():
     proc = run(
@@ -187,6 +192,7 @@ def test_records_pickle_by_their_names_after_a_reload():
 
 
 # --- Failed loads ----------------------------------------------------------
+
 
 @pytest.mark.parametrize("blocked", ["dataclasses", "structlog", "agents.quorvane._records", "re"])
 @pytest.mark.parametrize("module", ["complexity", "loresift", "dialectra", "inventory"])

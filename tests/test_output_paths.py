@@ -107,7 +107,9 @@ def test_a_path_that_is_not_a_file_fifo_or_device_is_refused(tree):
 def test_inventory_page_path_is_checked_before_any_work(tree):
     proc = run(["inventory", "a.sql", "missing.sql", "--html", "no/such/dir/page.html"], tree)
     assert proc.returncode == 2 and not proc.stdout
-    assert proc.stderr.splitlines() == ["quorvane inventory: error: --html no/such/dir/page.html: no directory no/such/dir"]
+    assert proc.stderr.splitlines() == [
+        "quorvane inventory: error: --html no/such/dir/page.html: no directory no/such/dir"
+    ]
 
 
 @pytest.mark.parametrize(

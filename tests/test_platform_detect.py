@@ -59,7 +59,9 @@ class TestScoringRule:
     def test_matches_inside_string_literals_are_data(self):
         assert detect_platform("SELECT 'SET NOCOUNT ON' AS s").platform is None
         assert detect_platform("SELECT * FROM pg_class WHERE relkind = 'r'").ranking == (
-            ("postgresql", 1.0), ("redshift", 1.0))  # fmt: skip
+            ("postgresql", 1.0),
+            ("redshift", 1.0),
+        )
         assert detect_platform("WHERE dt = '${hiveconf:run_date}'").platform is None
 
     def test_quotes_hide_comment_openers_and_doubled_quotes_stay_inside(self):
@@ -223,8 +225,14 @@ class TestConfidence:
         # 4 against 2: at most half the best score, still high
         lines = vector(sqlserver__set_nocount=1, sqlserver__go_batch_separator=2, oracle__varchar2=3)
         assert judge(lines).confidence == "high"
-        lines = vector(sqlserver__set_nocount=1, sqlserver__go_batch_separator=2, oracle__varchar2=3, shared__minus_setop=4)
-        assert (judge(lines).score, judge(lines).ranking[1], judge(lines).confidence) == (4.0, ("oracle", 3.0), "medium")
+        lines = vector(
+            sqlserver__set_nocount=1, sqlserver__go_batch_separator=2, oracle__varchar2=3, shared__minus_setop=4
+        )
+        assert (judge(lines).score, judge(lines).ranking[1], judge(lines).confidence) == (
+            4.0,
+            ("oracle", 3.0),
+            "medium",
+        )
         # a lead of half a strong row is low
         lines = vector(hive__row_format=1, databricks__optimizer_hint=2)
         assert judge(lines).ranking == (("databricks", 2.0), ("hive", 2.0)) and judge(lines).tied
@@ -237,11 +245,41 @@ class TestConfidence:
 
 
 _FRAGMENTS = [
-    "SET NOCOUNT ON", "GO", "DELIMITER $$", "$$", "# c", "AS $body$", "pg_catalog.pg_class", "LANGUAGE plpgsql",
-    "ROW FORMAT DELIMITED", "STORED AS ORC", "LATERAL VIEW explode(x)", "QUALIFY", "SELECT * EXCEPT (a)", "'",
-    "--", "/*", "*/", "\n", "\r\n", "\r", " ", "\u2028", "\u017f", "\ud800", "USING DELTA", "CREATE TABLE t",
-    "FROM dual", "v$session", "DBC.TablesV", "`p.d.t`", "INT64", "plpythonu", "${hiveconf:x}", "(+)",
-]  # fmt: skip
+    "SET NOCOUNT ON",
+    "GO",
+    "DELIMITER $$",
+    "$$",
+    "# c",
+    "AS $body$",
+    "pg_catalog.pg_class",
+    "LANGUAGE plpgsql",
+    "ROW FORMAT DELIMITED",
+    "STORED AS ORC",
+    "LATERAL VIEW explode(x)",
+    "QUALIFY",
+    "SELECT * EXCEPT (a)",
+    "'",
+    "--",
+    "/*",
+    "*/",
+    "\n",
+    "\r\n",
+    "\r",
+    " ",
+    "\u2028",
+    "\u017f",
+    "\ud800",
+    "USING DELTA",
+    "CREATE TABLE t",
+    "FROM dual",
+    "v$session",
+    "DBC.TablesV",
+    "`p.d.t`",
+    "INT64",
+    "plpythonu",
+    "${hiveconf:x}",
+    "(+)",
+]
 
 
 @given(st.lists(st.sampled_from(_FRAGMENTS) | st.text(max_size=5), max_size=40).map("".join))
@@ -432,7 +470,6 @@ class TestMarkerScanner:
             MarkerScanner(["a"])
         with pytest.raises(TypeError, match="must be str"):
             MarkerScanner([("a", False)]).first_lines(b"a")
-
 
     def test_first_searches_from_many_threads_agree(self):
         # A fresh scanner makes each pattern's machine code on its first

@@ -17,8 +17,18 @@ VALID = {"id": "demo.marker", "platforms": ["mysql", "hive"], "confidence": "hig
 
 
 def test_platform_identifiers_in_canonical_order():
-    names = ["DATABRICKS", "SNOWFLAKE", "POSTGRESQL", "MYSQL", "SQLSERVER", "ORACLE", "REDSHIFT", "BIGQUERY",
-             "TERADATA", "HIVE"]  # fmt: skip
+    names = [
+        "DATABRICKS",
+        "SNOWFLAKE",
+        "POSTGRESQL",
+        "MYSQL",
+        "SQLSERVER",
+        "ORACLE",
+        "REDSHIFT",
+        "BIGQUERY",
+        "TERADATA",
+        "HIVE",
+    ]
     assert [getattr(pd, "PLATFORM_" + n) for n in names] == [n.lower() for n in names]
     assert pd.PLATFORMS == tuple(n.lower() for n in names)
 

@@ -54,10 +54,64 @@ def _catalogue_words() -> list[str]:
 
 _WORDS = _catalogue_words()
 _PIECES = [
-    " ", "  ", "\t", "\n", "\r\n", "\r", "\x0b", "\x0c", "\x1c", "\x85", "\u2028", "\u3000",
-    "--", "/*", "*/", "/*+ ", "/*!5", "'", "''", '"', "`", "#", "@@", "@", "$$", "$", "::", "?::", "(", ")",
-    "(+)", "[", "]", ",", ";", ".", "=>", "<", ">", ":", "|>", "/", "\\", "-", "*", "0", "42", "x",
-    "\u00e9", "\u00df", "\u0130", "\u0131", "\u017f", "\u212a", "\u0100", "\ud800", "\udfff", "\U0001f600",
+    " ",
+    "  ",
+    "\t",
+    "\n",
+    "\r\n",
+    "\r",
+    "\x0b",
+    "\x0c",
+    "\x1c",
+    "\x85",
+    "\u2028",
+    "\u3000",
+    "--",
+    "/*",
+    "*/",
+    "/*+ ",
+    "/*!5",
+    "'",
+    "''",
+    '"',
+    "`",
+    "#",
+    "@@",
+    "@",
+    "$$",
+    "$",
+    "::",
+    "?::",
+    "(",
+    ")",
+    "(+)",
+    "[",
+    "]",
+    ",",
+    ";",
+    ".",
+    "=>",
+    "<",
+    ">",
+    ":",
+    "|>",
+    "/",
+    "\\",
+    "-",
+    "*",
+    "0",
+    "42",
+    "x",
+    "\u00e9",
+    "\u00df",
+    "\u0130",
+    "\u0131",
+    "\u017f",
+    "\u212a",
+    "\u0100",
+    "\ud800",
+    "\udfff",
+    "\U0001f600",
 ]
 _FRAGMENT = st.one_of(
     st.sampled_from(_WORDS),
@@ -87,11 +141,33 @@ def test_generated_texts_agree_with_the_model(text):
     _check(text)
 
 
-@given(st.lists(st.sampled_from([
-    "CREATE TABLE t (a int);\n", "OPTIMIZE t;\n", "COPY t FROM\n", "USING DELTA\n", "ZORDER BY (a)\n",
-    "IAM_ROLE 'r'\n", "'", "/*", "*/", "--", "\r", "x" * 50, "MONEY", " CONSTRAINT c EXPECT (a) ",
-    "ON VIOLATION", "VARIANT,", "SERIAL", "CREATE TASK t SCHEDULE =",
-]), max_size=200).map("".join))
+@given(
+    st.lists(
+        st.sampled_from(
+            [
+                "CREATE TABLE t (a int);\n",
+                "OPTIMIZE t;\n",
+                "COPY t FROM\n",
+                "USING DELTA\n",
+                "ZORDER BY (a)\n",
+                "IAM_ROLE 'r'\n",
+                "'",
+                "/*",
+                "*/",
+                "--",
+                "\r",
+                "x" * 50,
+                "MONEY",
+                " CONSTRAINT c EXPECT (a) ",
+                "ON VIOLATION",
+                "VARIANT,",
+                "SERIAL",
+                "CREATE TASK t SCHEDULE =",
+            ]
+        ),
+        max_size=200,
+    ).map("".join)
+)
 def test_gapped_markers_agree_with_the_model_at_every_distance(text):
     _check(text)
 

@@ -15,7 +15,10 @@ ROWS = {row.id: row for row in pd.scan_rows()}
 # For every evidence row: a short line of real syntax it finds, and (where a
 # near miss is plausible) one it must not find.
 EXAMPLES: dict[str, tuple[str, str | None]] = {
-    "databricks.delta_table_properties": ("TBLPROPERTIES ('delta.appendOnly' = 'true')", "TBLPROPERTIES ('orc.compress'='ZLIB')"),
+    "databricks.delta_table_properties": (
+        "TBLPROPERTIES ('delta.appendOnly' = 'true')",
+        "TBLPROPERTIES ('orc.compress'='ZLIB')",
+    ),
     "databricks.delta_commands": ("DESCRIBE DETAIL main.sales.orders", "DESCRIBE TABLE t"),
     "databricks.spark_cache": ("CACHE LAZY TABLE hot AS SELECT * FROM t", None),
     "databricks.unity_catalog": ("USE CATALOG analytics", "CREATE CATALOG INTEGRATION glue_int"),
@@ -32,13 +35,19 @@ EXAMPLES: dict[str, tuple[str, str | None]] = {
     "snowflake.inline_file_format": ("FILE_FORMAT = (TYPE = 'PARQUET')", "WITH (FILE_FORMAT = parquet_ff)"),
     "snowflake.semi_structured_functions": ("SELECT IFF(a > 0, 'p', 'n') FROM t", "SELECT IIF(a > 0, 1, 0)"),
     "snowflake.routine_languages": ("RETURNS STRING LANGUAGE JAVASCRIPT AS", "LANGUAGE js"),
-    "snowflake.replaceable_objects": ("CREATE OR REPLACE TASK t WAREHOUSE = wh AS SELECT 1", "CREATE OR REPLACE VIEW v AS SELECT 1"),
+    "snowflake.replaceable_objects": (
+        "CREATE OR REPLACE TASK t WAREHOUSE = wh AS SELECT 1",
+        "CREATE OR REPLACE VIEW v AS SELECT 1",
+    ),
     "snowflake.session_variables": ("SELECT * FROM TABLE($query_history)", "SELECT $1 FROM @stage"),
     "snowflake.scripting_let": ("  LET total NUMBER := 0;", "LET x"),
     "postgresql.system_catalogs": ("SELECT relname FROM pg_class", "SELECT * FROM pg_classes_archive"),
     "postgresql.statistics_and_size_functions": ("SELECT * FROM pg_stat_user_tables", "SELECT * FROM pg_stat_activity"),
     "postgresql.plpgsql_language": ("$$ LANGUAGE 'plpgsql';", None),
-    "postgresql.plpgsql_function": ("CREATE FUNCTION f() RETURNS int AS $$ SELECT 1 $$ LANGUAGE plpgsql", "CREATE PROCEDURE p() AS $$ $$ LANGUAGE plpgsql"),
+    "postgresql.plpgsql_function": (
+        "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1 $$ LANGUAGE plpgsql",
+        "CREATE PROCEDURE p() AS $$ $$ LANGUAGE plpgsql",
+    ),
     "postgresql.plpgsql_statements": ("RAISE NOTICE 'done %', n;", "RAISE ex_custom;"),
     "postgresql.procedural_languages": ("$$ LANGUAGE plpython3u;", "LANGUAGE plpythonu"),
     "postgresql.set_returning_and_trigger_functions": ("RETURNS SETOF orders AS", "RETURNS TABLE AS"),
@@ -76,7 +85,10 @@ EXAMPLES: dict[str, tuple[str, str | None]] = {
     "redshift.external_schema": ("CREATE EXTERNAL SCHEMA spectrum FROM DATA CATALOG DATABASE 'db'", None),
     "redshift.maintenance_commands": ("VACUUM DELETE ONLY sales;", "VACUUM FULL sales;"),
     "redshift.session_settings": ("SET wlm_query_slot_count TO 3;", None),
-    "redshift.copy_from_aws": ("COPY sales FROM 's3://bucket/sales/' IAM_ROLE default", "COPY INTO sales FROM 's3://b/'"),
+    "redshift.copy_from_aws": (
+        "COPY sales FROM 's3://bucket/sales/' IAM_ROLE default",
+        "COPY INTO sales FROM 's3://b/'",
+    ),
     "shared.getdate": ("WHERE d < GETDATE()", None),
     "shared.dateadd_datediff": ("DATEADD(day, -7, d)", "dateadd('day', 1, d)"),
     "shared.charindex_len": ("CHARINDEX('.', name)", None),
@@ -206,8 +218,13 @@ def test_rows_and_readings_are_well_formed():
     ],
 )
 def test_evidence_record_rejects_invalid_fields(override, error):
-    fields = {"id": "mysql.demo", "platforms": ("mysql",), "weight": 2.0, "pattern": r"\bDEMO\b",
-              "justification": "a documented construct"}  # fmt: skip
+    fields = {
+        "id": "mysql.demo",
+        "platforms": ("mysql",),
+        "weight": 2.0,
+        "pattern": r"\bDEMO\b",
+        "justification": "a documented construct",
+    }
     with pytest.raises(error):
         pd.Evidence(**{**fields, **override})
 

@@ -43,8 +43,10 @@ def test_dataclass_toolbox(record):
     assert dataclasses.astuple(record) == values
     assert dataclasses.asdict(record) == dict(zip(names, values))
     assert vars(record) == dict(zip(names, values))
-    changed = dataclasses.replace(record, total_lines=1) if "total_lines" in names else dataclasses.replace(
-        record, cte_count=9
+    changed = (
+        dataclasses.replace(record, total_lines=1)
+        if "total_lines" in names
+        else dataclasses.replace(record, cte_count=9)
     )
     assert changed != record and type(changed) is cls
     assert dataclasses.replace(record) == record and hash(dataclasses.replace(record)) == hash(record)
@@ -85,9 +87,18 @@ def test_pickles_of_the_former_records_still_load(record, protocol):
     ("build", "message"),
     [
         (lambda: cx.ComplexityResult(), "ComplexityResult.__init__() missing 7 required positional arguments"),
-        (lambda: cx.FileReadingStrategy(False, 1, 1), "FileReadingStrategy.__init__() missing 1 required positional argument: 'section_boundaries'"),
-        (lambda: cx.FileReadingStrategy(False, 1, 1, (), 5), "FileReadingStrategy.__init__() takes 5 positional arguments but 6 were given"),
-        (lambda: cx.FileReadingStrategy(False, 1, 1, (), bogus=1), "FileReadingStrategy.__init__() got an unexpected keyword argument 'bogus'"),
+        (
+            lambda: cx.FileReadingStrategy(False, 1, 1),
+            "FileReadingStrategy.__init__() missing 1 required positional argument: 'section_boundaries'",
+        ),
+        (
+            lambda: cx.FileReadingStrategy(False, 1, 1, (), 5),
+            "FileReadingStrategy.__init__() takes 5 positional arguments but 6 were given",
+        ),
+        (
+            lambda: cx.FileReadingStrategy(False, 1, 1, (), bogus=1),
+            "FileReadingStrategy.__init__() got an unexpected keyword argument 'bogus'",
+        ),
     ],
 )
 def test_construction_errors_name_the_type(build, message):
@@ -128,12 +139,23 @@ def test_budgets_are_read_only_properties_on_any_field_values():
 def test_format_reading_instructions_is_a_method_with_exact_argument_errors():
     assert PLAN.format_reading_instructions("a.sql").startswith("This is a 900-line SQL file.")
     assert PLAN.format_reading_instructions(sql_path="a.sql") == PLAN.format_reading_instructions("a.sql")
-    assert cx.FileReadingStrategy.format_reading_instructions(PLAN, "a.sql") == PLAN.format_reading_instructions("a.sql")
+    assert cx.FileReadingStrategy.format_reading_instructions(PLAN, "a.sql") == PLAN.format_reading_instructions(
+        "a.sql"
+    )
     plain = cx.FileReadingStrategy(False, 3, 3, ())
     for call, message in [
-        (lambda: plain.format_reading_instructions(bogus=1), "format_reading_instructions() takes exactly 2 positional arguments (1 given)"),
-        (lambda: plain.format_reading_instructions("a", bogus=1), "format_reading_instructions() got an unexpected keyword argument 'bogus'"),
-        (lambda: plain.format_reading_instructions(None), "Argument 'sql_path' has incorrect type (expected str, got NoneType)"),
+        (
+            lambda: plain.format_reading_instructions(bogus=1),
+            "format_reading_instructions() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: plain.format_reading_instructions("a", bogus=1),
+            "format_reading_instructions() got an unexpected keyword argument 'bogus'",
+        ),
+        (
+            lambda: plain.format_reading_instructions(None),
+            "Argument 'sql_path' has incorrect type (expected str, got NoneType)",
+        ),
     ]:
         with pytest.raises(TypeError) as info:
             call()

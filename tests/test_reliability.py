@@ -41,14 +41,18 @@ def sql(n_lines: int, extra: str = "") -> str:
     return f"/* {extra} */\nWITH x AS (SELECT 1)\n" + "\nGO\n".join(body) + "\nMERGE t USING s ON 1=1\n"
 
 
-DOC = "# Guide\n" + "".join(f"## {t}\nbody {i} é\n\n" for i, t in enumerate(
-    ["Joins", "Date Functions", "NULL Semantics (CRITICAL)", "Data Type Mapping with Gotchas", "Other"] * 40))
+DOC = "# Guide\n" + "".join(
+    f"## {t}\nbody {i} é\n\n"
+    for i, t in enumerate(
+        ["Joins", "Date Functions", "NULL Semantics (CRITICAL)", "Data Type Mapping with Gotchas", "Other"] * 40
+    )
+)
 
 
 def workload(tmp_path: Path):
     """(name, call) pairs covering every public function, on inputs large
     enough for the scans to run without the interpreter lock."""
-    texts = [sql(5), sql(400), sql(3000, "Łódź"), sql(2000, "\U0001F600"), "\ud800MERGE\udfff", ""]
+    texts = [sql(5), sql(400), sql(3000, "Łódź"), sql(2000, "\U0001f600"), "\ud800MERGE\udfff", ""]
     files = []
     for i, t in enumerate([sql(700), sql(1600, "東京"), sql(30)]):
         p = tmp_path / f"f{i}.sql"
@@ -63,11 +67,18 @@ def workload(tmp_path: Path):
     for i, p in enumerate(files):
         calls.append((f"classify file {i}", lambda p=p: complexity.classify_sql_file(p)))
         calls.append((f"plan {i}", lambda p=p: complexity.plan_reading_strategy(p)))
-        calls.append((f"instructions {i}",
-                      lambda p=p: complexity.plan_reading_strategy(p).format_reading_instructions(str(p))))
+        calls.append(
+            (f"instructions {i}", lambda p=p: complexity.plan_reading_strategy(p).format_reading_instructions(str(p)))
+        )
     calls.append(("extract", lambda: loresift.extract_sections(DOC * 5, {"joins", "date"})))
-    calls.append(("select", lambda: loresift.select_knowledge({"join", "date_function"}, full_mapping=DOC * 5,
-                                                               full_gotchas=DOC, full_limitations="x")))
+    calls.append(
+        (
+            "select",
+            lambda: loresift.select_knowledge(
+                {"join", "date_function"}, full_mapping=DOC * 5, full_gotchas=DOC, full_limitations="x"
+            ),
+        )
+    )
     return calls
 
 
@@ -108,8 +119,12 @@ def test_scans_release_the_interpreter_lock():
     try:
         time.sleep(0.05)
         gains = []
-        for fn in (complexity.classify_sql, loresift.detect_construct_categories, complexity.locate_constructs,
-                   loresift.locate_categories):
+        for fn in (
+            complexity.classify_sql,
+            loresift.detect_construct_categories,
+            complexity.locate_constructs,
+            loresift.locate_categories,
+        ):
             before = ticks
             start = time.perf_counter()
             fn(text)
@@ -152,6 +167,7 @@ def leak_cases(tmp_path: Path):
             except exc:
                 return
             raise AssertionError("no error")
+
         return call
 
     return {
@@ -166,8 +182,9 @@ def leak_cases(tmp_path: Path):
         "plan attribute error": raises(lambda: complexity.plan_reading_strategy("x"), AttributeError),
         "instructions": lambda: plan.format_reading_instructions("a.sql"),
         "instructions unpack error": raises(lambda: broken.format_reading_instructions("a.sql"), ValueError),
-        "record": lambda: complexity.ComplexityResult(complexity.SQLComplexity.SIMPLE, 1, 2, 3, 4, 5, 6)
-        .recommended_conversion_turns,
+        "record": lambda: (
+            complexity.ComplexityResult(complexity.SQLComplexity.SIMPLE, 1, 2, 3, 4, 5, 6).recommended_conversion_turns
+        ),
         "record error": raises(lambda: complexity.ComplexityResult(1, 2), TypeError),
         "detect": lambda: loresift.detect_construct_categories(text),
         "locate constructs": lambda: complexity.locate_constructs(text),
@@ -177,8 +194,9 @@ def leak_cases(tmp_path: Path):
         "extract": lambda: loresift.extract_sections(DOC, {"joins", "İ"}),
         "extract type error": raises(lambda: loresift.extract_sections(DOC, frozenset()), TypeError),
         "select": lambda: loresift.select_knowledge({"join", "query"}, full_mapping=DOC, full_gotchas=DOC),
-        "select sort error": raises(lambda: loresift.select_knowledge({"join", 3j}, full_mapping=DOC,
-                                                                      full_gotchas=DOC), TypeError),
+        "select sort error": raises(
+            lambda: loresift.select_knowledge({"join", 3j}, full_mapping=DOC, full_gotchas=DOC), TypeError
+        ),
         "select keyword error": raises(lambda: loresift.select_knowledge(set(), full_mapping=""), TypeError),
     }
 

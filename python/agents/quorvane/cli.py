@@ -84,9 +84,13 @@ EXIT_EPILOG = (
 
 
 def _add_encoding(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--encoding", type=_encoding, metavar="NAME",
-                   help="decode input with this encoding (default: byte-order mark, else UTF-8, "
-                   "else the detected legacy code page)")  # fmt: skip
+    p.add_argument(
+        "--encoding",
+        type=_encoding,
+        metavar="NAME",
+        help="decode input with this encoding (default: byte-order mark, else UTF-8, "
+        "else the detected legacy code page)",
+    )
 
 
 def _add_format(p: argparse.ArgumentParser, command: str) -> None:
@@ -110,76 +114,142 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    p = sub.add_parser("analyze", help="assess every SQL file under the given paths",
-                       description="Assess every SQL file under the given files and directories.",
-                       epilog=EXIT_EPILOG)  # fmt: skip
-    p.add_argument("paths", nargs="+", metavar="PATH",
-                   help="SQL files and directories (searched recursively); - reads one script from standard input")  # fmt: skip
-    p.add_argument("--glob", action="append", metavar="PATTERN",
-                   help=f"file-name pattern for directories, any letter case; repeatable "
-                   f"(default: {' '.join(DEFAULT_GLOBS)}); files named on the command line are always analysed")  # fmt: skip
-    p.add_argument("--exclude", action="append", metavar="GLOB",
-                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p = sub.add_parser(
+        "analyze",
+        help="assess every SQL file under the given paths",
+        description="Assess every SQL file under the given files and directories.",
+        epilog=EXIT_EPILOG,
+    )
+    p.add_argument(
+        "paths",
+        nargs="+",
+        metavar="PATH",
+        help="SQL files and directories (searched recursively); - reads one script from standard input",
+    )
+    p.add_argument(
+        "--glob",
+        action="append",
+        metavar="PATTERN",
+        help=f"file-name pattern for directories, any letter case; repeatable "
+        f"(default: {' '.join(DEFAULT_GLOBS)}); files named on the command line are always analysed",
+    )
+    p.add_argument(
+        "--exclude",
+        action="append",
+        metavar="GLOB",
+        help="leave out files and directories whose name or relative path matches; repeatable",
+    )
     _add_format(p, "analyze")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
     _add_page(p, "analyze")
-    p.add_argument("--objects", action="store_true",
-                   help="one row per object (procedure, function, view, ...) rather than per file")  # fmt: skip
-    p.add_argument("--fail-on", choices=LEVELS[1:], metavar="LEVEL",
-                   help="exit with status 1 when a file or object is this complex or more: moderate or complex")  # fmt: skip
+    p.add_argument(
+        "--objects",
+        action="store_true",
+        help="one row per object (procedure, function, view, ...) rather than per file",
+    )
+    p.add_argument(
+        "--fail-on",
+        choices=LEVELS[1:],
+        metavar="LEVEL",
+        help="exit with status 1 when a file or object is this complex or more: moderate or complex",
+    )
     _add_encoding(p)
-    p.add_argument("--platform", choices=PLATFORMS,
-                   help="the code base's platform, known: skips platform detection")  # fmt: skip
-    p.add_argument("--config", metavar="FILE",
-                   help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
-                   "default: the nearest pyproject.toml")  # fmt: skip
-    p.add_argument("--jobs", "-j", type=_jobs, default=_all_cpus(), metavar="N",
-                   help="workers (default and 0: one per CPU)")  # fmt: skip
-    p.add_argument("--pool", choices=POOLS, default=DEFAULT_POOL,
-                   help=f"run the workers as threads or processes (default: {DEFAULT_POOL}, the faster)")  # fmt: skip
-    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
-                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.add_argument("--platform", choices=PLATFORMS, help="the code base's platform, known: skips platform detection")
+    p.add_argument(
+        "--config",
+        metavar="FILE",
+        help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
+        "default: the nearest pyproject.toml",
+    )
+    p.add_argument(
+        "--jobs", "-j", type=_jobs, default=_all_cpus(), metavar="N", help="workers (default and 0: one per CPU)"
+    )
+    p.add_argument(
+        "--pool",
+        choices=POOLS,
+        default=DEFAULT_POOL,
+        help=f"run the workers as threads or processes (default: {DEFAULT_POOL}, the faster)",
+    )
+    p.add_argument(
+        "--max-size",
+        type=_positive_int,
+        default=DEFAULT_MAX_SIZE,
+        metavar="BYTES",
+        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
+    )
     p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
     p.set_defaults(handler=analyze.run)
 
-    p = sub.add_parser("plan", help="the reading instructions for one SQL file",
-                       description="Print the reading instructions the agent gets for one SQL file.")  # fmt: skip
+    p = sub.add_parser(
+        "plan",
+        help="the reading instructions for one SQL file",
+        description="Print the reading instructions the agent gets for one SQL file.",
+    )
     p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
     _add_encoding(p)
     p.set_defaults(handler=plan.run)
 
-    p = sub.add_parser("knowledge", help="the knowledge-base sections one SQL file needs",
-                       description="Print the mapping-guide and gotcha sections one SQL file needs, the "
-                       "limitations document and the size report.")  # fmt: skip
+    p = sub.add_parser(
+        "knowledge",
+        help="the knowledge-base sections one SQL file needs",
+        description="Print the mapping-guide and gotcha sections one SQL file needs, the "
+        "limitations document and the size report.",
+    )
     p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
-    p.add_argument("--kb", required=True, metavar="DIR",
-                   help="knowledge-base folder with mapping.md, gotchas.md and (optionally) limitations.md")  # fmt: skip
+    p.add_argument(
+        "--kb",
+        required=True,
+        metavar="DIR",
+        help="knowledge-base folder with mapping.md, gotchas.md and (optionally) limitations.md",
+    )
     _add_format(p, "knowledge")
     _add_encoding(p)
     p.set_defaults(handler=knowledge.run)
 
-    p = sub.add_parser("markers", help="the platform marker catalogue",
-                       description="List the markers by which the source platform is recognised.")  # fmt: skip
+    p = sub.add_parser(
+        "markers",
+        help="the platform marker catalogue",
+        description="List the markers by which the source platform is recognised.",
+    )
     p.add_argument("--platform", choices=PLATFORMS, help="only the markers that name this platform")
     _add_format(p, "markers")
-    p.add_argument("--evidence", action="store_true",
-                   help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
-                        "markers beside the catalogue's")  # fmt: skip
+    p.add_argument(
+        "--evidence",
+        action="store_true",
+        help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
+        "markers beside the catalogue's",
+    )
     p.set_defaults(handler=markers.run)
-    p = sub.add_parser("inventory", help="objects, dependencies and conversion order of a code base",
-                       description="List every object the SQL files define, what each reads, writes and "
-                       "calls, the names defined nowhere, the cycles and an order to convert them in.",
-                       epilog=EXIT_EPILOG)  # fmt: skip
+    p = sub.add_parser(
+        "inventory",
+        help="objects, dependencies and conversion order of a code base",
+        description="List every object the SQL files define, what each reads, writes and "
+        "calls, the names defined nowhere, the cycles and an order to convert them in.",
+        epilog=EXIT_EPILOG,
+    )
     p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
-    p.add_argument("--glob", action="append", metavar="PATTERN",
-                   help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
-    p.add_argument("--exclude", action="append", metavar="GLOB",
-                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p.add_argument(
+        "--glob",
+        action="append",
+        metavar="PATTERN",
+        help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})",
+    )
+    p.add_argument(
+        "--exclude",
+        action="append",
+        metavar="GLOB",
+        help="leave out files and directories whose name or relative path matches; repeatable",
+    )
     _add_format(p, "inventory")
     _add_page(p, "inventory")
     _add_encoding(p)
-    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
-                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.add_argument(
+        "--max-size",
+        type=_positive_int,
+        default=DEFAULT_MAX_SIZE,
+        metavar="BYTES",
+        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
+    )
     p.set_defaults(handler=inventory.run)
     return parser
 

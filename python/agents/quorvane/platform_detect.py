@@ -246,13 +246,13 @@ class _RuleRow:
     cancelled_by: tuple[int, ...]
 
 
-def _shares(
-    platforms: tuple[str, ...], inherited: bool, compatible: tuple[str, ...]
-) -> tuple[tuple[str, float], ...]:
+def _shares(platforms: tuple[str, ...], inherited: bool, compatible: tuple[str, ...]) -> tuple[tuple[str, float], ...]:
     shares = [(p, 1.0) for p in platforms]
     halves = [p for p in compatible if p not in platforms]
     if inherited:
-        halves += [child for child, parent in DERIVED_PLATFORMS.items() if parent in platforms and child not in platforms]
+        halves += [
+            child for child, parent in DERIVED_PLATFORMS.items() if parent in platforms and child not in platforms
+        ]
     shares += [(p, _INHERITED_SHARE) for p in PLATFORMS if p in halves]
     return tuple(shares)
 
@@ -271,7 +271,9 @@ def _build_rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
         if reading.marker in by_marker:
             raise ValueError(f"reading of {reading.marker!r}: given twice")
         by_marker[reading.marker] = reading
-    for row_id, context in [(r.marker, r.cancelled_by) for r in readings()] + [(e.id, e.cancelled_by) for e in evidence()]:
+    for row_id, context in [(r.marker, r.cancelled_by) for r in readings()] + [
+        (e.id, e.cancelled_by) for e in evidence()
+    ]:
         missing = [c for c in context if c not in index]
         if missing:
             raise ValueError(f"row {row_id!r}: unknown context rows {missing!r}")
@@ -283,15 +285,25 @@ def _build_rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
             corroborating = row.corroborating_only if reading.corroborating_only is None else reading.corroborating_only
             # A marker read as shared syntax weighs what the catalogue's shared markers weigh.
             weight = WEIGHTS["medium"] if reading.corroborating_only else WEIGHTS[row.confidence]
-            compiled.append(_RuleRow(
-                row.id, weight, corroborating, _shares(platforms, reading.inherited, reading.compatible),
-                tuple(index[c] for c in reading.cancelled_by),
-            ))  # fmt: skip
+            compiled.append(
+                _RuleRow(
+                    row.id,
+                    weight,
+                    corroborating,
+                    _shares(platforms, reading.inherited, reading.compatible),
+                    tuple(index[c] for c in reading.cancelled_by),
+                )
+            )
         else:
-            compiled.append(_RuleRow(
-                row.id, row.weight, row.corroborating_only, _shares(row.platforms, row.inherited, row.compatible),
-                tuple(index[c] for c in row.cancelled_by),
-            ))  # fmt: skip
+            compiled.append(
+                _RuleRow(
+                    row.id,
+                    row.weight,
+                    row.corroborating_only,
+                    _shares(row.platforms, row.inherited, row.compatible),
+                    tuple(index[c] for c in row.cancelled_by),
+                )
+            )
     return rows, tuple(compiled)
 
 
@@ -310,10 +322,7 @@ def judge(first_lines: Sequence[int]) -> PlatformGuess:
         raise ValueError(f"judge() needs {len(rows)} first lines, got {len(first_lines)}")
     # Few rows match a script: everything below walks those alone.
     hit = [i for i in compress(range(len(rows)), first_lines) if first_lines[i] > 0]
-    counted = [
-        rows[i] for i in hit
-        if not any(0 < first_lines[c] <= first_lines[i] for c in rows[i].cancelled_by)
-    ]  # fmt: skip
+    counted = [rows[i] for i in hit if not any(0 < first_lines[c] <= first_lines[i] for c in rows[i].cancelled_by)]
     supported = {p for row in counted if not row.corroborating_only for p, share in row.shares if share == 1.0}
     scores = dict.fromkeys(PLATFORMS, 0.0)
     for row in counted:

@@ -105,8 +105,10 @@ def _merge_effort(effort: Any, source: str | None) -> dict[str, Any]:
             known = set(loresift._CATEGORY_PATTERNS)
             for category, hours in value.items():
                 if category not in known:
-                    raise ConfigError(f"{where}.category_learning_hours: unknown category {category!r} "
-                                      f"(known: {', '.join(sorted(known))})")  # fmt: skip
+                    raise ConfigError(
+                        f"{where}.category_learning_hours: unknown category {category!r} "
+                        f"(known: {', '.join(sorted(known))})"
+                    )
                 weights[key][category] = _number(hours, f"{where}.category_learning_hours.{category}")
         else:
             weights[key] = _number(value, f"{where}.{key}")

@@ -50,7 +50,9 @@ def _strict(data: bytes | memoryview, encoding: str, skip: int = 0) -> str:
         return str(data[skip:] if skip else data, encoding)
     except UnicodeDecodeError as exc:
         position = exc.start + skip
-        raise DecodeError(f"not valid {encoding}: byte 0x{data[position]:02x} at offset {position} ({exc.reason})") from None
+        raise DecodeError(
+            f"not valid {encoding}: byte 0x{data[position]:02x} at offset {position} ({exc.reason})"
+        ) from None
 
 
 def decode(data: bytes, encoding: str | None = None) -> Decoded:
@@ -82,8 +84,9 @@ def _detect(data: bytes, first_error: str) -> Decoded:
         ) from None
     best = from_bytes(data).best()
     if best is None:
-        raise DecodeError(f"not UTF-8 ({first_error}), no byte-order mark, and no known encoding fits; "
-                          "name one with --encoding")  # fmt: skip
+        raise DecodeError(
+            f"not UTF-8 ({first_error}), no byte-order mark, and no known encoding fits; name one with --encoding"
+        )
     name = canonical_encoding(best.encoding)
     # The detector's own decoding may have replaced characters; decode again,
     # strictly, with the codec it named.

@@ -110,7 +110,9 @@ class _Names:
             if found:
                 return found
             candidates = self.by_last.get(parts[0], [])
-            schemas = {_parts(self.units[i].obj.name or "")[-2] for i in candidates if "." in (self.units[i].obj.name or "")}
+            schemas = {
+                _parts(self.units[i].obj.name or "")[-2] for i in candidates if "." in (self.units[i].obj.name or "")
+            }
             return candidates if len(schemas) == 1 else []
         found = self.qualified.get(".".join(parts))
         if not found and len(parts) >= 3:
@@ -128,7 +130,9 @@ def build_graph(units: Sequence[Unit]) -> Graph:
             for name in getattr(u.obj, kind):
                 targets = names.resolve(name)
                 if not targets:
-                    if not is_system_name(name, kind) and not (len(_parts(name)) == 1 and names.by_last.get(_parts(name)[0])):
+                    if not is_system_name(name, kind) and not (
+                        len(_parts(name)) == 1 and names.by_last.get(_parts(name)[0])
+                    ):
                         entry = missing.setdefault(name.casefold(), Missing(name))
                         entry.kinds.add(kind)
                         if not entry.referenced_by or entry.referenced_by[-1] != i:

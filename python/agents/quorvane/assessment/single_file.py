@@ -201,14 +201,16 @@ def _unit_estimates(text: str, path: str, units: tuple[Any, ...], model: Any) ->
     for s, body in zip(units, unit_bodies(text, units)):
         graded = complexity.classify_sql(body)
         level = str(graded.complexity)
-        rows.append(Row(
-            path,
-            object_kind=s.kind,
-            complexity=level,
-            effective_lines=graded.effective_lines,
-            dynamic_sql=s.dynamic_sql,
-            effort_hours=model.unit_hours(s.kind, level, graded.effective_lines, s.dynamic_sql),
-        ))  # fmt: skip
+        rows.append(
+            Row(
+                path,
+                object_kind=s.kind,
+                complexity=level,
+                effective_lines=graded.effective_lines,
+                dynamic_sql=s.dynamic_sql,
+                effort_hours=model.unit_hours(s.kind, level, graded.effective_lines, s.dynamic_sql),
+            )
+        )
     return rows
 
 

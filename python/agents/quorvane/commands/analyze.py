@@ -93,4 +93,3 @@ def run(args: argparse.Namespace) -> int:
             error("analyze", f"{reached} files or objects are {args.fail_on} or harder (--fail-on {args.fail_on})")
             return EXIT_FAILED
     return EXIT_FAILED if failed else EXIT_OK
-

@@ -28,14 +28,43 @@ LEVEL_ORDER = {level: i for i, level in enumerate(LEVELS)}
 # Nothing but the page itself: inline style and script, no fetches.
 CSP = "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:"
 
-_FILE_COLUMNS = (("File", "text"), ("Level", "num"), ("Eff. lines", "num"), ("Procs", "num"), ("Complex", "num"),
-                 ("Moderate", "num"), ("Temp tables", "num"), ("CTEs", "num"), ("Analysis turns", "num"),
-                 ("Conversion turns", "num"), ("Audit turns", "num"), ("Lines", "num"), ("Sections", "num"),
-                 ("Encoding", "text"), ("Platform", "text"), ("Score", "num"), ("Confidence", "text"),
-                 ("Hours", "num"), ("Hotspots", "num"), ("Categories", "text"))  # fmt: skip
-_OBJECT_COLUMNS = (("File", "text"), ("Kind", "text"), ("Object", "text"), ("Start", "num"), ("End", "num"),
-                   ("Level", "num"), ("Eff. lines", "num"), ("Complex", "num"), ("Moderate", "num"),
-                   ("Dynamic SQL", "text"), ("Hours", "num"), ("Hotspots", "num"), ("Categories", "text"))  # fmt: skip
+_FILE_COLUMNS = (
+    ("File", "text"),
+    ("Level", "num"),
+    ("Eff. lines", "num"),
+    ("Procs", "num"),
+    ("Complex", "num"),
+    ("Moderate", "num"),
+    ("Temp tables", "num"),
+    ("CTEs", "num"),
+    ("Analysis turns", "num"),
+    ("Conversion turns", "num"),
+    ("Audit turns", "num"),
+    ("Lines", "num"),
+    ("Sections", "num"),
+    ("Encoding", "text"),
+    ("Platform", "text"),
+    ("Score", "num"),
+    ("Confidence", "text"),
+    ("Hours", "num"),
+    ("Hotspots", "num"),
+    ("Categories", "text"),
+)
+_OBJECT_COLUMNS = (
+    ("File", "text"),
+    ("Kind", "text"),
+    ("Object", "text"),
+    ("Start", "num"),
+    ("End", "num"),
+    ("Level", "num"),
+    ("Eff. lines", "num"),
+    ("Complex", "num"),
+    ("Moderate", "num"),
+    ("Dynamic SQL", "text"),
+    ("Hours", "num"),
+    ("Hotspots", "num"),
+    ("Categories", "text"),
+)
 
 
 def _td(value: object, *, num: bool = False, sort: object = None, cls: str = "", title: str | None = None) -> str:
@@ -45,7 +74,11 @@ def _td(value: object, *, num: bool = False, sort: object = None, cls: str = "",
         attrs += f' data-sort="{escape(str(sort))}"'
     if title is not None:
         attrs += f' title="{escape(title)}"'
-    text = "" if value is None else escape(value if isinstance(value, str) else f"{value:g}" if isinstance(value, float) else str(value))
+    text = (
+        ""
+        if value is None
+        else escape(value if isinstance(value, str) else f"{value:g}" if isinstance(value, float) else str(value))
+    )
     return f"<td{attrs}>{text}</td>"
 
 
@@ -54,8 +87,10 @@ def _level_cell(row: Row) -> str:
         return '<td data-sort="-1">failed</td>'
     level = row.complexity or ""
     colour = LEVEL_COLOURS.get(level, "#888")
-    return (f'<td data-sort="{LEVEL_ORDER.get(level, -1)}"><span class="level" style="background:{colour}">'
-            f"{escape(level)}</span></td>")  # fmt: skip
+    return (
+        f'<td data-sort="{LEVEL_ORDER.get(level, -1)}"><span class="level" style="background:{colour}">'
+        f"{escape(level)}</span></td>"
+    )
 
 
 def _path_cell(row: Row) -> str:
@@ -79,12 +114,26 @@ def _file_row(result: FileResult, anchors: dict[str, str]) -> str:
         cells += ["<td></td>"] * (len(_FILE_COLUMNS) - 2)
         return f'<tr class="failed" data-level="failed">{"".join(cells)}</tr>'
     cells += [
-        *(_td(n, num=True) for n in (r.effective_lines, r.stored_proc_count, r.complex_construct_count,
-                                     r.moderate_construct_count, r.temp_table_count, r.cte_count, r.analysis_turns,
-                                     r.conversion_turns, r.audit_turns, r.total_lines)),  # fmt: skip
+        *(
+            _td(n, num=True)
+            for n in (
+                r.effective_lines,
+                r.stored_proc_count,
+                r.complex_construct_count,
+                r.moderate_construct_count,
+                r.temp_table_count,
+                r.cte_count,
+                r.analysis_turns,
+                r.conversion_turns,
+                r.audit_turns,
+                r.total_lines,
+            )
+        ),
         _td(r.sections if r.chunked else "whole", num=True, sort=r.sections if r.chunked else 0),
         _td((r.encoding or "") + (" (guessed)" if r.encoding_guessed else "")),
-        _td(r.platform or ("tie: " + "/".join(r.platform_tied) if r.platform_tied else "unknown"), sort=r.platform or ""),
+        _td(
+            r.platform or ("tie: " + "/".join(r.platform_tied) if r.platform_tied else "unknown"), sort=r.platform or ""
+        ),
         _td(r.platform_score, num=True),
         _td(r.platform_confidence),
         _td(r.effort_hours, num=True),
@@ -116,8 +165,10 @@ def _object_row(o: Row, anchors: dict[str, str]) -> str:
 def _table(table_id: str, columns: Sequence[tuple[str, str]], rows: Sequence[str]) -> str:
     head = "".join(f'<th scope="col" data-type="{kind}">{escape(name)}</th>' for name, kind in columns)
     body = "\n".join(rows)
-    return (f'<div class="scroll"><table class="sortable filterable" id="{table_id}">'
-            f"<thead><tr>{head}</tr></thead>\n<tbody>\n{body}\n</tbody></table></div>")  # fmt: skip
+    return (
+        f'<div class="scroll"><table class="sortable filterable" id="{table_id}">'
+        f"<thead><tr>{head}</tr></thead>\n<tbody>\n{body}\n</tbody></table></div>"
+    )
 
 
 def _card(value: object, label: str) -> str:
@@ -162,17 +213,25 @@ def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) 
     )
     charts = "".join(
         [
-            _figure("Files per complexity level",
-                    bar_chart([(k, v, LEVEL_COLOURS[k]) for k, v in summary.levels.items()], label_width=80)),
-            _figure("Turn budgets (all files)",
-                    bar_chart([(k, v, BUDGET_COLOUR) for k, v in summary.budgets.items()], label_width=80)),
+            _figure(
+                "Files per complexity level",
+                bar_chart([(k, v, LEVEL_COLOURS[k]) for k, v in summary.levels.items()], label_width=80),
+            ),
+            _figure(
+                "Turn budgets (all files)",
+                bar_chart([(k, v, BUDGET_COLOUR) for k, v in summary.budgets.items()], label_width=80),
+            ),
             _figure("Source platforms", bar_chart([(k, v, PLATFORM_COLOUR) for k, v in summary.platforms.items()])),
-            _figure("Construct categories (files using each)",
-                    bar_chart([(k, v, CATEGORY_COLOUR) for k, v in summary.categories.items()])),
-            _figure("Learning hours, once per category",
-                    bar_chart([(k, v, EFFORT_COLOUR) for k, v in summary.learning_hours.items()])),
+            _figure(
+                "Construct categories (files using each)",
+                bar_chart([(k, v, CATEGORY_COLOUR) for k, v in summary.categories.items()]),
+            ),
+            _figure(
+                "Learning hours, once per category",
+                bar_chart([(k, v, EFFORT_COLOUR) for k, v in summary.learning_hours.items()]),
+            ),
         ]
-    )  # fmt: skip
+    )
     hotspots_html, anchors = hotspots_section(results)
     file_rows = [_file_row(r, anchors) for r in results]
     objects = [o for r in results for o in r.objects]
@@ -213,4 +272,3 @@ Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p
 </body>
 </html>
 """
-

@@ -51,9 +51,22 @@ def write_json(graph: Graph, errors: Errors, out: TextIO) -> None:
 
 
 CSV_FIELDS = (
-    "id", "path", "kind", "name", "start_line", "end_line", "complexity", "order", "cycle", "depends_on",
-    "reads", "writes", "calls", "temp_tables", "dynamic_sql",
-)  # fmt: skip
+    "id",
+    "path",
+    "kind",
+    "name",
+    "start_line",
+    "end_line",
+    "complexity",
+    "order",
+    "cycle",
+    "depends_on",
+    "reads",
+    "writes",
+    "calls",
+    "temp_tables",
+    "dynamic_sql",
+)
 
 
 def write_csv(graph: Graph, errors: Errors, out: TextIO) -> None:
@@ -66,12 +79,25 @@ def write_csv(graph: Graph, errors: Errors, out: TextIO) -> None:
     w.writerow(CSV_FIELDS)
     for i, u in enumerate(graph.units):
         o = u.obj
-        w.writerow([
-            i, u.path, o.kind, o.name or "", o.start_line, o.end_line, u.complexity, position[i],
-            cycle_of.get(i, ""), " ".join(map(str, sorted(depends.get(i, ())))),
-            "; ".join(o.reads), "; ".join(o.writes), "; ".join(o.calls), "; ".join(o.temp_tables),
-            "true" if o.dynamic_sql else "false",
-        ])  # fmt: skip
+        w.writerow(
+            [
+                i,
+                u.path,
+                o.kind,
+                o.name or "",
+                o.start_line,
+                o.end_line,
+                u.complexity,
+                position[i],
+                cycle_of.get(i, ""),
+                " ".join(map(str, sorted(depends.get(i, ())))),
+                "; ".join(o.reads),
+                "; ".join(o.writes),
+                "; ".join(o.calls),
+                "; ".join(o.temp_tables),
+                "true" if o.dynamic_sql else "false",
+            ]
+        )
 
 
 def dot_string(s: str) -> str:
@@ -84,7 +110,7 @@ def node_label(graph: Graph, i: int) -> str:
 
 
 LEVEL_FILL = {"simple": "#dff3e7", "moderate": "#fbeed3", "complex": "#f8dcdb"}
-EDGE_STYLE = {"reads": "color=\"#5b7bd5\"", "writes": "color=\"#d9534f\"", "calls": "color=\"#333333\" style=bold"}
+EDGE_STYLE = {"reads": 'color="#5b7bd5"', "writes": 'color="#d9534f"', "calls": 'color="#333333" style=bold'}
 
 
 def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
@@ -92,11 +118,11 @@ def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
     from each object to what it depends on."""
     in_cycle = {i for c in graph.cycles for i in c}
     shown = {e.source for e in graph.edges} | {e.target for e in graph.edges}
-    out.write("digraph inventory {\n  rankdir=LR;\n  node [shape=box, style=filled, fontname=\"Helvetica\"];\n")
+    out.write('digraph inventory {\n  rankdir=LR;\n  node [shape=box, style=filled, fontname="Helvetica"];\n')
     for i in sorted(shown):
-        extra = ", color=\"#d9534f\", penwidth=2" if i in in_cycle else ""
+        extra = ', color="#d9534f", penwidth=2' if i in in_cycle else ""
         fill = LEVEL_FILL.get(graph.units[i].complexity, "#eeeeee")
-        out.write(f"  n{i} [label={dot_string(node_label(graph, i))}, fillcolor=\"{fill}\"{extra}];\n")
+        out.write(f'  n{i} [label={dot_string(node_label(graph, i))}, fillcolor="{fill}"{extra}];\n')
     for m_index, m in enumerate(graph.missing):
         out.write(f"  m{m_index} [label={dot_string(m.name + ' (missing)')}, style=dashed];\n")
     for e in graph.edges:

@@ -84,7 +84,7 @@ def graph_svg(graph: Graph) -> str:
         label = f"{u.obj.kind} {u.obj.name or ''}"
         short = label if len(label) <= 30 else label[:29] + "\u2026"
         parts.append(
-            f'<g><title>{escape(label)}\n{escape(u.path)}:{u.obj.start_line}</title>'
+            f"<g><title>{escape(label)}\n{escape(u.path)}:{u.obj.start_line}</title>"
             f'<rect x="{x}" y="{y}" width="{NODE_W}" height="{NODE_H}" rx="4" '
             f'fill="{LEVEL_FILL.get(u.complexity, "#eee")}" stroke="{stroke}"/>'
             f'<text x="{x + 6}" y="{y + 14}">{escape(short)}</text>'
@@ -118,8 +118,21 @@ def render_inventory_html(graph: Graph, errors: Errors) -> str:
         for m in graph.missing
     )
     failed = "".join(f"<li>{escape(p)}: {escape(e)}</li>" for p, e in errors)
-    head = ("order", "id", "path", "lines", "kind", "name", "complexity", "cycle", "reads", "writes", "calls",
-            "temp tables", "dynamic SQL")  # fmt: skip
+    head = (
+        "order",
+        "id",
+        "path",
+        "lines",
+        "kind",
+        "name",
+        "complexity",
+        "cycle",
+        "reads",
+        "writes",
+        "calls",
+        "temp tables",
+        "dynamic SQL",
+    )
     return (
         "<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8><title>SQL code base inventory</title>"
         f"<style>{_STYLE}</style></head><body><h1>SQL code base inventory</h1>"

@@ -96,24 +96,35 @@ def _inventory_page(report: InventoryReport, out: TextIO) -> None:
 
 
 FORMATS: Mapping[str, Formats] = {
-    "analyze": Formats({
-        "table": Writer("table", lambda r, out: table.write_table(r.rows, r.summary, out, per_object=r.per_object)),
-        "json": Writer("json (one object per line)", lambda r, out: json_lines.write_json_lines(r.rows, out)),
-        "csv": Writer("csv", lambda r, out: csv_rows.write_csv(r.rows, out)),
-    }),
-    "inventory": Formats({
-        "json": Writer("json", lambda r, out: inventory_formats.write_json(r.graph, r.errors, out)),
-        "csv": Writer("csv (one row per object)", lambda r, out: inventory_formats.write_csv(r.graph, r.errors, out)),
-        "dot": Writer("dot (Graphviz)", lambda r, out: inventory_formats.write_dot(r.graph, r.errors, out)),
-    }, lead="output on stdout: "),
-    "knowledge": Formats({
-        "text": Writer("text", knowledge_text.write_text),
-        "json": Writer("json (one document)", knowledge_text.write_json),
-    }),
-    "markers": Formats({
-        "text": Writer("text", marker_list.write_text),
-        "json": Writer("json (one object per line)", marker_list.write_json),
-    }),
+    "analyze": Formats(
+        {
+            "table": Writer("table", lambda r, out: table.write_table(r.rows, r.summary, out, per_object=r.per_object)),
+            "json": Writer("json (one object per line)", lambda r, out: json_lines.write_json_lines(r.rows, out)),
+            "csv": Writer("csv", lambda r, out: csv_rows.write_csv(r.rows, out)),
+        }
+    ),
+    "inventory": Formats(
+        {
+            "json": Writer("json", lambda r, out: inventory_formats.write_json(r.graph, r.errors, out)),
+            "csv": Writer(
+                "csv (one row per object)", lambda r, out: inventory_formats.write_csv(r.graph, r.errors, out)
+            ),
+            "dot": Writer("dot (Graphviz)", lambda r, out: inventory_formats.write_dot(r.graph, r.errors, out)),
+        },
+        lead="output on stdout: ",
+    ),
+    "knowledge": Formats(
+        {
+            "text": Writer("text", knowledge_text.write_text),
+            "json": Writer("json (one document)", knowledge_text.write_json),
+        }
+    ),
+    "markers": Formats(
+        {
+            "text": Writer("text", marker_list.write_text),
+            "json": Writer("json (one object per line)", marker_list.write_json),
+        }
+    ),
 }
 
 PAGES: Mapping[str, Writer] = {

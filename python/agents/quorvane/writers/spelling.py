@@ -35,7 +35,9 @@ def printable(text: str) -> str:
     file name becomes ``\\n``)."""
     if text.isprintable():
         return text
-    return "".join(c if c.isprintable() else c.encode("unicode_escape", "backslashreplace").decode("ascii") for c in text)
+    return "".join(
+        c if c.isprintable() else c.encode("unicode_escape", "backslashreplace").decode("ascii") for c in text
+    )
 
 
 def number(value: float | int | None) -> str:

@@ -20,8 +20,23 @@ _NUMERIC = {"lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
 
 def _columns(per_object: bool) -> tuple[str, ...]:
     head = ("file", "object", "span") if per_object else ("file",)
-    return head + ("level", "lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read",
-                   "encoding", "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+    return head + (
+        "level",
+        "lines",
+        "procs",
+        "complex",
+        "moderate",
+        "temp",
+        "cte",
+        "turns a/c/a",
+        "read",
+        "encoding",
+        "platform",
+        "confidence",
+        "hours",
+        "hotspots",
+        "categories",
+    )
 
 
 def reading_label(row: Row) -> str:
