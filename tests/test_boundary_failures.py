@@ -151,6 +151,62 @@ class TestMemory:
         assert out.split() == ["0", "1"]
 
 
+    @pytest.mark.parametrize(
+        "call",
+        [
+            "inventory.split_objects(TEXT)",
+            "inventory.references(TEXT)",
+            "SCANNER.first_lines(TEXT)",
+            "complexity.classify_sql(TEXT)",
+            "loresift.detect_construct_categories(TEXT)",
+        ],
+    )
+    def test_a_thread_first_scanning_short_of_memory_raises_memory_error(self, call):
+        # Each call runs in one thread, started before memory runs short,
+        # whose first scan meets the cap: the scratch a thread keeps from
+        # call to call is made then, and its failure must be MemoryError.
+        out = run(
+            f"""
+            import threading
+            from agents.quorvane import dialectra, inventory
+            TEXT = ("CREATE PROCEDURE dbo.p\u0100 AS SELECT a, 'x' FROM #t /* c */ JOIN dbo.u ON 1=1 "
+                    "WHERE b LIKE N'\U0001F600'\\nGO\\n") * 300
+            SCANNER = dialectra.MarkerScanner([(m.pattern, m.scope == "comment") for m in dialectra.PLATFORM_MARKERS])
+
+            class Thread:
+                # Locks made in advance: handing over a call allocates nothing.
+                def __init__(self):
+                    self.go, self.done = threading.Lock(), threading.Lock()
+                    self.go.acquire()
+                    self.done.acquire()
+                    self.call = self.value = self.error = None
+                    threading.Thread(target=self.loop, daemon=True).start()
+
+                def loop(self):
+                    while True:
+                        self.go.acquire()
+                        try:
+                            self.value, self.error = self.call(), None
+                        except BaseException as exc:
+                            self.error = exc
+                        self.done.release()
+
+                def __call__(self, call):
+                    self.call = call
+                    self.go.release()
+                    self.done.acquire()
+                    if self.error is not None:
+                        raise self.error
+                    return self.value
+
+            thread = Thread()
+            outcomes = sweep(lambda: thread(lambda: {call}))
+            print(outcomes.get("different", 0), outcomes.get("same", 0))
+            """
+        )
+        assert out.split() == ["0", "1"]
+
+
 @pytest.fixture
 def examples():
     from pathlib import Path
