@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the system packages the build needs (PCRE2 headers and libraries,
-# pkg-config, a C++ compiler) when they are missing, and Debian's Chromium for
-# the browser tests of the HTML report.  Debian/Ubuntu.
+# pkg-config, a C++ compiler) and Graphviz for the tests when they are
+# missing, and Debian's Chromium for the browser tests of the HTML report.
+# Debian/Ubuntu.
 set -euo pipefail
 
 sudo=""
@@ -20,6 +21,8 @@ pkg-config --exists libpcre2-8 libpcre2-16 libpcre2-32 2>/dev/null || missing+=(
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
+# Graphviz's dot checks every DOT graph `quorvane inventory` writes.
+command -v dot >/dev/null || missing+=(graphviz)
 if [ "${#missing[@]}" -gt 0 ]; then
   apt_install "${missing[@]}"
 fi

@@ -126,8 +126,8 @@ class TestEffort:
         [
             ("[effort]\nhour = 1\n", "unknown key 'hour'"),
             ("[effort]\nhours = { hard = 1 }\n", "unknown level 'hard'"),
-            ("[effort]\nlearning_hours = -1\n", "non-negative"),
-            ("[effort]\nlearning_hours = true\n", "non-negative"),
+            ("[effort]\nlearning_hours = -1\n", "from 0 to"),
+            ("[effort]\nlearning_hours = true\n", "from 0 to"),
             ("[effort]\ncategory_learning_hours = { cursr = 1 }\n", "unknown category 'cursr'"),
             ("[output]\n", "unknown key"),
             ("effort = [", "not valid TOML"),

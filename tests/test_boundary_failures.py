@@ -5,10 +5,13 @@ shows as a signal."""
 
 from __future__ import annotations
 
+import importlib
+import struct
 import subprocess
 import sys
 import textwrap
 import warnings
+from pathlib import Path
 
 import pytest
 
@@ -20,7 +23,7 @@ COMMON = textwrap.dedent(
     from pathlib import Path
     import structlog
     structlog.configure(wrapper_class=structlog.make_filtering_bound_logger(logging.INFO))
-    from agents.quorvane import complexity, loresift
+    from agents.quorvane import complexity, inventory, loresift
 
     def address_space():
         with open("/proc/self/statm") as f:
@@ -128,6 +131,7 @@ class TestMemory:
             "loresift.select_knowledge_with_sizes({'cte', 'merge', 'window_function'}, **DOCS)",
             "loresift.extract_sections(DOCS['full_mapping'], {'merge', 'window'})",
             "complexity.plan_reading_text(TEXT).format_reading_instructions('a.sql')",
+            "inventory.references(TEXT)",
         ],
     )
     def test_every_allocation_failure_is_memory_error(self, call, tmp_path, examples):
@@ -149,6 +153,26 @@ class TestMemory:
             """
         )
         assert out.split() == ["0", "1"]
+
+
+def thread_local_segments(path: str) -> int:
+    """The PT_TLS program headers of a 64-bit ELF file."""
+    data = Path(path).read_bytes()
+    assert data[:4] == b"\x7fELF" and data[4] == 2
+    order = "<" if data[5] == 1 else ">"
+    (table,) = struct.unpack_from(order + "Q", data, 0x20)
+    size, count = struct.unpack_from(order + "HH", data, 0x36)
+    return sum(struct.unpack_from(order + "I", data, table + i * size)[0] == 7 for i in range(count))
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="ELF modules")
+@pytest.mark.parametrize("name", ["_complexity", "_loresift", "_dialectra", "_inventory"])
+def test_no_module_keeps_thread_local_data(name):
+    # The C library makes a loaded module's thread-local block on a thread's
+    # first access and ends the process when it cannot: per-thread scratch
+    # must be allocated where a failure can be MemoryError.
+    module = importlib.import_module(f"agents.quorvane.{name}")
+    assert thread_local_segments(module.__file__) == 0
 
 
 @pytest.fixture

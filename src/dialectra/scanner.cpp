@@ -265,9 +265,12 @@ std::vector<sx::Clause> filter_clauses(std::vector<sx::Clause> clauses) {
 // first alternation group (of two options or more), matched once or
 // optionally, is replaced by each of its options (and by nothing, when
 // optional).  A sequence with a bounded
-// gap stays whole, so that its gaps are read once.
-void distribute(const sx::Node& seq, std::vector<sx::Node>& out) {
-    if (std::any_of(seq.kids.begin(), seq.kids.end(), is_bounded_gap)) {
+// gap stays whole, so that its gaps are read once.  `depth` counts the
+// groups already replaced: past kMaxBranches of them (each of at least two
+// options) the branches could not all be kept anyway, and the sequence
+// stays whole rather than recursing once per group.
+void distribute(const sx::Node& seq, std::vector<sx::Node>& out, std::size_t depth = 0) {
+    if (depth >= kMaxBranches || std::any_of(seq.kids.begin(), seq.kids.end(), is_bounded_gap)) {
         out.push_back(seq);
         return;
     }
@@ -287,7 +290,7 @@ void distribute(const sx::Node& seq, std::vector<sx::Node>& out) {
             if (option) joined.kids.insert(joined.kids.end(), option->kids.begin(), option->kids.end());
             joined.kids.insert(joined.kids.end(), seq.kids.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                                seq.kids.end());
-            distribute(joined, out);
+            distribute(joined, out, depth + 1);
         };
         for (const sx::Node& option : options) with(&option);
         if (item.min == 0) with(nullptr);

@@ -33,6 +33,7 @@
 #include "shared/comments.hpp"
 #include "shared/scan.hpp"
 #include "shared/text.hpp"
+#include "shared/thread_scratch.hpp"
 
 namespace quorvane::inventory {
 
@@ -374,10 +375,7 @@ class LexedLease {
     const Lexed& get() const noexcept { return lexed_; }
 
    private:
-    static Lexed& thread_lexed() {
-        thread_local Lexed lexed;
-        return lexed;
-    }
+    static Lexed& thread_lexed() { return thread_scratch<Lexed>(); }
     Lexed& lexed_;
 };
 

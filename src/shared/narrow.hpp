@@ -22,6 +22,7 @@
 #include "shared/comments.hpp"
 #include "shared/scan.hpp"
 #include "shared/text.hpp"
+#include "shared/thread_scratch.hpp"
 #include "shared/unicode.hpp"
 
 namespace quorvane::text {
@@ -90,10 +91,10 @@ class ScratchLease {
     std::vector<std::uint8_t>& buffer() noexcept { return buffer_; }
 
    private:
-    static std::vector<std::uint8_t>& thread_buffer() {
-        thread_local std::vector<std::uint8_t> buffer;
-        return buffer;
-    }
+    struct Scratch {
+        std::vector<std::uint8_t> buffer;
+    };
+    static std::vector<std::uint8_t>& thread_buffer() { return thread_scratch<Scratch>().buffer; }
     std::vector<std::uint8_t>& buffer_;
 };
 

@@ -1,4 +1,5 @@
 #include "shared/regex.hpp"
+#include "shared/thread_scratch.hpp"
 
 #define PCRE2_CODE_UNIT_WIDTH 0
 #include <pcre2.h>
@@ -81,32 +82,54 @@ std::string error_text(int code) {
     return reinterpret_cast<const char*>(buf);
 }
 
-// One object per thread, for match state: compiled patterns stay shared,
-// and concurrent matches never share state.
-template <class T, T* (*Create)(), void (*Destroy)(T*)>
-T* per_thread() {
-    struct Holder {
-        T* object = Create();
-        ~Holder() {
-            if (object) Destroy(object);
+// The match state of one thread, per code-unit width: compiled patterns
+// stay shared, and concurrent matches never share state.  Made on first use
+// (see thread_scratch.hpp); a failed allocation is std::bad_alloc.
+template <text::CodeUnit C>
+struct WidthMatchState {
+    typename Pcre<C>::MatchData* data = nullptr;
+    typename Pcre<C>::MatchContext* offset = nullptr;   // searches whose matches must start before an offset
+    typename Pcre<C>::MatchContext* callout = nullptr;  // searches with callouts
+
+    WidthMatchState() = default;
+    WidthMatchState(const WidthMatchState&) = delete;
+    WidthMatchState& operator=(const WidthMatchState&) = delete;
+    ~WidthMatchState() {
+        if (data) Pcre<C>::free_match_data(data);
+        if (offset) Pcre<C>::free_match_context(offset);
+        if (callout) Pcre<C>::free_match_context(callout);
+    }
+
+    typename Pcre<C>::MatchData* match_data() {
+        if (!data && !(data = Pcre<C>::match_data())) throw std::bad_alloc();
+        return data;
+    }
+    static typename Pcre<C>::MatchContext* context(typename Pcre<C>::MatchContext*& slot) {
+        if (!slot && !(slot = Pcre<C>::match_context())) throw std::bad_alloc();
+        return slot;
+    }
+};
+
+struct ThreadMatchState {
+    // Searches of this thread in progress: a callout may search again, and
+    // that search must not use the match data and context of the one it is
+    // inside.
+    unsigned searches = 0;
+    WidthMatchState<std::uint8_t> w8;
+    WidthMatchState<std::uint16_t> w16;
+    WidthMatchState<std::uint32_t> w32;
+
+    template <text::CodeUnit C>
+    WidthMatchState<C>& width() {
+        if constexpr (sizeof(C) == 1) {
+            return w8;
+        } else if constexpr (sizeof(C) == 2) {
+            return w16;
+        } else {
+            return w32;
         }
-    };
-    thread_local Holder holder;
-    if (!holder.object) throw std::bad_alloc();
-    return holder.object;
-}
-
-template <text::CodeUnit C>
-typename Pcre<C>::MatchData* thread_match_data() {
-    return per_thread<typename Pcre<C>::MatchData, &Pcre<C>::match_data, &Pcre<C>::free_match_data>();
-}
-
-// A match context per thread, for searches whose matches must start before
-// a given offset.
-template <text::CodeUnit C>
-typename Pcre<C>::MatchContext* thread_offset_context() {
-    return per_thread<typename Pcre<C>::MatchContext, &Pcre<C>::match_context, &Pcre<C>::free_match_context>();
-}
+    }
+};
 
 template <text::CodeUnit C>
 struct Unit {
@@ -207,16 +230,6 @@ int run_callout(typename Pcre<C>::CalloutBlock* block, void* data) {
     return callouts->check(callouts->data, static_cast<int>(block->callout_number), block->current_position) ? 0 : 1;
 }
 
-// A match context per thread for searches with callouts.
-template <text::CodeUnit C>
-typename Pcre<C>::MatchContext* thread_callout_context() {
-    return per_thread<typename Pcre<C>::MatchContext, &Pcre<C>::match_context, &Pcre<C>::free_match_context>();
-}
-
-// Searches of this thread in progress: a callout may search again, and that
-// search must not use the match data and context of the one it is inside.
-thread_local unsigned t_searches = 0;
-
 template <text::CodeUnit C>
 struct OwnMatchState {
     typename Pcre<C>::MatchData* data = nullptr;
@@ -237,12 +250,14 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
                              const CalloutCheck* callouts = nullptr) {
     static const C empty[1] = {0};
     const C* data = subject.empty() ? empty : subject.data();
+    ThreadMatchState& state = thread_scratch<ThreadMatchState>();
     struct Counted {
-        Counted() { ++t_searches; }
-        ~Counted() { --t_searches; }
-    } counted;
+        unsigned& searches;
+        explicit Counted(unsigned& s) : searches(++s) {}
+        ~Counted() { --searches; }
+    } counted(state.searches);
     OwnMatchState<C> own;
-    const bool inner = t_searches > 1;
+    const bool inner = state.searches > 1;
     if (inner) {
         own.data = Pcre<C>::match_data();
         if (!own.data) throw std::bad_alloc();
@@ -251,14 +266,15 @@ std::optional<Span> run_once(const Regex& re, const Unit<C>& unit, text::Text<C>
             if (!own.context) throw std::bad_alloc();
         }
     }
-    auto* md = inner ? own.data : thread_match_data<C>();
+    WidthMatchState<C>& mine = state.width<C>();
+    auto* md = inner ? own.data : mine.match_data();
     typename Pcre<C>::MatchContext* context = unit.limits;
     if (callouts) {
-        context = inner ? own.context : thread_callout_context<C>();
+        context = inner ? own.context : mine.context(mine.callout);
         Pcre<C>::set_callout(context, &run_callout<C>, const_cast<CalloutCheck*>(callouts));
         Pcre<C>::set_offset_limit(context, start_limit == Regex::kNoLimit ? PCRE2_UNSET : start_limit);
     } else if (start_limit != Regex::kNoLimit) {
-        context = inner ? own.context : thread_offset_context<C>();
+        context = inner ? own.context : mine.context(mine.offset);
         Pcre<C>::set_offset_limit(context, start_limit);
     }
     const bool jitted = unit.jit_ready();  // (the JIT takes no PCRE2_ANCHORED at match time)

@@ -1,4 +1,5 @@
 // Parsing the host's pattern syntax into the tree of regex_syntax.hpp.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,8 +22,12 @@ class Parser {
 
    private:
     [[noreturn]] void fail(const char* what) const {
-        throw PatternError(std::string("cannot translate pattern '") + std::string(p_) +
-                           "': " + what + " at position " + std::to_string(pos_));
+        // A long pattern is quoted by its start only: the message stays a line.
+        constexpr std::size_t kQuoted = 120;
+        const std::string quoted =
+            p_.size() <= kQuoted ? std::string(p_) : std::string(p_.substr(0, kQuoted)) + "...";
+        throw PatternError("cannot translate pattern '" + quoted + "': " + what + " at position " +
+                           std::to_string(pos_));
     }
     bool at_end() const { return pos_ >= p_.size(); }
     char peek() const { return p_[pos_]; }
@@ -87,6 +92,9 @@ class Parser {
     }
 
     Node parse_group() {
+        // Every walk over the tree recurses once per level of groups: the
+        // limit keeps them all within a small thread stack.
+        if (++depth_ > kMaxGroupDepth) fail("groups nested too deeply");
         GroupKind kind = GroupKind::Capture;
         if (!at_end() && peek() == '?') {
             const std::string_view rest = p_.substr(pos_);
@@ -114,6 +122,7 @@ class Parser {
         group.kids.push_back(parse_alt());
         if (at_end() || peek() != ')') fail("missing )");
         ++pos_;
+        --depth_;
         return group;
     }
 
@@ -208,8 +217,52 @@ class Parser {
         return set;
     }
 
+    // A {m}, {m,}, {,n} or {m,n} repeat at `q` (just after its '{'): its
+    // bounds (max -1: unbounded) and the position after its '}'.  Anything
+    // else there is a literal brace.
+    struct Braces {
+        int min = 0;
+        int max = 0;
+        std::size_t end = 0;
+    };
+    std::optional<Braces> braces_at(std::size_t q) const {
+        auto number = [&](int& out) {
+            const std::size_t start = q;
+            long v = 0;
+            while (q < p_.size() && p_[q] >= '0' && p_[q] <= '9') {
+                v = v * 10 + (p_[q++] - '0');
+                if (v > 65535) fail("repeat count too large");
+            }
+            out = static_cast<int>(v);
+            return q > start;
+        };
+        int lo = 0;
+        int hi = 0;
+        const bool has_lo = number(lo);
+        bool has_hi = false;
+        bool comma = false;
+        if (q < p_.size() && p_[q] == ',') {
+            comma = true;
+            ++q;
+            has_hi = number(hi);
+        }
+        if (q >= p_.size() || p_[q] != '}' || (!has_lo && !comma)) return std::nullopt;
+        Braces b;
+        b.min = has_lo ? lo : 0;
+        b.max = comma ? (has_hi ? hi : -1) : b.min;
+        b.end = q + 1;
+        return b;
+    }
+
+    // Whether a repeat starts at the current position.
+    bool at_repeat() const {
+        if (at_end()) return false;
+        const char c = peek();
+        return c == '*' || c == '+' || c == '?' || (c == '{' && braces_at(pos_ + 1));
+    }
+
     void parse_quantifier(Node& atom) {
-        if (at_end()) return;
+        if (!at_repeat()) return;
         int min = 0;
         int max = 0;
         const char c = peek();
@@ -219,36 +272,12 @@ class Parser {
             min = 1, max = -1, ++pos_;
         } else if (c == '?') {
             min = 0, max = 1, ++pos_;
-        } else if (c == '{') {
-            // {m}, {m,}, {,n}, {m,n}; anything else is a literal brace.
-            std::size_t q = pos_ + 1;
-            auto number = [&](int& out) {
-                const std::size_t start = q;
-                long v = 0;
-                while (q < p_.size() && p_[q] >= '0' && p_[q] <= '9') {
-                    v = v * 10 + (p_[q++] - '0');
-                    if (v > 65535) fail("repeat count too large");
-                }
-                out = static_cast<int>(v);
-                return q > start;
-            };
-            int lo = 0;
-            int hi = 0;
-            const bool has_lo = number(lo);
-            bool has_hi = false;
-            bool comma = false;
-            if (q < p_.size() && p_[q] == ',') {
-                comma = true;
-                ++q;
-                has_hi = number(hi);
-            }
-            if (q >= p_.size() || p_[q] != '}' || (!has_lo && !comma)) return;
-            pos_ = q + 1;
-            min = has_lo ? lo : 0;
-            max = comma ? (has_hi ? hi : -1) : min;
-            if (max != -1 && max < min) fail("min repeat greater than max repeat");
         } else {
-            return;
+            const Braces b = *braces_at(pos_ + 1);
+            pos_ = b.end;
+            min = b.min;
+            max = b.max;
+            if (max != -1 && max < min) fail("min repeat greater than max repeat");
         }
         if (atom.type == NodeType::Assert ||
             (atom.type == NodeType::Group && atom.group != GroupKind::Capture &&
@@ -264,8 +293,12 @@ class Parser {
         } else if (!at_end() && peek() == '+') {
             fail("possessive quantifier");
         }
+        // As the host's syntax: a repeat of a repeat (a{2}{3}, a*{2}) is an
+        // error, not a repeat of the group it would need.
+        if (at_repeat()) fail("multiple repeat");
     }
 
+    std::size_t depth_ = 0;
     std::string_view p_;
     std::size_t pos_ = 0;
 };

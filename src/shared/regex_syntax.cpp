@@ -387,7 +387,9 @@ std::vector<Clause> sequence_clauses(const Node& seq) {
     };
     for (const Node& item : seq.kids) {
         const bool once = item.min == 1 && item.max == 1;
-        if (item.type == NodeType::Literal && item.ch < 0x80) {
+        // (A NUL is matched, but is never a required literal: the literal
+        // filters keep it for characters no literal holds.)
+        if (item.type == NodeType::Literal && item.ch > 0 && item.ch < 0x80) {
             const char c = static_cast<char>(item.ch);
             const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
             if (once) {

@@ -73,6 +73,11 @@ struct Parsed {
     Node tree{NodeType::Alt};
 };
 
+// Groups nest at most this deep in a pattern (PCRE2 itself takes 250);
+// deeper is a PatternError.  Every recursive walk over a tree recurses once
+// per level of groups, so this also bounds their stack.
+inline constexpr std::size_t kMaxGroupDepth = 200;
+
 Parsed parse(std::string_view pattern);
 
 // PCRE2 syntax for the tree, for texts of the given code-unit width (8, 16

@@ -14,14 +14,18 @@ key, ``effort``: the weights of the effort model, each optional::
     learning_hours = 2
     category_learning_hours = { cursor = 6, merge = 4 }
 
-Unknown keys and values that are not non-negative numbers are errors: a typo
-never passes silently.
+Unknown keys and values that are not numbers from 0 to ``MAX_WEIGHT`` are
+errors: a typo never passes silently.  So is a file that is not a regular
+file (``/dev/zero``, a FIFO, a directory), not UTF-8, not TOML, or nested
+too deep for the reader; each error is one line naming the file and, where
+there is one, the key.
 """
 
 from __future__ import annotations
 
 import copy
 import os
+import stat
 import tomllib
 from pathlib import Path
 from typing import Any
@@ -29,6 +33,11 @@ from typing import Any
 from agents.quorvane import loresift
 from agents.quorvane.assessment.effort import DEFAULT_WEIGHTS, EffortModel
 from agents.quorvane.assessment.record import LEVELS
+
+
+# The largest weight: far above any real estimate (a million hours), yet
+# small enough that every sum of weights stays a finite number.
+MAX_WEIGHT = 1_000_000
 
 
 class ConfigError(Exception):
@@ -58,13 +67,29 @@ def load_effort_model(config: str | None, start: Path | None = None) -> tuple[Ef
     return EffortModel.from_weights(_merge_effort(table.get("effort", {}), source)), source
 
 
+def _read_regular_file(path: Path) -> bytes:
+    """The bytes of ``path``, refused unless it is a regular file: a device
+    or a FIFO could be read for ever.  Opened without blocking, so that a
+    FIFO with no writer is refused rather than waited for."""
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0))
+    with os.fdopen(fd, "rb") as fh:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise ConfigError(f"{path}: not a regular file")
+        return fh.read()
+
+
 def _quorvane_table(path: Path, *, explicit: bool) -> dict[str, Any]:
     try:
-        with open(path, "rb") as fh:
-            data = tomllib.load(fh)
+        data = tomllib.loads(_read_regular_file(path).decode("utf-8"))
     except OSError as exc:
         raise ConfigError(f"{path}: {exc.strerror or exc}") from None
+    except UnicodeDecodeError as exc:
+        raise ConfigError(f"{path}: not UTF-8 (byte {exc.start})") from None
     except tomllib.TOMLDecodeError as exc:
+        raise ConfigError(f"{path}: not valid TOML: {exc}") from None
+    except RecursionError:
+        raise ConfigError(f"{path}: not valid TOML: nested too deep") from None
+    except ValueError as exc:  # an integer too long to convert
         raise ConfigError(f"{path}: not valid TOML: {exc}") from None
     tool = data.get("tool")
     if isinstance(tool, dict) and "quorvane" in tool:
@@ -79,8 +104,13 @@ def _quorvane_table(path: Path, *, explicit: bool) -> dict[str, Any]:
 
 
 def _number(value: Any, where: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or value < 0 or value != value:
-        raise ConfigError(f"{where} must be a non-negative number, not {value!r}")
+    # A comparison that fails for nan; an integer of any length compares
+    # exactly, before it is made a float.
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not 0 <= value <= MAX_WEIGHT:
+        shown = repr(value)
+        if len(shown) > 40:
+            shown = shown[:20] + "..." + shown[-10:]
+        raise ConfigError(f"{where} must be a number from 0 to {MAX_WEIGHT}, not {shown}")
     return float(value)
 
 

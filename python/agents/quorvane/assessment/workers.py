@@ -12,13 +12,17 @@ scanner.  ``DEFAULT_POOL`` is the faster on the corpus, as measured by
 work.
 
 An interrupt (Ctrl-C) stops the run at once: worker processes ignore the
-signal and are terminated, worker threads are daemons that take no new file,
-and KeyboardInterrupt reaches the caller, which ends the process without
-waiting for a thread still inside a scan (``worker_threads_running``).
+signal and are terminated and reaped, worker threads are daemons that take
+no new file, and KeyboardInterrupt reaches the caller, which ends the process
+without waiting for a thread still inside a scan or for the process pool's
+own threads (``worker_threads_running``): the pool's reader thread may be
+waiting for the rest of a result that a terminated worker was sending, and
+would wait for ever.
 """
 
 from __future__ import annotations
 
+import contextlib
 import logging
 import multiprocessing
 import os
@@ -26,7 +30,7 @@ import queue
 import signal
 import sys
 import threading
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import FIRST_COMPLETED, Future, ProcessPoolExecutor, wait
 from concurrent.futures.process import BrokenProcessPool
 from typing import Any
@@ -52,6 +56,21 @@ def quiet_logging() -> None:
         wrapper_class=structlog.make_filtering_bound_logger(logging.WARNING),
         logger_factory=structlog.PrintLoggerFactory(sys.stderr),
     )
+
+
+@contextlib.contextmanager
+def _interrupts_held() -> Iterator[None]:
+    """Block SIGINT while workers start: a worker inherits the blocked
+    signal, so a Ctrl-C before its initializer has run cannot end it with a
+    traceback; this process sees that Ctrl-C when the block ends."""
+    if not hasattr(signal, "pthread_sigmask") or threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
 
 
 def _process_init() -> None:
@@ -127,11 +146,19 @@ def run_analysis(
 WORKER_THREAD_PREFIX = "quorvane-worker-"
 
 
+# Set when a process pool was stopped by an interrupt: its threads cannot
+# be joined safely any more.
+_pool_abandoned = threading.Event()
+
+
 def worker_threads_running() -> bool:
     """True while a worker thread of an interrupted run is still inside a
-    scan.  The interpreter must then not be finalised under it (the modules'
-    state would go while the scan reads it): the caller leaves with
-    ``os._exit`` instead."""
+    scan, or after a process pool was abandoned.  The interpreter must then
+    not be finalised: the modules' state would go while a scan reads it, and
+    the exit would join the pool's reader thread, which may wait for ever
+    on a result cut short.  The caller leaves with ``os._exit`` instead."""
+    if _pool_abandoned.is_set():
+        return True
     return any(t.name.startswith(WORKER_THREAD_PREFIX) and t.is_alive() for t in threading.enumerate())
 
 
@@ -186,10 +213,11 @@ def _run_processes(
     try:
         # Every task is submitted (and, with fork, every worker started)
         # before the bar starts a thread of its own.
-        pending: dict[Future[list[FileResult]], list[int]] = {
-            executor.submit(_analyze_batch, [files[i] for i in batch], options): batch
-            for batch in _batches(order, sizes, jobs)
-        }
+        with _interrupts_held():
+            pending: dict[Future[list[FileResult]], list[int]] = {
+                executor.submit(_analyze_batch, [files[i] for i in batch], options): batch
+                for batch in _batches(order, sizes, jobs)
+            }
         start_bar()
         while pending:
             # A timeout, so that an interrupt is seen at once.
@@ -239,11 +267,23 @@ def _warm_up() -> None:
     platform_detect.first_lines("")
 
 
+# How long a terminated worker may take to end before it is killed.
+_TERMINATE_GRACE = 0.3
+
+
 def _terminate(executor: ProcessPoolExecutor) -> None:
-    processes = getattr(executor, "_processes", None) or {}
-    for process in list(processes.values()):
+    """End every worker now and reap it, leaving no zombie; the pool's
+    threads are abandoned (see ``worker_threads_running``)."""
+    _pool_abandoned.set()
+    processes = list((getattr(executor, "_processes", None) or {}).values())
+    for process in processes:
         process.terminate()
     executor.shutdown(wait=False, cancel_futures=True)
+    for process in processes:
+        process.join(_TERMINATE_GRACE)
+        if process.is_alive():
+            process.kill()
+            process.join()
 
 
 def _results_of(paths: list[str], future: Future[list[FileResult]]) -> list[FileResult]:

@@ -9,6 +9,7 @@ from collections.abc import Sequence
 from typing import Any, TextIO
 
 from agents.quorvane.assessment.dependencies import Graph
+from agents.quorvane.writers.spelling import csv_text
 
 Errors = Sequence[tuple[str, str]]
 
@@ -82,31 +83,47 @@ def write_csv(graph: Graph, errors: Errors, out: TextIO) -> None:
         w.writerow(
             [
                 i,
-                u.path,
+                csv_text(u.path),
                 o.kind,
-                o.name or "",
+                csv_text(o.name or ""),
                 o.start_line,
                 o.end_line,
                 u.complexity,
                 position[i],
                 cycle_of.get(i, ""),
                 " ".join(map(str, sorted(depends.get(i, ())))),
-                "; ".join(o.reads),
-                "; ".join(o.writes),
-                "; ".join(o.calls),
-                "; ".join(o.temp_tables),
+                csv_text("; ".join(o.reads)),
+                csv_text("; ".join(o.writes)),
+                csv_text("; ".join(o.calls)),
+                csv_text("; ".join(o.temp_tables)),
                 "true" if o.dynamic_sql else "false",
             ]
         )
 
 
-def dot_string(s: str) -> str:
-    return '"' + s.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
+def _dot_char(c: str) -> str:
+    if c == "\\":
+        return "\\\\"
+    if c == '"':
+        return '\\"'
+    if c.isprintable():
+        return c
+    # A control character (Graphviz rejects a NUL), a line break inside a
+    # name, or a lone surrogate from an undecodable file name: shown as its
+    # escape, in letters.
+    return "\\" + c.encode("unicode_escape", "backslashreplace").decode("ascii")
 
 
-def node_label(graph: Graph, i: int) -> str:
+def dot_string(*lines: str) -> str:
+    """A quoted DOT string showing ``lines`` one under the other; every
+    character of the text is shown as it is or, when not printable, as its
+    escape."""
+    return '"' + "\\n".join("".join(map(_dot_char, line)) for line in lines) + '"'
+
+
+def node_label(graph: Graph, i: int) -> tuple[str, str]:
     u = graph.units[i]
-    return f"{u.obj.kind} {u.obj.name or ''}\n{u.path}:{u.obj.start_line}"
+    return f"{u.obj.kind} {u.obj.name or ''}", f"{u.path}:{u.obj.start_line}"
 
 
 LEVEL_FILL = {"simple": "#dff3e7", "moderate": "#fbeed3", "complex": "#f8dcdb"}
@@ -122,7 +139,7 @@ def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
     for i in sorted(shown):
         extra = ', color="#d9534f", penwidth=2' if i in in_cycle else ""
         fill = LEVEL_FILL.get(graph.units[i].complexity, "#eeeeee")
-        out.write(f'  n{i} [label={dot_string(node_label(graph, i))}, fillcolor="{fill}"{extra}];\n')
+        out.write(f'  n{i} [label={dot_string(*node_label(graph, i))}, fillcolor="{fill}"{extra}];\n')
     for m_index, m in enumerate(graph.missing):
         out.write(f"  m{m_index} [label={dot_string(m.name + ' (missing)')}, style=dashed];\n")
     for e in graph.edges:
@@ -130,7 +147,8 @@ def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
     for m_index, m in enumerate(graph.missing):
         for src in m.referenced_by:
             if src not in shown:
-                out.write(f"  n{src} [label={dot_string(node_label(graph, src))}];\n")
+                out.write(f"  n{src} [label={dot_string(*node_label(graph, src))}];\n")
                 shown.add(src)
             out.write(f"  n{src} -> m{m_index} [style=dashed];\n")
     out.write("}\n")
+

@@ -4,7 +4,9 @@
 * JSON: as they are; ``null`` where a value does not apply.
 * CSV: numbers and ``true``/``false`` as in JSON, an empty cell for
   ``null``, lists of names joined with ``;``, lists of pairs or objects
-  (``platform_ranking``, ``hotspots``) as compact JSON.
+  (``platform_ranking``, ``hotspots``) as compact JSON.  A text cell that
+  a spreadsheet would take for a formula gets a leading ``'``
+  (``csv_text``); numbers are never changed.
 * table: ``-`` for ``null``; control characters escaped, so that a cell
   never breaks a line.
 """
@@ -18,15 +20,26 @@ STRUCTURED = {"platform_ranking", "hotspots"}
 NULL_CELL = "-"
 
 
+# The first characters by which a spreadsheet reads a cell as a formula.
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
+
+
+def csv_text(text: str) -> str:
+    """A text cell from a name or a path, with a ``'`` in front when it
+    starts like a formula, so that a spreadsheet shows it instead of
+    running it."""
+    return "'" + text if text.startswith(FORMULA_STARTS) else text
+
+
 def csv_value(name: str, value: Any) -> str:
     if value is None:
         return ""
     if isinstance(value, str):
-        return value
+        return csv_text(value)
     if isinstance(value, list):
         if name in STRUCTURED:
             return json.dumps(value, separators=(",", ":"))
-        return ";".join(value)
+        return csv_text(";".join(value))
     return json.dumps(value)
 
 
