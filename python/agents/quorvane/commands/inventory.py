@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from agents.quorvane import complexity, inventory
+from agents.quorvane import complexity, inventory, platform_detect
 from agents.quorvane.assessment.dependencies import Unit, build_graph
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
 from agents.quorvane.assessment.single_file import InputError, decode_input, read_regular_file
@@ -16,18 +16,26 @@ from agents.quorvane.writers.inventory_formats import INVENTORY_WRITERS
 from agents.quorvane.writers.inventory_page import render_inventory_html
 
 
-def units_of(path: str, text: str) -> list[Unit]:
-    """The units of one file, each graded on its own lines."""
+def units_of(path: str, text: str, platform: str | None = None) -> list[Unit]:
+    """The units of one file, read as its platform's dialect (the given one,
+    else the detected one), each graded on its own lines."""
+    if platform is None:
+        platform = platform_detect.detect_platform(text).platform
     lines = text.splitlines(keepends=True)
     out = []
-    for obj in inventory.split_objects(text):
+    for obj in inventory.split_objects(text, platform=platform):
         body = "".join(lines[obj.start_line - 1 : obj.end_line])
-        out.append(Unit(path, obj, str(complexity.classify_sql(body).complexity)))
+        out.append(Unit(path, obj, str(complexity.classify_sql(body).complexity), platform))
     return out
 
 
 def collect(
-    paths: list[str], globs: list[str], excludes: list[str], encoding: str | None, max_size: int
+    paths: list[str],
+    globs: list[str],
+    excludes: list[str],
+    encoding: str | None,
+    max_size: int,
+    platform: str | None = None,
 ) -> tuple[list[Unit], list[tuple[str, str]]]:
     """The units of every file found, in path order, and the files and
     directories that could not be read, with their errors."""
@@ -42,13 +50,15 @@ def collect(
         except OSError as exc:
             errors.append((path, f"{type(exc).__name__}: {exc.strerror or exc}"))
             continue
-        units.extend(units_of(path, text))
+        units.extend(units_of(path, text, platform))
     return units, sorted(errors)
 
 
 def run(args: argparse.Namespace) -> int:
     globs = args.glob or list(DEFAULT_GLOBS)
-    units, errors = collect(args.paths, globs, args.exclude or [], args.encoding, args.max_size)
+    units, errors = collect(
+        args.paths, globs, args.exclude or [], args.encoding, args.max_size, getattr(args, "platform", None)
+    )
     graph = build_graph(units)
     for path, error in errors:
         print(f"quorvane inventory: {path}: {error}", file=sys.stderr)
