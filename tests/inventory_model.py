@@ -1157,7 +1157,9 @@ class Cutter:
             elif t.ch == ";":
                 self.paren = 0
                 self.head = False
-                if self.outer is not None:
+                if self.in_body:
+                    pass
+                elif self.outer is not None:
                     if self.block == self.level:
                         self.close_nested(i + 1)
                 elif self.block == 0 and self.cur[0] != "batch" and (self.end_at_semicolon or self.blocks_end):
