@@ -743,6 +743,8 @@ class Scanner:
         close = j + 1
         while close < self.end and self.k[close].type != "dclose":
             close += 1
+        if j > self.begin and self.k[j - 1].type == "punct" and self.k[j - 1].ch != ";":
+            return min(self.end, close + 1)
         near = list(range(max(self.begin, j - 32), j)) + list(range(close + 1, min(self.end, close + 1 + 32)))
         for a, b in zip(near, near[1:]):
             if b != a + 1:

@@ -117,10 +117,11 @@ def _name(table) -> str:
     return ".".join(p for p in (table.catalog, table.db, table.name) if p).lower()
 
 
-def sqlglot_tables(tree):
+def sqlglot_tables(tree, select_into=True):
     """Tables read and written by one parsed statement, CTEs, temporary
     tables, table variables and table functions left out; an UPDATE or
-    DELETE target that is an alias stands for its table."""
+    DELETE target that is an alias stands for its table.  Without
+    `select_into`, SELECT ... INTO names variables (MySQL), no table."""
     from sqlglot import exp
 
     ctes = {c.alias_or_name.lower() for c in tree.find_all(exp.CTE)}
@@ -135,8 +136,12 @@ def sqlglot_tables(tree):
         if isinstance(tree, exp.Delete):  # DELETE a FROM t a
             targets.extend(tree.args.get("tables") or ())
     into = tree.args.get("into") if isinstance(tree, exp.Select) else None
+    variables = set()
     if into is not None and isinstance(into.this, exp.Table):
-        targets.append(into.this)
+        if select_into:
+            targets.append(into.this)
+        else:
+            variables.add(id(into.this))
 
     def keep(t):
         n = _name(t)
@@ -157,12 +162,12 @@ def sqlglot_tables(tree):
         if keep(t):
             writes.add(_name(t))
     target_ids = {id(t) for t in targets}
-    reads = {_name(t) for t in tree.find_all(exp.Table) if id(t) not in target_ids and keep(t)}
+    reads = {_name(t) for t in tree.find_all(exp.Table) if id(t) not in target_ids | variables and keep(t)}
     return reads, writes
 
 
-def ours(sql):
-    r = inventory.references(sql)
+def ours(sql, platform):
+    r = inventory.references(sql, platform=platform)
 
     def norm(names):
         return {n.lower() for n in names if n.lower() not in ("inserted", "deleted")}
@@ -170,27 +175,33 @@ def ours(sql):
     return norm(r.reads), norm(r.writes)
 
 
+# Corpus folder (our platform identifier) and sqlglot's dialect.
+SQLGLOT_DIALECTS = [("sqlserver", "tsql"), ("postgresql", "postgres"), ("mysql", "mysql"), ("snowflake", "snowflake"),
+                    ("bigquery", "bigquery")]  # fmt: skip
+
+
 @needs_corpus
-def test_tables_agree_with_sqlglot():
+@pytest.mark.parametrize(("platform", "dialect"), SQLGLOT_DIALECTS)
+def test_tables_agree_with_sqlglot(platform, dialect):
     sqlglot = pytest.importorskip("sqlglot")
     from sqlglot import exp
 
     compared = agreed = 0
     disagreements = []
     for path in CORPUS:
-        if "sqlserver" not in path.parts:
+        if platform not in path.parts:
             continue
-        for sql in statements(read(path)):
+        for sql in statements(read(path), platform):
             try:
-                trees = sqlglot.parse(sql, read="tsql")
+                trees = sqlglot.parse(sql, read=dialect)
             except Exception:  # noqa: BLE001 - a statement sqlglot cannot parse is left out
                 continue
             if len(trees) != 1 or not isinstance(trees[0], (exp.Select, exp.Insert, exp.Update, exp.Delete, exp.Merge)):
                 continue
             if trees[0].find(exp.Command) is not None:
                 continue
-            theirs = sqlglot_tables(trees[0])
-            mine = ours(sql)
+            theirs = sqlglot_tables(trees[0], select_into=platform != "mysql")
+            mine = ours(sql, platform)
             compared += 1
             if mine == theirs:
                 agreed += 1
@@ -200,6 +211,6 @@ def test_tables_agree_with_sqlglot():
         print(f"{name}: {sql}\n  ours   reads={sorted(mine[0])} writes={sorted(mine[1])}\n"
               f"  sqlglot reads={sorted(theirs[0])} writes={sorted(theirs[1])}")  # fmt: skip
     rate = agreed / compared if compared else 1.0
-    print(f"sqlglot cross-check: {agreed}/{compared} statements agree ({rate:.2%})")
-    assert compared > 100
+    print(f"sqlglot cross-check ({platform}): {agreed}/{compared} statements agree ({rate:.2%})")
+    assert compared > 20
     assert rate >= 0.95

@@ -462,9 +462,12 @@ class ReferenceScanner {
     // Past the body that opens at j when a LANGUAGE clause near it names a
     // language other than SQL (JAVASCRIPT, PYTHON, ...): that text is not
     // SQL.  Otherwise just past the opener.
+    // A body that follows punctuation (a value in a list, an assignment) is
+    // a string literal: skipped as well.
     std::size_t foreign_body_end(std::size_t j) const {
         std::size_t close = j + 1;
         while (close < end_ && at(close).type != Tok::DollarClose) ++close;
+        if (j > begin_ && at(j - 1).type == Tok::Punct && at(j - 1).ch != U';') return std::min(end_, close + 1);
         const std::size_t from = j - std::min<std::size_t>(j - begin_, kLanguageReach);
         const std::size_t to = std::min(end_, close + 1 + kLanguageReach);
         for (std::size_t p = from; p + 1 < to; ++p) {
