@@ -10,6 +10,7 @@ from collections import Counter
 
 import inventory_model as model
 import pytest
+from corpus import CORPUS as CORPUS_ROOT
 from corpus import corpus_files
 from inventory_statements import statements
 from hypothesis import given
@@ -27,7 +28,12 @@ PIECES = [
     "FUNCTION", "TABLE", "TRIGGER", "INDEX", "ON", "BEGIN", "END", "CASE", "TRUNCATE TABLE", "DROP TABLE",
     "sp_executesql", "FETCH NEXT FROM c INTO @v", "DELIMITER //\n", "//", "\u00e9", "\u20ac", "\U0001f600",
     "\u2028", "\r\n", "\x85", " ", "\ufeff", "\u017fELECT", "inserted", "OUTPUT", "TOP (3)", "(NOLOCK)",
+    "#c\n", '"s"', "\\'", "r'x'", '"""t"""', "'''u'''", "b", "r", "DECLARE", "v", "IS", "INTO v", "END;",
+    "${s}", "{{ ref('m') }}", "@e@", "PERFORM", "$PARTITION.f(", "PERCENT", "XMLNAMESPACES", "FOR", "IN", "LET",
+    "EXECUTE", "IF", "PACKAGE", "BODY", "/* /*", "LANGUAGE",
 ]  # fmt: skip
+PLATFORMS = [None, "sqlserver", "postgresql", "mysql", "oracle", "snowflake", "bigquery", "databricks", "hive",
+             "redshift", "teradata"]  # fmt: skip
 
 
 @st.composite
@@ -39,15 +45,15 @@ def same(a, b):
     return [tuple(x.__dict__.values()) for x in a] == [tuple(x.__dict__.values()) for x in b]
 
 
-@given(scripts())
-def test_native_matches_model_on_generated_scripts(sql):
-    assert same(inventory.split_objects(sql), model.split_objects(sql))
-    assert inventory.references(sql) == model.references(sql)
+@given(scripts(), st.sampled_from(PLATFORMS))
+def test_native_matches_model_on_generated_scripts(sql, platform):
+    assert same(inventory.split_objects(sql, platform=platform), model.split_objects(sql, platform=platform))
+    assert inventory.references(sql, platform=platform) == model.references(sql, platform=platform)
 
 
-@given(st.text(alphabet=st.characters(codec=None), max_size=60))
-def test_native_matches_model_on_any_text(sql):
-    assert same(inventory.split_objects(sql), model.split_objects(sql))
+@given(st.text(alphabet=st.characters(codec=None), max_size=60), st.sampled_from(PLATFORMS))
+def test_native_matches_model_on_any_text(sql, platform):
+    assert same(inventory.split_objects(sql, platform=platform), model.split_objects(sql, platform=platform))
 
 
 CORPUS = corpus_files()
@@ -60,7 +66,13 @@ def read(path):
 
 @needs_corpus
 def test_native_matches_model_on_the_corpus():
-    differing = [p.name for p in CORPUS if not same(inventory.split_objects(read(p)), model.split_objects(read(p)))]
+    differing = []
+    for p in CORPUS:
+        text = read(p)
+        for platform in (None, p.relative_to(CORPUS_ROOT).parts[0]):
+            native = inventory.split_objects(text, platform=platform)
+            if not same(native, model.split_objects(text, platform=platform)):
+                differing.append((p.name, platform))
     assert differing == []
 
 
