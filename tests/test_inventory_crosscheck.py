@@ -226,3 +226,36 @@ def test_tables_agree_with_sqlglot(platform, dialect):
     print(f"sqlglot cross-check ({platform}): {agreed}/{compared} statements agree ({rate:.2%})")
     assert compared > 20
     assert rate >= 0.95
+
+
+# --- names on the corpus -----------------------------------------------------
+
+DECLARED = re.compile(r"(?i)\bdeclare\s+([a-z_][\w$]*)")
+CATALOGS = re.compile(r"(?i)(^|\.)(information_schema|pg_catalog|performance_schema)(\.|$)|^pg_\w+$")
+
+
+@needs_corpus
+def test_corpus_names_are_no_keywords_variables_or_catalogs():
+    from agents.quorvane.assessment.dependencies import Unit, build_graph
+
+    units = []
+    wrong = []
+    for path in CORPUS:
+        text = read(path)
+        platform = path.relative_to(CORPUS_ROOT).parts[0]
+        lines = text.splitlines()
+        for o in inventory.split_objects(text, platform=platform):
+            units.append(Unit(str(path), o, "simple", platform))
+            body = "\n".join(lines[o.start_line - 1 : o.end_line])
+            declared = set() if platform == "sqlserver" else {d.casefold() for d in DECLARED.findall(body)}
+            for name in (*o.reads, *o.writes, *o.calls):
+                if name.casefold() in model.RESERVED or name.casefold() in declared:
+                    wrong.append((path.name, o.start_line, name))
+    graph = build_graph(units)
+    wrong += [("missing", 0, m.name) for m in graph.missing if m.name.casefold() in model.RESERVED]
+    wrong += [
+        ("missing", 0, m.name)
+        for m in graph.missing
+        if CATALOGS.search(m.name) and units[m.referenced_by[0]].platform in ("postgresql", "redshift", "mysql")
+    ]
+    assert wrong == []
