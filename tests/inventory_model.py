@@ -538,6 +538,17 @@ class Event:
     alive: bool = True
 
 
+# Reserved words an assigned expression may hold (words the native keyword
+# table files under the one "reserved" kind, and CASE ... END, NOT, IS).
+STATEMENT_FREE = {
+    "where", "group", "order", "having", "union", "except", "intersect", "minus", "inner", "left", "right", "full",
+    "cross", "outer", "natural", "straight_join", "pivot", "unpivot", "tablesample", "when", "else", "output",
+    "option", "values", "default", "return", "print", "raiserror", "throw", "commit", "rollback", "save",
+    "waitfor", "open", "close", "deallocate", "grant", "deny", "revoke", "use", "go", "limit", "offset", "qualify",
+    "window", "connect", "start", "by", "and", "in", "like", "between", "any", "all", "some", "over", "break",
+    "continue", "goto", "null", "distinct", "elsif", "elseif", "perform", "raise", "matched", "collate",
+    "case", "end", "then", "not", "is",
+}  # fmt: skip
 NEW_STATEMENT = {
     "select", "insert", "update", "delete", "merge", "exec", "execute", "create", "alter", "drop", "truncate",
     "begin", "if", "while", "fetch", "call",
@@ -559,6 +570,11 @@ class Scanner:
     using_depth: int = 0
     dynamic: bool = False
     names: set[str] = field(default_factory=set)
+    source: str = ""
+    exec_literals: list[int] = field(default_factory=list)
+    exec_vars: set[str] = field(default_factory=set)
+    assigned: list[tuple[str, int]] = field(default_factory=list)
+    dynamic_refs: tuple[str, ...] = ()
 
     # token tests
     def word(self, j: int, kw: str) -> bool:
@@ -723,6 +739,8 @@ class Scanner:
         elif t.type == "word":
             if t.kw is not None and t.kw not in MODIFIERS and self.keyword(t.kw):
                 return
+            if t.kw is None:
+                self.assignment(self.i)
             if t.kw == "perform":
                 self.i += 1
                 i = self.i
@@ -1025,9 +1043,11 @@ class Scanner:
         if t.type == "punct":
             if t.ch == "(":
                 self.dynamic = True
+                self.executed_group(self.i)
             return
         if t.type == "string":
             self.dynamic = True
+            self.executed(self.i)
             self.i += 1
             return
         if t.type == "word":
@@ -1036,12 +1056,15 @@ class Scanner:
             if t.kw == "immediate":
                 self.dynamic = True
                 self.i += 1
+                if self.i < self.end:
+                    self.executed(self.i)
                 return
             if t.kw in ("function", "procedure"):
                 self.i += 1
         if self.i < self.end and self.variable(self.i):
             if not self.punct(self.i + 1, "="):
                 self.dynamic = True
+                self.executed(self.i)
                 self.i += 1
                 return
             self.i += 2
@@ -1056,13 +1079,20 @@ class Scanner:
         pg = self.platform in ("postgresql", "redshift")
         if self.declared(i, e) or (pg and not self.word(i - 1, "function") and not self.word(i - 1, "procedure")):
             self.dynamic = True
+            self.executed(i)
+            if e == i + 1 and self.punct(e, "(") and e + 1 < self.end:
+                self.executed(e + 1)
             self.i = e
             return
         name = name_text(self.k, i, e)
         if last_part(name) == "sp_executesql":
             self.dynamic = True
+            if e < self.end:
+                self.executed(e)
         elif e == i + 1 and self.punct(e, "("):
             self.dynamic = True
+            if e + 1 < self.end:
+                self.executed(e + 1)
         elif self.k[i].text[0] != "#":
             self.add("calls", name)
         self.i = e
@@ -1159,9 +1189,75 @@ class Scanner:
             if key not in seen[ev.list]:
                 seen[ev.list].add(key)
                 lists[ev.list].append(ev.name)
+        if self.dynamic:
+            self.dynamic_refs = self.dynamic_references()
         return References(
             tuple(lists["reads"]), tuple(lists["writes"]), tuple(lists["calls"]), tuple(lists["temp"]), self.dynamic
         )
+
+    # executed literals
+    def executed(self, j: int) -> None:
+        t = self.k[j]
+        if t.type == "string":
+            self.exec_literals.append(j)
+        elif t.type == "word" and not t.reserved:
+            self.exec_vars.add(ascii_lower(t.text))
+
+    def executed_group(self, j: int) -> None:
+        depth = 0
+        for p in range(j, self.end):
+            if self.punct(p, "("):
+                depth += 1
+            if self.punct(p, ")"):
+                depth -= 1
+                if depth == 0:
+                    return
+            if self.punct(p, ";") or self.k[p].type == "sep":
+                return
+            if self.k[p].type == "string" or (self.k[p].type == "word" and self.variable(p)):
+                self.executed(p)
+
+    def assignment(self, j: int) -> None:
+        p = j + 1
+        if self.punct(p, ":") and self.punct(p + 1, "=") and self.k[p].end == self.k[p + 1].begin:
+            p += 1
+        if not self.punct(p, "=") or not (self.variable(j) or self.declared(j, j + 1)):
+            return
+        key = ascii_lower(self.k[j].text)
+        for q in range(p + 1, min(self.end, p + 1 + 256)):
+            t = self.k[q]
+            if t.type == "sep" or is_punct(t, ";"):
+                return
+            if t.type == "word" and t.reserved and t.kw in KEYWORDS - STATEMENT_FREE:
+                return
+            if t.type == "string":
+                self.assigned.append((key, q))
+
+    def dynamic_references(self) -> tuple[str, ...]:
+        literals = sorted(set(self.exec_literals) | {j for key, j in self.assigned if key in self.exec_vars})
+        out: list[str] = []
+        seen: set[str] = set()
+        text = self.source
+        for j in literals:
+            t = self.k[j]
+            b = t.begin
+            while b < t.end and text[b] != t.ch:
+                b += 1
+            if t.end - b < 2:
+                continue
+            body = text[b + 1 : t.end - 1]
+            k = tokenize(body, self.rules)
+            for p in range(len(k) - 1):
+                if k[p].type != "word" or k[p].kw not in ("from", "join", "into", "update", "exec", "execute"):
+                    continue
+                n = k[p + 1]
+                if not is_name_part(n) or (n.type == "word" and (n.reserved or n.text[0] in "@:#")):
+                    continue
+                name = name_text(k, p + 1, name_end(k, p + 1, len(k)))
+                if ascii_lower(name) not in seen:
+                    seen.add(ascii_lower(name))
+                    out.append(name)
+        return tuple(out)
 
 
 # --- units -------------------------------------------------------------------
@@ -1394,7 +1490,8 @@ def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[Sql
     has_go = any(t.type == "sep" and t.ch == "g" for t in k)
     out = []
     for kind, nb, ne, first, last, holes in Cutter(k, has_go, rules).run():
-        refs = Scanner(k, rules, platform).scan(first, last + 1, holes)
+        scanner = Scanner(k, rules, platform, source=sql_content)
+        refs = scanner.scan(first, last + 1, holes)
         out.append(
             SqlObject(
                 kind,
@@ -1406,6 +1503,7 @@ def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[Sql
                 refs.calls,
                 refs.temp_tables,
                 refs.dynamic_sql,
+                scanner.dynamic_refs,
             )
         )
     return tuple(out)
@@ -1416,4 +1514,4 @@ def references(sql_content: str, *, platform: str | None = None) -> References:
         raise TypeError("sql_content must be str")
     rules = rules_of(platform)
     k = tokenize(sql_content, rules)
-    return Scanner(k, rules, platform).scan(0, len(k), [])
+    return Scanner(k, rules, platform, source=sql_content).scan(0, len(k), [])

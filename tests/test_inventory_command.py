@@ -112,6 +112,22 @@ def test_a_name_defined_twice_resolves_to_one_definition_and_is_listed():
     assert not not_production("latest/contest.sql")
 
 
+def test_names_in_executed_sql_are_low_confidence_edges():
+    files = {
+        "a.sql": "CREATE TABLE dbo.Orders (a int)\nGO\n"
+        "CREATE PROCEDURE dbo.Load AS\nDECLARE @s nvarchar(max)\n"
+        "SET @s = N'DELETE FROM dbo.Orders; EXEC dbo.Load; INSERT INTO dbo.Gone SELECT 1'\nEXEC (@s)\n"
+        "SET @t = N'SELECT * FROM dbo.NeverRun'\n",
+    }
+    g = graph_of(files)
+    assert [(g.units[e.target].obj.name, e.kind, e.confidence) for e in g.edges] == [
+        ("dbo.Orders", "dynamic", "dynamic"),
+        ("dbo.Load", "dynamic", "dynamic"),
+    ]
+    assert g.cycles == []  # a guess makes no cycle
+    assert [(m.name, m.confidence) for m in g.missing] == [("dbo.Gone", "dynamic")]
+
+
 def test_tarjan_handles_long_chains_without_recursion():
     n = 50_000
     successors = [[i + 1] for i in range(n - 1)] + [[0]]
@@ -143,12 +159,12 @@ def test_json_document(tree):
     first = doc["objects"][0]
     assert list(first) == [
         "id", "path", "kind", "name", "start_line", "end_line", "complexity", "reads", "writes", "calls",
-        "temp_tables", "dynamic_sql",
+        "temp_tables", "dynamic_sql", "dynamic_references",
     ]  # fmt: skip
     assert (first["path"], first["kind"], first["name"], first["complexity"]) == (
         "a_tables.sql", "table", "dbo.Orders", "simple",
     )  # fmt: skip
-    assert {"from", "to", "kind", "name"} == set(doc["edges"][0])
+    assert {"from", "to", "kind", "name", "confidence"} == set(doc["edges"][0])
     assert doc["missing"][0]["name"] == "staging.Orders"
     assert proc.returncode == 1 and [e["path"] for e in doc["errors"]] == ["bad.sql"]
     assert "bad.sql" in proc.stderr

@@ -184,3 +184,18 @@ def test_unknown_platform_is_refused(inv):
         inv.split_objects("SELECT 1", platform="db2")
     with pytest.raises(TypeError):
         inv.references("SELECT 1", platform=1)
+
+
+def test_names_in_executed_literals_are_dynamic_references(inv):
+    tsql = (
+        "CREATE PROCEDURE p AS\n"
+        "SET @sql = N'SELECT * FROM dbo.Orders o JOIN ' + @t + N' x ON 1=1; EXEC dbo.Audit'\n"
+        "SET @unused = 'DELETE FROM dbo.NotRun'\n"
+        "EXEC (@sql)\n"
+        "EXEC sp_executesql N'UPDATE [dbo].[Stats] SET n = 1 FROM @tv'\n"
+    )
+    [proc] = inv.split_objects(tsql, platform="sqlserver")
+    assert proc.dynamic_references == ("dbo.Orders", "dbo.Audit", "dbo.Stats")
+    assert (proc.reads, proc.writes, proc.calls) == ((), (), ())
+    plsql = "BEGIN\n  EXECUTE IMMEDIATE 'TRUNCATE TABLE t1'; EXECUTE IMMEDIATE 'INSERT INTO s.t2 VALUES (1)';\nEND;\n"
+    assert inv.split_objects(plsql, platform="oracle")[0].dynamic_references == ("s.t2",)

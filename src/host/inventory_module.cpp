@@ -68,10 +68,11 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
-    if (!name || !start || !end) return nullptr;
+    Ref dynamic(name_tuple(o.refs.dynamic_references));
+    if (!name || !start || !end || !dynamic) return nullptr;
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
-                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
-    return PyObject_Vectorcall(s.object_type, args, 9, nullptr);
+                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get()};
+    return PyObject_Vectorcall(s.object_type, args, 10, nullptr);
 }
 
 // The dialect rules a `platform` argument names: None (or absent) for the

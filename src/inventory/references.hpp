@@ -240,6 +240,7 @@ class ReferenceScanner {
                     perform();
                     return;
                 }
+                if (tk.kw == Kw::None) assignment(i_);
                 expression_name();
                 return;
             case Tok::Quoted:
@@ -637,11 +638,15 @@ class ReferenceScanner {
         if (i_ >= end_) return;
         const Token& tk = at(i_);
         if (tk.type == Tok::Punct) {
-            if (tk.ch == U'(') dynamic_ = true;  // EXEC (@sql), EXEC ('...' + @x)
+            if (tk.ch == U'(') {  // EXEC (@sql), EXEC ('...' + @x)
+                dynamic_ = true;
+                executed_group(i_);
+            }
             return;
         }
         if (tk.type == Tok::String) {
             dynamic_ = true;
+            executed(i_);
             ++i_;
             return;
         }
@@ -650,6 +655,7 @@ class ReferenceScanner {
             if (tk.kw == Kw::Immediate) {
                 dynamic_ = true;
                 ++i_;
+                if (i_ < end_) executed(i_);
                 return;
             }
             if (tk.kw == Kw::Function || tk.kw == Kw::Procedure) ++i_;  // EXECUTE FUNCTION f()
@@ -657,6 +663,7 @@ class ReferenceScanner {
         if (i_ < end_ && variable(i_)) {
             if (!punct(i_ + 1, U'=')) {  // EXEC @proc_name
                 dynamic_ = true;
+                executed(i_);
                 ++i_;
                 return;
             }
@@ -672,18 +679,102 @@ class ReferenceScanner {
         const bool pg = rules_.dialect == Dialect::PostgreSql || rules_.dialect == Dialect::Redshift;
         if (declared(i_, e) || (pg && !word(i_ - 1, Kw::Function) && !word(i_ - 1, Kw::Procedure))) {
             dynamic_ = true;
+            executed(i_);
+            if (e == i_ + 1 && punct(e, U'(') && e + 1 < end_) executed(e + 1);  // EXECUTE format('...', ...)
             i_ = e;
             return;
         }
         Name name = name_text(t_, k_, i_, e);
         if (last_part_ascii(name) == "sp_executesql") {
             dynamic_ = true;
+            if (e < end_) executed(e);
         } else if (e == i_ + 1 && punct(e, U'(')) {
             dynamic_ = true;  // EXECUTE format(...) builds the statement
+            if (e + 1 < end_) executed(e + 1);
         } else if (first_char(i_) != '#') {
             add(kCalls, std::move(name));
         }
         i_ = e;
+    }
+
+    // --- executed literals ---
+
+    // Token j is executed: a literal, or a variable whose assigned literals
+    // are.
+    void executed(std::size_t j) {
+        if (at(j).type == Tok::String) {
+            executed_literals_.push_back(j);
+        } else if (at(j).type == Tok::Word && !at(j).reserved) {
+            executed_variables_.insert(name_key(name_text(t_, k_, j, j + 1)));
+        }
+    }
+
+    // The literals and variables of the group opening at j, up to its ")".
+    void executed_group(std::size_t j) {
+        std::size_t depth = 0;
+        for (std::size_t p = j; p < end_; ++p) {
+            if (punct(p, U'(')) ++depth;
+            if ((punct(p, U')') && --depth == 0) || punct(p, U';') || at(p).type == Tok::Separator) return;
+            if (at(p).type == Tok::String || (at(p).type == Tok::Word && variable(p))) executed(p);
+        }
+    }
+
+    // "v = ..." or "v := ...": the literals of the expression, in case v is
+    // executed later.
+    void assignment(std::size_t j) {
+        std::size_t p = j + 1;
+        if (punct(p, U':') && punct(p + 1, U'=') && at(p).end == at(p + 1).begin) ++p;
+        if (!punct(p, U'=') || !(variable(j) || declared(j, j + 1))) return;
+        const Name key = name_key(name_text(t_, k_, j, j + 1));
+        for (std::size_t q = p + 1; q < end_ && q < p + 1 + kAssignmentReach; ++q) {
+            const Token& tk = at(q);
+            if (tk.type == Tok::Separator || is_punct(tk, U';') ||
+                (tk.type == Tok::Word && tk.reserved && tk.kw != Kw::Reserved && tk.kw != Kw::Case &&
+                 tk.kw != Kw::End && tk.kw != Kw::Then && tk.kw != Kw::Not && tk.kw != Kw::Is)) {
+                return;
+            }
+            if (tk.type == Tok::String) assigned_literals_.emplace_back(key, q);
+        }
+    }
+
+    static constexpr std::size_t kAssignmentReach = 256;
+
+    // FROM, JOIN, INTO, UPDATE or EXEC followed by a plain name inside the
+    // executed literals, in text order.
+    std::vector<Name> dynamic_references() {
+        std::vector<std::size_t> literals = executed_literals_;
+        for (const auto& [key, j] : assigned_literals_) {
+            if (executed_variables_.count(key) != 0) literals.push_back(j);
+        }
+        std::sort(literals.begin(), literals.end());
+        literals.erase(std::unique(literals.begin(), literals.end()), literals.end());
+        std::vector<Name> out;
+        std::unordered_set<Name> seen;
+        Lexed sub;
+        for (const std::size_t j : literals) {
+            std::size_t b = at(j).begin;
+            while (b < at(j).end && t_[b] != at(j).ch) ++b;  // past a prefix (N'...')
+            if (at(j).end - b < 2) continue;
+            const text::Text<C> body = t_.subspan(b + 1, at(j).end - b - 2);
+            Lexer<C>(body, rules_).run(sub);
+            const std::vector<Token>& k = sub.tokens;
+            for (std::size_t p = 0; p + 1 < k.size(); ++p) {
+                const Kw kw = k[p].type == Tok::Word ? k[p].kw : Kw::None;
+                if (kw != Kw::From && kw != Kw::Join && kw != Kw::Into && kw != Kw::Update && kw != Kw::Exec &&
+                    kw != Kw::Execute) {
+                    continue;
+                }
+                const Token& n = k[p + 1];
+                if (!is_name_part(n) || (n.type == Tok::Word && (n.reserved || body[n.begin] == '@' ||
+                                                                  body[n.begin] == ':' || body[n.begin] == '#'))) {
+                    continue;
+                }
+                const std::size_t e = name_end(k, p + 1, k.size());
+                Name name = name_text(body, k, p + 1, e);
+                if (seen.insert(name_key(name)).second) out.push_back(std::move(name));
+            }
+        }
+        return out;
     }
 
     // PERFORM f(...): a call, with the name as written.
@@ -816,6 +907,7 @@ class ReferenceScanner {
             if (seen[e.list].insert(name_key(e.name)).second) lists[e.list]->push_back(std::move(e.name));
         }
         r.dynamic_sql = dynamic_;
+        if (dynamic_) r.dynamic_references = dynamic_references();
         return r;
     }
 
@@ -823,6 +915,9 @@ class ReferenceScanner {
     const std::vector<Token>& k_;
     const DialectRules& rules_;
     std::unordered_set<Name> declared_;  // keys of the names the unit declares
+    std::vector<std::size_t> executed_literals_;
+    std::unordered_set<Name> executed_variables_;
+    std::vector<std::pair<Name, std::size_t>> assigned_literals_;
     std::size_t i_ = 0, begin_ = 0, end_ = 0;
     std::vector<Frame> frames_;
     std::vector<Event> events_;

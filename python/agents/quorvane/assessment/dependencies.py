@@ -25,6 +25,9 @@ from dataclasses import dataclass, field
 from agents.quorvane.inventory import SqlObject
 
 REFERENCE_KINDS = ("reads", "writes", "calls")
+# Probable references found in the SQL a unit executes: edges of this kind
+# are guesses, left out of the cycles and the order.
+DYNAMIC = "dynamic"
 # Kinds that nothing references by name.
 UNREFERENCED_KINDS = frozenset({"batch", "index", "trigger"})
 SYSTEM_SCHEMAS = frozenset({"sys", "information_schema"})
@@ -65,8 +68,12 @@ class Unit:
 class Edge:
     source: int  # index of the referencing unit
     target: int  # index of the defined object
-    kind: str  # "reads", "writes" or "calls"
+    kind: str  # "reads", "writes", "calls" or "dynamic"
     name: str  # the name as the source wrote it
+
+    @property
+    def confidence(self) -> str:
+        return "dynamic" if self.kind == DYNAMIC else "exact"
 
 
 @dataclass
@@ -74,6 +81,11 @@ class Missing:
     name: str  # first spelling seen
     kinds: set[str] = field(default_factory=set)
     referenced_by: list[int] = field(default_factory=list)
+
+    @property
+    def confidence(self) -> str:
+        """"dynamic" for a name found only in executed SQL text."""
+        return "dynamic" if self.kinds == {DYNAMIC} else "exact"
 
 
 @dataclass(frozen=True)
@@ -202,8 +214,9 @@ def build_graph(units: Sequence[Unit]) -> Graph:
     missing: dict[str, Missing] = {}
     seen_edges: set[tuple[int, int, str]] = set()
     for i, u in enumerate(units):
-        for kind in REFERENCE_KINDS:
-            for name in getattr(u.obj, kind):
+        for kind in (*REFERENCE_KINDS, DYNAMIC):
+            referenced = getattr(u.obj, "dynamic_references", ()) if kind == DYNAMIC else getattr(u.obj, kind)
+            for name in referenced:
                 targets = names.resolve(name)
                 if not targets:
                     if not is_system_name(name, kind, u.platform) and not (len(_parts(name)) == 1 and names.by_last.get(_parts(name)[0])):
@@ -219,14 +232,15 @@ def build_graph(units: Sequence[Unit]) -> Graph:
                     # itself is.  Nor does one definition of a name depend
                     # on another of the same name (a script run twice, a
                     # CREATE and a later ALTER).
-                    if (t == i and kind != "calls") or (t != i and own == names.key(units[t].obj.name)):
+                    if (t == i and kind not in ("calls", DYNAMIC)) or (t != i and own == names.key(units[t].obj.name)):
                         continue
                     if (i, t, kind) not in seen_edges:
                         seen_edges.add((i, t, kind))
                         edges.append(Edge(i, t, kind, name))
     successors: list[list[int]] = [[] for _ in units]
     for e in edges:
-        successors[e.source].append(e.target)
+        if e.kind != DYNAMIC:
+            successors[e.source].append(e.target)
     components = strongly_connected_components(len(units), successors)
     position = {i: (u.path, u.obj.start_line, i) for i, u in enumerate(units)}
     cycles = []
