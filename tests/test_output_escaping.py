@@ -53,7 +53,7 @@ def test_csv_cells_that_start_as_formulas_are_quoted(tmp_path, args, text_column
 
 @pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz's dot is not installed (scripts/setup-system.sh)")
 def test_every_dot_graph_passes_graphviz(tmp_path):
-    hostile = "\x00\x01\x1b[2J\n\r\"\\N\x7f\u2028"
+    hostile = '\x00\x01\x1b[2J\n\r"\\N\x7f\u2028'
     (tmp_path / f"a{hostile[1:5]}.sql").write_text(
         f"CREATE PROCEDURE [p{hostile}q] AS EXEC dbo.missing{hostile[0]}\nGO\n"
         "CREATE PROCEDURE dbo.r AS EXEC [p" + hostile + "q]\nGO\n"

@@ -250,6 +250,11 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="BYTES",
         help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
     )
+    p.add_argument(
+        "--platform",
+        choices=PLATFORMS,
+        help="read every file as this platform's dialect (default: each file's detected platform)",
+    )
     p.set_defaults(handler=inventory.run)
     return parser
 
