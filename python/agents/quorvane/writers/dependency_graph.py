@@ -21,7 +21,7 @@ def graph_svg(results: Sequence[FileResult]) -> str | None:
     if draw is None:
         return None
     units = [
-        dependencies.Unit(r.path, unit, row.complexity or "simple")
+        dependencies.Unit(r.path, unit, row.complexity or "simple", r.file.platform)
         for r in results
         for unit, row in zip(r.units, r.objects)
     ]
