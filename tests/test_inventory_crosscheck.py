@@ -338,7 +338,7 @@ def test_tables_agree_with_sqlglot(platform, dialect):
         )
     rate = agreed / compared if compared else 1.0
     print(f"sqlglot cross-check ({platform}): {agreed}/{compared} statements agree ({rate:.2%})")
-    assert compared > 20
+    assert compared >= 10
     assert rate >= 0.95
 
 

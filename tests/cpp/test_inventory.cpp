@@ -24,10 +24,10 @@ std::string narrow(const inv::Name& n) {
     return out;
 }
 
-std::string kinds(const std::u32string& s) {
+std::string kinds(const std::u32string& s, const inv::DialectRules& rules = inv::kAnyDialect) {
     const auto v = units<std::uint32_t>(s);
     std::string out;
-    for (const inv::Token& t : inv::lex(Text<std::uint32_t>(v.data(), v.size())).tokens) {
+    for (const inv::Token& t : inv::lex(Text<std::uint32_t>(v.data(), v.size()), rules).tokens) {
         static const char* names = "wqsnp|<>";
         out.push_back(names[static_cast<int>(t.type)]);
     }
@@ -45,6 +45,22 @@ TEST(inventory_tokens) {
     CHECK_EQ(kinds(U"'a [b \"c `d"), std::string("pwpwpwpw"));
     // Dollar bodies open only when closed later.
     CHECK_EQ(kinds(U"$$ a $$ $1 $x$"), std::string("<w>pnpw"));
+}
+
+TEST(inventory_dialect_tokens) {
+    const inv::DialectRules& pg = *inv::find_dialect("postgresql");
+    const inv::DialectRules& bq = *inv::find_dialect("bigquery");
+    // Nested comments close where their depth returns to zero; one that
+    // never does falls back to the first "*/", and so do later ones.
+    CHECK_EQ(kinds(U"a /* b /* c */ d */ e", pg), std::string("ww"));
+    CHECK_EQ(kinds(U"a /* b /* c */ d e", pg), std::string("www"));
+    std::u32string deep;
+    for (int i = 0; i < 100000; ++i) deep += U"/*";
+    for (int i = 0; i < 100000; ++i) deep += U"*/";
+    CHECK_EQ(kinds(deep + U" a b", pg), std::string("ww"));
+    // "#" comments, "..." and backslash-escaped strings, raw and triple-quoted ones.
+    CHECK_EQ(kinds(U"a # b\nc \"d\" 'e\\'f' r'g\\' \"\"\"h\"i\"\"\" [j]", bq), std::string("wwsssspwp"));
+    CHECK(inv::find_dialect("db2") == nullptr);
 }
 
 TEST(inventory_separator_lines) {

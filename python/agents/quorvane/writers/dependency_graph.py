@@ -15,7 +15,7 @@ def graph_svg(results: Sequence[FileResult]) -> str:
     drawing code's own note when nothing references anything), "" when
     there are no units."""
     units = [
-        dependencies.Unit(r.path, unit, row.complexity or "simple")
+        dependencies.Unit(r.path, unit, row.complexity or "simple", r.file.platform)
         for r in results
         for unit, row in zip(r.units, r.objects)
     ]
