@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
+import definitions_model
 from agents.quorvane._inventory_records import References, SqlObject
 
 # --- words -------------------------------------------------------------------
@@ -1000,6 +1001,7 @@ def split_objects(sql_content: str) -> tuple[SqlObject, ...]:
                 refs.calls,
                 refs.temp_tables,
                 refs.dynamic_sql,
+                *definitions_model.definitions(k, starts, kind, ne, first, last + 1, parse_head),
             )
         )
     return tuple(out)
