@@ -11,7 +11,7 @@ from agents.quorvane._inventory_records import Column, LocalTable, Parameter
 COLUMN_TYPE_ENDS = set(
     """as auto_increment autoincrement casespecific character charset check collate column_format comment compress
     compression constraint default disable distkey enable encode encrypted filestream foreign format generated
-    hidden identity inline_length invisible key masked not null on options persisted primary references
+    hidden identity index inline_length invisible key masked not null on options persisted primary references
     rowguidcol sortkey sparse storage tag title unique uppercase visible with""".split()
 )
 PARAMETER_TYPE_ENDS = set("as comment default not null out output readonly".split())
@@ -24,8 +24,10 @@ RETURN_TYPE_ENDS = set(
 RETURN_CLAUSE_ENDS = set("aggregate as authid deterministic is parallel_enable pipelined result_cache".split())
 ELEMENT_STARTS = set("check constraint exclude foreign fulltext index key like period primary spatial unique".split())
 NO_COLUMN_LIST = set(
-    "as clone comment like location of options partition partitioned row select stored tblproperties using with".split()
+    "as clone like location of options partition partitioned row select stored tblproperties using with".split()
 )
+MAYBE_COLUMN = {"fulltext", "index", "key", "spatial"}
+INDEX_OPTIONS = {"clustered", "columnstore", "hash", "nonclustered", "unique", "using"}
 TEMPORARY = {"temp", "temporary", "volatile"}
 TABLE_OPTION_TOKENS = 64
 MODES = {"in": "in", "out": "out", "inout": "inout", "variadic": "in"}
@@ -163,13 +165,22 @@ class Reader:
             if not self.is_name_part(eb):
                 continue
             w = self.word(eb)
-            if w in ELEMENT_STARTS and not (w in ("key", "index") and self.is_sized_type(eb + 1, ee)):
+            if w in ELEMENT_STARTS and not (w in MAYBE_COLUMN and not self.is_index(eb + 1, ee)):
                 continue
             type_ = ""
             if eb + 1 < ee and self.word(eb + 1) != "as":
                 type_ = self.collapsed(eb + 1, self.type_end(eb + 1, ee, COLUMN_TYPE_ENDS))
             out.append(Column(self.name(eb), type_))
         return out
+
+    def is_index(self, j: int, e: int) -> bool:
+        if j >= e:
+            return False
+        if self.punct(j, "(") or self.word(j) in ("index", "key"):
+            return True
+        if self.is_sized_type(j, e):
+            return False
+        return j + 1 < e and (self.punct(j + 1, "(") or self.word(j + 1) in INDEX_OPTIONS)
 
     def is_sized_type(self, j: int, e: int) -> bool:
         return j + 2 < e and self.k[j].type == "word" and self.punct(j + 1, "(") and self.k[j + 2].type == "number"
@@ -387,6 +398,10 @@ def definitions(k, starts: list[int], kind: str, name_end: int, first: int, last
         columns = r.table_columns(name_end, last)
     elif kind == "view" and first < name_end < last and r.punct(name_end, "("):
         columns = r.names_only(name_end + 1, r.inner_end(name_end, last))
+    elif kind == "type" and name_end > first and name_end + 1 < last and r.word(name_end) == "as":
+        open_ = name_end + 2 if r.word(name_end + 1) == "table" else name_end + 1
+        if open_ < last and r.punct(open_, "("):
+            columns = r.columns(open_ + 1, r.inner_end(open_, last))
     elif kind in ("procedure", "function") and name_end > first:
         params, columns, returns = r.routine(kind, name_end, last)
     local = tuple(

@@ -17,7 +17,7 @@ namespace {
 constexpr auto kColumnTypeEnds = std::to_array<std::string_view>({
     "as", "auto_increment", "autoincrement", "casespecific", "character", "charset", "check", "collate",
     "column_format", "comment", "compress", "compression", "constraint", "default", "disable", "distkey",
-    "enable", "encode", "encrypted", "filestream", "foreign", "format", "generated", "hidden", "identity",
+    "enable", "encode", "encrypted", "filestream", "foreign", "format", "generated", "hidden", "identity", "index",
     "inline_length", "invisible", "key", "masked", "not", "null", "on", "options", "persisted", "primary",
     "references", "rowguidcol", "sortkey", "sparse", "storage", "tag", "title", "unique", "uppercase",
     "visible", "with",
@@ -50,14 +50,30 @@ constexpr auto kElementStarts = std::to_array<std::string_view>({
     "spatial", "unique",
 });
 
+// Element starts that may also be a column's name.
+constexpr auto kMaybeColumn = std::to_array<std::string_view>({"fulltext", "index", "key", "spatial"});
+constexpr auto kIndexWords = std::to_array<std::string_view>({"index", "key"});
+// Words after an index's name.
+constexpr auto kIndexOptions = std::to_array<std::string_view>({
+    "clustered", "columnstore", "hash", "nonclustered", "unique", "using",
+});
+
 // Words after a CREATE TABLE's name that say no column list follows.
 constexpr auto kNoColumnList = std::to_array<std::string_view>({
-    "as", "clone", "comment", "like", "location", "of", "options", "partition", "partitioned", "row",
+    "as", "clone", "like", "location", "of", "options", "partition", "partitioned", "row",
     "select", "stored", "tblproperties", "using", "with",
 });
 
 // Modifiers that make a CREATE TABLE inside a unit a temporary table.
 constexpr auto kTemporary = std::to_array<std::string_view>({"temp", "temporary", "volatile"});
+
+template <std::size_t N>
+constexpr bool sorted(const std::array<std::string_view, N>& table) {
+    return std::is_sorted(table.begin(), table.end());
+}
+static_assert(sorted(kColumnTypeEnds) && sorted(kParameterTypeEnds) && sorted(kReturnTypeEnds) &&
+              sorted(kReturnClauseEnds) && sorted(kElementStarts) && sorted(kMaybeColumn) && sorted(kIndexWords) &&
+              sorted(kIndexOptions) && sorted(kNoColumnList) && sorted(kTemporary));
 
 template <std::size_t N>
 bool in(const std::array<std::string_view, N>& table, std::string_view w) {
@@ -216,16 +232,23 @@ class Reader {
         for (const auto& [eb, ee] : elements(b, e)) {
             if (!is_name_part(k_[eb])) continue;
             const std::string w = word(eb);
-            if (in(kElementStarts, w)) {
-                // KEY and INDEX open an index unless a type with a size
-                // follows (a column named key: "key VARCHAR(10)").
-                if (!(w == "key" || w == "index") || !is_sized_type(eb + 1, ee)) continue;
-            }
+            if (in(kElementStarts, w) && !(in(kMaybeColumn, w) && !is_index(eb + 1, ee))) continue;
             Column c{one_name(eb), {}};
             if (eb + 1 < ee && !is_word(eb + 1, "as")) c.type = collapsed(eb + 1, type_end(eb + 1, ee, kColumnTypeEnds));
             out.push_back(std::move(c));
         }
         return out;
+    }
+
+    // After KEY, INDEX, FULLTEXT or SPATIAL at the start of an element: an
+    // index ("KEY (a)", "INDEX ix NONCLUSTERED (a)", "FULLTEXT KEY k (a)")
+    // rather than a column of that name ("key VARCHAR(10)", "fulltext
+    // tsvector NOT NULL").
+    bool is_index(std::size_t j, std::size_t e) const {
+        if (j >= e) return false;
+        if (punct(j, U'(') || in(kIndexWords, word(j))) return true;
+        if (is_sized_type(j, e)) return false;
+        return j + 1 < e && (punct(j + 1, U'(') || in(kIndexOptions, word(j + 1)));
     }
 
     // "word (number ...": a type with its size.
@@ -516,6 +539,13 @@ Definitions definitions(text::Text<C> sql, const Lexed& lexed, ObjectKind kind, 
         case ObjectKind::View:
             if (name_end > first && name_end < last && r.punct(name_end, U'(')) {
                 d.columns = r.names_only(name_end + 1, r.inner_end(name_end, last));
+            }
+            break;
+        case ObjectKind::Type:
+            // A table type (AS TABLE (...)) or a composite type (AS (...)).
+            if (name_end > first && name_end + 1 < last && r.is_word(name_end, "as")) {
+                const std::size_t open = r.is_word(name_end + 1, "table") ? name_end + 2 : name_end + 1;
+                if (open < last && r.punct(open, U'(')) d.columns = r.columns(open + 1, r.inner_end(open, last));
             }
             break;
         case ObjectKind::Procedure:
