@@ -385,7 +385,6 @@ def _sized(packet: Packet) -> Packet:
 # parentheses.
 _HIDDEN = re.compile(r"'[^']*(?:''[^']*)*'?|\"[^\"]*(?:\"\"[^\"]*)*\"?|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*", re.S)
 _RARE_BREAK = re.compile(r"[\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
-_BREAK = re.compile(r"[\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
 # Words that open a statement.
 _STARTERS = re.compile(
     r"(?i)(?:declare|if|while|print|raiserror|throw|return|commit|rollback|create|alter|drop|truncate|open|close"
@@ -412,8 +411,14 @@ _SEMICOLON_LINE = re.compile(r"(?m);[ \t]*(?:--[^\n]*)?\n")
 def _blank(m: re.Match[str]) -> str:
     """A literal or comment as one blank, with each line it spans."""
     text = m.group()
-    if not _BREAK.search(text):
+    if "\n" not in text and "\r" not in text:
         return "\x00"
+    return "\x00" + "\n\x00" * (len((text + "x").splitlines()) - 1)
+
+
+def _blank_any(m: re.Match[str]) -> str:
+    """``_blank`` for a text that may break lines with rarer characters."""
+    text = m.group()
     return "\x00" + "\n\x00" * (len((text + "x").splitlines()) - 1)
 
 
@@ -439,7 +444,7 @@ class _Statements:
         # The text with each literal and comment blanked (its line breaks
         # kept): a line starting blank after a line ending blank is inside
         # one; the parentheses left open before a line are its depth.
-        code = _HIDDEN.sub(_blank, text).splitlines(keepends=True)
+        code = _HIDDEN.sub(_blank_any if _RARE_BREAK.search(text) else _blank, text).splitlines(keepends=True)
         blanked = "".join(code)
         code_starts = list(accumulate(map(len, code), initial=0))
         self.depth: dict[int, int | None] = {}
