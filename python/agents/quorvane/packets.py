@@ -502,8 +502,12 @@ def _parts(packet: Packet, budget: int) -> list[Packet]:
     """The packet cut into parts of at most ``budget`` tokens where the
     statements allow, at its reading plan's sections where it has one."""
     first = packet.lines[0]
-    header = estimate_tokens(_header_markdown(replace(packet, part=99, parts=99, source="")))
-    room = max(budget - header, budget // MIN_SOURCE_SHARE) * 4  # characters of numbered source per part
+    # The characters of a part around its numbered lines (an upper bound:
+    # the longest part numbers, the widest line numbers).
+    last = packet.lines[1]
+    frame = replace(packet, part=len(packet.source), parts=len(packet.source), lines=(last, last), source="")
+    around = len(_header_markdown(frame)) + _source_markdown_length("", last) + 2 * (len(_fence(packet.source)) - 3)
+    room = max(budget * 4 - around, budget * 4 // MIN_SOURCE_SHARE)  # characters of numbered lines per part
     lines = packet.source.splitlines(keepends=True)
     # The numbered source's characters before each line.
     width = len(str(packet.lines[1])) + 3
