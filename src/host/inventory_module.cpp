@@ -115,7 +115,8 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
-    if (!name || !start || !end) return nullptr;
+    Ref dynamic(name_tuple(o.refs.dynamic_references));
+    if (!name || !start || !end || !dynamic) return nullptr;
     const inv::Definitions& d = o.defs;
     Ref columns(column_tuple(s, d.columns));
     Ref parameters(columns ? record_tuple(d.parameters, [&](const inv::Parameter& p) { return new_parameter(s, p); })
@@ -125,9 +126,9 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
                        : nullptr);
     if (!locals) return nullptr;
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
-                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(),
+                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get(),
                         columns.get(), parameters.get(), returns.get(), locals.get()};
-    return PyObject_Vectorcall(s.object_type, args, 13, nullptr);
+    return PyObject_Vectorcall(s.object_type, args, 14, nullptr);
 }
 
 // The dialect rules a `platform` argument names: None (or absent) for the

@@ -69,7 +69,12 @@ class LocalTable:
 @dataclass(frozen=True)
 class SqlObject:
     """One unit of a script: an object it defines, or a batch of statements
-    that define nothing (``kind == "batch"``, ``name is None``)."""
+    that define nothing (``kind == "batch"``, ``name is None``).
+
+    ``dynamic_references`` are probable references found in the SQL text the
+    unit executes: a plain name after FROM, JOIN, INTO, UPDATE or EXEC
+    inside an executed literal, in order; they are never in ``reads``,
+    ``writes`` or ``calls``."""
 
     kind: str
     name: str | None
@@ -80,6 +85,7 @@ class SqlObject:
     calls: tuple[str, ...]
     temp_tables: tuple[str, ...]
     dynamic_sql: bool
+    dynamic_references: tuple[str, ...]
     columns: tuple[Column, ...]
     parameters: tuple[Parameter, ...]
     returns: str | None

@@ -37,10 +37,11 @@ class SqlObject:
     calls: tuple[str, ...]
     temp_tables: tuple[str, ...]
     dynamic_sql: bool
+    dynamic_references: tuple[str, ...]
     columns: tuple[Column, ...]
     parameters: tuple[Parameter, ...]
     returns: str | None
     local_tables: tuple[LocalTable, ...]
 
-def split_objects(sql_content: str) -> tuple[SqlObject, ...]: ...
-def references(sql_content: str) -> References: ...
+def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[SqlObject, ...]: ...
+def references(sql_content: str, *, platform: str | None = None) -> References: ...
