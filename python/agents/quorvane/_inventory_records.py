@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-__all__ = ["Column", "LocalTable", "Parameter", "References", "SqlObject"]
+__all__ = ["AddedColumns", "Column", "LocalTable", "Parameter", "References", "SqlObject"]
 
 _MODULE = "agents.quorvane.inventory"
 
@@ -67,6 +67,16 @@ class LocalTable:
 
 
 @dataclass(frozen=True)
+class AddedColumns:
+    """The columns an ``ALTER TABLE t ADD …`` statement adds to table ``table``
+    (as written), at ``line``."""
+
+    table: str
+    columns: tuple[Column, ...]
+    line: int
+
+
+@dataclass(frozen=True)
 class SqlObject:
     """One unit of a script: an object it defines, or a batch of statements
     that define nothing (``kind == "batch"``, ``name is None``).
@@ -90,8 +100,9 @@ class SqlObject:
     parameters: tuple[Parameter, ...]
     returns: str | None
     local_tables: tuple[LocalTable, ...]
+    added_columns: tuple[AddedColumns, ...]
 
 
-for _record in (Column, Parameter, LocalTable, References, SqlObject):
+for _record in (Column, Parameter, LocalTable, AddedColumns, References, SqlObject):
     _record.__module__ = _MODULE
 del _record

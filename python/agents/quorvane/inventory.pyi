@@ -27,6 +27,12 @@ class LocalTable:
     line: int
 
 @dataclass(frozen=True)
+class AddedColumns:
+    table: str
+    columns: tuple[Column, ...]
+    line: int
+
+@dataclass(frozen=True)
 class SqlObject:
     kind: str
     name: str | None
@@ -42,6 +48,7 @@ class SqlObject:
     parameters: tuple[Parameter, ...]
     returns: str | None
     local_tables: tuple[LocalTable, ...]
+    added_columns: tuple[AddedColumns, ...]
 
 def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[SqlObject, ...]: ...
 def references(sql_content: str, *, platform: str | None = None) -> References: ...

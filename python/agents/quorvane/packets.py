@@ -234,11 +234,32 @@ class _CodeBase:
             self.targets.setdefault((e.source, e.kind, e.name.casefold()), e.target)
         self.missing = {m.name.casefold() for m in self.graph.missing}
         self.shapes: dict[int, dict[str, Any]] = {}
+        # ALTER TABLE … ADD anywhere in the code base adds to the table's
+        # columns (to every definition of its name).
+        tables: dict[str, list[int]] = {}
+        for i, u in enumerate(units):
+            if u.obj.kind == "table" and u.obj.name:
+                tables.setdefault(_key(u.obj.name), []).append(i)
+        self.added: dict[int, list[Any]] = {}
+        for u in units:
+            for change in u.obj.added_columns:
+                for t in tables.get(_key(change.table), ()):
+                    self.added.setdefault(t, []).extend(change.columns)
 
     def status(self, i: int, target: int) -> str:
         if target == i or (i in self.group and self.group.get(target) == self.group[i]):
             return "same_group"
         return "earlier" if self.position[target] < self.position[i] else "later"
+
+    def columns(self, i: int) -> list[dict[str, str]]:
+        """A unit's columns, with those added to it by ALTER TABLE."""
+        own = list(self.scanned[i].unit.obj.columns)
+        seen = {c.name.casefold() for c in own}
+        for c in self.added.get(i, ()):
+            if c.name.casefold() not in seen:
+                seen.add(c.name.casefold())
+                own.append(c)
+        return _columns(own)
 
     def describe(self, target: int) -> dict[str, Any]:
         """Where a dependency is defined and its shape (made once per
@@ -248,7 +269,7 @@ class _CodeBase:
             u = self.scanned[target].unit
             out = {"kind": u.obj.kind, "defined_at": f"{u.path}:{u.obj.start_line}"}
             if u.obj.kind in SHAPED_KINDS:
-                out["columns"] = _columns(u.obj.columns)
+                out["columns"] = self.columns(target)
             if u.obj.kind in ROUTINE_KINDS:
                 out["parameters"] = _parameters(u.obj.parameters)
                 out["returns"] = u.obj.returns
@@ -340,7 +361,7 @@ def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> Packet:
             "start_line": obj.start_line,
             "end_line": obj.end_line,
             "sha256": hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest(),
-            "columns": _columns(obj.columns),
+            "columns": base.columns(i),
             "parameters": _parameters(obj.parameters),
             "returns": obj.returns,
         },
