@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
+import definitions_model
 from agents.quorvane._inventory_records import References, SqlObject
 
 # --- words -------------------------------------------------------------------
@@ -1608,6 +1609,7 @@ def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[Sql
                 refs.temp_tables,
                 refs.dynamic_sql,
                 scanner.dynamic_refs,
+                *definitions_model.definitions(k, starts, kind, ne, first, last + 1, parse_head),
             )
         )
     return tuple(out)

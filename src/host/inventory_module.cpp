@@ -23,6 +23,11 @@ constexpr std::size_t kKinds = std::size(inv::kKindNames);
 struct State : ModuleState {
     PyObject* object_type = nullptr;      // _inventory_records.SqlObject
     PyObject* references_type = nullptr;  // _inventory_records.References
+    PyObject* column_type = nullptr;      // _inventory_records.Column
+    PyObject* parameter_type = nullptr;   // _inventory_records.Parameter
+    PyObject* local_table_type = nullptr; // _inventory_records.LocalTable
+    PyObject* added_type = nullptr;       // _inventory_records.AddedColumns
+    std::array<PyObject*, std::size(inv::kParameterModes)> modes{};  // interned parameter modes
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
 
     bool load();
@@ -60,6 +65,50 @@ PyObject* new_references(State& s, const inv::References& r) {
     return PyObject_Vectorcall(s.references_type, args, 5, nullptr);
 }
 
+// A tuple of records, one per item, each made by `make`.
+template <class T, class Make>
+PyObject* record_tuple(const std::vector<T>& items, Make make) {
+    Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* r = make(items[i]);
+        if (!r) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), r);
+    }
+    return tuple.release();
+}
+
+PyObject* new_column(State& s, const inv::Column& c) {
+    Ref name(name_string(c.name));
+    Ref type(name ? name_string(c.type) : nullptr);
+    if (!type) return nullptr;
+    PyObject* args[] = {name.get(), type.get()};
+    return PyObject_Vectorcall(s.column_type, args, 2, nullptr);
+}
+
+PyObject* column_tuple(State& s, const std::vector<inv::Column>& columns) {
+    return record_tuple(columns, [&](const inv::Column& c) { return new_column(s, c); });
+}
+
+PyObject* new_parameter(State& s, const inv::Parameter& p) {
+    Ref name(name_string(p.name));
+    Ref type(name ? name_string(p.type) : nullptr);
+    Ref def(!type ? nullptr : p.has_default ? name_string(p.default_value) : Py_NewRef(Py_None));
+    if (!def) return nullptr;
+    PyObject* args[] = {name.get(), type.get(), def.get(), s.modes[static_cast<std::size_t>(p.mode)]};
+    return PyObject_Vectorcall(s.parameter_type, args, 4, nullptr);
+}
+
+// A LocalTable record, or (type: AddedColumns) the columns ALTER TABLE adds.
+PyObject* new_local_table(State& s, const inv::LocalTable& t, PyObject* type) {
+    Ref name(name_string(t.name));
+    Ref columns(name ? column_tuple(s, t.columns) : nullptr);
+    Ref number(columns ? PyLong_FromSize_t(t.line) : nullptr);
+    if (!number) return nullptr;
+    PyObject* args[] = {name.get(), columns.get(), number.get()};
+    return PyObject_Vectorcall(type, args, 3, nullptr);
+}
+
 PyObject* new_object(State& s, const inv::SqlObject& o) {
     std::array<Ref, 5> f;
     if (!reference_fields(o.refs, f)) return nullptr;
@@ -67,9 +116,22 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
     Ref dynamic(name_tuple(o.refs.dynamic_references));
     if (!name || !start || !end || !dynamic) return nullptr;
+    const inv::Definitions& d = o.defs;
+    Ref columns(column_tuple(s, d.columns));
+    Ref parameters(columns ? record_tuple(d.parameters, [&](const inv::Parameter& p) { return new_parameter(s, p); })
+                           : nullptr);
+    Ref returns(!parameters ? nullptr : d.has_returns ? name_string(d.returns) : Py_NewRef(Py_None));
+    Ref locals(returns ? record_tuple(d.local_tables,
+                                      [&](const inv::LocalTable& t) { return new_local_table(s, t, s.local_table_type); })
+                       : nullptr);
+    Ref added(locals ? record_tuple(d.added_columns,
+                                    [&](const inv::LocalTable& t) { return new_local_table(s, t, s.added_type); })
+                     : nullptr);
+    if (!added) return nullptr;
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
-                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get()};
-    return PyObject_Vectorcall(s.object_type, args, 10, nullptr);
+                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get(),
+                        columns.get(), parameters.get(), returns.get(), locals.get(), added.get()};
+    return PyObject_Vectorcall(s.object_type, args, 15, nullptr);
 }
 
 // The dialect rules a `platform` argument names: None (or absent) for the
@@ -141,9 +203,19 @@ bool State::load() {
     if (!records) return false;
     object_type = keep(PyObject_GetAttrString(records.get(), "SqlObject"));
     references_type = object_type ? keep(PyObject_GetAttrString(records.get(), "References")) : nullptr;
-    if (!references_type) return false;
-    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type))) {
+    column_type = references_type ? keep(PyObject_GetAttrString(records.get(), "Column")) : nullptr;
+    parameter_type = column_type ? keep(PyObject_GetAttrString(records.get(), "Parameter")) : nullptr;
+    local_table_type = parameter_type ? keep(PyObject_GetAttrString(records.get(), "LocalTable")) : nullptr;
+    added_type = local_table_type ? keep(PyObject_GetAttrString(records.get(), "AddedColumns")) : nullptr;
+    if (!added_type) return false;
+    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type)) ||
+        !add_object("Column", Py_NewRef(column_type)) || !add_object("Parameter", Py_NewRef(parameter_type)) ||
+        !add_object("LocalTable", Py_NewRef(local_table_type)) || !add_object("AddedColumns", Py_NewRef(added_type))) {
         return false;
+    }
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        modes[i] = keep(intern(std::string(inv::kParameterModes[i]).c_str()));
+        if (!modes[i]) return false;
     }
     for (std::size_t i = 0; i < kKinds; ++i) {
         kinds[i] = keep(intern(std::string(inv::kKindNames[i]).c_str()));

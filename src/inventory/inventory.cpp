@@ -320,9 +320,10 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
     out.reserve(spans.size());
     for (const Span& s : spans) {
         SqlObject o{s.kind, s.name_end > s.name_begin, {}, lexed.line_of(k[s.first].begin),
-                    lexed.line_of(k[s.last].end - 1), {}};
+                    lexed.line_of(k[s.last].end - 1), {}, {}};
         if (o.has_name) o.name = name_text(sql, k, s.name_begin, s.name_end);
         o.refs = ReferenceScanner<C>(sql, k, rules).scan(s.first, s.last + 1, s.holes);
+        o.defs = definitions(sql, lexed, s.kind, s.name_end, s.first, s.last + 1);
         out.push_back(std::move(o));
     }
     return out;

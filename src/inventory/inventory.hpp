@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/definitions.hpp"
 #include "inventory/dialects.hpp"
 #include "shared/text.hpp"
 
@@ -51,6 +52,7 @@ struct SqlObject {
     std::size_t start_line;  // 1-based, inclusive: lines of the unit's first and last tokens
     std::size_t end_line;
     References refs;
+    Definitions defs;
 };
 
 // The units of a script, in file order.  Every statement belongs to exactly

@@ -9,7 +9,8 @@ Subcommands:
 * ``knowledge FILE --kb DIR``: the knowledge-base sections one script needs;
 * ``markers``: the platform marker catalogue;
 * ``inventory PATH...``: the objects of a code base, their dependencies and
-  the order to convert them in.
+  the order to convert them in;
+* ``packets PATH...``: one work packet per object, in conversion order.
 
 This module declares the arguments and dispatches; each subcommand's work is
 in ``agents.quorvane.commands``, the assessment in
@@ -34,7 +35,7 @@ from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
-from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
+from agents.quorvane.commands import analyze, inventory, knowledge, markers, packets, plan
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers.registry import FORMATS, PAGES
 from agents.quorvane.writers.spelling import printable
@@ -256,6 +257,28 @@ def build_parser() -> argparse.ArgumentParser:
         help="read every file as this platform's dialect (default: each file's detected platform)",
     )
     p.set_defaults(handler=inventory.run)
+
+    p = sub.add_parser("packets", help="one work packet per object, in conversion order",
+                       description="Package each object of a code base with what its conversion needs: its "
+                       "source, grade, the shapes of what it reads, writes and calls, its temporary tables, "
+                       "knowledge sections and hotspots; in conversion order.", epilog=EXIT_EPILOG)  # fmt: skip
+    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
+    p.add_argument("--glob", action="append", metavar="PATTERN",
+                   help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
+    p.add_argument("--exclude", action="append", metavar="GLOB",
+                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p.add_argument("--kb", metavar="DIR", help="knowledge base (mapping.md, gotchas.md): packets then carry the text of their sections")  # fmt: skip
+    _add_format(p, "packets")
+    p.add_argument("-o", "--output", metavar="FILE|DIR", help="jsonl: the file to write (default stdout); md: the directory")  # fmt: skip
+    p.add_argument("--budget", type=_positive_int, default=packets.DEFAULT_BUDGET, metavar="N",
+                   help=f"token budget of a packet; larger ones are cut into parts (default: {packets.DEFAULT_BUDGET})")  # fmt: skip
+    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+                   help="the code base's platform, known: skips platform detection")  # fmt: skip
+    p.add_argument("--jobs", type=_jobs, default=1, metavar="N", help="files read and scanned at once; 0: one per CPU (default: 1)")  # fmt: skip
+    _add_encoding(p)
+    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
+                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.set_defaults(handler=packets.run)
     return parser
 
 

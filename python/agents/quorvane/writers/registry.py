@@ -22,7 +22,15 @@ from typing import Any, TextIO
 from agents.quorvane.assessment.dependencies import Graph
 from agents.quorvane.assessment.record import FileResult, Row
 from agents.quorvane.assessment.totals import Summary
-from agents.quorvane.writers import csv_rows, inventory_formats, json_lines, knowledge_text, marker_list, table
+from agents.quorvane.writers import (
+    csv_rows,
+    inventory_formats,
+    json_lines,
+    knowledge_text,
+    marker_list,
+    packet_files,
+    table,
+)
 
 Write = Callable[[Any, TextIO], None]
 
@@ -50,6 +58,7 @@ class InventoryReport:
 
 KnowledgeReport = knowledge_text.KnowledgeReport
 MarkersReport = marker_list.MarkersReport
+PacketsReport = packet_files.PacketsReport
 
 
 @dataclass(frozen=True)
@@ -117,6 +126,14 @@ FORMATS: Mapping[str, Formats] = {
         {
             "text": Writer("text", knowledge_text.write_text),
             "json": Writer("json (one document)", knowledge_text.write_json),
+        }
+    ),
+    "packets": Formats(
+        {
+            "jsonl": Writer("jsonl (one packet per line)", packet_files.write_jsonl),
+            "md": Writer(
+                "md (one Markdown file per packet and an index.md, into the -o directory)", packet_files.write_index
+            ),
         }
     ),
     "markers": Formats(
