@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/arguments.hpp"
+#include "host/fingerprint_binding.hpp"
 #include "host/module_state.hpp"
 #include "host/strings.hpp"
 #include "host/threads.hpp"
@@ -26,6 +27,7 @@ struct State : ModuleState {
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     std::unique_ptr<BoundSignature> sig_split;
     std::unique_ptr<BoundSignature> sig_references;
+    FingerprintBinding fingerprints;
 
     bool load();
 };
@@ -94,6 +96,10 @@ PyObject* references(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject
     return new_references(s, refs);
 }
 
+PyObject* fingerprint(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return s.fingerprints.call(args, nargs, kwnames);
+}
+
 PyMethodDef kFunctions[] = {
     function<State, split_objects>("split_objects",
                                    "split_objects(sql_content)\n--\n\n"
@@ -105,6 +111,7 @@ PyMethodDef kFunctions[] = {
                                 "The tables a piece of SQL reads and writes, the procedures and user\n"
                                 "functions it calls, its temporary tables and whether it runs dynamic\n"
                                 "SQL, as a References record."),
+    function<State, fingerprint>("fingerprint", kFingerprintDoc),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -123,7 +130,7 @@ bool State::load() {
     }
     sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}});
     sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}});
-    if (!sig_split->ok() || !sig_references->ok()) return false;
+    if (!sig_split->ok() || !sig_references->ok() || !fingerprints.load(*this)) return false;
     return add_functions(kFunctions);
 }
 

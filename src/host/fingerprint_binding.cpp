@@ -1,0 +1,47 @@
+#include "host/fingerprint_binding.hpp"
+
+#include "host/strings.hpp"
+#include "host/threads.hpp"
+#include "inventory/fingerprint.hpp"
+
+namespace quorvane::host {
+
+namespace inv = quorvane::inventory;
+
+bool FingerprintBinding::load(ModuleState& state) {
+    Ref records(PyImport_ImportModule("agents.quorvane._fingerprint_records"));
+    if (!records) return false;
+    record_type = state.keep(PyObject_GetAttrString(records.get(), "Fingerprint"));
+    if (!record_type || !state.add_object("Fingerprint", Py_NewRef(record_type))) return false;
+    if (!state.add_object("FINGERPRINT_VERSION", PyLong_FromLong(inv::kFingerprintVersion))) return false;
+    Ref detect(PyImport_ImportModule("agents.quorvane.platform_detect"));
+    if (!detect) return false;
+    platforms = state.keep(PyObject_GetAttrString(detect.get(), "PLATFORMS"));
+    if (!platforms) return false;
+    sig = std::make_unique<BoundSignature>(Signature{"fingerprint", {"sql_content"}, {"platform"}, 0});
+    return sig->ok();
+}
+
+PyObject* FingerprintBinding::call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const {
+    PyObject* values[2];
+    if (!sig->parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
+    PyObject* platform = values[1];
+    if (platform != nullptr && platform != Py_None) {
+        if (!check_text(platform, "platform")) return nullptr;
+        const int known = PySequence_Contains(platforms, platform);
+        if (known < 0) return nullptr;
+        if (known == 0) {
+            PyErr_Format(PyExc_ValueError, "unknown platform %R (expected one of %R)", platform, platforms);
+            return nullptr;
+        }
+    }
+    const inv::Fingerprint fp = scan(values[0], [](auto t) { return inv::fingerprint(t); });
+    Ref hash(PyLong_FromUnsignedLongLong(fp.hash));
+    Ref shape(PyUnicode_DecodeUTF8(fp.template_utf8.data(), static_cast<Py_ssize_t>(fp.template_utf8.size()),
+                                   "surrogatepass"));
+    if (!hash || !shape) return nullptr;
+    PyObject* fields[] = {hash.get(), shape.get(), fp.unterminated ? Py_True : Py_False};
+    return PyObject_Vectorcall(record_type, fields, 3, nullptr);
+}
+
+}  // namespace quorvane::host
