@@ -217,6 +217,12 @@ class Builder {
                                                                k_[i + 1].begin == tk.end)) {
             unterminated_ = true;
         }
+        if (c == ':' && touches(i) && k_[i + 1].type == Tok::Word && !(i > 0 && is_punct(k_[i - 1], U':'))) {
+            space(Last::Other, 0, tk.begin);  // a bind parameter, ":name"
+            out_.push_back(':');
+            last_ = Last::Open;
+            return i + 1;
+        }
         const Last what = c == '(' ? Last::Open : c == '.' ? Last::Dot : is_operator(c) ? Last::Operator : Last::Other;
         space(what, c, tk.begin);
         put_utf8(out_, c);
