@@ -9,7 +9,9 @@ Subcommands:
 * ``knowledge FILE --kb DIR``: the knowledge-base sections one script needs;
 * ``markers``: the platform marker catalogue;
 * ``inventory PATH...``: the objects of a code base, their dependencies and
-  the order to convert them in.
+  the order to convert them in;
+* ``workload LOG...``: the statement templates of query logs, how often and
+  how hard, hot tables, and what a code base defines that nothing runs.
 
 This module declares the arguments and dispatches; each subcommand's work is
 in ``agents.quorvane.commands``, the assessment in
@@ -33,7 +35,7 @@ from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
-from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
+from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan, workload
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers import FORMATS
 
@@ -172,6 +174,28 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
     p.set_defaults(handler=inventory.run)
+
+    p = sub.add_parser("workload", help="statement templates, hot tables and unused objects of query logs",
+                       description="Group the statements of query logs (CSV, JSON Lines or Parquet) by "
+                       "fingerprint: how often each template runs, how hard it is, the hot tables, suspected "
+                       "truncation and bad rows; with --code, the objects of a code base that no statement uses.",
+                       epilog=EXIT_EPILOG)  # fmt: skip
+    p.add_argument("logs", nargs="+", metavar="LOG", help="query logs: .csv, .jsonl (.ndjson, .json) or .parquet")
+    p.add_argument("--text-column", metavar="C",
+                   help="the column of statement texts (default: query_text, statement_text, sql_text or query)")  # fmt: skip
+    p.add_argument("--count-column", metavar="C", help="a column of execution counts, summed (default: 1 per row)")
+    p.add_argument("--user-column", metavar="C", help="a column of user names (distinct users per template)")
+    p.add_argument("--time-column", metavar="C", help="a column of times (first and last seen per template)")
+    p.add_argument("--code", nargs="+", metavar="PATH",
+                   help="SQL files and directories of the code base to compare the log with")  # fmt: skip
+    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+                   help="the log's platform, known: skips platform detection")  # fmt: skip
+    p.add_argument("--format", choices=("table", "json", "csv"), default=None,
+                   help="table (default), json (one document) or csv (one row per template)")  # fmt: skip
+    p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
+    p.add_argument("--html", metavar="FILE", help="also write a self-contained HTML page (- for stdout)")
+    p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
+    p.set_defaults(handler=workload.run)
     return parser
 
 
