@@ -12,8 +12,9 @@ from agents.quorvane import complexity, inventory, loresift, platform_detect
 
 # A text whose length is one of these (in characters) was probably cut by
 # the log's column width: nvarchar(4000), varchar(8000), 64 KB fields and
-# the like.
-ROUND_LENGTHS = frozenset({1024, 2000, 2048, 4000, 4096, 8000, 8192, 16384, 32000, 32767, 32768, 65535, 65536, 1048576})
+# the like.  Shorter round lengths are left out: too many whole statements
+# happen to have them.
+ROUND_LENGTHS = frozenset({4000, 4096, 8000, 8192, 16000, 16384, 32000, 32767, 32768, 65535, 65536, 1048576})
 
 # The per-statement analysis, in output order.
 ANALYSIS_FIELDS = (
