@@ -51,8 +51,12 @@ def _arrow_fields() -> list[pa.Field]:
     return [pa.field(name, types.get(name, pa.string())) for name in STATEMENT_COLUMNS]
 
 
-def statement_row(value: Any, platform: str | None = None) -> dict[str, Any]:
-    """The added columns of one row, as Python values."""
+FINGERPRINT_COLUMNS = ("fingerprint", "template", "truncated", "error")
+
+
+def statement_row(value: Any, platform: str | None = None, *, analysis: bool = True) -> dict[str, Any]:
+    """The added columns of one row, as Python values (without the analysis
+    fields when ``analysis`` is false)."""
     from agents.quorvane import inventory
 
     row: dict[str, Any] = dict.fromkeys(STATEMENT_COLUMNS)
@@ -65,14 +69,14 @@ def statement_row(value: Any, platform: str | None = None) -> dict[str, Any]:
         row["fingerprint"] = fp.hash - (fp.hash >= _SIGNED) * (1 << 64)
         row["template"] = fp.template
         row["truncated"] = truncation(text, fp)
-        row.update(analyze_statement(text, platform))
+        if analysis:
+            row.update(analyze_statement(text, platform))
     except Exception as exc:  # one row's failure is that row's error, never the task's
         return {**dict.fromkeys(STATEMENT_COLUMNS), "error": f"{type(exc).__name__}: {exc}"}
     return row
 
 
-def _analyze_batches(batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None) -> Iterator[pa.RecordBatch]:
-    import pyarrow as pa
+def _quiet_worker() -> None:
     import structlog
 
     if not structlog.is_configured():
@@ -81,31 +85,43 @@ def _analyze_batches(batches: Iterator[pa.RecordBatch], text_col: str, platform:
         from agents.quorvane.assessment.workers import quiet_logging
 
         quiet_logging()
-    fields = _arrow_fields()
+
+
+def _add_columns(
+    batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None, names: tuple[str, ...]
+) -> Iterator[pa.RecordBatch]:
+    """Each batch with the columns ``names`` of its rows' statement_row."""
+    import pyarrow as pa
+
+    _quiet_worker()
+    fields = [f for f in _arrow_fields() if f.name in names]
+    analysis = any(n in ANALYSIS_FIELDS for n in names)
     for batch in batches:
-        rows = [statement_row(v, platform) for v in batch.column(text_col).to_pylist()]
+        rows = [statement_row(v, platform, analysis=analysis) for v in batch.column(text_col).to_pylist()]
         added = [pa.array([r[f.name] for r in rows], type=f.type) for f in fields]
-        yield pa.RecordBatch.from_arrays(
-            [*batch.columns, *added], schema=pa.schema([*batch.schema, *fields])
-        )
+        yield pa.RecordBatch.from_arrays([*batch.columns, *added], schema=pa.schema([*batch.schema, *fields]))
 
 
-def analyze_statements(df: DataFrame, text_col: str = "query_text", *, platform: str | None = None) -> DataFrame:
-    """``df`` with the columns of STATEMENT_SCHEMA added, one analysis per row."""
+def _with_columns(df: DataFrame, text_col: str, platform: str | None, names: tuple[str, ...]) -> DataFrame:
     from pyspark.sql.types import StructType, _parse_datatype_string
 
     if text_col not in df.columns:
         raise ValueError(f"no column {text_col!r} (columns: {', '.join(df.columns)})")
-    clash = sorted(set(df.columns) & set(STATEMENT_COLUMNS))
+    clash = sorted(set(df.columns) & set(names))
     if clash:
         raise ValueError(f"the DataFrame already has the column(s) {', '.join(clash)}")
-    added = _parse_datatype_string(STATEMENT_SCHEMA)
-    schema = StructType([*df.schema.fields, *added.fields])
+    added = [f for f in _parse_datatype_string(STATEMENT_SCHEMA).fields if f.name in names]
+    schema = StructType([*df.schema.fields, *added])
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        return _analyze_batches(batches, text_col, platform)
+        return _add_columns(batches, text_col, platform, names)
 
     return df.mapInArrow(run, schema)
+
+
+def analyze_statements(df: DataFrame, text_col: str = "query_text", *, platform: str | None = None) -> DataFrame:
+    """``df`` with the columns of STATEMENT_SCHEMA added, one analysis per row."""
+    return _with_columns(df, text_col, platform, STATEMENT_COLUMNS)
 
 
 def workload(
@@ -122,36 +138,50 @@ def workload(
     distinct users, first and last time seen and the analysis of its first
     text in the DataFrame's order.  Rows with an error, a count that is not
     a whole number of at least 0, or a suspected truncation are left out,
-    as the command leaves them out of its templates."""
+    as the command leaves them out of its templates.  Only the first text of
+    each template is analysed."""
     from pyspark.sql import functions as F
 
-    order = "__quorvane_row"
-    rows = analyze_statements(df.withColumn(order, F.monotonically_increasing_id()), text_col, platform=platform)
+    order, text = "__quorvane_row", "__quorvane_text"
+    rows = _with_columns(
+        df.withColumn(order, F.monotonically_increasing_id()).withColumn(text, F.col(text_col)),
+        text,
+        platform,
+        FINGERPRINT_COLUMNS,
+    )
     if count_col is None:
         rows = rows.withColumn("__count", F.lit(1).cast("long"))
     else:
-        raw = F.col(count_col).cast("string")
-        whole = F.trim(raw).rlike(r"^[0-9]+(\.0*)?$")
-        rows = rows.withColumn("__count", F.when(whole, F.trim(raw).cast("decimal(38,0)").cast("long")))
+        raw = F.trim(F.col(count_col).cast("string"))
+        rows = rows.withColumn("__count", F.when(raw.rlike(r"^[0-9]+(\.0*)?$"), raw.cast("decimal(38,0)").cast("long")))
     rows = rows.where(F.col("error").isNull() & F.col("truncated").isNull() & F.col("__count").isNotNull())
-    first = F.min_by(F.struct(*[F.col(c) for c in ("template", *ANALYSIS_FIELDS)]), F.col(order)).alias("__first")
-    aggregates = [F.sum("__count").alias("count"), first]
-    aggregates.append((F.countDistinct(user_col) if user_col else F.lit(None).cast("long")).alias("users"))
-    aggregates.append((F.min(time_col) if time_col else F.lit(None).cast("string")).alias("first_seen"))
-    aggregates.append((F.max(time_col) if time_col else F.lit(None).cast("string")).alias("last_seen"))
-    grouped = rows.groupBy("fingerprint").agg(*aggregates)
+    aggregates = [
+        F.sum("__count").alias("count"),
+        F.min_by(F.struct(F.col("template"), F.col(text)), F.col(order)).alias("__first"),
+        (F.countDistinct(user_col) if user_col else F.lit(None).cast("long")).alias("users"),
+        (F.min(time_col) if time_col else F.lit(None).cast("string")).alias("first_seen"),
+        (F.max(time_col) if time_col else F.lit(None).cast("string")).alias("last_seen"),
+    ]
+    grouped = (
+        rows.groupBy("fingerprint")
+        .agg(*aggregates)
+        .select("fingerprint", F.col("__first.template").alias("__template"), F.col(f"__first.{text}").alias(text),
+                "count", "users", "first_seen", "last_seen")  # fmt: skip
+    )
+    # The analysis of each template's first text only: one per template.
+    analysed = _with_columns(grouped, text, platform, ANALYSIS_FIELDS)
     total = rows.agg(F.sum("__count").alias("__total"))
     return (
-        grouped.crossJoin(total)
+        analysed.crossJoin(total)
         .select(
             "fingerprint",
-            F.col("__first.template").alias("template"),
+            F.col("__template").alias("template"),
             "count",
             F.round(F.col("count") / F.col("__total"), 6).alias("share"),
             "users",
             "first_seen",
             "last_seen",
-            *[F.col(f"__first.{c}").alias(c) for c in ANALYSIS_FIELDS],
+            *ANALYSIS_FIELDS,
         )
         .orderBy(F.col("count").desc(), F.col("template"))
     )
