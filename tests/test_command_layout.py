@@ -1,29 +1,31 @@
-"""The command's modules import each other without a cycle."""
+"""The package's modules import each other without a cycle, its native
+parts included, and the platform vocabulary imports nothing of the
+package."""
 
 from __future__ import annotations
 
 import ast
-import importlib
+import importlib.util
 import pkgutil
+import re
+from pathlib import Path
+
+import pytest
 
 import agents.quorvane as package
 
-COMMAND_PACKAGES = ("assessment", "commands", "writers")
+HOST_SOURCES = Path(__file__).resolve().parents[1] / "src" / "host"
+PREFIX = package.__name__ + "."
 
 
 def _modules() -> list[str]:
-    names = ["agents.quorvane.cli"]
-    for sub in COMMAND_PACKAGES:
-        pkg = importlib.import_module(f"agents.quorvane.{sub}")
-        names.append(pkg.__name__)
-        names += [info.name for info in pkgutil.iter_modules(pkg.__path__, pkg.__name__ + ".")]
+    names = [package.__name__]
+    names += [info.name for info in pkgutil.walk_packages(package.__path__, PREFIX)]
     return names
 
 
-def _imports(name: str, known: set[str]) -> set[str]:
-    located = importlib.util.find_spec(name)
-    assert located is not None and located.origin is not None
-    tree = ast.parse(open(located.origin, encoding="utf-8").read())
+def _python_imports(name: str, origin: str, known: set[str]) -> set[str]:
+    tree = ast.parse(Path(origin).read_text(encoding="utf-8"))
     found = set()
     for node in ast.walk(tree):
         if isinstance(node, ast.ImportFrom) and node.module:
@@ -36,11 +38,36 @@ def _imports(name: str, known: set[str]) -> set[str]:
     return found
 
 
-def test_no_import_cycle_among_the_command_modules():
+def _native_imports(known: set[str]) -> dict[str, set[str]]:
+    """What each native part imports while it loads: every module of the
+    package its binding source names, beside the module it defines."""
+    imports: dict[str, set[str]] = {}
+    for source in HOST_SOURCES.glob("*_module.cpp"):
+        text = source.read_text(encoding="utf-8")
+        defined = re.search(r'module_def<\w+>\("([\w.]+)"\)', text)
+        assert defined, f"{source.name} defines no module"
+        named = set(re.findall(r'"(agents\.quorvane\.[\w.]+)"', text)) & known
+        imports[defined.group(1)] = named - {defined.group(1)}
+    return imports
+
+
+@pytest.fixture(scope="module")
+def graph() -> dict[str, set[str]]:
     names = _modules()
-    assert len(names) > 10 and package.__name__ == "agents.quorvane"
     known = set(names)
-    graph = {n: _imports(n, known) for n in names}
+    graph: dict[str, set[str]] = {}
+    for name in names:
+        spec = importlib.util.find_spec(name)
+        assert spec is not None and spec.origin is not None
+        graph[name] = _python_imports(name, spec.origin, known) if spec.origin.endswith(".py") else set()
+    if HOST_SOURCES.is_dir():
+        for native, imported in _native_imports(known).items():
+            graph[native] |= imported
+    return graph
+
+
+def test_no_import_cycle_in_the_package(graph):
+    assert len(graph) > 40 and "agents.quorvane._dialectra" in graph
     state: dict[str, int] = {}
 
     def visit(node: str, path: list[str]) -> None:
@@ -51,6 +78,12 @@ def test_no_import_cycle_among_the_command_modules():
                 visit(nxt, path + [node])
         state[node] = 2
 
-    for n in names:
+    for n in graph:
         if n not in state:
             visit(n, [])
+
+
+def test_the_platform_vocabulary_is_a_leaf(graph):
+    assert graph["agents.quorvane.platforms"] == set()
+    importers = {n for n, imported in graph.items() if "agents.quorvane.platforms" in imported}
+    assert {"agents.quorvane._dialectra", "agents.quorvane._platform_evidence"} <= importers

@@ -169,7 +169,7 @@ def test_namespace_reuses_platform_detect_objects():
     assert public == {*IMPORTED_NAMES, "PLATFORM_MARKERS", "MarkerScanner"}
 
 
-# --- Loading against a stand-in platform_detect (fresh interpreter each) ---
+# --- Loading against a stand-in platform vocabulary (fresh interpreter each) ---
 
 HARNESS = r"""
 import importlib.util, json, sys, types
@@ -199,14 +199,14 @@ class StandIn(types.ModuleType):
                 raise RuntimeError("lookup failed")
         return super().__getattribute__(name)
 
-stand_in = StandIn("agents.quorvane.platform_detect")
+stand_in = StandIn("agents.quorvane.platforms")
 values = {"Marker": Marker, **{n: "<" + n + ">" for n in NAMES[1:]}}
 for name in values:
     if not (scenario == "no_hive" and name == "PLATFORM_HIVE"):
         setattr(stand_in, name, values[name])
 for parent in ("agents", "agents.quorvane"):
     sys.modules[parent] = types.ModuleType(parent)
-sys.modules["agents.quorvane.platform_detect"] = None if scenario == "no_module" else stand_in
+sys.modules["agents.quorvane.platforms"] = None if scenario == "no_module" else stand_in
 native_spec = importlib.util.spec_from_file_location("agents.quorvane._dialectra", so_path)
 native = sys.modules["agents.quorvane._dialectra"] = importlib.util.module_from_spec(native_spec)
 native_spec.loader.exec_module(native)

@@ -27,6 +27,15 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 needs_corpus = pytest.mark.skipif(not corpus_files(), reason="shared corpus not present")
 
 
+@pytest.fixture(autouse=True)
+def _logging_left_as_found():
+    # The command quiets the library's debug events for the whole process.
+    yield
+    import structlog
+
+    structlog.reset_defaults()
+
+
 @pytest.fixture(scope="module")
 def spark():
     from pyspark.sql import SparkSession

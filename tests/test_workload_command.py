@@ -22,6 +22,15 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
 from corpus import corpus_files  # noqa: E402
 
 
+@pytest.fixture(autouse=True)
+def _logging_left_as_found():
+    # The command quiets the library's debug events for the whole process.
+    yield
+    import structlog
+
+    structlog.reset_defaults()
+
+
 def run(capsys, *argv):
     code = main(["workload", "--no-progress", *map(str, argv)])
     out, err = capsys.readouterr()

@@ -29,7 +29,7 @@ enum class Platform : std::uint8_t {
 
 inline constexpr std::size_t kPlatformCount = 10;
 
-// Names of the identifiers exported by the sibling module, indexed by Platform.
+// Names of the identifiers of the platform vocabulary module, indexed by Platform.
 inline constexpr std::array<std::string_view, kPlatformCount> kPlatformIdentifierNames = {
     "PLATFORM_DATABRICKS", "PLATFORM_SNOWFLAKE", "PLATFORM_POSTGRESQL", "PLATFORM_MYSQL",
     "PLATFORM_SQLSERVER",  "PLATFORM_ORACLE",    "PLATFORM_REDSHIFT",   "PLATFORM_BIGQUERY",

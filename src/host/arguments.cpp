@@ -6,11 +6,21 @@
 
 namespace quorvane::host {
 
+namespace {
+
+// The names of a list up to its first null.
+std::size_t listed(const Signature::Names& names) {
+    return static_cast<std::size_t>(std::find(names.begin(), names.end(), nullptr) - names.begin());
+}
+
+}  // namespace
+
 BoundSignature::BoundSignature(const Signature& sig)
-    : func_(sig.name), npos_(sig.positional.size()), kwonly_required_(sig.kwonly_required) {
-    names_.reserve(sig.positional.size() + sig.kwonly.size());
-    for (const char* n : sig.positional) names_.emplace_back(intern(n));
-    for (const char* n : sig.kwonly) names_.emplace_back(intern(n));
+    : func_(sig.name), npos_(listed(sig.positional)), kwonly_required_(sig.kwonly_required) {
+    const std::size_t nkw = listed(sig.kwonly);
+    names_.reserve(npos_ + nkw);
+    for (std::size_t i = 0; i < npos_; ++i) names_.emplace_back(intern(sig.positional[i]));
+    for (std::size_t i = 0; i < nkw; ++i) names_.emplace_back(intern(sig.kwonly[i]));
     ok_ = std::all_of(names_.begin(), names_.end(), [](const Ref& p) { return static_cast<bool>(p); });
 }
 

@@ -5,8 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
-#include <initializer_list>
 #include <vector>
 
 #include "host/ref.hpp"
@@ -15,11 +15,16 @@ namespace quorvane::host {
 
 // A function's parameters as the call boundary sees them: positional-or-
 // keyword parameters, then keyword-only ones (the first `kwonly_required` of
-// which are required; the others are optional).
+// which are required; the others are optional).  Each list ends at its
+// first null (a literal list of up to kMaxParameters names), so that a
+// signature can be a value in a function's method-table row.
 struct Signature {
+    static constexpr std::size_t kMaxParameters = 4;
+    using Names = std::array<const char*, kMaxParameters>;
+
     const char* name;
-    std::initializer_list<const char*> positional;
-    std::initializer_list<const char*> kwonly = {};
+    Names positional{};
+    Names kwonly{};
     std::size_t kwonly_required = 0;
 };
 

@@ -38,12 +38,6 @@ struct State : ModuleState {
     PyObject* utf8 = nullptr;
     PyObject* read_text = nullptr;
     EventLog events;
-    std::unique_ptr<BoundSignature> sig_classify;
-    std::unique_ptr<BoundSignature> sig_classify_file;
-    std::unique_ptr<BoundSignature> sig_locate;
-    std::unique_ptr<BoundSignature> sig_plan;
-    std::unique_ptr<BoundSignature> sig_plan_text;
-    std::unique_ptr<BoundSignature> sig_format;
 
     bool load();
 };
@@ -71,15 +65,17 @@ PyObject* classify_text(State& s, PyObject* sql) {
     return result.release();
 }
 
-PyObject* classify_sql(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* classify_sql(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_classify->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     return classify_text(s, sql);
 }
 
-PyObject* locate_constructs(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* locate_constructs(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_locate->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     return location_tuple(scan(sql, [&](auto t) { return s.classifier->locate(t); }));
 }
 
@@ -89,9 +85,10 @@ PyObject* read_text(State& s, PyObject* path) {
     return PyObject_VectorcallMethod(s.read_text, call_args, 1, s.kw_encoding);
 }
 
-PyObject* classify_sql_file(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* classify_sql_file(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
     PyObject* path;
-    if (!s.sig_classify_file->parse(args, nargs, kwnames, &path)) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &path)) return nullptr;
     Ref text(read_text(s, path));
     // The text goes through the same boundary as a direct call.
     if (!text || !check_text(text.get(), "sql_content")) return nullptr;
@@ -135,9 +132,10 @@ PyObject* plan_text(State& s, PyObject* content) {
     return result.release();
 }
 
-PyObject* plan_reading_strategy(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* plan_reading_strategy(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
     PyObject* path;
-    if (!s.sig_plan->parse(args, nargs, kwnames, &path)) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &path)) return nullptr;
     Ref content(read_text(s, path));
     if (!content) return nullptr;
     if (!PyUnicode_Check(content.get())) {
@@ -148,18 +146,20 @@ PyObject* plan_reading_strategy(State& s, PyObject* const* args, Py_ssize_t narg
     return plan_text(s, content.get());
 }
 
-PyObject* plan_reading_text(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* plan_reading_text(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_plan_text->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     return plan_text(s, sql);
 }
 
 // ---------------------------------------------------------------------------
 // Reading instructions (their text: reading_instructions.cpp)
 
-PyObject* format_reading_instructions(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* format_reading_instructions(State&, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
     PyObject* values[2];
-    if (!s.sig_format->parse(args, nargs, kwnames, values)) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, values)) return nullptr;
     if (!check_exact(values[1], &PyUnicode_Type, "sql_path")) return nullptr;
     return reading_instructions(values[0], values[1]);
 }
@@ -167,36 +167,36 @@ PyObject* format_reading_instructions(State& s, PyObject* const* args, Py_ssize_
 // ---------------------------------------------------------------------------
 // Module
 
-PyMethodDef kFormatMethod = function<State, format_reading_instructions>(
-    "format_reading_instructions",
+FunctionRow kFormatMethod = function<State, format_reading_instructions>(
+    {"format_reading_instructions", {"self", "sql_path"}},
     "format_reading_instructions(self, sql_path)\n--\n\n"
     "The reading instructions for the agent's model: one sentence naming\n"
     "`sql_path` when the file is read whole, else a numbered plan of the\n"
     "first read and each section.");
 
-PyMethodDef kFunctions[] = {
-    function<State, classify_sql>("classify_sql",
-                                  "classify_sql(sql_content)\n--\n\n"
-                                  "Grade a SQL script simple, moderate or complex and count its constructs.\n"
-                                  "Emits the debug event \"sql_classified\"."),
-    function<State, classify_sql_file>("classify_sql_file",
-                                       "classify_sql_file(sql_path)\n--\n\n"
-                                       "classify_sql() on the text of a file read as UTF-8."),
-    function<State, locate_constructs>("locate_constructs",
-                                       "locate_constructs(sql_content)\n--\n\n"
-                                       "Where each construct the classifier counts first occurs: a tuple of\n"
-                                       "(line, kind, name), kind \"complex\", \"moderate\" or \"stored_proc\",\n"
-                                       "sorted by line.  Comments are removed for matching; lines are those of\n"
-                                       "the text as given, numbered from 1 as the reading plan numbers them."),
-    function<State, plan_reading_strategy>("plan_reading_strategy",
-                                           "plan_reading_strategy(sql_path)\n--\n\n"
-                                           "Decide whether a SQL file must be read in sections, and which.\n"
-                                           "Emits the debug event \"reading_strategy\" when it is split."),
-    function<State, plan_reading_text>("plan_reading_text",
-                                       "plan_reading_text(sql_content)\n--\n\n"
-                                       "plan_reading_strategy() on the text of a file already read (as\n"
-                                       "read_text(encoding=\"utf-8\") gives it), for a caller that has it."),
-    {nullptr, nullptr, 0, nullptr},
+FunctionRow kFunctions[] = {
+    function<State, classify_sql>({"classify_sql", {"sql_content"}},
+        "classify_sql(sql_content)\n--\n\n"
+        "Grade a SQL script simple, moderate or complex and count its constructs.\n"
+        "Emits the debug event \"sql_classified\"."),
+    function<State, classify_sql_file>({"classify_sql_file", {"sql_path"}},
+        "classify_sql_file(sql_path)\n--\n\n"
+        "classify_sql() on the text of a file read as UTF-8."),
+    function<State, locate_constructs>({"locate_constructs", {"sql_content"}},
+        "locate_constructs(sql_content)\n--\n\n"
+        "Where each construct the classifier counts first occurs: a tuple of\n"
+        "(line, kind, name), kind \"complex\", \"moderate\" or \"stored_proc\",\n"
+        "sorted by line.  Comments are removed for matching; lines are those of\n"
+        "the text as given, numbered from 1 as the reading plan numbers them."),
+    function<State, plan_reading_strategy>({"plan_reading_strategy", {"sql_path"}},
+        "plan_reading_strategy(sql_path)\n--\n\n"
+        "Decide whether a SQL file must be read in sections, and which.\n"
+        "Emits the debug event \"reading_strategy\" when it is split."),
+    function<State, plan_reading_text>({"plan_reading_text", {"sql_content"}},
+        "plan_reading_text(sql_content)\n--\n\n"
+        "plan_reading_strategy() on the text of a file already read (as\n"
+        "read_text(encoding=\"utf-8\") gives it), for a caller that has it."),
+    {},
 };
 
 bool State::load() {
@@ -253,14 +253,7 @@ bool State::load() {
         !events.load()) {
         return false;
     }
-    sig_classify = std::make_unique<BoundSignature>(Signature{"classify_sql", {"sql_content"}});
-    sig_classify_file = std::make_unique<BoundSignature>(Signature{"classify_sql_file", {"sql_path"}});
-    sig_locate = std::make_unique<BoundSignature>(Signature{"locate_constructs", {"sql_content"}});
-    sig_plan = std::make_unique<BoundSignature>(Signature{"plan_reading_strategy", {"sql_path"}});
-    sig_plan_text = std::make_unique<BoundSignature>(Signature{"plan_reading_text", {"sql_content"}});
-    sig_format = std::make_unique<BoundSignature>(Signature{"format_reading_instructions", {"self", "sql_path"}});
-    return sig_classify->ok() && sig_classify_file->ok() && sig_locate->ok() && sig_plan->ok() &&
-           sig_plan_text->ok() && sig_format->ok();
+    return true;
 }
 
 PyModuleDef kModule = module_def<State>("agents.quorvane._complexity");

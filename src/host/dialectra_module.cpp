@@ -1,8 +1,11 @@
 // agents.quorvane._dialectra, the native part of agents.quorvane.dialectra:
 // publishes the platform marker catalogue.
 //
-// Each load imports `Marker` and the ten platform identifiers from
-// agents.quorvane.platform_detect, turns every row of kMarkers into a
+// Each load imports `Marker` and the ten platform identifiers from the
+// platform vocabulary, agents.quorvane.platforms (a module that imports
+// nothing of the package, so loading the catalogue never loads the
+// detector; agents.quorvane.platform_detect re-exports the same objects),
+// turns every row of kMarkers into a
 // `Marker(id=..., platforms=[...], confidence=..., pattern=...[, scope=... |
 // , corroborating_only=...])` call, and binds the resulting list to
 // PLATFORM_MARKERS.  It also publishes MarkerScanner, the native scanner
@@ -25,7 +28,7 @@ namespace {
 
 namespace dl = quorvane::dialectra;
 
-constexpr const char* kSourceModule = "agents.quorvane.platform_detect";
+constexpr const char* kSourceModule = "agents.quorvane.platforms";
 
 using quorvane::host::Ref;
 
@@ -33,7 +36,7 @@ PyObject* text(std::string_view sv) {
     return PyUnicode_FromStringAndSize(sv.data(), static_cast<Py_ssize_t>(sv.size()));
 }
 
-// `from agents.quorvane.platform_detect import <name>`, bound in `globals`.
+// `from agents.quorvane.platforms import <name>`, bound in `globals`.
 // A missing attribute becomes ImportError("cannot import name <name>");
 // any other lookup error passes through.  Returns a new reference.
 PyObject* import_name(PyObject* globals, PyObject* source, std::string_view name) {

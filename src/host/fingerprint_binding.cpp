@@ -14,17 +14,17 @@ bool FingerprintBinding::load(ModuleState& state) {
     record_type = state.keep(PyObject_GetAttrString(records.get(), "Fingerprint"));
     if (!record_type || !state.add_object("Fingerprint", Py_NewRef(record_type))) return false;
     if (!state.add_object("FINGERPRINT_VERSION", PyLong_FromLong(inv::kFingerprintVersion))) return false;
-    Ref detect(PyImport_ImportModule("agents.quorvane.platform_detect"));
+    Ref detect(PyImport_ImportModule("agents.quorvane.platforms"));
     if (!detect) return false;
     platforms = state.keep(PyObject_GetAttrString(detect.get(), "PLATFORMS"));
     if (!platforms) return false;
-    sig = std::make_unique<BoundSignature>(Signature{"fingerprint", {"sql_content"}, {"platform"}, 0});
-    return sig->ok();
+    return true;
 }
 
-PyObject* FingerprintBinding::call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const {
+PyObject* FingerprintBinding::call(const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) const {
     PyObject* values[2];
-    if (!sig->parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
     PyObject* platform = values[1];
     if (platform != nullptr && platform != Py_None) {
         if (!check_text(platform, "platform")) return nullptr;

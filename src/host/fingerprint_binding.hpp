@@ -5,8 +5,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <memory>
-
 #include "host/arguments.hpp"
 #include "host/module_state.hpp"
 
@@ -16,14 +14,15 @@ namespace quorvane::host {
 // objects are borrowed from the state's kept references.
 struct FingerprintBinding {
     PyObject* record_type = nullptr;  // _fingerprint_records.Fingerprint
-    PyObject* platforms = nullptr;    // platform_detect.PLATFORMS
-    std::unique_ptr<BoundSignature> sig;
+    PyObject* platforms = nullptr;    // platforms.PLATFORMS
 
     // Adds Fingerprint and FINGERPRINT_VERSION to the namespace of `state`;
     // false with the host's exception set.
     bool load(ModuleState& state);
 
-    PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const;
+    // The call, its arguments checked against `sig` (sql_content, then the
+    // keyword-only platform).
+    PyObject* call(const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) const;
 };
 
 inline constexpr const char* kFingerprintDoc =

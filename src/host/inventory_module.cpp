@@ -25,8 +25,6 @@ struct State : ModuleState {
     PyObject* object_type = nullptr;      // _inventory_records.SqlObject
     PyObject* references_type = nullptr;  // _inventory_records.References
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
-    std::unique_ptr<BoundSignature> sig_split;
-    std::unique_ptr<BoundSignature> sig_references;
     FingerprintBinding fingerprints;
 
     bool load();
@@ -75,9 +73,10 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     return PyObject_Vectorcall(s.object_type, args, 9, nullptr);
 }
 
-PyObject* split_objects(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* split_objects(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_split->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     const std::vector<inv::SqlObject> objects = scan(sql, [](auto t) { return inv::split_objects(t); });
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(objects.size())));
     if (!tuple) return nullptr;
@@ -89,30 +88,32 @@ PyObject* split_objects(State& s, PyObject* const* args, Py_ssize_t nargs, PyObj
     return tuple.release();
 }
 
-PyObject* references(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* references(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_references->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     const inv::References refs = scan(sql, [](auto t) { return inv::references(t); });
     return new_references(s, refs);
 }
 
-PyObject* fingerprint(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return s.fingerprints.call(args, nargs, kwnames);
+PyObject* fingerprint(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+    return s.fingerprints.call(sig, args, nargs, kwnames);
 }
 
-PyMethodDef kFunctions[] = {
-    function<State, split_objects>("split_objects",
-                                   "split_objects(sql_content)\n--\n\n"
-                                   "The units of a script in file order: each object it creates or alters\n"
-                                   "(procedure, function, view, trigger, table, ...) and each batch of\n"
-                                   "statements that define nothing, as SqlObject records."),
-    function<State, references>("references",
-                                "references(sql_content)\n--\n\n"
-                                "The tables a piece of SQL reads and writes, the procedures and user\n"
-                                "functions it calls, its temporary tables and whether it runs dynamic\n"
-                                "SQL, as a References record."),
-    function<State, fingerprint>("fingerprint", kFingerprintDoc),
-    {nullptr, nullptr, 0, nullptr},
+FunctionRow kFunctions[] = {
+    function<State, split_objects>({"split_objects", {"sql_content"}},
+        "split_objects(sql_content)\n--\n\n"
+        "The units of a script in file order: each object it creates or alters\n"
+        "(procedure, function, view, trigger, table, ...) and each batch of\n"
+        "statements that define nothing, as SqlObject records."),
+    function<State, references>({"references", {"sql_content"}},
+        "references(sql_content)\n--\n\n"
+        "The tables a piece of SQL reads and writes, the procedures and user\n"
+        "functions it calls, its temporary tables and whether it runs dynamic\n"
+        "SQL, as a References record."),
+    function<State, fingerprint>({"fingerprint", {"sql_content"}, {"platform"}}, kFingerprintDoc),
+    {},
 };
 
 bool State::load() {
@@ -128,9 +129,7 @@ bool State::load() {
         kinds[i] = keep(intern(std::string(inv::kKindNames[i]).c_str()));
         if (!kinds[i]) return false;
     }
-    sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}});
-    sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}});
-    if (!sig_split->ok() || !sig_references->ok() || !fingerprints.load(*this)) return false;
+    if (!fingerprints.load(*this)) return false;
     return add_functions(kFunctions);
 }
 

@@ -36,20 +36,16 @@ struct State : ModuleState {
     PyObject* gotchas_key = nullptr;
     PyObject* limitations_key = nullptr;
     EventLog events;
-    std::unique_ptr<BoundSignature> sig_detect;
-    std::unique_ptr<BoundSignature> sig_locate;
-    std::unique_ptr<BoundSignature> sig_extract;
-    std::unique_ptr<BoundSignature> sig_select;
-    std::unique_ptr<BoundSignature> sig_select_sized;
 
     bool load();
 };
 
 // ---------------------------------------------------------------------------
 
-PyObject* detect_construct_categories(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* detect_construct_categories(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_detect->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     const ls::CategorySet found = scan(sql, [&](auto t) { return s.detector->detect(t); });
     Ref result(PySet_New(nullptr));
     if (!result) return nullptr;
@@ -59,9 +55,10 @@ PyObject* detect_construct_categories(State& s, PyObject* const* args, Py_ssize_
     return result.release();
 }
 
-PyObject* locate_categories(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* locate_categories(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
     PyObject* sql;
-    if (!s.sig_locate->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
     return location_tuple(scan(sql, [&](auto t) { return s.detector->locate(t); }));
 }
 
@@ -93,9 +90,10 @@ PyObject* select_sections(PyObject* document, const std::vector<std::u32string>&
     return join_pieces(document, selection.sections, "\n\n");
 }
 
-PyObject* extract_sections(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* extract_sections(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
     PyObject* values[2];
-    if (!s.sig_extract->parse(args, nargs, kwnames, values)) return nullptr;
+    if (!sig.parse(args, nargs, kwnames, values)) return nullptr;
     PyObject* full_text = values[0];
     PyObject* headers = values[1];
     if (!check_text(full_text, "full_text") || !check_exact(headers, &PySet_Type, "headers")) return nullptr;
@@ -198,13 +196,15 @@ PyObject* select(State& s, const BoundSignature& sig, PyObject* const* args, Py_
     return result.release();
 }
 
-PyObject* select_knowledge(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return select(s, *s.sig_select, args, nargs, kwnames, nullptr);
+PyObject* select_knowledge(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return select(s, sig, args, nargs, kwnames, nullptr);
 }
 
-PyObject* select_knowledge_with_sizes(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* select_knowledge_with_sizes(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
     Ref sizes;
-    Ref selected(select(s, *s.sig_select_sized, args, nargs, kwnames, &sizes));
+    Ref selected(select(s, sig, args, nargs, kwnames, &sizes));
     return selected ? PyTuple_Pack(2, selected.get(), sizes.get()) : nullptr;
 }
 
@@ -212,38 +212,35 @@ PyObject* select_knowledge_with_sizes(State& s, PyObject* const* args, Py_ssize_
 // Module
 
 // Published after the tables, in this order.
-PyMethodDef kFunctions[] = {
-    function<State, detect_construct_categories>(
-        "detect_construct_categories",
+FunctionRow kFunctions[] = {
+    function<State, detect_construct_categories>({"detect_construct_categories", {"sql_content"}},
         "detect_construct_categories(sql_content)\n--\n\n"
         "The set of construct categories (keys of _CATEGORY_PATTERNS) that a SQL\n"
         "script uses outside its comments."),
-    function<State, locate_categories>(
-        "locate_categories",
+    function<State, locate_categories>({"locate_categories", {"sql_content"}},
         "locate_categories(sql_content)\n--\n\n"
         "Where each construct category first occurs: a tuple of\n"
         "(line, 'category', key), sorted by line.  Comments are removed for\n"
         "matching; lines are those of the text as given, numbered from 1 as the\n"
         "reading plan numbers them."),
     function<State, select_knowledge>(
-        "select_knowledge",
+        {"select_knowledge", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2},
         "select_knowledge(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
         "The mapping-guide and gotcha sections that a set of categories calls for,\n"
         "and the limitations document unchanged: {'mapping', 'gotchas',\n"
         "'limitations'}.  Emits the debug event \"knowledge_selected\"."),
-    function<State, extract_sections>(
-        "extract_sections",
+    function<State, extract_sections>({"extract_sections", {"full_text", "headers"}},
         "extract_sections(full_text, headers)\n--\n\n"
         "The level-2 sections of a Markdown document whose titles match one of\n"
         "`headers` (case-insensitive substring, either way), joined by a blank line."),
     function<State, select_knowledge_with_sizes>(
-        "select_knowledge_with_sizes",
+        {"select_knowledge_with_sizes", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2},
         "select_knowledge_with_sizes(categories, *, full_mapping, full_gotchas, full_limitations='')\n--\n\n"
         "select_knowledge() and the size figures of its \"knowledge_selected\"\n"
         "event, as (selection, sizes): sizes maps 'mapping_sections',\n"
         "'gotcha_sections', 'token_estimate', 'full_tokens' and 'reduction_pct'\n"
         "to the event's values.  Emits the same event."),
-    {nullptr, nullptr, 0, nullptr},
+    {},
 };
 
 PyObject* string_list(std::span<const std::string_view> items) {
@@ -302,17 +299,6 @@ bool State::load() {
     limitations_key = keep(intern("limitations"));
     if (!ev_selected || !kw_selected || !kw_sizes || !empty || !mapping_key || !gotchas_key || !limitations_key ||
         !events.load()) {
-        return false;
-    }
-    sig_detect = std::make_unique<BoundSignature>(Signature{"detect_construct_categories", {"sql_content"}});
-    sig_locate = std::make_unique<BoundSignature>(Signature{"locate_categories", {"sql_content"}});
-    sig_extract = std::make_unique<BoundSignature>(Signature{"extract_sections", {"full_text", "headers"}});
-    sig_select = std::make_unique<BoundSignature>(
-        Signature{"select_knowledge", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
-    sig_select_sized = std::make_unique<BoundSignature>(Signature{
-        "select_knowledge_with_sizes", {"categories"}, {"full_mapping", "full_gotchas", "full_limitations"}, 2});
-    if (!sig_detect->ok() || !sig_locate->ok() || !sig_extract->ok() || !sig_select->ok() ||
-        !sig_select_sized->ok()) {
         return false;
     }
     return add_functions(kFunctions);

@@ -19,20 +19,30 @@ void ModuleState::attach(PyObject* holder, PyObject* globals) {
     globals_ = keep(Py_NewRef(globals));
 }
 
-PyObject* ModuleState::new_function(PyMethodDef* def) {
+PyObject* ModuleState::new_function(FunctionRow* row) {
     PyObject* name = PyDict_GetItemString(globals_, "__name__");
     if (!name) {
         PyErr_SetString(PyExc_SystemError, "module namespace without __name__");
         return nullptr;
     }
-    return PyCFunction_NewEx(def, holder_, name);
+    auto bound = std::make_unique<BoundSignature>(row->signature);
+    if (!bound->ok()) return nullptr;
+    signatures_.emplace_back(row->def.ml_meth, std::move(bound));
+    return PyCFunction_NewEx(&row->def, holder_, name);
 }
 
-bool ModuleState::add_functions(PyMethodDef* defs) {
-    for (PyMethodDef* def = defs; def->ml_name; ++def) {
-        if (!add_object(def->ml_name, new_function(def))) return false;
+bool ModuleState::add_functions(FunctionRow* rows) {
+    for (FunctionRow* row = rows; row->def.ml_name; ++row) {
+        if (!add_object(row->def.ml_name, new_function(row))) return false;
     }
     return true;
+}
+
+const BoundSignature* ModuleState::signature_of(PyCFunction entry) const noexcept {
+    for (const auto& [point, sig] : signatures_) {
+        if (point == entry) return sig.get();
+    }
+    return nullptr;
 }
 
 bool ModuleState::add_object(const char* name, PyObject* owned) {

@@ -22,25 +22,38 @@
 //         bool load();   // fills globals(); false with the host's exception
 //         ...
 //     };
-//     PyObject* f(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-//     PyMethodDef kFunctions[] = {function<State, f>("f", "f(x)\n--\n\n..."), {}};
+//     PyObject* f(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+//                 PyObject* kwnames);
+//     FunctionRow kFunctions[] = {function<State, f>({"f", {"x"}}, "f(x)\n--\n\n..."), {}};
 //     PyModuleDef kModule = module_def<State>("agents.quorvane._m");
 //     PyMODINIT_FUNC PyInit__m() { return PyModuleDef_Init(&kModule); }
 //
 // where State::load calls add_functions(kFunctions) where the functions
-// belong in the namespace.
+// belong in the namespace.  Each row declares a function's parameters
+// beside its name and documentation; the load binds them once (interned
+// names), and every call is checked against them with the host's own
+// argument-error messages (arguments.hpp) before the body runs.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "host/arguments.hpp"
 #include "host/errors.hpp"
 #include "host/ref.hpp"
 
 namespace quorvane::host {
+
+// One row of a module's function table: the function's definition and its
+// parameters, declared together (made by function<State, F>() below).
+struct FunctionRow {
+    PyMethodDef def;
+    Signature signature;
+};
 
 class ModuleState {
    public:
@@ -57,12 +70,16 @@ class ModuleState {
     PyObject* keep(PyObject* owned);
 
     // A new function object bound to this state, its __module__ the
-    // module's __name__.
-    PyObject* new_function(PyMethodDef* def);
+    // module's __name__, with its row's signature bound.
+    PyObject* new_function(FunctionRow* row);
 
-    // Adds new function objects for defs (ending at a null name) to the
+    // Adds new function objects for rows (ending at a null name) to the
     // namespace, in order.
-    bool add_functions(PyMethodDef* defs);
+    bool add_functions(FunctionRow* rows);
+
+    // The bound signature of the function whose entry point is `entry`, or
+    // null when no row of this state has it.
+    const BoundSignature* signature_of(PyCFunction entry) const noexcept;
 
     // Adds `owned` to the namespace as `name`, taking the reference either way;
     // false (with the host's exception set) when `owned` is null or adding
@@ -78,6 +95,7 @@ class ModuleState {
     PyObject* holder_ = nullptr;   // borrowed: the holder owns this state
     PyObject* globals_ = nullptr;  // borrowed from kept_
     std::vector<PyObject*> kept_;
+    std::vector<std::pair<PyCFunction, std::unique_ptr<BoundSignature>>> signatures_;
 };
 
 namespace detail {
@@ -104,21 +122,37 @@ PyObject* load(PyObject*, PyObject* globals) {
     });
 }
 
-template <class State, PyObject* (*F)(State&, PyObject* const*, Py_ssize_t, PyObject*)>
+template <class State>
+using Body = PyObject* (*)(State&, const BoundSignature&, PyObject* const*, Py_ssize_t, PyObject*);
+
+template <class State, Body<State> F>
+PyObject* entry(PyObject* holder, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+template <class State, Body<State> F>
+PyCFunction entry_point() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<State, F>));
+}
+
+template <class State, Body<State> F>
 PyObject* entry(PyObject* holder, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     ModuleState* state = state_in(holder);
     if (!state) return nullptr;
-    return guarded([&] { return F(static_cast<State&>(*state), args, nargs, kwnames); });
+    const BoundSignature* sig = state->signature_of(entry_point<State, F>());
+    if (!sig) {
+        PyErr_SetString(PyExc_SystemError, "a function of the module has no bound signature");
+        return nullptr;
+    }
+    return guarded([&] { return F(static_cast<State&>(*state), *sig, args, nargs, kwnames); });
 }
 
 }  // namespace detail
 
-// The definition of a function of a module with state; the function runs in
-// the entry guard (see errors.hpp).
-template <class State, PyObject* (*F)(State&, PyObject* const*, Py_ssize_t, PyObject*)>
-PyMethodDef function(const char* name, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&detail::entry<State, F>)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
+// The method-table row of a function of a module with state: its
+// parameters, its documentation, and its body, which runs in the entry
+// guard (see errors.hpp) with the row's bound signature.
+template <class State, detail::Body<State> F>
+FunctionRow function(const Signature& signature, const char* doc) {
+    return {{signature.name, detail::entry_point<State, F>(), METH_FASTCALL | METH_KEYWORDS, doc}, signature};
 }
 
 // The definition of a native part whose every load(globals) builds a new

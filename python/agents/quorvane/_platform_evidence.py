@@ -20,12 +20,13 @@ matches beginning inside a single-quoted literal ignored.  A pattern must
 therefore begin outside any literal it describes (``LOCATION\\s+'hdfs://``,
 not ``'hdfs://``).
 
-This module is read by :mod:`agents.quorvane.platform_detect` on first use.
+This module imports only the platform vocabulary (:mod:`agents.quorvane.platforms`);
+:mod:`agents.quorvane.platform_detect` reads both tables when it loads.
 """
 
 from __future__ import annotations
 
-from agents.quorvane.platform_detect import (
+from agents.quorvane.platforms import (
     PLATFORM_BIGQUERY as BQ,
     PLATFORM_DATABRICKS as DBX,
     PLATFORM_HIVE as HIVE,

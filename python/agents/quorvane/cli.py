@@ -29,7 +29,8 @@ import os
 import sys
 from collections.abc import Sequence
 
-from agents.quorvane import __version__, platform_detect
+from agents.quorvane import __version__
+from agents.quorvane.platforms import PLATFORMS
 from agents.quorvane.assessment.decoding import canonical_encoding
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
@@ -37,7 +38,8 @@ from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
 from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan, workload
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
-from agents.quorvane.writers import FORMATS
+from agents.quorvane.writers.registry import FORMATS, PAGES
+from agents.quorvane.writers.spelling import printable
 
 
 def _integer(text: str) -> int:
@@ -89,6 +91,17 @@ def _add_encoding(p: argparse.ArgumentParser) -> None:
                    "else the detected legacy code page)")  # fmt: skip
 
 
+def _add_format(p: argparse.ArgumentParser, command: str) -> None:
+    """--format, its choices and help from the command's row of the writer
+    table; unset means the first (default) format."""
+    formats = FORMATS[command]
+    p.add_argument("--format", choices=formats.choices, default=None, help=formats.help())
+
+
+def _add_page(p: argparse.ArgumentParser, command: str) -> None:
+    p.add_argument("--html", metavar="FILE", help=PAGES[command].help)
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quorvane",
@@ -109,18 +122,15 @@ def build_parser() -> argparse.ArgumentParser:
                    f"(default: {' '.join(DEFAULT_GLOBS)}); files named on the command line are always analysed")  # fmt: skip
     p.add_argument("--exclude", action="append", metavar="GLOB",
                    help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
-    p.add_argument("--format", choices=FORMATS, default=None,
-                   help="table (default), json (one object per line) or csv")  # fmt: skip
+    _add_format(p, "analyze")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
-    p.add_argument("--html", metavar="FILE",
-                   help="also write a self-contained HTML report (- for stdout); stdout then stays quiet "
-                   "unless --format is given")  # fmt: skip
+    _add_page(p, "analyze")
     p.add_argument("--objects", action="store_true",
                    help="one row per object (procedure, function, view, ...) rather than per file")  # fmt: skip
     p.add_argument("--fail-on", choices=LEVELS[1:], metavar="LEVEL",
                    help="exit with status 1 when a file or object is this complex or more: moderate or complex")  # fmt: skip
     _add_encoding(p)
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+    p.add_argument("--platform", choices=PLATFORMS,
                    help="the code base's platform, known: skips platform detection")  # fmt: skip
     p.add_argument("--config", metavar="FILE",
                    help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
@@ -146,14 +156,14 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
     p.add_argument("--kb", required=True, metavar="DIR",
                    help="knowledge-base folder with mapping.md, gotchas.md and (optionally) limitations.md")  # fmt: skip
-    p.add_argument("--format", choices=("text", "json"), default="text")
+    _add_format(p, "knowledge")
     _add_encoding(p)
     p.set_defaults(handler=knowledge.run)
 
     p = sub.add_parser("markers", help="the platform marker catalogue",
                        description="List the markers by which the source platform is recognised.")  # fmt: skip
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS, help="only the markers that name this platform")
-    p.add_argument("--format", choices=("text", "json"), default="text")
+    p.add_argument("--platform", choices=PLATFORMS, help="only the markers that name this platform")
+    _add_format(p, "markers")
     p.add_argument("--evidence", action="store_true",
                    help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
                         "markers beside the catalogue's")  # fmt: skip
@@ -167,9 +177,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
     p.add_argument("--exclude", action="append", metavar="GLOB",
                    help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
-    p.add_argument("--format", choices=("json", "csv", "dot"), default=None,
-                   help="output on stdout: json (default), csv (one row per object) or dot (Graphviz)")  # fmt: skip
-    p.add_argument("--html", metavar="FILE", help="also write a self-contained page with the graph and the objects")
+    _add_format(p, "inventory")
+    _add_page(p, "inventory")
     _add_encoding(p)
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
@@ -188,12 +197,11 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--time-column", metavar="C", help="a column of times (first and last seen per template)")
     p.add_argument("--code", nargs="+", metavar="PATH",
                    help="SQL files and directories of the code base to compare the log with")  # fmt: skip
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+    p.add_argument("--platform", choices=PLATFORMS,
                    help="the log's platform, known: skips platform detection")  # fmt: skip
-    p.add_argument("--format", choices=("table", "json", "csv"), default=None,
-                   help="table (default), json (one document) or csv (one row per template)")  # fmt: skip
+    _add_format(p, "workload")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
-    p.add_argument("--html", metavar="FILE", help="also write a self-contained HTML page (- for stdout)")
+    _add_page(p, "workload")
     p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
     p.set_defaults(handler=workload.run)
     return parser
@@ -226,7 +234,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         # Writing the output failed (a full disk, a vanished directory): one
         # line, no traceback.  Input errors never get here; each is reported
         # with its file.
-        target = f"{exc.filename}: " if exc.filename else ""
+        target = f"{printable(str(exc.filename))}: " if exc.filename else ""
         error(args.command, f"cannot write the output: {target}{exc.strerror or exc}")
         _drop_stdout()
         return EXIT_FAILED

@@ -5,7 +5,7 @@ from typing import final
 
 from typing_extensions import Self
 
-from agents.quorvane.platform_detect import (
+from agents.quorvane.platforms import (
     PLATFORM_BIGQUERY as PLATFORM_BIGQUERY,
     PLATFORM_DATABRICKS as PLATFORM_DATABRICKS,
     PLATFORM_HIVE as PLATFORM_HIVE,

@@ -1,13 +1,13 @@
 """Source-platform recognition for SQL scripts.
 
-This module owns the vocabulary of platform recognition: the ten platform
-identifiers, the :class:`Marker` record of the catalogue, and the detector's
-own :class:`Evidence` and :class:`Reading` records.  The catalogue of markers
-lives in :mod:`agents.quorvane.dialectra`, which imports this module while it
-loads; the detector's own tables (``READINGS`` and ``EVIDENCE``) live in
-:mod:`agents.quorvane._platform_evidence`.  This module reads both only on
-first use (see :func:`markers`, :func:`evidence`), never at import time, so
-the modules can be imported in either order.
+The platform vocabulary (the ten platform identifiers, :data:`PLATFORMS`,
+the :class:`Marker`, :class:`Evidence` and :class:`Reading` records) lives
+in :mod:`agents.quorvane.platforms`, which imports nothing of the package;
+this module re-exports it.  The rows the detector reads are three plain
+tables, read once when this module loads: the catalogue's markers
+(:data:`MARKERS`, from :mod:`agents.quorvane.dialectra`) and the
+detector's own readings and evidence rows (:data:`READINGS`,
+:data:`EVIDENCE`, from :mod:`agents.quorvane._platform_evidence`).
 
 Platform detection
 ------------------
@@ -103,11 +103,30 @@ its context cancelled); ``lines`` gives, parallel to it, each one's line.
 from __future__ import annotations
 
 import functools
-import re
-from itertools import compress
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Final
+from itertools import compress
+from typing import TYPE_CHECKING, Final
+
+from agents.quorvane import _platform_evidence, dialectra
+from agents.quorvane.platforms import (
+    CONFIDENCE_LEVELS,
+    PLATFORM_BIGQUERY,
+    PLATFORM_DATABRICKS,
+    PLATFORM_HIVE,
+    PLATFORM_MYSQL,
+    PLATFORM_ORACLE,
+    PLATFORM_POSTGRESQL,
+    PLATFORM_REDSHIFT,
+    PLATFORM_SNOWFLAKE,
+    PLATFORM_SQLSERVER,
+    PLATFORM_TERADATA,
+    PLATFORMS,
+    SCOPE_COMMENT,
+    Evidence,
+    Marker,
+    Reading,
+)
 
 if TYPE_CHECKING:
     from agents.quorvane.dialectra import MarkerScanner
@@ -115,8 +134,10 @@ if TYPE_CHECKING:
 __all__ = [
     "CONFIDENCE_LEVELS",
     "DERIVED_PLATFORMS",
+    "EVIDENCE",
     "Evidence",
     "GUESS_CONFIDENCE_LEVELS",
+    "MARKERS",
     "Marker",
     "PLATFORMS",
     "PLATFORM_BIGQUERY",
@@ -130,6 +151,7 @@ __all__ = [
     "PLATFORM_SQLSERVER",
     "PLATFORM_TERADATA",
     "PlatformGuess",
+    "READINGS",
     "Reading",
     "SCOPE_COMMENT",
     "WEIGHTS",
@@ -142,195 +164,24 @@ __all__ = [
     "scan_rows",
 ]
 
-PLATFORM_DATABRICKS: Final = "databricks"
-PLATFORM_SNOWFLAKE: Final = "snowflake"
-PLATFORM_POSTGRESQL: Final = "postgresql"
-PLATFORM_MYSQL: Final = "mysql"
-PLATFORM_SQLSERVER: Final = "sqlserver"
-PLATFORM_ORACLE: Final = "oracle"
-PLATFORM_REDSHIFT: Final = "redshift"
-PLATFORM_BIGQUERY: Final = "bigquery"
-PLATFORM_TERADATA: Final = "teradata"
-PLATFORM_HIVE: Final = "hive"
-
-# The canonical platform order (also the order of the catalogue's groups).
-PLATFORMS: Final[tuple[str, ...]] = (
-    PLATFORM_DATABRICKS,
-    PLATFORM_SNOWFLAKE,
-    PLATFORM_POSTGRESQL,
-    PLATFORM_MYSQL,
-    PLATFORM_SQLSERVER,
-    PLATFORM_ORACLE,
-    PLATFORM_REDSHIFT,
-    PLATFORM_BIGQUERY,
-    PLATFORM_TERADATA,
-    PLATFORM_HIVE,
-)
-
-CONFIDENCE_LEVELS: Final[frozenset[str]] = frozenset({"high", "medium"})
-
-# A marker with this scope can only match at a comment opener, so it must be
-# applied to text that still holds its comments.
-SCOPE_COMMENT: Final = "comment"
+MARKERS: Final[tuple[Marker, ...]] = tuple(dialectra.PLATFORM_MARKERS)
+EVIDENCE: Final[tuple[Evidence, ...]] = tuple(_platform_evidence.EVIDENCE)
+READINGS: Final[tuple[Reading, ...]] = tuple(_platform_evidence.READINGS)
 
 
-@dataclass(frozen=True)
-class Marker:
-    """One recognisable construct of one or more SQL platforms.
-
-    ``platforms`` may be given as any iterable of platform identifiers and is
-    stored as a tuple, so records are hashable.  ``pattern`` is regular
-    expression source; it must compile with :mod:`re`.
-    """
-
-    id: str
-    platforms: tuple[str, ...]
-    confidence: str
-    pattern: str
-    scope: str | None = None
-    corroborating_only: bool = False
-
-    def __post_init__(self) -> None:
-        if isinstance(self.platforms, str):
-            raise TypeError(f"marker {self.id!r}: platforms must be a sequence of identifiers, not a str")
-        platforms = tuple(self.platforms)
-        object.__setattr__(self, "platforms", platforms)
-        if not platforms:
-            raise ValueError(f"marker {self.id!r}: platforms is empty")
-        unknown = [p for p in platforms if p not in PLATFORMS]
-        if unknown:
-            raise ValueError(f"marker {self.id!r}: unknown platforms {unknown!r}")
-        if len(set(platforms)) != len(platforms):
-            raise ValueError(f"marker {self.id!r}: platforms repeats an identifier")
-        if self.confidence not in CONFIDENCE_LEVELS:
-            raise ValueError(f"marker {self.id!r}: confidence must be 'high' or 'medium', not {self.confidence!r}")
-        if self.scope is not None and self.scope != SCOPE_COMMENT:
-            raise ValueError(f"marker {self.id!r}: unknown scope {self.scope!r}")
-        _check_pattern("marker", self.id, self.pattern)
-
-
-def _check_pattern(kind: str, row_id: str, pattern: str) -> None:
-    try:
-        re.compile(pattern)
-    except (re.error, TypeError) as exc:
-        raise ValueError(f"{kind} {row_id!r}: pattern does not compile: {exc}") from exc
-
-
-@functools.cache
 def markers() -> tuple[Marker, ...]:
-    """The marker catalogue, in catalogue order, read on first call."""
-    from agents.quorvane import dialectra
-
-    return tuple(dialectra.PLATFORM_MARKERS)
+    """The marker catalogue, in catalogue order (:data:`MARKERS`)."""
+    return MARKERS
 
 
-# --- The detector's own records ---------------------------------------------
-
-_PREFIXES: Final = frozenset(PLATFORMS) | {"shared"}
-
-
-@dataclass(frozen=True)
-class Evidence:
-    """One evidence row of the detector, beside the catalogue's markers.
-
-    Like a :class:`Marker`, it names platforms and carries a pattern (and an
-    optional ``scope``); instead of a confidence grade it has a ``weight``,
-    and it states in ``justification`` the documented syntax or system
-    object that makes it distinctive.  ``inherited`` is false for syntax a
-    derived platform (see :data:`DERIVED_PLATFORMS`) does not accept;
-    ``compatible`` names platforms that accept the syntax only for
-    compatibility (half weight); ``cancelled_by`` lists the rows whose match,
-    on the same line or before, cancels this one.
-    """
-
-    id: str
-    platforms: tuple[str, ...]
-    weight: float
-    pattern: str
-    justification: str
-    corroborating_only: bool = False
-    scope: str | None = None
-    inherited: bool = True
-    compatible: tuple[str, ...] = ()
-    cancelled_by: tuple[str, ...] = ()
-
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "platforms", _checked_platforms(self.id, self.platforms))
-        object.__setattr__(self, "compatible", _checked_platforms(self.id, self.compatible, empty=True))
-        object.__setattr__(self, "cancelled_by", tuple(self.cancelled_by))
-        prefix, _, feature = self.id.partition(".")
-        if prefix not in _PREFIXES or not re.fullmatch(r"[a-z0-9_]+", feature):
-            raise ValueError(f"evidence {self.id!r}: identifier must be <platform or shared>.<feature>")
-        if prefix != "shared" and self.platforms[0] != prefix:
-            raise ValueError(f"evidence {self.id!r}: first platform must be that of its prefix")
-        if not self.weight > 0:
-            raise ValueError(f"evidence {self.id!r}: weight must be positive")
-        if not self.justification.strip():
-            raise ValueError(f"evidence {self.id!r}: justification is empty")
-        if self.scope is not None and self.scope != SCOPE_COMMENT:
-            raise ValueError(f"evidence {self.id!r}: unknown scope {self.scope!r}")
-        _check_pattern("evidence", self.id, self.pattern)
-
-
-@dataclass(frozen=True)
-class Reading:
-    """How the detector reads one catalogue marker, where it departs from the
-    marker's own fields.
-
-    ``platforms`` (when given) replaces the marker's platforms by every
-    platform whose documentation accepts the syntax; ``corroborating_only``
-    (when given) replaces the marker's flag; ``inherited`` false keeps a
-    derived platform from inheriting the marker; ``compatible`` names
-    platforms that accept the syntax only for compatibility (half weight);
-    ``cancelled_by`` lists the rows whose match, on the same line or before,
-    cancels this marker.
-    """
-
-    marker: str
-    justification: str
-    platforms: tuple[str, ...] | None = None
-    corroborating_only: bool | None = None
-    inherited: bool = True
-    compatible: tuple[str, ...] = ()
-    cancelled_by: tuple[str, ...] = ()
-
-    def __post_init__(self) -> None:
-        if self.platforms is not None:
-            object.__setattr__(self, "platforms", _checked_platforms(self.marker, self.platforms))
-        object.__setattr__(self, "compatible", _checked_platforms(self.marker, self.compatible, empty=True))
-        object.__setattr__(self, "cancelled_by", tuple(self.cancelled_by))
-        if not self.justification.strip():
-            raise ValueError(f"reading of {self.marker!r}: justification is empty")
-
-
-def _checked_platforms(row_id: str, platforms: Any, empty: bool = False) -> tuple[str, ...]:
-    if isinstance(platforms, str):
-        raise TypeError(f"row {row_id!r}: platforms must be a sequence of identifiers, not a str")
-    platforms = tuple(platforms)
-    if not platforms and not empty:
-        raise ValueError(f"row {row_id!r}: platforms is empty")
-    unknown = [p for p in platforms if p not in PLATFORMS]
-    if unknown:
-        raise ValueError(f"row {row_id!r}: unknown platforms {unknown!r}")
-    if len(set(platforms)) != len(platforms):
-        raise ValueError(f"row {row_id!r}: platforms repeats an identifier")
-    return platforms
-
-
-@functools.cache
 def evidence() -> tuple[Evidence, ...]:
-    """The detector's own evidence rows, in table order, read on first call."""
-    from agents.quorvane import _platform_evidence
-
-    return tuple(_platform_evidence.EVIDENCE)
+    """The detector's own evidence rows, in table order (:data:`EVIDENCE`)."""
+    return EVIDENCE
 
 
-@functools.cache
 def readings() -> tuple[Reading, ...]:
-    """How the detector reads catalogue markers, read on first call."""
-    from agents.quorvane import _platform_evidence
-
-    return tuple(_platform_evidence.READINGS)
+    """How the detector reads catalogue markers (:data:`READINGS`)."""
+    return READINGS
 
 
 def scan_rows() -> tuple[Marker | Evidence, ...]:
@@ -338,7 +189,7 @@ def scan_rows() -> tuple[Marker | Evidence, ...]:
     order, then the detector's evidence rows.  Each has ``id``, ``pattern``
     and ``scope``; :func:`judge` takes one first line per row, in this order.
     """
-    return _rule()[0]
+    return _SCAN_ROWS
 
 
 # --- The rule ----------------------------------------------------------------
@@ -406,8 +257,9 @@ def _shares(
     return tuple(shares)
 
 
-@functools.cache
-def _rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
+def _build_rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
+    """Every row in scan order, and the rule's reading of each; ValueError
+    when the tables do not fit together."""
     rows: tuple[Marker | Evidence, ...] = markers() + evidence()
     index = {row.id: i for i, row in enumerate(rows)}
     if len(index) != len(rows):
@@ -443,6 +295,9 @@ def _rule() -> tuple[tuple[Marker | Evidence, ...], tuple[_RuleRow, ...]]:
     return rows, tuple(compiled)
 
 
+_SCAN_ROWS, _RULE_ROWS = _build_rule()
+
+
 def judge(first_lines: Sequence[int]) -> PlatformGuess:
     """The guess for a script, from the line of each row's first counted
     match (0: no match), one per row of :func:`scan_rows` in that order.
@@ -450,7 +305,7 @@ def judge(first_lines: Sequence[int]) -> PlatformGuess:
     This is the whole rule (module documentation, "The rule"); it reads
     nothing else of the script.
     """
-    rows = _rule()[1]
+    rows = _RULE_ROWS
     if len(first_lines) != len(rows):
         raise ValueError(f"judge() needs {len(rows)} first lines, got {len(first_lines)}")
     # Few rows match a script: everything below walks those alone.
@@ -492,8 +347,6 @@ def judge(first_lines: Sequence[int]) -> PlatformGuess:
 @functools.cache
 def _scanner() -> MarkerScanner:
     """The native scanner over every row, built on first use."""
-    from agents.quorvane import dialectra
-
     return dialectra.MarkerScanner([(row.pattern, row.scope == SCOPE_COMMENT) for row in scan_rows()])
 
 

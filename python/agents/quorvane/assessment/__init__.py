@@ -1,10 +1,18 @@
-"""The assessment of a SQL code base behind ``quorvane analyze``.
+"""The assessment of a SQL code base behind ``quorvane analyze`` and
+``quorvane inventory``.
 
-* ``record``: what is reported for one file;
+* ``input_files``: reading and decoding every input (kind, size, encoding,
+  the error text), for every command; ``decoding``: the decoding rule;
 * ``discovery``: finding the files under the given paths;
-* ``single_file``: the analysis of one file;
+* ``lines``: finding numbered lines, and cutting each unit's lines out of
+  its file;
+* ``single_file``: the analysis of one file; ``record``: what is reported
+  for it;
 * ``workers``: running it over many files on a pool of workers;
-* ``totals``: the summary of a run.
+* ``effort`` and ``config``: the effort estimate and its settings;
+* ``totals``: the summary of a run;
+* ``dependencies``: the inventory's graph (edges, missing names, cycles,
+  order).
 
 Nothing here writes output: that is ``agents.quorvane.writers``.
 """

@@ -14,19 +14,15 @@ from agents.quorvane.assessment.query_logs import Columns, LogError, read_log
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workload import Workload, report
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
-from agents.quorvane.commands.output_files import STDOUT, target_problem, write_file
+from agents.quorvane.writers.output_files import STDOUT, output_problem, write_output
+from agents.quorvane.writers.registry import FORMATS, PAGES, WorkloadReport
 from agents.quorvane.writers.spelling import printable
-from agents.quorvane.writers.workload_formats import render_html, write_csv, write_json, write_table
-
-WRITERS = {"table": write_table, "json": write_json, "csv": write_csv}
 
 
 def _usage_problem(args: argparse.Namespace) -> str | None:
-    for option, path in (("-o", args.output), ("--html", args.html)):
-        if path is not None:
-            problem = target_problem(path)
-            if problem:
-                return f"{option} {printable(path)}: {problem}"
+    problem = output_problem([("-o", args.output), ("--html", args.html)])
+    if problem:
+        return problem
     text_to_stdout = args.output in (None, STDOUT) and (args.format is not None or args.html is None)
     if args.html == STDOUT and text_to_stdout:
         return "--html - and the --format output would both go to standard output; add -o FILE"
@@ -89,19 +85,12 @@ def run(args: argparse.Namespace) -> int:
             error("workload", f"{printable(path)}: {reason}")
         failed = failed or bool(errors)
     doc = report(workload, units)
+    result = WorkloadReport(doc)
 
     if args.html is not None:
-        page = render_html(doc)
-        if args.html == STDOUT:
-            sys.stdout.write(page)
-        else:
-            write_file(args.html, lambda fh: fh.write(page))
+        write_output(args.html, lambda out: PAGES["workload"].write(result, out))
     if args.format is not None or args.html is None:
-        writer = WRITERS[args.format or "table"]
-        if args.output not in (None, STDOUT):
-            write_file(args.output, lambda fh: writer(doc, fh))
-        else:
-            writer(doc, sys.stdout)
+        write_output(args.output or STDOUT, lambda out: FORMATS["workload"].writer(args.format)(result, out))
     elif args.html != STDOUT:
         s = doc["summary"]
         print(f"wrote {printable(args.html)}: {s['statements']} statements, {s['templates']} templates", file=sys.stderr)

@@ -5,21 +5,15 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 
+from agents.quorvane.assessment import dependencies
 from agents.quorvane.assessment.record import FileResult
+from agents.quorvane.writers import inventory_page
 
 
-def graph_svg(results: Sequence[FileResult]) -> str | None:
+def graph_svg(results: Sequence[FileResult]) -> str:
     """The graph of the units in ``results`` as an SVG element (or the
     drawing code's own note when nothing references anything), "" when
-    there are no units, None when the inventory's graph code is missing."""
-    try:
-        from agents.quorvane.assessment import dependencies
-        from agents.quorvane.writers import inventory_page
-    except ImportError:
-        return None
-    draw = getattr(inventory_page, "graph_svg", None) or getattr(inventory_page, "_svg", None)
-    if draw is None:
-        return None
+    there are no units."""
     units = [
         dependencies.Unit(r.path, unit, row.complexity or "simple")
         for r in results
@@ -27,4 +21,4 @@ def graph_svg(results: Sequence[FileResult]) -> str | None:
     ]
     if not units:
         return ""
-    return str(draw(dependencies.build_graph(units)))
+    return inventory_page.graph_svg(dependencies.build_graph(units))

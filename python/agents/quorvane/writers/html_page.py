@@ -14,6 +14,7 @@ from html import escape
 from agents.quorvane import __version__
 from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.totals import Summary
+from agents.quorvane.writers.dependency_graph import graph_svg
 from agents.quorvane.writers.html_assets import SCRIPT, STYLE
 from agents.quorvane.writers.html_hotspots import hotspots_section
 from agents.quorvane.writers.svg_charts import bar_chart
@@ -138,11 +139,7 @@ def _failures(results: Sequence[FileResult], summary: Summary) -> str:
 
 
 def _dependency_graph(results: Sequence[FileResult]) -> str:
-    from agents.quorvane.writers.dependency_graph import graph_svg
-
     svg = graph_svg(results)
-    if svg is None:
-        return '<p class="meta" id="graph-missing">No dependency graph: the object inventory is not available.</p>'
     if not svg:
         return '<p class="meta">No dependencies between objects were found.</p>'
     return f'<div class="graph" id="graph">{svg}</div>'
@@ -181,8 +178,6 @@ def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) 
     objects = [o for r in results for o in r.objects]
     if objects:
         objects_html = _table("objects", _OBJECT_COLUMNS, [_object_row(o, anchors) for o in objects])
-    elif _inventory_missing():
-        objects_html = '<p class="meta">No objects: the object inventory is not available.</p>'
     else:
         objects_html = '<p class="meta">No objects were found.</p>'
     level_options = "".join(f'<option value="{lv}">{lv}</option>' for lv in (*LEVELS, "failed"))
@@ -219,10 +214,3 @@ Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p
 </html>
 """
 
-
-def _inventory_missing() -> bool:
-    try:
-        from agents.quorvane import inventory  # type: ignore[attr-defined,unused-ignore]  # noqa: F401
-    except ImportError:
-        return True
-    return False

@@ -41,7 +41,7 @@ document.querySelectorAll('th').forEach((th, col) => th.addEventListener('click'
 """
 
 
-def _svg(graph: Graph) -> str:
+def graph_svg(graph: Graph) -> str:
     involved = {e.source for e in graph.edges} | {e.target for e in graph.edges}
     nodes = [i for group in graph.order for i in group if i in involved][:MAX_GRAPH_NODES]
     if not nodes:
@@ -125,7 +125,7 @@ def render_inventory_html(graph: Graph, errors: Errors) -> str:
         f"<style>{_STYLE}</style></head><body><h1>SQL code base inventory</h1>"
         f"<p class=meta>{len(graph.units)} objects, {len(graph.edges)} edges, {len(graph.missing)} missing names, "
         f"{len(graph.cycles)} cycles &middot; quorvane {escape(__version__)}</p>"
-        f"<h2>Dependency graph</h2><div class=graph>{_svg(graph)}</div>"
+        f"<h2>Dependency graph</h2><div class=graph>{graph_svg(graph)}</div>"
         f"<h2>Objects</h2><table><thead><tr>{''.join(f'<th>{h}</th>' for h in head)}</tr></thead>"
         f"<tbody>{''.join(rows)}</tbody></table>"
         f"<h2>Missing</h2><ul>{missing or '<li>none</li>'}</ul>"

@@ -6,6 +6,7 @@ from __future__ import annotations
 import csv
 import json
 from html import escape
+from collections.abc import Mapping
 from typing import Any, TextIO
 
 from agents.quorvane import __version__
@@ -20,7 +21,7 @@ TEMPLATE_WIDTH = 70
 LISTED_IN_TABLE = 20
 
 
-def write_json(doc: dict[str, Any], out: TextIO) -> None:
+def write_json(doc: Mapping[str, Any], out: TextIO) -> None:
     json.dump(doc, out, ensure_ascii=False, indent=1)
     out.write("\n")
 
@@ -33,7 +34,7 @@ def _cell(value: Any) -> str:
     return str(value)
 
 
-def write_csv(doc: dict[str, Any], out: TextIO) -> None:
+def write_csv(doc: Mapping[str, Any], out: TextIO) -> None:
     w = csv.writer(out, lineterminator="\n")
     w.writerow(TEMPLATE_FIELDS)
     for t in doc["templates"]:
@@ -45,7 +46,7 @@ def _clip(text: str, width: int) -> str:
     return text if len(text) <= width else text[: width - 1] + "\u2026"
 
 
-def summary_lines(doc: dict[str, Any]) -> list[str]:
+def summary_lines(doc: Mapping[str, Any]) -> list[str]:
     s = doc["summary"]
     levels = ", ".join(f"{k} {v}" for k, v in s["levels"].items())
     lines = [
@@ -76,7 +77,7 @@ def summary_lines(doc: dict[str, Any]) -> list[str]:
     return lines
 
 
-def write_table(doc: dict[str, Any], out: TextIO) -> None:
+def write_table(doc: Mapping[str, Any], out: TextIO) -> None:
     head = ("count", "share", "level", "platform", "fingerprint", "template")
     rows = [
         (str(t["count"]), f"{t['share']:.1%}", t["level"], t["platform"] or "-", f"{t['fingerprint']:016x}",
@@ -92,7 +93,7 @@ def write_table(doc: dict[str, Any], out: TextIO) -> None:
         out.write(line + "\n")
 
 
-def render_html(doc: dict[str, Any]) -> str:
+def render_html(doc: Mapping[str, Any]) -> str:
     s = doc["summary"]
     cards = [("statements", s["statements"]), ("templates", s["templates"]), ("bad rows", s["bad_rows"]),
              ("suspected truncation", s["truncated"])] + [(k, v) for k, v in s["levels"].items()]  # fmt: skip
