@@ -7,7 +7,7 @@ import ctypes
 import ctypes.util
 import re
 
-from inventory_model import RESERVED, Tok, keyword_of, tokenize
+from inventory_model import RESERVED, Tok, rules_of, tokenize
 
 OPERATORS = set("<>=!|&^~+-*/%:")
 JOINS = {"<>", "<<", "<-", ">>", "!<", "!>", "!~", "||", "|/", "&&", "::", "->", "=>", "**", "~*", "~~"} | {
@@ -44,8 +44,8 @@ def mask(name: str, temporary: bool) -> str:
     return "".join(out)
 
 
-def fingerprint_template(sql: str) -> tuple[str, bool]:
-    k = tokenize(sql)
+def fingerprint_template(sql: str, platform: str | None = None) -> tuple[str, bool]:
+    k = tokenize(sql, rules_of(platform))
     while k and k[-1].type == "punct" and k[-1].ch == ";":
         k.pop()
     n = len(k)
@@ -224,6 +224,6 @@ def xxh3_64(data: bytes) -> int:
     return int(_XXH.XXH3_64bits(data, len(data)))
 
 
-def fingerprint(sql: str) -> tuple[int, str, bool]:
-    template, unterminated = fingerprint_template(sql)
+def fingerprint(sql: str, platform: str | None = None) -> tuple[int, str, bool]:
+    template, unterminated = fingerprint_template(sql, platform)
     return xxh3_64(template.encode("utf-8", "surrogatepass")), template, unterminated

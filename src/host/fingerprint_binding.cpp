@@ -1,5 +1,7 @@
 #include "host/fingerprint_binding.hpp"
 
+#include <string_view>
+
 #include "host/strings.hpp"
 #include "host/threads.hpp"
 #include "inventory/fingerprint.hpp"
@@ -25,17 +27,19 @@ PyObject* FingerprintBinding::call(const BoundSignature& sig, PyObject* const* a
                                    PyObject* kwnames) const {
     PyObject* values[2];
     if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
-    PyObject* platform = values[1];
-    if (platform != nullptr && platform != Py_None) {
+    const inv::DialectRules* rules = &inv::kAnyDialect;
+    if (PyObject* platform = values[1]; platform != nullptr && platform != Py_None) {
         if (!check_text(platform, "platform")) return nullptr;
-        const int known = PySequence_Contains(platforms, platform);
-        if (known < 0) return nullptr;
-        if (known == 0) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(platform, &size);
+        if (utf8 == nullptr) PyErr_Clear();
+        rules = utf8 ? inv::find_dialect(std::string_view(utf8, static_cast<std::size_t>(size))) : nullptr;
+        if (rules == nullptr || rules->id.empty()) {
             PyErr_Format(PyExc_ValueError, "unknown platform %R (expected one of %R)", platform, platforms);
             return nullptr;
         }
     }
-    const inv::Fingerprint fp = scan(values[0], [](auto t) { return inv::fingerprint(t); });
+    const inv::Fingerprint fp = scan(values[0], [rules](auto t) { return inv::fingerprint(t, *rules); });
     Ref hash(PyLong_FromUnsignedLongLong(fp.hash));
     Ref shape(PyUnicode_DecodeUTF8(fp.template_utf8.data(), static_cast<Py_ssize_t>(fp.template_utf8.size()),
                                    "surrogatepass"));

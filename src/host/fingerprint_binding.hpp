@@ -14,7 +14,7 @@ namespace quorvane::host {
 // objects are borrowed from the state's kept references.
 struct FingerprintBinding {
     PyObject* record_type = nullptr;  // _fingerprint_records.Fingerprint
-    PyObject* platforms = nullptr;    // platforms.PLATFORMS
+    PyObject* platforms = nullptr;    // platforms.PLATFORMS, for messages
 
     // Adds Fingerprint and FINGERPRINT_VERSION to the namespace of `state`;
     // false with the host's exception set.

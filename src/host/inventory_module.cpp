@@ -2,6 +2,7 @@
 // the objects of a script and what they reference.
 
 #include <array>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -73,11 +74,35 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     return PyObject_Vectorcall(s.object_type, args, 9, nullptr);
 }
 
+// The dialect rules a `platform` argument names: None (or absent) for the
+// rules that hold in every dialect; null with ValueError or TypeError set
+// for anything else.
+const inv::DialectRules* dialect_of(PyObject* platform) {
+    if (platform == nullptr || platform == Py_None) return &inv::kAnyDialect;
+    if (!PyUnicode_Check(platform)) {
+        PyErr_Format(PyExc_TypeError, "platform must be a str or None, not %.200s", Py_TYPE(platform)->tp_name);
+        return nullptr;
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(platform, &size);
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+    } else if (const inv::DialectRules* d = inv::find_dialect(std::string_view(utf8, static_cast<std::size_t>(size)))) {
+        return d;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown platform %R", platform);
+    return nullptr;
+}
+
 PyObject* split_objects(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-    PyObject* sql;
-    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
-    const std::vector<inv::SqlObject> objects = scan(sql, [](auto t) { return inv::split_objects(t); });
+    PyObject* values[2];
+    if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
+    PyObject* sql = values[0];
+    const inv::DialectRules* rules = dialect_of(values[1]);
+    if (!rules) return nullptr;
+    const std::vector<inv::SqlObject> objects =
+        scan(sql, [rules](auto t) { return inv::split_objects(t, *rules); });
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(objects.size())));
     if (!tuple) return nullptr;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -90,9 +115,11 @@ PyObject* split_objects(State& s, const BoundSignature& sig, PyObject* const* ar
 
 PyObject* references(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) {
-    PyObject* sql;
-    if (!sig.parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
-    const inv::References refs = scan(sql, [](auto t) { return inv::references(t); });
+    PyObject* values[2];
+    if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
+    const inv::DialectRules* rules = dialect_of(values[1]);
+    if (!rules) return nullptr;
+    const inv::References refs = scan(values[0], [rules](auto t) { return inv::references(t, *rules); });
     return new_references(s, refs);
 }
 
@@ -102,16 +129,18 @@ PyObject* fingerprint(State& s, const BoundSignature& sig, PyObject* const* args
 }
 
 FunctionRow kFunctions[] = {
-    function<State, split_objects>({"split_objects", {"sql_content"}},
-        "split_objects(sql_content)\n--\n\n"
+    function<State, split_objects>({"split_objects", {"sql_content"}, {"platform"}},
+        "split_objects(sql_content, *, platform=None)\n--\n\n"
         "The units of a script in file order: each object it creates or alters\n"
         "(procedure, function, view, trigger, table, ...) and each batch of\n"
-        "statements that define nothing, as SqlObject records."),
-    function<State, references>({"references", {"sql_content"}},
-        "references(sql_content)\n--\n\n"
+        "statements that define nothing, as SqlObject records.  `platform`\n"
+        "(\"sqlserver\", \"postgresql\", ...) reads the script as that dialect\n"
+        "does; None keeps the rules that hold in every dialect."),
+    function<State, references>({"references", {"sql_content"}, {"platform"}},
+        "references(sql_content, *, platform=None)\n--\n\n"
         "The tables a piece of SQL reads and writes, the procedures and user\n"
         "functions it calls, its temporary tables and whether it runs dynamic\n"
-        "SQL, as a References record."),
+        "SQL, as a References record, read as `platform`'s dialect."),
     function<State, fingerprint>({"fingerprint", {"sql_content"}, {"platform"}}, kFingerprintDoc),
     {},
 };

@@ -376,13 +376,13 @@ class Builder {
 std::uint64_t template_hash(std::string_view utf8) noexcept { return XXH3_64bits(utf8.data(), utf8.size()); }
 
 template <text::CodeUnit C>
-Fingerprint fingerprint(text::Text<C> sql) {
-    const LexedLease lease(sql);
+Fingerprint fingerprint(text::Text<C> sql, const DialectRules& rules) {
+    const LexedLease lease(sql, rules);
     return Builder<C>(sql, lease.get().tokens).run();
 }
 
-template Fingerprint fingerprint(text::Text<std::uint8_t>);
-template Fingerprint fingerprint(text::Text<std::uint16_t>);
-template Fingerprint fingerprint(text::Text<std::uint32_t>);
+template Fingerprint fingerprint(text::Text<std::uint8_t>, const DialectRules&);
+template Fingerprint fingerprint(text::Text<std::uint16_t>, const DialectRules&);
+template Fingerprint fingerprint(text::Text<std::uint32_t>, const DialectRules&);
 
 }  // namespace quorvane::inventory

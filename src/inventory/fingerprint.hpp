@@ -31,6 +31,7 @@
 #include <string>
 #include <string_view>
 
+#include "inventory/dialects.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::inventory {
@@ -46,8 +47,10 @@ struct Fingerprint {
     bool unterminated;
 };
 
+// `rules` are the dialect's comments, strings and quoted names, as the
+// inventory reads them.
 template <text::CodeUnit C>
-Fingerprint fingerprint(text::Text<C> sql);
+Fingerprint fingerprint(text::Text<C> sql, const DialectRules& rules = kAnyDialect);
 
 // XXH3-64 (seed 0) of UTF-8 bytes.
 std::uint64_t template_hash(std::string_view utf8) noexcept;

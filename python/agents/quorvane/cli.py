@@ -182,6 +182,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_encoding(p)
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.add_argument("--platform", choices=PLATFORMS,
+                   help="read every file as this platform's dialect (default: each file's detected platform)")  # fmt: skip
     p.set_defaults(handler=inventory.run)
 
     p = sub.add_parser("workload", help="statement templates, hot tables and unused objects of query logs",

@@ -65,7 +65,7 @@ def statement_row(value: Any, platform: str | None = None, *, analysis: bool = T
         row["error"] = problem
         return row
     try:
-        fp = inventory.fingerprint(text)
+        fp = inventory.fingerprint(text, platform=platform)
         row["fingerprint"] = fp.hash - (fp.hash >= _SIGNED) * (1 << 64)
         row["template"] = fp.template
         row["truncated"] = truncation(text, fp)

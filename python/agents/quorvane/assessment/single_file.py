@@ -115,9 +115,9 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
     return fields, [Hotspot(int(n), "platform", m) for m, n in zip(guess.matched, guess.lines)]
 
 
-def split_units(text: str) -> tuple[Any, ...]:
-    """The inventory's units of ``text``."""
-    return tuple(inventory.split_objects(text))
+def split_units(text: str, platform: str | None = None) -> tuple[Any, ...]:
+    """The inventory's units of ``text`` read as ``platform``'s dialect."""
+    return tuple(inventory.split_objects(text, platform=platform))
 
 
 def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Options()) -> FileResult:
@@ -127,7 +127,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     platform, platform_spots = _platform_fields(text, options)
     hotspots = tuple(sorted({*_construct_hotspots(text), *platform_spots}, key=_hotspot_order))
     large = len(text) > UNIT_EFFORT_LIMIT
-    units = split_units(text) if options.units or not large else None
+    units = split_units(text, platform["platform"]) if options.units or not large else None
     file_row = Row(
         path,
         encoding=decoded.encoding,

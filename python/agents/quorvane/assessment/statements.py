@@ -40,12 +40,13 @@ def truncation(text: str, fingerprint: Any) -> str | None:
 
 
 def analyze_statement(text: str, platform: str | None = None) -> dict[str, Any]:
-    """The analysis fields of one statement; ``platform`` given skips
-    detection."""
+    """The analysis fields of one statement.  ``platform`` given skips
+    detection; the references are read in the given or detected platform's
+    dialect."""
     graded = complexity.classify_sql(text)
-    refs = inventory.references(text)
     if platform is None:
         platform = platform_detect.detect_platform(text).platform
+    refs = inventory.references(text, platform=platform)
     return {
         "level": str(graded.complexity),
         "analysis_turns": graded.recommended_analysis_turns,

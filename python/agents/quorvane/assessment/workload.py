@@ -141,7 +141,7 @@ class Workload:
                     self._bad(number, "bad count")
                     continue
                 count = parsed
-            fp = fingerprint(text)
+            fp = fingerprint(text, platform=self.platform)
             if fp.unterminated or len(text) in ROUND_LENGTHS:
                 self.truncated += 1
                 if len(self.truncated_rows) < MAX_LISTED:

@@ -41,6 +41,14 @@ def document(graph: Graph, errors: Errors) -> dict[str, Any]:
         ],
         "cycles": graph.cycles,
         "order": graph.order,
+        "duplicates": [
+            {
+                "name": d.name,
+                "kind": d.kind,
+                "definitions": [f"{graph.units[i].path}:{graph.units[i].obj.start_line}" for i in d.definitions],
+            }
+            for d in graph.duplicates
+        ],
         "errors": [{"path": p, "error": e} for p, e in errors],
     }
 
