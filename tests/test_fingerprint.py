@@ -52,6 +52,23 @@ def test_template_rules(sql, template):
     assert fingerprint(sql).template == template
 
 
+DIALECT_RULES = [
+    # MySQL and BigQuery: "..." is a string, "#" opens a line comment, "\'" escapes
+    ("mysql", "SELECT a FROM t WHERE b = \"x\" # note\n AND c = 'it\\'s'", "select a from t where b = ? and c = ?"),
+    ("sqlserver", 'SELECT a FROM t WHERE b = "x"', 'select a from t where b = "x"'),
+    # nested block comments where the server nests them
+    ("postgresql", "SELECT /* a /* b */ c */ 1", "select ?"),
+    ("oracle", "SELECT /* a /* b */ c */ 1", "select c * / ?"),
+]
+
+
+@pytest.mark.parametrize(("platform", "sql", "template"), DIALECT_RULES)
+def test_template_rules_of_a_given_platform(platform, sql, template):
+    fp = fingerprint(sql, platform=platform)
+    assert fp.template == template
+    assert (fp.hash, fp.template, fp.unterminated) == model.fingerprint(sql, platform)
+
+
 def test_hash_is_xxh3_of_the_template_and_pinned():
     # Pinned: a changed value here breaks every stored fingerprint, and needs
     # a new FINGERPRINT_VERSION.

@@ -245,8 +245,19 @@ class Builder {
     void put_word(const Token& tk) {
         space(tk.reserved ? Last::Keyword : Last::Name, 0, tk.begin);
         word_.clear();
-        bool ascii = true;
-        for (std::size_t p = tk.begin; p < tk.end && ascii; ++p) ascii = t_[p] < 0x80;
+        bool ascii = true, digits = false;
+        for (std::size_t p = tk.begin; p < tk.end && ascii; ++p) {
+            ascii = t_[p] < 0x80;
+            digits = digits || ascii_digit(t_[p]);
+        }
+        if (ascii && !digits) {  // most words: nothing to mask
+            for (std::size_t p = tk.begin; p < tk.end; ++p) {
+                const std::uint32_t u = t_[p];
+                out_.push_back(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
+            }
+            last_ = tk.reserved ? Last::Keyword : Last::Name;
+            return;
+        }
         if (ascii) {
             for (std::size_t p = tk.begin; p < tk.end; ++p) {
                 const std::uint32_t u = t_[p];
