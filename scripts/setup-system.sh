@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the system packages the build needs (PCRE2 headers and libraries,
-# pkg-config, a C++ compiler) and Graphviz for the tests when they are
-# missing, and Debian's Chromium for the browser tests of the HTML report.
-# Debian/Ubuntu.
+# Installs the system packages the build needs (PCRE2 and xxHash headers and
+# libraries, pkg-config, a C++ compiler) when they are missing, Graphviz for
+# the tests, Java 17 for the Spark tests, and Debian's Chromium for the
+# browser tests of the HTML report.  Debian/Ubuntu.
 set -euo pipefail
 
 sudo=""
@@ -18,6 +18,7 @@ apt_install() {
 
 missing=()
 pkg-config --exists libpcre2-8 libpcre2-16 libpcre2-32 2>/dev/null || missing+=(libpcre2-dev)
+pkg-config --exists libxxhash 2>/dev/null || missing+=(libxxhash-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
@@ -36,6 +37,11 @@ if ! command -v chromium >/dev/null 2>&1 && ! command -v chromium-browser >/dev/
   else
     echo "setup-system: no apt-get (or sudo) to install chromium; the browser tests will skip" >&2
   fi
+fi
+
+# Java for the local Spark session of tests/test_spark.py.
+if ! command -v java >/dev/null 2>&1; then
+  apt_install openjdk-17-jre-headless
 fi
 
 # CMake and Ninja from PyPI when the machine has none.

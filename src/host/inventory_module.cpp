@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/arguments.hpp"
+#include "host/fingerprint_binding.hpp"
 #include "host/module_state.hpp"
 #include "host/strings.hpp"
 #include "host/threads.hpp"
@@ -29,6 +30,7 @@ struct State : ModuleState {
     PyObject* added_type = nullptr;       // _inventory_records.AddedColumns
     std::array<PyObject*, std::size(inv::kParameterModes)> modes{};  // interned parameter modes
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
+    FingerprintBinding fingerprints;
 
     bool load();
 };
@@ -182,6 +184,11 @@ PyObject* references(State& s, const BoundSignature& sig, PyObject* const* args,
     return new_references(s, refs);
 }
 
+PyObject* fingerprint(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+    return s.fingerprints.call(sig, args, nargs, kwnames);
+}
+
 FunctionRow kFunctions[] = {
     function<State, split_objects>({"split_objects", {"sql_content"}, {"platform"}},
         "split_objects(sql_content, *, platform=None)\n--\n\n"
@@ -195,6 +202,7 @@ FunctionRow kFunctions[] = {
         "The tables a piece of SQL reads and writes, the procedures and user\n"
         "functions it calls, its temporary tables and whether it runs dynamic\n"
         "SQL, as a References record, read as `platform`'s dialect."),
+    function<State, fingerprint>({"fingerprint", {"sql_content"}, {"platform"}}, kFingerprintDoc),
     {},
 };
 
@@ -221,6 +229,7 @@ bool State::load() {
         kinds[i] = keep(intern(std::string(inv::kKindNames[i]).c_str()));
         if (!kinds[i]) return false;
     }
+    if (!fingerprints.load(*this)) return false;
     return add_functions(kFunctions);
 }
 

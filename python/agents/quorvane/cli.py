@@ -11,6 +11,8 @@ Subcommands:
 * ``inventory PATH...``: the objects of a code base, their dependencies and
   the order to convert them in;
 * ``packets PATH...``: one work packet per object, in conversion order.
+* ``workload LOG...``: the statement templates of query logs, how often and
+  how hard, hot tables, and what a code base defines that nothing runs.
 
 This module declares the arguments and dispatches; each subcommand's work is
 in ``agents.quorvane.commands``, the assessment in
@@ -35,7 +37,7 @@ from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
-from agents.quorvane.commands import analyze, inventory, knowledge, markers, packets, plan
+from agents.quorvane.commands import analyze, inventory, knowledge, markers, packets, plan, workload
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.writers.registry import FORMATS, PAGES
 from agents.quorvane.writers.spelling import printable
@@ -258,27 +260,87 @@ def build_parser() -> argparse.ArgumentParser:
     )
     p.set_defaults(handler=inventory.run)
 
-    p = sub.add_parser("packets", help="one work packet per object, in conversion order",
-                       description="Package each object of a code base with what its conversion needs: its "
-                       "source, grade, the shapes of what it reads, writes and calls, its temporary tables, "
-                       "knowledge sections and hotspots; in conversion order.", epilog=EXIT_EPILOG)  # fmt: skip
+    p = sub.add_parser(
+        "packets",
+        help="one work packet per object, in conversion order",
+        description="Package each object of a code base with what its conversion needs: its "
+        "source, grade, the shapes of what it reads, writes and calls, its temporary tables, "
+        "knowledge sections and hotspots; in conversion order.",
+        epilog=EXIT_EPILOG,
+    )
     p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
-    p.add_argument("--glob", action="append", metavar="PATTERN",
-                   help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
-    p.add_argument("--exclude", action="append", metavar="GLOB",
-                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
-    p.add_argument("--kb", metavar="DIR", help="knowledge base (mapping.md, gotchas.md): packets then carry the text of their sections")  # fmt: skip
+    p.add_argument(
+        "--glob",
+        action="append",
+        metavar="PATTERN",
+        help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})",
+    )
+    p.add_argument(
+        "--exclude",
+        action="append",
+        metavar="GLOB",
+        help="leave out files and directories whose name or relative path matches; repeatable",
+    )
+    p.add_argument(
+        "--kb",
+        metavar="DIR",
+        help="knowledge base (mapping.md, gotchas.md): packets then carry the text of their sections",
+    )
     _add_format(p, "packets")
-    p.add_argument("-o", "--output", metavar="FILE|DIR", help="jsonl: the file to write (default stdout); md: the directory")  # fmt: skip
-    p.add_argument("--budget", type=_positive_int, default=packets.DEFAULT_BUDGET, metavar="N",
-                   help=f"token budget of a packet; larger ones are cut into parts (default: {packets.DEFAULT_BUDGET})")  # fmt: skip
-    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
-                   help="the code base's platform, known: skips platform detection")  # fmt: skip
-    p.add_argument("--jobs", type=_jobs, default=1, metavar="N", help="files read and scanned at once; 0: one per CPU (default: 1)")  # fmt: skip
+    p.add_argument(
+        "-o", "--output", metavar="FILE|DIR", help="jsonl: the file to write (default stdout); md: the directory"
+    )
+    p.add_argument(
+        "--budget",
+        type=_positive_int,
+        default=packets.DEFAULT_BUDGET,
+        metavar="N",
+        help=f"token budget of a packet; larger ones are cut into parts (default: {packets.DEFAULT_BUDGET})",
+    )
+    p.add_argument(
+        "--platform",
+        choices=PLATFORMS,
+        help="the code base's platform, known: skips platform detection",
+    )
+    p.add_argument(
+        "--jobs", type=_jobs, default=1, metavar="N", help="files read and scanned at once; 0: one per CPU (default: 1)"
+    )
     _add_encoding(p)
-    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
-                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.add_argument(
+        "--max-size",
+        type=_positive_int,
+        default=DEFAULT_MAX_SIZE,
+        metavar="BYTES",
+        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
+    )
     p.set_defaults(handler=packets.run)
+
+    p = sub.add_parser(
+        "workload",
+        help="statement templates, hot tables and unused objects of query logs",
+        description="Group the statements of query logs (CSV, JSON Lines or Parquet) by "
+        "fingerprint: how often each template runs, how hard it is, the hot tables, suspected "
+        "truncation and bad rows; with --code, the objects of a code base that no statement uses.",
+        epilog=EXIT_EPILOG,
+    )
+    p.add_argument("logs", nargs="+", metavar="LOG", help="query logs: .csv, .jsonl (.ndjson, .json) or .parquet")
+    p.add_argument(
+        "--text-column",
+        metavar="C",
+        help="the column of statement texts (default: query_text, statement_text, sql_text or query)",
+    )
+    p.add_argument("--count-column", metavar="C", help="a column of execution counts, summed (default: 1 per row)")
+    p.add_argument("--user-column", metavar="C", help="a column of user names (distinct users per template)")
+    p.add_argument("--time-column", metavar="C", help="a column of times (first and last seen per template)")
+    p.add_argument(
+        "--code", nargs="+", metavar="PATH", help="SQL files and directories of the code base to compare the log with"
+    )
+    p.add_argument("--platform", choices=PLATFORMS, help="the log's platform, known: skips platform detection")
+    _add_format(p, "workload")
+    p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
+    _add_page(p, "workload")
+    p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
+    p.set_defaults(handler=workload.run)
     return parser
 
 

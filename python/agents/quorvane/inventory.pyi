@@ -1,4 +1,6 @@
-from dataclasses import dataclass
+from dataclasses import dataclass, field
+
+FINGERPRINT_VERSION: int
 
 @dataclass(frozen=True)
 class References:
@@ -52,3 +54,11 @@ class SqlObject:
 
 def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[SqlObject, ...]: ...
 def references(sql_content: str, *, platform: str | None = None) -> References: ...
+
+@dataclass(frozen=True)
+class Fingerprint:
+    hash: int
+    template: str
+    unterminated: bool = field(default=False, compare=False)
+
+def fingerprint(sql_content: str, *, platform: str | None = None) -> Fingerprint: ...

@@ -116,7 +116,7 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
 
 
 def split_units(text: str, platform: str | None = None) -> tuple[Any, ...]:
-    """The inventory's units of ``text``, read as ``platform``'s dialect."""
+    """The inventory's units of ``text`` read as ``platform``'s dialect."""
     return tuple(inventory.split_objects(text, platform=platform))
 
 

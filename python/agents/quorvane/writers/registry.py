@@ -30,6 +30,7 @@ from agents.quorvane.writers import (
     marker_list,
     packet_files,
     table,
+    workload_formats,
 )
 
 Write = Callable[[Any, TextIO], None]
@@ -54,6 +55,14 @@ class InventoryReport:
 
     graph: Graph
     errors: Sequence[tuple[str, str]]
+
+
+@dataclass(frozen=True)
+class WorkloadReport:
+    """What ``workload`` writes: its one JSON-ready document (schema_version,
+    summary, templates)."""
+
+    doc: Mapping[str, Any]
 
 
 KnowledgeReport = knowledge_text.KnowledgeReport
@@ -136,6 +145,13 @@ FORMATS: Mapping[str, Formats] = {
             ),
         }
     ),
+    "workload": Formats(
+        {
+            "table": Writer("table", lambda r, out: workload_formats.write_table(r.doc, out)),
+            "json": Writer("json (one document)", lambda r, out: workload_formats.write_json(r.doc, out)),
+            "csv": Writer("csv (one row per template)", lambda r, out: workload_formats.write_csv(r.doc, out)),
+        }
+    ),
     "markers": Formats(
         {
             "text": Writer("text", marker_list.write_text),
@@ -143,6 +159,11 @@ FORMATS: Mapping[str, Formats] = {
         }
     ),
 }
+
+
+def _workload_page(report: WorkloadReport, out: TextIO) -> None:
+    out.write(workload_formats.render_html(report.doc))
+
 
 PAGES: Mapping[str, Writer] = {
     "analyze": Writer(
@@ -153,5 +174,10 @@ PAGES: Mapping[str, Writer] = {
         "also write a self-contained page with the graph and the objects (- for stdout); stdout then stays "
         "quiet unless --format is given",
         _inventory_page,
+    ),
+    "workload": Writer(
+        "also write a self-contained page with the summary and the templates (- for stdout); stdout then stays "
+        "quiet unless --format is given",
+        _workload_page,
     ),
 }

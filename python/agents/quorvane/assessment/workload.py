@@ -1,0 +1,259 @@
+"""A query log's workload: statements grouped by fingerprint, with each
+template's count, share, users, first and last time seen and the analysis
+of its first text; levels weighted by count, hot tables, suspected
+truncation, bad rows and, against a code base, the objects nothing uses and
+the references it does not define.
+
+Memory grows with the number of templates, not of rows: a log is read in
+batches and only per-template totals are kept (and at most MAX_LISTED bad
+row numbers and truncated rows).
+"""
+
+from __future__ import annotations
+
+import datetime as dt
+from collections import Counter
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+from agents.quorvane import inventory
+from agents.quorvane.assessment.dependencies import UNREFERENCED_KINDS, Unit, _Names, is_system_name
+from agents.quorvane.assessment.query_logs import Batch, Unreadable
+from agents.quorvane.assessment.record import LEVELS
+from agents.quorvane.assessment.statements import ANALYSIS_FIELDS, ROUND_LENGTHS, analyze_statement, truncation
+
+SCHEMA_VERSION = 1
+MAX_LISTED = 10_000
+HOT_TABLES = 25
+
+
+@dataclass
+class Template:
+    fingerprint: int
+    template: str
+    analysis: dict[str, Any]
+    count: int = 0
+    users: set[str] = field(default_factory=set)
+    first_seen: Any = None
+    last_seen: Any = None
+
+
+def _time_key(value: Any) -> tuple[int, Any]:
+    """Times compare as numbers, as date-times, or else as their text."""
+    if isinstance(value, (int, float)) and not isinstance(value, bool):
+        return (0, value)
+    if isinstance(value, dt.datetime):
+        return (1, value if value.tzinfo else value.replace(tzinfo=dt.timezone.utc))
+    if isinstance(value, dt.date):
+        return (1, dt.datetime(value.year, value.month, value.day, tzinfo=dt.timezone.utc))
+    return (2, str(value))
+
+
+def _spell_time(value: Any) -> Any:
+    if isinstance(value, (dt.datetime, dt.date)):
+        return value.isoformat()
+    return value
+
+
+def text_problem(value: Any) -> tuple[str | None, str | None]:
+    """(text, None) for a usable statement, else (None, why not)."""
+    if isinstance(value, str):
+        return (value, None) if value.strip() else (None, "empty")
+    if value is None:
+        return None, "null"
+    if isinstance(value, Unreadable):
+        return None, value.problem
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        try:
+            text = bytes(value).decode("utf-8")
+        except UnicodeDecodeError:
+            return None, "undecodable"
+        return (text, None) if text.strip() else (None, "empty")
+    return None, "not text"
+
+
+def parse_count(value: Any) -> int | None:
+    """A row's count: a whole number of at least 0, else None."""
+    if isinstance(value, bool):
+        return None
+    if isinstance(value, int):
+        return value if value >= 0 else None
+    if isinstance(value, float):
+        return int(value) if value.is_integer() and value >= 0 else None
+    if isinstance(value, str):
+        try:
+            number = int(value.strip())
+        except ValueError:
+            return None
+        return number if number >= 0 else None
+    return None
+
+
+class Workload:
+    """Per-template totals of the rows added so far."""
+
+    def __init__(self, platform: str | None = None) -> None:
+        self.platform = platform
+        self.templates: dict[int, Template] = {}
+        self.rows = 0
+        self.statements = 0
+        self.bad_rows = 0
+        self.bad_row_numbers: list[int] = []
+        self.bad_problems: Counter[str] = Counter()
+        self.truncated = 0
+        self.truncated_rows: list[dict[str, Any]] = []
+        self.has_users = False
+        self.has_times = False
+        self.logs: list[str] = []
+
+    def _bad(self, number: int | None, problem: str) -> None:
+        self.bad_rows += 1
+        self.bad_problems[problem] += 1
+        if number is not None and len(self.bad_row_numbers) < MAX_LISTED:
+            self.bad_row_numbers.append(number)
+
+    def add(self, batch: Batch, offset: int = 0) -> None:
+        """Adds one batch; ``offset`` is the number of rows of the logs read
+        before this one, so that row numbers run on across logs."""
+        fingerprint = inventory.fingerprint
+        templates = self.templates
+        counts, users, times = batch.counts, batch.users, batch.times
+        self.has_users = self.has_users or users is not None
+        self.has_times = self.has_times or times is not None
+        for _ in range(batch.malformed):
+            self._bad(None, "malformed")
+        self.rows += len(batch.texts) + batch.malformed
+        first = offset + batch.first_row
+        for i, value in enumerate(batch.texts):
+            number = first + i
+            if type(value) is str and value and not value[0].isspace():
+                text: str | None = value  # the common case, checked cheaply
+            else:
+                text, problem = text_problem(value)
+                if text is None:
+                    self._bad(number, problem or "")
+                    continue
+            count = 1
+            if counts is not None:
+                parsed = parse_count(counts[i])
+                if parsed is None:
+                    self._bad(number, "bad count")
+                    continue
+                count = parsed
+            fp = fingerprint(text, platform=self.platform)
+            if fp.unterminated or len(text) in ROUND_LENGTHS:
+                self.truncated += 1
+                if len(self.truncated_rows) < MAX_LISTED:
+                    self.truncated_rows.append({"row": number, "length": len(text), "reason": truncation(text, fp)})
+                continue
+            t = templates.get(fp.hash)
+            if t is None:
+                t = templates[fp.hash] = Template(fp.hash, fp.template, analyze_statement(text, self.platform))
+            t.count += count
+            self.statements += count
+            if users is not None and users[i] is not None:
+                t.users.add(str(users[i]))
+            if times is not None and times[i] is not None:
+                when = times[i]
+                if t.first_seen is None or _time_key(when) < _time_key(t.first_seen):
+                    t.first_seen = when
+                if t.last_seen is None or _time_key(when) > _time_key(t.last_seen):
+                    t.last_seen = when
+
+
+def _ordered(templates: Iterable[Template]) -> list[Template]:
+    return sorted(templates, key=lambda t: (-t.count, t.template))
+
+
+def template_row(t: Template, statements: int, has_users: bool, has_times: bool) -> dict[str, Any]:
+    row: dict[str, Any] = {
+        "fingerprint": t.fingerprint,
+        "template": t.template,
+        "count": t.count,
+        "share": round(t.count / statements, 6) if statements else 0.0,
+        "users": len(t.users) if has_users else None,
+        "first_seen": _spell_time(t.first_seen) if has_times else None,
+        "last_seen": _spell_time(t.last_seen) if has_times else None,
+    }
+    for name in ANALYSIS_FIELDS:
+        row[name] = t.analysis[name]
+    return row
+
+
+def _hot_tables(templates: Sequence[Template]) -> list[dict[str, Any]]:
+    hits: Counter[str] = Counter()
+    spelling: dict[str, str] = {}
+    for t in templates:
+        seen = set()
+        for name in (*t.analysis["reads"], *t.analysis["writes"]):
+            key = name.casefold()
+            if key in seen:
+                continue
+            seen.add(key)
+            spelling.setdefault(key, name)
+            hits[key] += t.count
+    ranked = sorted(hits.items(), key=lambda kv: (-kv[1], kv[0]))[:HOT_TABLES]
+    return [{"table": spelling[k], "statements": n} for k, n in ranked]
+
+
+def code_comparison(templates: Sequence[Template], units: Sequence[Unit]) -> dict[str, Any]:
+    """The code base's objects no statement references, and the statements'
+    references the code base does not define (the server's own left out)."""
+    names = _Names(units)
+    used: set[int] = set()
+    undefined: dict[str, dict[str, Any]] = {}
+    for t in templates:
+        for kind in ("reads", "writes", "calls"):
+            for name in t.analysis[kind]:
+                found = names.resolve(name)
+                if found:
+                    used.update(found)
+                    continue
+                if is_system_name(name, kind) or name.startswith("#"):
+                    continue
+                entry = undefined.setdefault(name.casefold(), {"name": name, "kinds": set(), "statements": 0})
+                entry["kinds"].add(kind)
+                entry["statements"] += t.count
+    unused: dict[str, dict[str, Any]] = {}
+    for i, u in enumerate(units):
+        if i in used or u.obj.kind in UNREFERENCED_KINDS or not u.obj.name:
+            continue
+        key = names.key(u.obj.name) or ""
+        if any(j in used for j in names.qualified.get(key, ())):
+            continue  # another definition of the same name is used
+        unused.setdefault(key, {"name": u.obj.name, "kind": u.obj.kind, "path": u.path, "line": u.obj.start_line})
+    return {
+        "objects": sum(1 for u in units if u.obj.kind not in UNREFERENCED_KINDS and u.obj.name),
+        "unused": sorted(unused.values(), key=lambda e: e["name"].casefold()),
+        "undefined": [
+            {**e, "kinds": sorted(e["kinds"])} for e in sorted(undefined.values(), key=lambda e: e["name"].casefold())
+        ],
+    }
+
+
+def report(w: Workload, units: Sequence[Unit] | None = None) -> dict[str, Any]:
+    """The whole report as one JSON-ready document."""
+    ordered = _ordered(w.templates.values())
+    levels = dict.fromkeys(LEVELS, 0)
+    for t in ordered:
+        levels[t.analysis["level"]] += t.count
+    summary = {
+        "logs": list(w.logs),
+        "rows": w.rows,
+        "statements": w.statements,
+        "templates": len(ordered),
+        "levels": levels,
+        "hot_tables": _hot_tables(ordered),
+        "truncated": w.truncated,
+        "truncated_rows": w.truncated_rows,
+        "bad_rows": w.bad_rows,
+        "bad_row_numbers": w.bad_row_numbers,
+        "bad_row_problems": dict(sorted(w.bad_problems.items())),
+        "code": None if units is None else code_comparison(ordered, units),
+    }
+    return {
+        "schema_version": SCHEMA_VERSION,
+        "summary": summary,
+        "templates": [template_row(t, w.statements, w.has_users, w.has_times) for t in ordered],
+    }

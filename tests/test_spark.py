@@ -1,0 +1,96 @@
+"""The Spark job on a local session: the per-statement columns of
+``analyze_statements`` equal the one-process analysis on a generated log of
+20,000 statements, ``workload`` gives the command's templates and counts,
+and a row that cannot be analysed reports its error."""
+
+from __future__ import annotations
+
+import json
+import shutil
+import sys
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("pyspark")
+pytest.importorskip("pyarrow")
+if shutil.which("java") is None:
+    pytest.skip("no Java for a local Spark session", allow_module_level=True)
+
+from corpus import corpus_files  # noqa: E402
+
+from agents.quorvane.cli import main  # noqa: E402
+from agents.quorvane.spark import STATEMENT_COLUMNS, analyze_statements, statement_row, workload  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
+
+needs_corpus = pytest.mark.skipif(not corpus_files(), reason="shared corpus not present")
+
+
+@pytest.fixture(autouse=True)
+def _logging_left_as_found():
+    # The command quiets the library's debug events for the whole process.
+    yield
+    import structlog
+
+    structlog.reset_defaults()
+
+
+@pytest.fixture(scope="module")
+def spark():
+    from pyspark.sql import SparkSession
+
+    session = (
+        SparkSession.builder.master("local[2]")
+        .appName("quorvane-tests")
+        .config("spark.ui.enabled", "false")
+        .config("spark.sql.shuffle.partitions", "4")
+        .getOrCreate()
+    )
+    session.sparkContext.setLogLevel("ERROR")
+    yield session
+    session.stop()
+
+
+@pytest.fixture(scope="module")
+def generated_log(tmp_path_factory):
+    import workload_gen
+
+    texts, _ = workload_gen.generate(20_000, seed=11, templates=150)
+    path = tmp_path_factory.mktemp("spark") / "log.parquet"
+    workload_gen.write_log(str(path), texts, seed=11)
+    return path, texts
+
+
+@needs_corpus
+def test_statement_columns_equal_the_one_process_analysis(spark, generated_log):
+    path, texts = generated_log
+    rows = analyze_statements(spark.read.parquet(str(path))).select("query_text", *STATEMENT_COLUMNS).collect()
+    assert len(rows) == len(texts)
+    for row in rows:
+        assert {c: row[c] for c in STATEMENT_COLUMNS} == statement_row(row["query_text"])
+
+
+@needs_corpus
+def test_workload_gives_the_commands_templates_and_counts(spark, generated_log, capsys):
+    path, _ = generated_log
+    assert main(["workload", str(path), "--count-column", "execution_count", "--user-column", "user_name",
+                 "--format", "json", "--no-progress"]) == 0  # fmt: skip
+    expected = json.loads(capsys.readouterr().out)["templates"]
+    got = workload(spark.read.parquet(str(path)), count_col="execution_count", user_col="user_name").collect()
+    assert [(r["fingerprint"] % (1 << 64), r["template"], r["count"], r["users"]) for r in got] == [
+        (t["fingerprint"], t["template"], t["count"], t["users"]) for t in expected
+    ]
+    assert [r["level"] for r in got] == [t["level"] for t in expected]
+
+
+def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
+    df = spark.createDataFrame([("SELECT 1", "2"), (None, "1"), ("", "1"), ("SELECT 'cut", "1"), ("SELECT 2", "x")],
+                               "query_text string, n string")  # fmt: skip
+    rows = analyze_statements(df).collect()
+    assert [(r["error"], r["truncated"] is not None) for r in rows] == [
+        (None, False), ("null", False), ("empty", False), (None, True), (None, False)
+    ]  # fmt: skip
+    assert [(r["template"], r["count"]) for r in workload(df, count_col="n").collect()] == [("select ?", 2)]
+    with pytest.raises(ValueError, match="no column"):
+        analyze_statements(df, "sql")
