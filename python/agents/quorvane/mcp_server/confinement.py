@@ -1,0 +1,177 @@
+"""Paths the server may read: inside one of its roots, after every symbolic
+link is resolved, and only regular files (or folders, where a tool takes one).
+
+A relative path is taken against each root in turn, and the first root in
+which it exists decides; an absolute path must lie inside a root.  A refusal
+names its rule and never carries the file's content.
+"""
+
+from __future__ import annotations
+
+import os
+import stat
+from collections.abc import Iterator, Sequence
+from dataclasses import dataclass
+from fnmatch import fnmatchcase
+
+from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
+
+
+class ToolError(Exception):
+    """A tool's failure, reported to the caller as a tool error with this text."""
+
+
+class Refused(ToolError):
+    """A path the confinement rules do not allow."""
+
+
+@dataclass(frozen=True)
+class Target:
+    """A checked path: ``real`` is the resolved path to open, ``shown`` the
+    spelling results use (relative to its root when that resolves back to
+    it), ``info`` its status."""
+
+    real: str
+    shown: str
+    info: os.stat_result
+
+    @property
+    def is_dir(self) -> bool:
+        return stat.S_ISDIR(self.info.st_mode)
+
+
+def _inside(path: str, root: str) -> bool:
+    if path == root:
+        return True
+    prefix = root if root.endswith(os.sep) else root + os.sep
+    return path.startswith(prefix)
+
+
+def _kind(mode: int) -> str:
+    if stat.S_ISFIFO(mode):
+        return "a FIFO"
+    if stat.S_ISCHR(mode) or stat.S_ISBLK(mode):
+        return "a device"
+    if stat.S_ISSOCK(mode):
+        return "a socket"
+    return "not a regular file"
+
+
+class Roots:
+    """The folders a server may read, resolved once."""
+
+    def __init__(self, roots: Sequence[str], max_size: int) -> None:
+        self.given = [os.path.abspath(r) for r in roots]
+        self.real = [os.path.realpath(r) for r in roots]
+        self.max_size = max_size
+
+    def _root_of(self, real: str) -> str | None:
+        return next((r for r in self.real if _inside(real, r)), None)
+
+    def shown(self, real: str) -> str:
+        """How results spell ``real``: relative to the first root holding it
+        when that spelling leads back to it, else absolute."""
+        root = self._root_of(real)
+        if root is not None:
+            rel = os.path.relpath(real, root)
+            try:
+                if os.path.realpath(self._candidate(rel)) == real:
+                    return "." if rel == "." else rel.replace(os.sep, "/")
+            except Refused:
+                pass
+        return real
+
+    def _lexical(self, path: str) -> str:
+        """``path`` relative to the root it lies in as written, links unresolved."""
+        for root in (*self.real, *self.given):
+            if _inside(path, root):
+                return os.path.relpath(path, root).replace(os.sep, "/")
+        return path
+
+    def _candidate(self, path: str) -> str:
+        """The unresolved path ``path`` names: absolute ones as they are,
+        relative ones under the first root where they exist."""
+        if os.path.isabs(path):
+            norm = os.path.normpath(path)
+            if not any(_inside(norm, r) for r in (*self.given, *self.real)):
+                raise Refused(f"refused: {path} is an absolute path outside the roots")
+            return norm
+        for given, real in zip(self.given, self.real):
+            for root in dict.fromkeys((given, real)):
+                norm = os.path.normpath(os.path.join(root, path))
+                if not _inside(norm, root):
+                    raise Refused(f"refused: {path} leads outside the roots ('..')")
+            candidate = os.path.normpath(os.path.join(given, path))
+            if os.path.lexists(candidate):
+                return candidate
+        return os.path.normpath(os.path.join(self.given[0], path))
+
+    def resolve(self, path: str, *, folder: bool = False) -> Target:
+        """Check ``path`` against every rule; a folder only when ``folder``."""
+        if not path:
+            raise ToolError("path is empty")
+        if "\0" in path:
+            raise ToolError("path holds a NUL character")
+        candidate = self._candidate(path)
+        real = os.path.realpath(candidate)
+        if self._root_of(real) is None:
+            raise Refused(f"refused: {path} is a symbolic link that points outside the roots")
+        try:
+            info = os.stat(real)
+        except OSError as exc:
+            raise ToolError(f"{path}: {type(exc).__name__}: {exc.strerror or exc}") from None
+        if stat.S_ISDIR(info.st_mode):
+            if not folder:
+                raise ToolError(f"{path} is a folder; this tool reads one file")
+        else:
+            self.check_file(path, info)
+        return Target(real, self.shown(real), info)
+
+    def check_file(self, path: str, info: os.stat_result) -> None:
+        if not stat.S_ISREG(info.st_mode):
+            raise Refused(f"refused: {path} is {_kind(info.st_mode)}; only regular files are read")
+        if info.st_size > self.max_size:
+            raise Refused(f"refused: {path} has {info.st_size} bytes, more than the {self.max_size}-byte limit (--max-size)")
+
+    def walk(self, folder: Target) -> Iterator[tuple[str, str, os.stat_result | None, str | None]]:
+        """The SQL files under ``folder`` (the default name patterns), sorted
+        by the name shown: ``(real, shown, info, refusal)``, with ``info``
+        None and ``refusal`` set for a file a rule refuses.  Links are
+        followed once each and never out of the roots."""
+        found: dict[str, tuple[str, str, os.stat_result | None, str | None]] = {}
+        visited: set[tuple[int, int]] = set()
+        globs = [g.lower() for g in DEFAULT_GLOBS]
+        for dirpath, dirnames, filenames in os.walk(folder.real, followlinks=True):
+            real_dir = os.path.realpath(dirpath)
+            try:
+                info = os.stat(real_dir)
+            except OSError:
+                dirnames[:] = []
+                continue
+            if self._root_of(real_dir) is None or (info.st_dev, info.st_ino) in visited:
+                dirnames[:] = []
+                continue
+            visited.add((info.st_dev, info.st_ino))
+            dirnames.sort()
+            for name in filenames:
+                if not any(fnmatchcase(name.lower(), g) for g in globs):
+                    continue
+                path = os.path.join(dirpath, name)
+                real = os.path.realpath(path)
+                if self._root_of(real) is None:
+                    shown = self._lexical(path)
+                    found[shown] = (real, shown, None, "refused: a symbolic link that points outside the roots")
+                    continue
+                shown = self.shown(real)
+                try:
+                    file_info = os.stat(real)
+                    self.check_file(shown, file_info)
+                except OSError as exc:
+                    found[shown] = (real, shown, None, f"{type(exc).__name__}: {exc.strerror or exc}")
+                    continue
+                except Refused as exc:
+                    found[shown] = (real, shown, None, str(exc))
+                    continue
+                found.setdefault(shown, (real, shown, file_info, None))
+        for key in sorted(found):
+            yield found[key]
