@@ -47,6 +47,13 @@ def _inside(path: str, root: str) -> bool:
     return path.startswith(prefix)
 
 
+def _below(path: str, root: str) -> str:
+    """``path``, inside ``root``, relative to it ("." for the root)."""
+    if path == root:
+        return "."
+    return path[len(root) :].lstrip(os.sep)
+
+
 def _kind(mode: int) -> str:
     if stat.S_ISFIFO(mode):
         return "a FIFO"
@@ -70,15 +77,13 @@ class Roots:
 
     def shown(self, real: str) -> str:
         """How results spell ``real``: relative to the first root holding it
-        when that spelling leads back to it, else absolute."""
-        root = self._root_of(real)
-        if root is not None:
-            rel = os.path.relpath(real, root)
-            try:
-                if os.path.realpath(self._candidate(rel)) == real:
-                    return "." if rel == "." else rel.replace(os.sep, "/")
-            except Refused:
-                pass
+        when no earlier root holds that relative path too, else absolute."""
+        for index, root in enumerate(self.real):
+            if _inside(real, root):
+                rel = _below(real, root)
+                if any(os.path.lexists(os.path.join(g, rel)) for g in self.given[:index]):
+                    return real
+                return "." if rel == "." else rel.replace(os.sep, "/")
         return real
 
     def _lexical(self, path: str) -> str:
@@ -137,29 +142,38 @@ class Roots:
         """The SQL files under ``folder`` (the default name patterns), sorted
         by the name shown: ``(real, shown, info, refusal)``, with ``info``
         None and ``refusal`` set for a file a rule refuses.  Links are
-        followed once each and never out of the roots."""
+        followed, each folder visited once, never out of the roots."""
         found: dict[str, tuple[str, str, os.stat_result | None, str | None]] = {}
         visited: set[tuple[int, int]] = set()
         globs = [g.lower() for g in DEFAULT_GLOBS]
-        for dirpath, dirnames, filenames in os.walk(folder.real, followlinks=True):
-            real_dir = os.path.realpath(dirpath)
+        pending = [folder.real]  # resolved folders
+        while pending:
+            real_dir = pending.pop()
             try:
                 info = os.stat(real_dir)
-            except OSError:
-                dirnames[:] = []
-                continue
-            if self._root_of(real_dir) is None or (info.st_dev, info.st_ino) in visited:
-                dirnames[:] = []
-                continue
-            visited.add((info.st_dev, info.st_ino))
-            dirnames.sort()
-            for name in filenames:
-                if not any(fnmatchcase(name.lower(), g) for g in globs):
+                if (info.st_dev, info.st_ino) in visited:
                     continue
-                path = os.path.join(dirpath, name)
-                real = os.path.realpath(path)
-                if self._root_of(real) is None:
-                    shown = self._lexical(path)
+                visited.add((info.st_dev, info.st_ino))
+                with os.scandir(real_dir) as listing:
+                    entries = list(listing)
+            except OSError:
+                continue
+            for entry in entries:
+                # Only a link needs resolving: the folder's path is resolved.
+                real = os.path.realpath(entry.path) if entry.is_symlink() else entry.path
+                inside = self._root_of(real) is not None
+                try:
+                    is_dir = entry.is_dir()
+                except OSError:
+                    is_dir = False
+                if is_dir:
+                    if inside:
+                        pending.append(real)
+                    continue
+                if not any(fnmatchcase(entry.name.lower(), g) for g in globs):
+                    continue
+                if not inside:
+                    shown = self._lexical(entry.path)
                     found[shown] = (real, shown, None, "refused: a symbolic link that points outside the roots")
                     continue
                 shown = self.shown(real)
@@ -172,6 +186,6 @@ class Roots:
                 except Refused as exc:
                     found[shown] = (real, shown, None, str(exc))
                     continue
-                found.setdefault(shown, (real, shown, file_info, None))
+                found[shown] = (real, shown, file_info, None)
         for key in sorted(found):
             yield found[key]

@@ -21,6 +21,7 @@ from jsonschema import Draft202012Validator
 from mcp.server.lowlevel import Server
 
 from agents.quorvane import __version__
+from agents.quorvane.assessment.workers import quiet_logging
 from agents.quorvane.mcp_server import catalogue
 from agents.quorvane.mcp_server.confinement import ToolError
 from agents.quorvane.mcp_server.paging import dumps, fits
@@ -101,6 +102,9 @@ def build_server(workspace: Workspace) -> Server[Any]:
 async def serve_stdio(workspace: Workspace) -> None:
     from mcp.server.stdio import stdio_server
 
+    # Standard output carries the protocol: the library's debug events must
+    # not reach it.
+    quiet_logging()
     server = build_server(workspace)
     async with stdio_server() as (read_stream, write_stream):
         await server.run(read_stream, write_stream, server.create_initialization_options())

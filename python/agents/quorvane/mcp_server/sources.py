@@ -22,6 +22,8 @@ T = TypeVar("T")
 # Decoded texts kept, in characters; analyses and units kept, in files.
 TEXT_CACHE_CHARS = 64 * 1024 * 1024
 RESULT_CACHE_FILES = 4096
+# Whole listings (a folder's rows, an inventory) kept while they are paged.
+LISTINGS_KEPT = 8
 
 
 def file_key(real: str, info: os.stat_result) -> tuple[Any, ...]:
@@ -61,6 +63,7 @@ class Sources:
         self._texts = _Lru(TEXT_CACHE_CHARS, lambda d: len(d.text))
         self._lines = _Lru(4, lambda _: 1)
         self._results = _Lru(RESULT_CACHE_FILES, lambda _: 1)
+        self._listings = _Lru(LISTINGS_KEPT, lambda _: 1)
 
     def decoded(self, real: str, info: os.stat_result, shown: str) -> decoding.Decoded:
         """The decoded text; ToolError with ``analyze``'s message when the
@@ -82,6 +85,10 @@ class Sources:
     def cached(self, kind: str, real: str, info: os.stat_result, extra: Any, make: Callable[[], T]) -> T:
         """A value derived from one version of a file, made once."""
         return self._results.get((kind, extra, *file_key(real, info)), make)
+
+    def listing(self, call: Any, state: str, make: Callable[[], T]) -> T:
+        """A result over many files, made once per state of those files."""
+        return self._listings.get((call, state), make)
 
     def analysis(self, real: str, info: os.stat_result, shown: str, objects: bool) -> Any:
         """``analyze``'s result for the file (rows per object when asked)."""

@@ -106,15 +106,20 @@ def assess(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     state = tree_state((shown, info) for _, shown, info, _ in files)
     call = ("assess", target.real, objects)
     offset = _offset(ws, args, call, state)
-    results = [
-        FileResult(Row(shown, error=refusal))
-        if info is None
-        else ws.sources.analysis(real, info, shown, objects)
-        for real, shown, info, refusal in files
-    ]
-    rows = [row.to_record() for r in results for row in r.rows(objects)]
+
+    def rows_and_totals() -> tuple[list[dict[str, Any]], dict[str, Any]]:
+        results = [
+            FileResult(Row(shown, error=refusal))
+            if info is None
+            else ws.sources.analysis(real, info, shown, objects)
+            for real, shown, info, refusal in files
+        ]
+        rows = [row.to_record() for r in results for row in r.rows(objects)]
+        return rows, totals_record(summarize(results, effort=ws.effort))
+
+    rows, totals = ws.sources.listing(call, state, rows_and_totals)
     head = {"schema_version": SCHEMA_VERSION, "path": target.shown}
-    first = None if args.get("cursor") else {"totals": totals_record(summarize(results, effort=ws.effort))}
+    first = None if args.get("cursor") else {"totals": totals}
     return page(head, {"rows": rows}, offset, ws.budget(args), _cursor_maker(ws, call, state), first)
 
 
@@ -127,6 +132,13 @@ def inventory(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     state = tree_state((shown, info) for _, shown, info, _ in files)
     call = ("inventory", target.real)
     offset = _offset(ws, args, call, state)
+    doc = ws.sources.listing(call, state, lambda: _inventory_document(ws, files))
+    lists = {key: value for key, value in doc.items() if isinstance(value, list)}
+    first = None if args.get("cursor") else {"counts": {key: len(value) for key, value in lists.items()}}
+    return page({"path": target.shown}, lists, offset, ws.budget(args), _cursor_maker(ws, call, state), first)
+
+
+def _inventory_document(ws: Workspace, files: Files) -> dict[str, Any]:
     units = []
     errors = []
     for real, shown, info, refusal in files:
@@ -139,10 +151,7 @@ def inventory(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
             errors.append((shown, str(exc).removeprefix(f"{shown}: ")))
             continue
         units.extend(ws.sources.cached("units", real, info, shown, lambda: units_of(shown, text)))
-    doc = document(build_graph(units), errors)
-    lists = {key: value for key, value in doc.items() if isinstance(value, list)}
-    first = None if args.get("cursor") else {"counts": {key: len(value) for key, value in lists.items()}}
-    return page({"path": target.shown}, lists, offset, ws.budget(args), _cursor_maker(ws, call, state), first)
+    return document(build_graph(units), errors)
 
 
 # ------------------------------------------------------------ read_source
