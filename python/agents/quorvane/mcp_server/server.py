@@ -17,7 +17,6 @@ from typing import Any
 
 import anyio
 import mcp_types as types
-from jsonschema import Draft202012Validator
 from mcp.server.lowlevel import Server
 
 from agents.quorvane import __version__
@@ -39,7 +38,7 @@ def _error(text: str) -> types.CallToolResult:
     return types.CallToolResult(content=[types.TextContent(type="text", text=text)], is_error=True)
 
 
-def _argument_problem(validator: Draft202012Validator, known: set[str], arguments: dict[str, Any]) -> str | None:
+def _argument_problem(validator: Any, known: set[str], arguments: dict[str, Any]) -> str | None:
     unknown = sorted(set(arguments) - known)
     if unknown:
         return f"unknown argument{'s' if len(unknown) > 1 else ''}: {', '.join(unknown)} (known: {', '.join(sorted(known))})"
@@ -52,9 +51,17 @@ def _argument_problem(validator: Draft202012Validator, known: set[str], argument
 def build_server(workspace: Workspace) -> Server[Any]:
     declared = [d for d in catalogue.TOOLS if d["name"] in TOOLS]
     listing = types.ListToolsResult(tools=[types.Tool(**d, annotations=ANNOTATIONS) for d in declared])
-    checks = {
-        d["name"]: (Draft202012Validator(d["input_schema"]), set(d["input_schema"]["properties"])) for d in declared
-    }
+    schemas = {d["name"]: d["input_schema"] for d in declared}
+    checks: dict[str, tuple[Any, set[str]]] = {}
+
+    def check(name: str) -> tuple[Any, set[str]]:
+        """The validator of a tool's arguments, made at its first call (the
+        schema library is not needed to start and list the tools)."""
+        if name not in checks:
+            from jsonschema import Draft202012Validator
+
+            checks[name] = (Draft202012Validator(schemas[name]), set(schemas[name]["properties"]))
+        return checks[name]
     # One call at a time: the tools share their caches, and the analysis
     # releases the interpreter lock while it scans, so a call in a worker
     # thread leaves the event loop free to answer pings.
@@ -81,10 +88,10 @@ def build_server(workspace: Workspace) -> Server[Any]:
 
     async def call_tool(ctx: Any, params: types.CallToolRequestParams) -> types.CallToolResult:
         name = params.name
-        if name not in checks:
-            return _error(f"unknown tool: {name} (tools: {', '.join(checks)})")
+        if name not in schemas:
+            return _error(f"unknown tool: {name} (tools: {', '.join(schemas)})")
         arguments = dict(params.arguments or {})
-        validator, known = checks[name]
+        validator, known = check(name)
         problem = _argument_problem(validator, known, arguments)
         if problem:
             return _error(f"bad arguments to {name}: {problem}")

@@ -203,8 +203,10 @@ def read_source(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
 
 def reading_plan(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     target = ws.roots.resolve(args["path"])
-    text = ws.sources.decoded(target.real, target.info, target.shown).text
-    plan = complexity.plan_reading_text(text)
+    plan = ws.sources.cached(
+        "plan", target.real, target.info, None,
+        lambda: complexity.plan_reading_text(ws.sources.decoded(target.real, target.info, target.shown).text),
+    )  # fmt: skip
     result = {
         "path": target.shown,
         "total_lines": plan.total_lines,
@@ -241,8 +243,10 @@ def knowledge(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     texts, stats = _kb_texts(ws)
     if "path" in args:
         target = ws.roots.resolve(args["path"])
-        text = ws.sources.decoded(target.real, target.info, target.shown).text
-        categories = sorted(loresift.detect_construct_categories(text))
+        categories = ws.sources.cached(
+            "categories", target.real, target.info, None,
+            lambda: sorted(loresift.detect_construct_categories(ws.sources.decoded(target.real, target.info, target.shown).text)),
+        )  # fmt: skip
         stats.append((target.shown, target.info))
         call: Any = ("knowledge", target.real)
     else:
@@ -278,13 +282,16 @@ def detect(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     sql: str | None = args.get("sql")
     if sql is None:
         target = ws.roots.resolve(args["path"])
-        sql = ws.sources.decoded(target.real, target.info, target.shown).text
         shown: str | None = target.shown
+        guess = ws.sources.cached(
+            "platform", target.real, target.info, None,
+            lambda: platform_detect.detect_platform(ws.sources.decoded(target.real, target.info, target.shown).text),
+        )  # fmt: skip
     else:
         if len(sql) > ws.roots.max_size:
             raise ToolError(f"sql has {len(sql)} characters, more than the {ws.roots.max_size} limit (--max-size)")
         shown = None
-    guess = platform_detect.detect_platform(sql)
+        guess = platform_detect.detect_platform(sql)
     result = {
         "path": shown,
         "platform": guess.platform,
