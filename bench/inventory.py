@@ -106,6 +106,27 @@ def linearity(sizes: list[int]) -> None:
         print(f"{name}: {cells}; per-byte ratio largest/smallest {growth:.2f} (linear: about 1)")
 
 
+def graph(files: int) -> None:
+    """The code-base graph over `files` files that each define a table and a
+    view reading it: once with distinct table names (the baseline), once with
+    every file defining the same table."""
+    from agents.quorvane.assessment.dependencies import Unit, build_graph
+
+    def units(same: bool) -> list[Unit]:
+        out = []
+        for n in range(files):
+            table = "dbo.t" if same else f"dbo.t{n}"
+            sql = f"CREATE TABLE {table} (a int)\nGO\nCREATE VIEW dbo.v{n} AS SELECT a FROM {table}\n"
+            out.extend(Unit(f"f{n}.sql", o, "low") for o in inventory.split_objects(sql))
+        return out
+
+    distinct, same = units(False), units(True)
+    base = median_time(lambda: build_graph(distinct), 3)
+    dup = median_time(lambda: build_graph(same), 1)
+    print(f"graph of {files} files: distinct names {base:.2f} s (baseline), one name {dup:.2f} s; "
+          f"ratio {dup / base:.1f} (linear: about 1)")
+
+
 def command() -> None:
     start = time.perf_counter()
     done = subprocess.run(
@@ -128,6 +149,7 @@ def main() -> None:
     throughput(texts, 3 if args.quick else 7)
     against_sqlglot(texts, 2000 if args.quick else 100_000)
     linearity([1 << 20, 10 << 20] if not args.quick else [1 << 20, 4 << 20])
+    graph(600)
     command()
 
 

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
+import definitions_model
 from agents.quorvane._inventory_records import References, SqlObject
 
 # --- words -------------------------------------------------------------------
@@ -48,6 +49,43 @@ METHODS = set(
     """value query nodes exist modify tostring stastext stdistance stintersects stbuffer stcontains stwithin
     getancestor getdescendant getlevel isdescendantof getreparentedvalue write nextval currval""".split()
 )
+
+# Per platform: nested block comments, "#" line comments, "..." strings,
+# backslash escapes, BigQuery's triple-quoted and prefixed strings, [...]
+# names, routines running to the end of their batch.
+DIALECTS = {
+    None: (False, False, False, False, False, True, True),
+    "sqlserver": (True, False, False, False, False, True, True),
+    "postgresql": (True, False, False, False, False, False, False),
+    "mysql": (False, True, True, True, False, False, False),
+    "oracle": (False, False, False, False, False, False, False),
+    "snowflake": (False, False, False, True, False, False, False),
+    "bigquery": (False, True, True, True, True, False, False),
+    "databricks": (True, False, True, True, False, False, False),
+    "hive": (False, True, True, True, False, False, False),
+    "redshift": (False, False, False, False, False, False, False),
+    "teradata": (True, False, False, False, False, False, False),
+}
+
+
+@dataclass(frozen=True)
+class Rules:
+    nested: bool
+    hash_comments: bool
+    dq_strings: bool
+    escapes: bool
+    triple: bool
+    brackets: bool
+    to_batch_end: bool
+
+
+def rules_of(platform: str | None) -> Rules:
+    if platform is not None and type(platform) is not str:
+        raise TypeError("platform must be a str or None")
+    if platform not in DIALECTS:
+        raise ValueError(f"unknown platform {platform!r}")
+    return Rules(*DIALECTS[platform])
+
 
 SPACE = {c for c in range(0x3001) if chr(c).isspace() or c in (0x1C, 0x1D, 0x1E, 0x1F)} - {0x200B}
 BREAKS = {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0x85, 0x2028, 0x2029}
@@ -193,24 +231,50 @@ def block_comment_end(text: str, i: int) -> int:
         j += 1
 
 
-def tokenize(text: str) -> list[Tok]:
+def nested_comment_end(text: str, i: int) -> int:
+    """The end of a nested block comment opening at i, or 0 when its depth
+    never returns to zero."""
+    depth = 0
+    j = i
+    while j + 1 < len(text):
+        pair = text[j : j + 2]
+        if pair == "/*":
+            depth += 1
+            j += 2
+        elif pair == "*/":
+            depth -= 1
+            j += 2
+            if depth == 0:
+                return j
+        else:
+            j += 1
+    return 0
+
+
+def tokenize(text: str, rules: Rules | None = None) -> list[Tok]:
+    rules = rules or rules_of(None)
     seps = separator_lines(text)
     toks: list[Tok] = []
     n = len(text)
     i = 1 if text.startswith("\ufeff") else 0
     si = 0
-    blocks_dead = dollars_dead = False
-    dead = {"'": False, "[": False, '"': False, "`": False}
+    blocks_dead = dollars_dead = nesting_dead = False
+    dead = {"'": False, "[": False, '"': False, "`": False, "'''": False, '"""': False}
     delim = ""
     tag = ""
 
-    def quoted(open_at: int, q: str, close: str, typ: str, token_begin: int) -> bool:
+    def quoted(open_at: int, q: str, close: str, typ: str, token_begin: int, raw: bool = False) -> bool:
         if dead[q]:
             return False
+        escapes = typ == "string" and rules.escapes and not raw
         j = open_at + 1
         while True:
-            j = text.find(close, j)
-            if j < 0:
+            while j < n and text[j] != close and not (escapes and text[j] == "\\"):
+                j += 1
+            if j < n and text[j] == "\\":
+                j += 2
+                continue
+            if j >= n:
                 dead[q] = True
                 return False
             if j + 1 < n and text[j + 1] == close:
@@ -219,6 +283,33 @@ def tokenize(text: str) -> list[Tok]:
             break
         toks.append(Tok(typ, token_begin, j + 1, text[token_begin : j + 1], ch=q))
         return True
+
+    def triple(open_at: int, token_begin: int, raw: bool) -> bool:
+        q3 = text[open_at : open_at + 3]
+        if q3 not in ("'''", '"""') or n - open_at < 6 or dead[q3]:
+            return False
+        j = open_at + 3
+        while j < n:
+            if text[j] == "\\" and not raw:
+                j += 2
+            elif text.startswith(q3, j):
+                toks.append(Tok("string", token_begin, j + 3, text[token_begin : j + 3], ch=q3[0]))
+                return True
+            else:
+                j += 1
+        dead[q3] = True
+        return False
+
+    def prefixed(i: int) -> bool:
+        j = i
+        seen = ""
+        while j < n and j < i + 2 and text[j].isascii() and text[j].lower() in ("r", "b") and text[j].lower() not in seen:
+            seen += text[j].lower()
+            j += 1
+        if j == i or j >= n or text[j] not in "'\"":
+            return False
+        raw = "r" in seen
+        return triple(j, i, raw) or quoted(j, text[j], text[j], "string", i, raw)
 
     while i < n:
         c = text[i]
@@ -243,13 +334,25 @@ def tokenize(text: str) -> list[Tok]:
             k = text.find("\n", i + 2)
             i = n if k < 0 else k
             continue
+        if c == "#" and rules.hash_comments:
+            k = text.find("\n", i + 1)
+            i = n if k < 0 else k
+            continue
         if text.startswith("/*", i) and not blocks_dead:
-            end = block_comment_end(text, i)
+            end = 0
+            if rules.nested and not nesting_dead:
+                end = nested_comment_end(text, i)
+                nesting_dead = end == 0
+            if not end:
+                end = block_comment_end(text, i)
             if end:
                 i = end
                 continue
             blocks_dead = True
         if starts_word(c):
+            if rules.triple and prefixed(i):
+                i = toks[-1].end
+                continue
             if i + 1 < n and text[i + 1] == "'" and c in "NnEeXxBb" and quoted(i + 1, "'", "'", "string", i):
                 i = toks[-1].end
                 continue
@@ -269,11 +372,12 @@ def tokenize(text: str) -> list[Tok]:
             continue
         done = False
         if c == "'":
-            done = quoted(i, "'", "'", "string", i)
-        elif c == "[":
+            done = (rules.triple and triple(i, i, False)) or quoted(i, "'", "'", "string", i)
+        elif c == "[" and rules.brackets:
             done = quoted(i, "[", "]", "quoted", i)
         elif c == '"':
-            done = quoted(i, '"', '"', "quoted", i)
+            typ = "string" if rules.dq_strings else "quoted"
+            done = (rules.triple and triple(i, i, False)) or quoted(i, '"', '"', typ, i)
         elif c == "`":
             done = quoted(i, "`", "`", "quoted", i)
         elif c == "$" and not delim:
@@ -427,6 +531,7 @@ NEW_STATEMENT = {
 @dataclass
 class Scanner:
     k: list[Tok]
+    rules: Rules
     i: int = 0
     begin: int = 0
     end: int = 0
@@ -466,13 +571,22 @@ class Scanner:
         self.add(lst, name)
         return len(self.events) - 1
 
-    def scan(self, begin: int, end: int) -> References:
-        self.i = self.begin = begin
-        self.end = end
+    def scan(self, begin: int, end: int, holes: list[tuple[int, int]]) -> References:
+        self.begin = begin
         self.frames = [Frame()]
+        start = begin
+        for b, e in holes:
+            self.segment(start, b)
+            start = e
+        self.segment(start, end)
+        return self.collect()
+
+    def segment(self, start: int, end: int) -> None:
+        self.i = start
+        self.end = end
         while self.i < self.end:
             self.step()
-        return self.collect()
+        self.end_statement()
 
     def step(self) -> None:
         top = self.frames[-1]
@@ -908,70 +1022,203 @@ def closes_block(k: list[Tok], i: int) -> bool:
     return i + 1 >= len(k) or k[i + 1].kw not in ("if", "loop", "while", "repeat", "conversation")
 
 
-def cut(k: list[Tok], has_go: bool) -> list[list]:
-    spans: list[list] = []  # [kind, name_begin, name_end, first, last]
-    cur: list | None = None
-    paren = block = 0
-    in_body = end_at_semicolon = False
+DECLARING = {"procedure", "function", "package", "package_body"}
+ENDS_NESTED = {"insert", "update", "delete", "merge", "exec", "execute", "if", "while", "drop", "truncate", "declare"}
 
-    def close(last_plus_one: int) -> None:
-        nonlocal cur, end_at_semicolon
-        if cur is not None and last_plus_one > cur[3]:
-            cur[4] = last_plus_one - 1
-            spans.append(cur)
-        cur = None
-        end_at_semicolon = False
 
-    for i, t in enumerate(k):
+class Cutter:
+    """Cuts the tokens into units: [kind, name_begin, name_end, first, last,
+    holes], holes being the token ranges of objects defined in a batch."""
+
+    def __init__(self, k: list[Tok], has_go: bool, rules: Rules) -> None:
+        self.k = k
+        self.has_go = has_go
+        self.blocks_end = not rules.to_batch_end
+        self.spans: list[list] = []
+        self.cur: list | None = None
+        self.outer: list | None = None
+        self.level = 0
+        self.paren = self.block = 0
+        self.in_body = self.end_at_semicolon = False
+        self.head = False
+        self.declaring: list[int] = []
+
+    def run(self) -> list[list]:
+        for i in range(len(self.k)):
+            self.token(i)
+        self.close(len(self.k))
+        return sorted(self.spans, key=lambda sp: sp[3])
+
+    def close(self, last_plus_one: int) -> None:
+        self.close_nested(last_plus_one)
+        if self.cur is not None and last_plus_one > self.cur[3]:
+            self.cur[4] = last_plus_one - 1
+            self.spans.append(self.cur)
+        self.cur = None
+        self.end_at_semicolon = False
+        self.declaring = []
+        self.head = False
+
+    def close_nested(self, at: int) -> None:
+        if self.outer is None:
+            return
+        if at > self.cur[3]:
+            self.cur[4] = at - 1
+            self.outer[5].append((self.cur[3], at))
+            self.spans.append(self.cur)
+        self.cur, self.outer = self.outer, None
+
+    def kw_at(self, j: int) -> str | None:
+        return self.k[j].kw if 0 <= j < len(self.k) and self.k[j].type == "word" else None
+
+    def in_batch(self) -> bool:
+        return self.outer is not None or self.cur is None or self.cur[0] == "batch"
+
+    def ends_nested(self, i: int) -> bool:
+        kw = self.k[i].kw if self.k[i].type == "word" else None
+        if kw in ENDS_NESTED:
+            return True
+        if kw == "alter":
+            return self.kw_at(i - 1) != "or"
+        if kw == "select":
+            return self.kw_at(i - 1) != "as" and not is_punct(self.k[i - 1], "(")
+        return False
+
+    def start(self, i: int, head: Head) -> None:
+        if self.k[i].kw == "create" and self.in_batch() and self.paren == 0 and self.block > 0:
+            self.close_nested(i)
+            self.outer = self.cur
+            self.level = self.block
+            self.cur = [head.kind, head.name_begin, head.name_end, i, i, []]
+            return
+        self.close(i)
+        self.cur = [head.kind, head.name_begin, head.name_end, i, i, []]
+        self.paren = self.block = 0
+        self.head = self.blocks_end and head.kind in DECLARING
+
+    def definition(self, i: int) -> None:
+        k = self.k
+        head = parse_head(k, i, len(k))
+        if head is None:
+            return
+        routine = head.kind in ROUTINES
+        temp = head.name_end > head.name_begin and k[head.name_end - 1].type == "word" and (
+            k[head.name_end - 1].text.startswith("#")
+        )
+        if k[i].kw == "create":
+            starts = not (temp and head.kind == "table")
+        else:
+            starts = routine and head.kind not in ("package", "package_body")
+        if starts and not routine:
+            starts = (
+                self.paren == 0
+                and (self.block == 0 or self.in_batch())
+                and not (self.has_go and self.cur is not None and self.cur[0] in ROUTINES)
+            )
+        if starts:
+            self.start(i, head)
+
+    def opens_declarations(self, i: int) -> bool:
+        k = self.k
+        if i + 1 >= len(k) or self.kw_at(i - 1) == "execute":
+            return False
+        n = k[i + 1]
+        if n.type in ("string", "dopen", "sep") or is_punct(n, "(") or is_punct(n, ";"):
+            return False
+        return not (n.type == "word" and ascii_fold(n.text) in ("language", "external"))
+
+    def token(self, i: int) -> None:
+        t = self.k[i]
         if t.type == "sep":
-            close(i)
-            paren = block = 0
-            in_body = False
-            continue
-        if not in_body and t.type == "word" and (t.kw == "create" or (t.kw == "alter" and not (i > 0 and k[i - 1].kw == "or"))):
-            head = parse_head(k, i, len(k))
-            if head is not None:
-                routine = head.kind in ROUTINES
-                temp = head.name_end > head.name_begin and k[head.name_end - 1].type == "word" and (
-                    k[head.name_end - 1].text.startswith("#")
-                )
-                if t.kw == "create":
-                    starts = not (temp and head.kind == "table")
-                else:
-                    starts = routine and head.kind not in ("package", "package_body")
-                if starts and not routine:
-                    starts = paren == 0 and block == 0 and not (has_go and cur is not None and cur[0] in ROUTINES)
-                if starts:
-                    close(i)
-                    cur = [head.kind, head.name_begin, head.name_end, i, i]
-                    paren = block = 0
-        if cur is None:
-            cur = ["batch", 0, 0, i, i]
+            self.close(i)
+            self.paren = self.block = 0
+            self.in_body = False
+            return
+        if not self.in_body and t.type == "word" and (
+            t.kw == "create" or (t.kw == "alter" and not (i > 0 and self.k[i - 1].kw == "or"))
+        ):
+            self.definition(i)
+        if (
+            self.outer is not None
+            and i > self.cur[3]
+            and self.paren == 0
+            and self.block == self.level
+            and not self.in_body
+            and self.cur[0] not in ROUTINES
+            and self.ends_nested(i)
+        ):
+            self.close_nested(i)
+        if self.cur is None:
+            self.cur = ["batch", 0, 0, i, i, []]
         if t.type == "punct":
             if t.ch == "(":
-                paren += 1
+                self.paren += 1
             elif t.ch == ")":
-                paren = max(0, paren - 1)
+                self.paren = max(0, self.paren - 1)
             elif t.ch == ";":
-                paren = 0
-                if end_at_semicolon and block == 0:
-                    close(i + 1)
+                self.paren = 0
+                self.head = False
+                if self.outer is not None:
+                    if self.block == self.level:
+                        self.close_nested(i + 1)
+                elif self.block == 0 and self.cur[0] != "batch" and (self.end_at_semicolon or self.blocks_end):
+                    self.close(i + 1)
         elif t.type == "word":
-            if t.kw == "begin" and opens_block(k, i):
-                block += 1
-            elif t.kw == "case":
-                block += 1
-            elif t.kw == "end" and closes_block(k, i):
-                block = max(0, block - 1)
+            self.word(i)
         elif t.type == "dopen":
-            in_body = True
+            self.in_body = True
+            self.head = False
         elif t.type == "dclose":
-            in_body = False
-            if cur[0] != "batch":
-                end_at_semicolon = True
-            block = 0
-    close(len(k))
-    return spans
+            self.in_body = False
+            if self.cur[0] != "batch":
+                self.end_at_semicolon = True
+            self.block = 0
+            self.declaring = []
+
+    def word(self, i: int) -> None:
+        k = self.k
+        kw = k[i].kw
+        if self.in_body or self.paren > 0:
+            if kw == "case":
+                self.block += 1
+            elif kw == "end" and closes_block(k, i):
+                self.block = max(0, self.block - 1)
+            elif kw == "begin" and opens_block(k, i):
+                self.block += 1
+            return
+        declares = self.blocks_end and self.outer is None and self.cur[0] != "batch"
+        if kw == "begin":
+            if opens_block(k, i):
+                self.head = False
+                if self.declaring and self.declaring[-1] == self.block:
+                    self.declaring.pop()
+                else:
+                    self.block += 1
+        elif kw == "case":
+            self.block += 1
+        elif kw == "end":
+            if closes_block(k, i):
+                if self.outer is not None and self.block == self.level:
+                    self.close_nested(i)
+                if self.block > 0:
+                    if self.declaring and self.declaring[-1] == self.block:
+                        self.declaring.pop()
+                    self.block -= 1
+        elif kw in ("is", "as"):
+            if declares and self.head:
+                self.head = False
+                if self.opens_declarations(i):
+                    self.block += 1
+                    self.declaring.append(self.block)
+        elif kw == "declare":
+            if declares and self.block == 0 and not self.declaring and self.cur[0] in DECLARING | {"trigger"}:
+                self.block += 1
+                self.declaring.append(self.block)
+        elif kw in ("procedure", "function"):
+            if declares and self.block > 0 and self.cur[0] in ("package", "package_body"):
+                self.head = True
+        elif kw in ("select", "insert", "update", "delete", "merge", "with", "call"):
+            self.head = False
 
 
 def line_of(starts: list[int], offset: int) -> int:
@@ -980,15 +1227,16 @@ def line_of(starts: list[int], offset: int) -> int:
     return bisect.bisect_right(starts, offset)
 
 
-def split_objects(sql_content: str) -> tuple[SqlObject, ...]:
+def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[SqlObject, ...]:
     if type(sql_content) is not str:
         raise TypeError("sql_content must be str")
-    k = tokenize(sql_content)
+    rules = rules_of(platform)
+    k = tokenize(sql_content, rules)
     starts = [b for b, _ in lines_of(sql_content)]
     has_go = any(t.type == "sep" and t.ch == "g" for t in k)
     out = []
-    for kind, nb, ne, first, last in cut(k, has_go):
-        refs = Scanner(k).scan(first, last + 1)
+    for kind, nb, ne, first, last, holes in Cutter(k, has_go, rules).run():
+        refs = Scanner(k, rules).scan(first, last + 1, holes)
         out.append(
             SqlObject(
                 kind,
@@ -1000,13 +1248,15 @@ def split_objects(sql_content: str) -> tuple[SqlObject, ...]:
                 refs.calls,
                 refs.temp_tables,
                 refs.dynamic_sql,
+                *definitions_model.definitions(k, starts, kind, ne, first, last + 1, parse_head),
             )
         )
     return tuple(out)
 
 
-def references(sql_content: str) -> References:
+def references(sql_content: str, *, platform: str | None = None) -> References:
     if type(sql_content) is not str:
         raise TypeError("sql_content must be str")
-    k = tokenize(sql_content)
-    return Scanner(k).scan(0, len(k))
+    rules = rules_of(platform)
+    k = tokenize(sql_content, rules)
+    return Scanner(k, rules).scan(0, len(k), [])

@@ -251,9 +251,24 @@ def test_statement_level_creates_without_go(inv):
     assert objs[0].writes == ("a",)
 
 
-def test_create_inside_a_block_stays_in_its_unit(inv):
-    sql = "IF OBJECT_ID('t') IS NULL\nBEGIN\n  CREATE TABLE t (a int);\nEND;\nSELECT 1;\n"
-    assert units(inv, sql) == [("batch", None, 1, 5)]
+def test_guarded_definitions_are_objects_of_their_own(inv):
+    sql = (
+        "IF OBJECT_ID(N'dbo.t') IS NULL\n"  # 1
+        "BEGIN\n"  # 2
+        "  CREATE TABLE dbo.t (a int)\n"  # 3
+        "  CREATE INDEX ix ON dbo.t (a);\n"  # 4
+        "  INSERT INTO dbo.log VALUES (1)\n"  # 5
+        "END;\n"  # 6
+        "SELECT * FROM dbo.u;\n"  # 7
+        "IF SCHEMA_ID('s') IS NULL EXEC('CREATE SCHEMA s')\n"  # 8
+    )
+    assert units(inv, sql) == [("batch", None, 1, 8), ("table", "dbo.t", 3, 3), ("index", "ix", 4, 4)]
+    batch, table, index = inv.split_objects(sql)
+    assert batch.writes == ("dbo.log",) and batch.reads == ("dbo.u",) and batch.dynamic_sql
+    assert table.writes == ("dbo.t",) and index.reads == ("dbo.t",)
+    # A routine inside a block stays in it.
+    proc = "CREATE PROCEDURE p AS\nBEGIN\n  IF 1 = 1 BEGIN CREATE TABLE dbo.x (a int) END\nEND\n"
+    assert units(inv, proc) == [("procedure", "p", 1, 4)]
 
 
 def test_oracle_slash_and_packages(inv):

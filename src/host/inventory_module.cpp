@@ -2,6 +2,7 @@
 // the objects of a script and what they reference.
 
 #include <array>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,10 @@ constexpr std::size_t kKinds = std::size(inv::kKindNames);
 struct State : ModuleState {
     PyObject* object_type = nullptr;      // _inventory_records.SqlObject
     PyObject* references_type = nullptr;  // _inventory_records.References
+    PyObject* column_type = nullptr;      // _inventory_records.Column
+    PyObject* parameter_type = nullptr;   // _inventory_records.Parameter
+    PyObject* local_table_type = nullptr; // _inventory_records.LocalTable
+    std::array<PyObject*, std::size(inv::kParameterModes)> modes{};  // interned parameter modes
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     std::unique_ptr<BoundSignature> sig_split;
     std::unique_ptr<BoundSignature> sig_references;
@@ -62,21 +67,97 @@ PyObject* new_references(State& s, const inv::References& r) {
     return PyObject_Vectorcall(s.references_type, args, 5, nullptr);
 }
 
+// A tuple of records, one per item, each made by `make`.
+template <class T, class Make>
+PyObject* record_tuple(const std::vector<T>& items, Make make) {
+    Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* r = make(items[i]);
+        if (!r) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), r);
+    }
+    return tuple.release();
+}
+
+PyObject* new_column(State& s, const inv::Column& c) {
+    Ref name(name_string(c.name));
+    Ref type(name ? name_string(c.type) : nullptr);
+    if (!type) return nullptr;
+    PyObject* args[] = {name.get(), type.get()};
+    return PyObject_Vectorcall(s.column_type, args, 2, nullptr);
+}
+
+PyObject* column_tuple(State& s, const std::vector<inv::Column>& columns) {
+    return record_tuple(columns, [&](const inv::Column& c) { return new_column(s, c); });
+}
+
+PyObject* new_parameter(State& s, const inv::Parameter& p) {
+    Ref name(name_string(p.name));
+    Ref type(name ? name_string(p.type) : nullptr);
+    Ref def(!type ? nullptr : p.has_default ? name_string(p.default_value) : Py_NewRef(Py_None));
+    if (!def) return nullptr;
+    PyObject* args[] = {name.get(), type.get(), def.get(), s.modes[static_cast<std::size_t>(p.mode)]};
+    return PyObject_Vectorcall(s.parameter_type, args, 4, nullptr);
+}
+
+PyObject* new_local_table(State& s, const inv::LocalTable& t) {
+    Ref name(name_string(t.name));
+    Ref columns(name ? column_tuple(s, t.columns) : nullptr);
+    Ref number(columns ? PyLong_FromSize_t(t.line) : nullptr);
+    if (!number) return nullptr;
+    PyObject* args[] = {name.get(), columns.get(), number.get()};
+    return PyObject_Vectorcall(s.local_table_type, args, 3, nullptr);
+}
+
 PyObject* new_object(State& s, const inv::SqlObject& o) {
     std::array<Ref, 5> f;
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
     if (!name || !start || !end) return nullptr;
+    const inv::Definitions& d = o.defs;
+    Ref columns(column_tuple(s, d.columns));
+    Ref parameters(columns ? record_tuple(d.parameters, [&](const inv::Parameter& p) { return new_parameter(s, p); })
+                           : nullptr);
+    Ref returns(!parameters ? nullptr : d.has_returns ? name_string(d.returns) : Py_NewRef(Py_None));
+    Ref locals(returns ? record_tuple(d.local_tables, [&](const inv::LocalTable& t) { return new_local_table(s, t); })
+                       : nullptr);
+    if (!locals) return nullptr;
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
-                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
-    return PyObject_Vectorcall(s.object_type, args, 9, nullptr);
+                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(),
+                        columns.get(), parameters.get(), returns.get(), locals.get()};
+    return PyObject_Vectorcall(s.object_type, args, 13, nullptr);
+}
+
+// The dialect rules a `platform` argument names: None (or absent) for the
+// rules that hold in every dialect; null with ValueError or TypeError set
+// for anything else.
+const inv::DialectRules* dialect_of(PyObject* platform) {
+    if (platform == nullptr || platform == Py_None) return &inv::kAnyDialect;
+    if (!PyUnicode_Check(platform)) {
+        PyErr_Format(PyExc_TypeError, "platform must be a str or None, not %.200s", Py_TYPE(platform)->tp_name);
+        return nullptr;
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(platform, &size);
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+    } else if (const inv::DialectRules* d = inv::find_dialect(std::string_view(utf8, static_cast<std::size_t>(size)))) {
+        return d;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown platform %R", platform);
+    return nullptr;
 }
 
 PyObject* split_objects(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* sql;
-    if (!s.sig_split->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
-    const std::vector<inv::SqlObject> objects = scan(sql, [](auto t) { return inv::split_objects(t); });
+    PyObject* values[2];
+    if (!s.sig_split->parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
+    PyObject* sql = values[0];
+    const inv::DialectRules* rules = dialect_of(values[1]);
+    if (!rules) return nullptr;
+    const std::vector<inv::SqlObject> objects =
+        scan(sql, [rules](auto t) { return inv::split_objects(t, *rules); });
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(objects.size())));
     if (!tuple) return nullptr;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -88,23 +169,29 @@ PyObject* split_objects(State& s, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 PyObject* references(State& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* sql;
-    if (!s.sig_references->parse(args, nargs, kwnames, &sql) || !check_text(sql, "sql_content")) return nullptr;
-    const inv::References refs = scan(sql, [](auto t) { return inv::references(t); });
+    PyObject* values[2];
+    if (!s.sig_references->parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) {
+        return nullptr;
+    }
+    const inv::DialectRules* rules = dialect_of(values[1]);
+    if (!rules) return nullptr;
+    const inv::References refs = scan(values[0], [rules](auto t) { return inv::references(t, *rules); });
     return new_references(s, refs);
 }
 
 PyMethodDef kFunctions[] = {
     function<State, split_objects>("split_objects",
-                                   "split_objects(sql_content)\n--\n\n"
+                                   "split_objects(sql_content, *, platform=None)\n--\n\n"
                                    "The units of a script in file order: each object it creates or alters\n"
                                    "(procedure, function, view, trigger, table, ...) and each batch of\n"
-                                   "statements that define nothing, as SqlObject records."),
+                                   "statements that define nothing, as SqlObject records.  `platform`\n"
+                                   "(\"sqlserver\", \"postgresql\", ...) reads the script as that dialect\n"
+                                   "does; None keeps the rules that hold in every dialect."),
     function<State, references>("references",
-                                "references(sql_content)\n--\n\n"
+                                "references(sql_content, *, platform=None)\n--\n\n"
                                 "The tables a piece of SQL reads and writes, the procedures and user\n"
                                 "functions it calls, its temporary tables and whether it runs dynamic\n"
-                                "SQL, as a References record."),
+                                "SQL, as a References record, read as `platform`'s dialect."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -113,16 +200,25 @@ bool State::load() {
     if (!records) return false;
     object_type = keep(PyObject_GetAttrString(records.get(), "SqlObject"));
     references_type = object_type ? keep(PyObject_GetAttrString(records.get(), "References")) : nullptr;
-    if (!references_type) return false;
-    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type))) {
+    column_type = references_type ? keep(PyObject_GetAttrString(records.get(), "Column")) : nullptr;
+    parameter_type = column_type ? keep(PyObject_GetAttrString(records.get(), "Parameter")) : nullptr;
+    local_table_type = parameter_type ? keep(PyObject_GetAttrString(records.get(), "LocalTable")) : nullptr;
+    if (!local_table_type) return false;
+    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type)) ||
+        !add_object("Column", Py_NewRef(column_type)) || !add_object("Parameter", Py_NewRef(parameter_type)) ||
+        !add_object("LocalTable", Py_NewRef(local_table_type))) {
         return false;
+    }
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        modes[i] = keep(intern(std::string(inv::kParameterModes[i]).c_str()));
+        if (!modes[i]) return false;
     }
     for (std::size_t i = 0; i < kKinds; ++i) {
         kinds[i] = keep(intern(std::string(inv::kKindNames[i]).c_str()));
         if (!kinds[i]) return false;
     }
-    sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}});
-    sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}});
+    sig_split = std::make_unique<BoundSignature>(Signature{"split_objects", {"sql_content"}, {"platform"}});
+    sig_references = std::make_unique<BoundSignature>(Signature{"references", {"sql_content"}, {"platform"}});
     if (!sig_split->ok() || !sig_references->ok()) return false;
     return add_functions(kFunctions);
 }

@@ -8,12 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/definitions.hpp"
+#include "inventory/dialects.hpp"
 #include "shared/text.hpp"
 
 namespace quorvane::inventory {
 
 // Names as code points, quoting removed; parts joined by ".".
 using Name = std::u32string;
+
+// A range of token indices [begin, end).
+struct TokenRange {
+    std::size_t begin, end;
+};
 
 struct References {
     std::vector<Name> reads;        // tables and views read, first appearance first, no duplicates
@@ -42,15 +49,18 @@ struct SqlObject {
     std::size_t start_line;  // 1-based, inclusive: lines of the unit's first and last tokens
     std::size_t end_line;
     References refs;
+    Definitions defs;
 };
 
 // The units of a script, in file order.  Every statement belongs to exactly
 // one unit; comments and blank lines between units belong to none.
+// `rules` are those of the script's dialect (dialects.hpp); the default
+// keeps the rules that hold in every dialect.
 template <text::CodeUnit C>
-std::vector<SqlObject> split_objects(text::Text<C> sql);
+std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rules = kAnyDialect);
 
 // The references of any text: a statement, an object body or a script.
 template <text::CodeUnit C>
-References references(text::Text<C> sql);
+References references(text::Text<C> sql, const DialectRules& rules = kAnyDialect);
 
 }  // namespace quorvane::inventory

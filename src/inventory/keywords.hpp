@@ -16,7 +16,7 @@ enum class Kw : std::uint8_t {
     Select, From, Join, Apply, Using, Into, Insert, Update, Delete, Merge, Truncate, Table, Bulk,
     Create, Alter, Drop, Exec, Execute, Call, With, As, On, Set, Then, Fetch, References, For,
     If, Not, Exists, Top, Overwrite, Only, Lateral, Immediate, Collect, Returning, Statistics,
-    Outfile, Dumpfile,
+    Outfile, Dumpfile, Is, Declare,
     // Block structure.
     Begin, End, Case, Tran, Transaction, Distributed, Dialog, Conversation, Work, Loop, While, Repeat,
     // Object kinds and the words that may stand between CREATE and the kind.
@@ -81,7 +81,7 @@ inline constexpr auto kKeywords = std::to_array<KeywordRow>({
     {"tablesample", Kw::Reserved, true}, {"when", Kw::Reserved, true},
     {"else", Kw::Reserved, true},      {"output", Kw::Reserved, true},
     {"option", Kw::Reserved, true},    {"values", Kw::Reserved, true},
-    {"default", Kw::Reserved, true},   {"declare", Kw::Reserved, true},
+    {"default", Kw::Reserved, true},   {"declare", Kw::Declare, true},
     {"return", Kw::Reserved, true},    {"print", Kw::Reserved, true},
     {"raiserror", Kw::Reserved, true}, {"throw", Kw::Reserved, true},
     {"commit", Kw::Reserved, true},    {"rollback", Kw::Reserved, true},
@@ -94,7 +94,7 @@ inline constexpr auto kKeywords = std::to_array<KeywordRow>({
     {"qualify", Kw::Reserved, true},   {"window", Kw::Reserved, true},
     {"connect", Kw::Reserved, true},   {"start", Kw::Reserved, true},
     {"by", Kw::Reserved, true},        {"and", Kw::Reserved, true},
-    {"in", Kw::Reserved, true},        {"is", Kw::Reserved, true},
+    {"in", Kw::Reserved, true},        {"is", Kw::Is, true},
     {"like", Kw::Reserved, true},      {"between", Kw::Reserved, true},
     {"any", Kw::Reserved, true},       {"all", Kw::Reserved, true},
     {"some", Kw::Reserved, true},      {"over", Kw::Reserved, true},

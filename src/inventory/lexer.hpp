@@ -5,13 +5,21 @@
 // Written by hand rather than on the pattern engine: it is the hot loop of
 // the inventory and must run at memory speed on any input.
 //
-// Rules:
+// Rules, for the dialect's row of dialects.hpp (the Any row keeps the
+// rules that hold in every dialect):
 // - Comments are those of the shared comment rule (comments.hpp): "--" up
 //   to the next LF, "/*" up to the first "*/" outside a line comment, no
 //   nesting, and a "/*" with no such end opens nothing.  Unlike that rule,
-//   an opener inside a literal or quoted name opens nothing.
+//   an opener inside a literal or quoted name opens nothing.  Where the
+//   dialect nests block comments, a "/*" inside one opens another and a
+//   comment ends where its depth returns to zero; a "/*" whose nesting never
+//   closes falls back to the flat rule, and so do all later ones.  Where the
+//   dialect has them, "#" starts a line comment.
 // - String literals '...' ('' inside), with an N, E, X or B prefix;
 //   quoted names [...] (]] inside), "..." ("" inside) and `...` (`` inside).
+//   Per dialect, "..." is a string, [ is plain punctuation, a backslash
+//   escapes the next character of a string, and BigQuery's """...""",
+//   '''...''' and r/b prefixes are strings.
 //   An opening quote with no closing quote after it is plain punctuation,
 //   and so is every later quote of that kind (which can then only come in
 //   empty pairs).
@@ -29,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/dialects.hpp"
 #include "inventory/keywords.hpp"
 #include "shared/comments.hpp"
 #include "shared/scan.hpp"
@@ -131,7 +140,7 @@ std::vector<SeparatorLine> separator_lines(text::Text<C> t, std::vector<std::siz
 template <text::CodeUnit C>
 class Lexer {
    public:
-    explicit Lexer(text::Text<C> t) : t_(t), n_(t.size()) {}
+    explicit Lexer(text::Text<C> t, const DialectRules& rules = kAnyDialect) : t_(t), n_(t.size()), rules_(rules) {}
 
     // Fills `out` (cleared first; its buffers are reused).
     void run(Lexed& out) {
@@ -171,8 +180,13 @@ class Lexer {
                 i = text::find_unit(t_, i + 2, C('\n'));
                 continue;
             }
+            if (c == '#' && rules_.hash_comments) {
+                i = text::find_unit(t_, i + 1, C('\n'));
+                continue;
+            }
             if (c == '/' && i + 1 < n_ && t_[i + 1] == '*' && !blocks_dead_) {
-                const std::size_t end = text::block_comment_end(t_, i);
+                std::size_t end = rules_.nested_comments && !nesting_dead_ ? nested_comment_end(i) : 0;
+                if (end == 0) end = text::block_comment_end(t_, i);
                 if (end != 0) {
                     i = end;
                     continue;
@@ -180,6 +194,10 @@ class Lexer {
                 blocks_dead_ = true;
             }
             if (detail::starts_word(c)) {
+                if (rules_.triple_and_raw && prefixed_string(toks, i)) {
+                    i = toks.back().end;
+                    continue;
+                }
                 if (i + 1 < n_ && t_[i + 1] == '\'' && is_literal_prefix(c) && !dead_[kSingle]) {
                     if (quoted(toks, i + 1, '\'', '\'', kSingle, Tok::String, i)) {
                         i = toks.back().end;
@@ -199,13 +217,15 @@ class Lexer {
             bool done = false;
             switch (c) {
                 case '\'':
-                    done = quoted(toks, i, '\'', '\'', kSingle, Tok::String, i);
+                    done = (rules_.triple_and_raw && triple(toks, i, i, false)) ||
+                           quoted(toks, i, '\'', '\'', kSingle, Tok::String, i);
                     break;
                 case '[':
-                    done = quoted(toks, i, '[', ']', kBracket, Tok::Quoted, i);
+                    if (rules_.bracket_names) done = quoted(toks, i, '[', ']', kBracket, Tok::Quoted, i);
                     break;
                 case '"':
-                    done = quoted(toks, i, '"', '"', kDouble, Tok::Quoted, i);
+                    done = (rules_.triple_and_raw && triple(toks, i, i, false)) ||
+                           quoted(toks, i, '"', '"', kDouble, rules_.double_quoted_strings ? Tok::String : Tok::Quoted, i);
                     break;
                 case '`':
                     done = quoted(toks, i, '`', '`', kBacktick, Tok::Quoted, i);
@@ -226,7 +246,71 @@ class Lexer {
     }
 
    private:
-    static constexpr int kSingle = 0, kBracket = 1, kDouble = 2, kBacktick = 3;
+    static constexpr int kSingle = 0, kBracket = 1, kDouble = 2, kBacktick = 3, kTripleSingle = 4, kTripleDouble = 5;
+
+    // The end of the nested block comment opening at i, or 0 when its depth
+    // never returns to zero (then no later opener is tried this way, which
+    // keeps the scan linear).
+    std::size_t nested_comment_end(std::size_t i) {
+        std::size_t depth = 1;
+        std::size_t j = i + 2;
+        while (true) {
+            j = text::find_either(t_, j, C('*'), C('/'));
+            if (j + 1 >= n_) {
+                nesting_dead_ = true;
+                return 0;
+            }
+            if (t_[j] == '*' && t_[j + 1] == '/') {
+                j += 2;
+                if (--depth == 0) return j;
+            } else if (t_[j] == '/' && t_[j + 1] == '*') {
+                j += 2;
+                ++depth;
+            } else {
+                ++j;
+            }
+        }
+    }
+
+    // BigQuery's prefixed strings at i: r, b, rb or br (any case) right
+    // before a quote; the raw ones take backslashes as plain characters.
+    bool prefixed_string(std::vector<Token>& toks, std::size_t i) {
+        std::size_t j = i;
+        bool raw = false, bytes = false;
+        while (j < n_ && j < i + 2) {
+            const std::uint32_t l = static_cast<std::uint32_t>(t_[j]) | 0x20;
+            if (l == 'r' && !raw && t_[j] < 0x80) {
+                raw = true;
+            } else if (l == 'b' && !bytes && t_[j] < 0x80) {
+                bytes = true;
+            } else {
+                break;
+            }
+            ++j;
+        }
+        if (j == i || j >= n_ || (t_[j] != '\'' && t_[j] != '"')) return false;
+        if (triple(toks, j, i, raw)) return true;
+        const C q = t_[j];
+        return quoted(toks, j, q, q, q == '\'' ? kSingle : kDouble, Tok::String, i, raw);
+    }
+
+    // A triple-quoted string opening at `open` ("""...""" or '''...''').
+    bool triple(std::vector<Token>& toks, std::size_t open, std::size_t token_begin, bool raw) {
+        const C q = t_[open];
+        if (n_ - open < 6 || t_[open + 1] != q || t_[open + 2] != q) return false;
+        const int kind = q == '\'' ? kTripleSingle : kTripleDouble;
+        if (dead_[kind]) return false;
+        for (std::size_t j = open + 3; j < n_; ++j) {
+            if (t_[j] == '\\' && !raw) {
+                ++j;
+            } else if (t_[j] == q && j + 2 < n_ && t_[j + 1] == q && t_[j + 2] == q) {
+                toks.push_back({token_begin, j + 3, Tok::String, Kw::None, false, static_cast<char32_t>(q)});
+                return true;
+            }
+        }
+        dead_[kind] = true;
+        return false;
+    }
 
     static constexpr bool is_literal_prefix(C c) noexcept {
         const std::uint32_t l = static_cast<std::uint32_t>(c) | 0x20;
@@ -246,11 +330,16 @@ class Lexer {
     // inside).  Pushes the token [token_begin, end) and returns true, or
     // marks the quote kind dead and returns false when nothing closes it.
     bool quoted(std::vector<Token>& toks, std::size_t open, C q, C close, int kind, Tok type,
-                std::size_t token_begin) {
+                std::size_t token_begin, bool raw = false) {
         if (dead_[kind]) return false;
+        const bool escapes = type == Tok::String && rules_.backslash_escapes && !raw;
         std::size_t j = open + 1;
         while (true) {
-            j = text::find_unit(t_, j, close);
+            j = escapes ? text::find_either(t_, j, close, C('\\')) : text::find_unit(t_, j, close);
+            if (escapes && j < n_ && t_[j] == '\\') {
+                j += 2;
+                continue;
+            }
             if (j >= n_) {
                 dead_[kind] = true;
                 return false;
@@ -338,17 +427,19 @@ class Lexer {
 
     text::Text<C> t_;
     std::size_t n_;
+    const DialectRules& rules_;
     bool blocks_dead_ = false;
+    bool nesting_dead_ = false;
     bool dollars_dead_ = false;
-    bool dead_[4] = {false, false, false, false};
+    bool dead_[6] = {false, false, false, false, false, false};
     std::size_t delim_begin_ = 0, delim_end_ = 0;
     std::size_t tag_begin_ = 0, tag_len_ = 0;
 };
 
 template <text::CodeUnit C>
-Lexed lex(text::Text<C> t) {
+Lexed lex(text::Text<C> t, const DialectRules& rules = kAnyDialect) {
     Lexed out;
-    Lexer<C>(t).run(out);
+    Lexer<C>(t, rules).run(out);
     return out;
 }
 
@@ -361,8 +452,8 @@ class LexedLease {
     static constexpr std::size_t kKeptTokens = std::size_t{1} << 18;
 
     template <text::CodeUnit C>
-    explicit LexedLease(text::Text<C> t) : lexed_(thread_lexed()) {
-        Lexer<C>(t).run(lexed_);
+    explicit LexedLease(text::Text<C> t, const DialectRules& rules = kAnyDialect) : lexed_(thread_lexed()) {
+        Lexer<C>(t, rules).run(lexed_);
     }
     ~LexedLease() {
         if (lexed_.tokens.capacity() > kKeptTokens) std::vector<Token>().swap(lexed_.tokens);

@@ -25,14 +25,21 @@ namespace quorvane::inventory {
 template <text::CodeUnit C>
 class ReferenceScanner {
    public:
-    ReferenceScanner(text::Text<C> t, const std::vector<Token>& k) : t_(t), k_(k) {}
+    ReferenceScanner(text::Text<C> t, const std::vector<Token>& k, const DialectRules& rules = kAnyDialect)
+        : t_(t), k_(k), rules_(rules) {}
 
-    References scan(std::size_t begin, std::size_t end) {
-        i_ = begin;
+    // The references of tokens [begin, end) less the `holes` (ascending,
+    // inside the range): objects defined inside a batch are units of their
+    // own.
+    References scan(std::size_t begin, std::size_t end, const std::vector<TokenRange>& holes) {
         begin_ = begin;
-        end_ = end;
         frames_.assign(1, Frame{});
-        while (i_ < end_) step();
+        std::size_t from = begin;
+        for (const TokenRange& h : holes) {
+            segment(from, h.begin);
+            from = h.end;
+        }
+        segment(from, end);
         return collect();
     }
 
@@ -59,6 +66,13 @@ class ReferenceScanner {
         Name key;
         std::size_t depth;  // frames open at the target
     };
+
+    void segment(std::size_t from, std::size_t to) {
+        i_ = from;
+        end_ = to;
+        while (i_ < end_) step();
+        end_statement();
+    }
 
     // --- token tests ---
 
@@ -651,6 +665,7 @@ class ReferenceScanner {
 
     text::Text<C> t_;
     const std::vector<Token>& k_;
+    const DialectRules& rules_;
     std::size_t i_ = 0, begin_ = 0, end_ = 0;
     std::vector<Frame> frames_;
     std::vector<Event> events_;

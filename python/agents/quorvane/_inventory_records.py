@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-__all__ = ["References", "SqlObject"]
+__all__ = ["Column", "LocalTable", "Parameter", "References", "SqlObject"]
 
 _MODULE = "agents.quorvane.inventory"
 
@@ -27,6 +27,46 @@ class References:
 
 
 @dataclass(frozen=True)
+class Column:
+    """A column of a table, view, table function or temporary table.
+
+    ``type`` is the type as written, whitespace collapsed to one space and
+    quoting removed (``DECIMAL(18, 2)``, ``NVARCHAR(MAX)``); empty for a
+    computed column and where no type is declared (a view's column list, a
+    ``SELECT … INTO`` output name).
+    """
+
+    name: str
+    type: str
+
+
+@dataclass(frozen=True)
+class Parameter:
+    """A parameter of a procedure or function, in declaration order.
+
+    ``mode`` is ``"in"``, ``"out"`` (``OUTPUT``, ``OUT``), ``"inout"`` (``INOUT``,
+    ``IN OUT``) or ``"readonly"`` (a table-valued parameter); ``default`` is
+    the default's text, or None; ``name`` is empty for an unnamed parameter.
+    """
+
+    name: str
+    type: str
+    default: str | None
+    mode: str
+
+
+@dataclass(frozen=True)
+class LocalTable:
+    """A temporary table or table variable a unit builds: ``CREATE TABLE #t``,
+    ``CREATE TEMP TABLE t``, ``SELECT … INTO #t`` (the select list's output
+    names) or ``DECLARE @t TABLE``; ``line`` is the line of its name."""
+
+    name: str
+    columns: tuple[Column, ...]
+    line: int
+
+
+@dataclass(frozen=True)
 class SqlObject:
     """One unit of a script: an object it defines, or a batch of statements
     that define nothing (``kind == "batch"``, ``name is None``)."""
@@ -40,8 +80,12 @@ class SqlObject:
     calls: tuple[str, ...]
     temp_tables: tuple[str, ...]
     dynamic_sql: bool
+    columns: tuple[Column, ...]
+    parameters: tuple[Parameter, ...]
+    returns: str | None
+    local_tables: tuple[LocalTable, ...]
 
 
-for _record in (References, SqlObject):
+for _record in (Column, Parameter, LocalTable, References, SqlObject):
     _record.__module__ = _MODULE
 del _record

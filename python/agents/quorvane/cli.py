@@ -10,6 +10,7 @@ Subcommands:
 * ``markers``: the platform marker catalogue;
 * ``inventory PATH...``: the objects of a code base, their dependencies and
   the order to convert them in;
+* ``packets PATH...``: one work packet per object, in conversion order;
 * ``mcp``: the analysis as read-only MCP tools over standard input and output.
 
 This module declares the arguments and dispatches; each subcommand's work is
@@ -34,11 +35,11 @@ from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
-from agents.quorvane.commands import analyze, inventory, knowledge, markers, plan
+from agents.quorvane.commands import analyze, inventory, knowledge, markers, packets, plan
 from agents.quorvane.commands import mcp as mcp_command
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
 from agents.quorvane.mcp_server.limits import DEFAULT_MAX_TOKENS, MAX_TOKENS_LIMIT, MIN_TOKENS
-from agents.quorvane.writers import FORMATS
+from agents.quorvane.writers.registry import FORMATS, PAGES
 
 
 def _integer(text: str) -> int:
@@ -97,6 +98,17 @@ def _add_encoding(p: argparse.ArgumentParser) -> None:
                    "else the detected legacy code page)")  # fmt: skip
 
 
+def _add_format(p: argparse.ArgumentParser, command: str) -> None:
+    """--format, its choices and help from the command's row of the writer
+    table; unset means the first (default) format."""
+    formats = FORMATS[command]
+    p.add_argument("--format", choices=formats.choices, default=None, help=formats.help())
+
+
+def _add_page(p: argparse.ArgumentParser, command: str) -> None:
+    p.add_argument("--html", metavar="FILE", help=PAGES[command].help)
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quorvane",
@@ -117,12 +129,9 @@ def build_parser() -> argparse.ArgumentParser:
                    f"(default: {' '.join(DEFAULT_GLOBS)}); files named on the command line are always analysed")  # fmt: skip
     p.add_argument("--exclude", action="append", metavar="GLOB",
                    help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
-    p.add_argument("--format", choices=FORMATS, default=None,
-                   help="table (default), json (one object per line) or csv")  # fmt: skip
+    _add_format(p, "analyze")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
-    p.add_argument("--html", metavar="FILE",
-                   help="also write a self-contained HTML report (- for stdout); stdout then stays quiet "
-                   "unless --format is given")  # fmt: skip
+    _add_page(p, "analyze")
     p.add_argument("--objects", action="store_true",
                    help="one row per object (procedure, function, view, ...) rather than per file")  # fmt: skip
     p.add_argument("--fail-on", choices=LEVELS[1:], metavar="LEVEL",
@@ -154,14 +163,14 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("file", metavar="FILE", help="the SQL file; - reads standard input")
     p.add_argument("--kb", required=True, metavar="DIR",
                    help="knowledge-base folder with mapping.md, gotchas.md and (optionally) limitations.md")  # fmt: skip
-    p.add_argument("--format", choices=("text", "json"), default="text")
+    _add_format(p, "knowledge")
     _add_encoding(p)
     p.set_defaults(handler=knowledge.run)
 
     p = sub.add_parser("markers", help="the platform marker catalogue",
                        description="List the markers by which the source platform is recognised.")  # fmt: skip
     p.add_argument("--platform", choices=platform_detect.PLATFORMS, help="only the markers that name this platform")
-    p.add_argument("--format", choices=("text", "json"), default="text")
+    _add_format(p, "markers")
     p.add_argument("--evidence", action="store_true",
                    help="also the detector's own evidence rows, whose identifiers appear among a file's platform "
                         "markers beside the catalogue's")  # fmt: skip
@@ -175,13 +184,34 @@ def build_parser() -> argparse.ArgumentParser:
                    help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
     p.add_argument("--exclude", action="append", metavar="GLOB",
                    help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
-    p.add_argument("--format", choices=("json", "csv", "dot"), default=None,
-                   help="output on stdout: json (default), csv (one row per object) or dot (Graphviz)")  # fmt: skip
-    p.add_argument("--html", metavar="FILE", help="also write a self-contained page with the graph and the objects")
+    _add_format(p, "inventory")
+    _add_page(p, "inventory")
     _add_encoding(p)
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
     p.set_defaults(handler=inventory.run)
+
+    p = sub.add_parser("packets", help="one work packet per object, in conversion order",
+                       description="Package each object of a code base with what its conversion needs: its "
+                       "source, grade, the shapes of what it reads, writes and calls, its temporary tables, "
+                       "knowledge sections and hotspots; in conversion order.", epilog=EXIT_EPILOG)  # fmt: skip
+    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
+    p.add_argument("--glob", action="append", metavar="PATTERN",
+                   help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})")  # fmt: skip
+    p.add_argument("--exclude", action="append", metavar="GLOB",
+                   help="leave out files and directories whose name or relative path matches; repeatable")  # fmt: skip
+    p.add_argument("--kb", metavar="DIR", help="knowledge base (mapping.md, gotchas.md): packets then carry the text of their sections")  # fmt: skip
+    _add_format(p, "packets")
+    p.add_argument("-o", "--output", metavar="FILE|DIR", help="jsonl: the file to write (default stdout); md: the directory")  # fmt: skip
+    p.add_argument("--budget", type=_positive_int, default=packets.DEFAULT_BUDGET, metavar="N",
+                   help=f"token budget of a packet; larger ones are cut into parts (default: {packets.DEFAULT_BUDGET})")  # fmt: skip
+    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+                   help="the code base's platform, known: skips platform detection")  # fmt: skip
+    p.add_argument("--jobs", type=_jobs, default=1, metavar="N", help="files read and scanned at once; 0: one per CPU (default: 1)")  # fmt: skip
+    _add_encoding(p)
+    p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
+                   help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.set_defaults(handler=packets.run)
 
     p = sub.add_parser("mcp", help="serve the analysis as MCP tools over stdio",
                        description="Run an MCP server on standard input and output whose read-only tools "

@@ -1,12 +1,15 @@
 """Finding numbered lines in a text, by the line rule of the reading plan
 (``str.splitlines``: LF, CR, CR LF, VT, FF, FS, GS, RS, NEL, LS and PS each
-end a line), without splitting the whole text into a list."""
+end a line), without splitting the whole text into a list; and cutting each
+unit's own lines out of its file (:func:`unit_bodies`, the one unit cutter
+every command uses)."""
 
 from __future__ import annotations
 
 import re
 from collections.abc import Iterable
 from itertools import accumulate
+from typing import Any
 
 _BREAK = re.compile(r"\r\n|[\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
 _RARE_BREAKS = "\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"
@@ -24,6 +27,19 @@ def line_spans(text: str, wanted: Iterable[int]) -> dict[int, tuple[int, int]]:
     if _only_line_feeds(text):
         return _spans_by_line_feed(text, targets)
     return _spans_by_pattern(text, targets)
+
+
+def unit_bodies(text: str, units: Iterable[Any]) -> list[str]:
+    """Each unit's own lines of ``text``, from the start of its
+    ``start_line`` to the end of its ``end_line`` (1-based, inclusive),
+    without the last line's break; "" for a unit outside the text."""
+    units = list(units)
+    bounds = line_spans(text, [n for u in units for n in (u.start_line, u.end_line)])
+    bodies = []
+    for u in units:
+        first, last = bounds.get(u.start_line), bounds.get(u.end_line)
+        bodies.append(text[first[0] : last[1]] if first and last else "")
+    return bodies
 
 
 def _only_line_feeds(text: str) -> bool:

@@ -8,19 +8,17 @@ exception is a fault of this program and propagates.
 
 from __future__ import annotations
 
-import os
-import stat
 from dataclasses import dataclass, replace
 from typing import Any
 
 from agents.quorvane import complexity, loresift, platform_detect
 from agents.quorvane.assessment import decoding
 from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
-from agents.quorvane.assessment.lines import line_spans
+from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
+from agents.quorvane.assessment.lines import line_spans, unit_bodies
 from agents.quorvane.assessment.record import FileResult, Hotspot, Row
 
 DEFAULT_MAX_SIZE = 256 * 1024 * 1024
-STDIN_PATH = "-"
 # The HTML page shows this many lines either side of a hotspot, for at most
 # this many distinct hotspot lines per file, each cut to this length.
 CONTEXT_LINES = 2
@@ -42,58 +40,19 @@ class Options:
     effort: EffortModel = DEFAULT_MODEL
 
 
-class InputError(Exception):
-    """A file that is not analysed for a reason of its own (kind, size, encoding)."""
-
-
-def read_regular_file(path: str, max_size: int) -> bytes:
-    """The bytes of a regular file; InputError for anything else (a FIFO or
-    a device is refused before it is read, so nothing blocks) or when it is
-    larger than ``max_size``; OSError when it cannot be opened or read."""
-    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
-    try:
-        info = os.fstat(fd)
-        if not stat.S_ISREG(info.st_mode):
-            raise InputError("not a regular file")
-        if info.st_size > max_size:
-            raise InputError(f"{info.st_size} bytes, more than the {max_size}-byte limit (--max-size)")
-        with open(fd, "rb", buffering=0, closefd=True) as fh:
-            fd = -1
-            data = fh.readall()  # sized from fstat: one allocation, no copy
-        if len(data) > max_size:  # it grew while being read
-            raise InputError(f"more than the {max_size}-byte limit (--max-size)")
-        return data
-    finally:
-        if fd >= 0:
-            os.close(fd)
-
-
-def decode_input(data: bytes, encoding: str | None) -> decoding.Decoded:
-    try:
-        return decoding.decode(data, encoding)
-    except decoding.DecodeError as exc:
-        raise InputError(f"cannot decode: {exc}") from None
-
-
 def analyze_file(path: str, options: Options = Options()) -> FileResult:
     """Analyse the file at ``path``."""
     try:
-        data = read_regular_file(path, options.max_size)
-        decoded = decode_input(data, options.encoding)
+        decoded = read_input(path, options.max_size, options.encoding)
     except InputError as exc:
         return FileResult(Row(path, error=str(exc)))
-    except OSError as exc:
-        return FileResult(Row(path, error=f"{type(exc).__name__}: {exc.strerror or exc}"))
-    del data  # the text alone from here on
     return analyze_text(path, decoded, options)
 
 
 def analyze_bytes(path: str, data: bytes, options: Options = Options()) -> FileResult:
     """Analyse text that was read already (standard input)."""
-    if len(data) > options.max_size:
-        return FileResult(Row(path, error=f"more than the {options.max_size}-byte limit (--max-size)"))
     try:
-        decoded = decode_input(data, options.encoding)
+        decoded = decode_bytes(data, options.max_size, options.encoding)
     except InputError as exc:
         return FileResult(Row(path, error=str(exc)))
     return analyze_text(path, decoded, options)
@@ -222,7 +181,7 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
     """One row per unit, graded on its own lines; platform and encoding are
     the file's."""
     rows = []
-    for s, body in zip(units, _unit_bodies(text, units)):
+    for s, body in zip(units, unit_bodies(text, units)):
         # One row per unit, always (the rows and the units stay parallel).
         graded = _grade(body)
         hotspots = None
@@ -250,21 +209,11 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
     return tuple(rows)
 
 
-def _unit_bodies(text: str, units: tuple[Any, ...]) -> list[str]:
-    """Each unit's own lines of ``text``."""
-    bounds = line_spans(text, [n for s in units for n in (s.start_line, s.end_line)])
-    bodies = []
-    for s in units:
-        first, last = bounds.get(s.start_line), bounds.get(s.end_line)
-        bodies.append(text[first[0] : last[1]] if first and last else "")
-    return bodies
-
-
 def _unit_estimates(text: str, path: str, units: tuple[Any, ...], model: Any) -> list[Row]:
     """What a file's estimate needs of each unit: its kind, level, lines and
     dynamic SQL, with its hours."""
     rows = []
-    for s, body in zip(units, _unit_bodies(text, units)):
+    for s, body in zip(units, unit_bodies(text, units)):
         graded = complexity.classify_sql(body)
         level = str(graded.complexity)
         rows.append(Row(

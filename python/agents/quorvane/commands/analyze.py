@@ -5,20 +5,18 @@ from __future__ import annotations
 import argparse
 import sys
 from collections.abc import Sequence
-from typing import TextIO
 
 from agents.quorvane.assessment.config import ConfigError, load_effort_model
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
-from agents.quorvane.assessment.record import LEVELS, FileResult, Row
-from agents.quorvane.assessment.single_file import STDIN_PATH, Options, analyze_bytes
-from agents.quorvane.assessment.totals import Summary, summarize
+from agents.quorvane.assessment.input_files import STDIN_PATH
+from agents.quorvane.assessment.record import LEVELS, Row
+from agents.quorvane.assessment.single_file import Options, analyze_bytes
+from agents.quorvane.assessment.totals import summarize
 from agents.quorvane.assessment.workers import run_analysis
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
-from agents.quorvane.commands.output_files import STDOUT, target_problem, write_file
-from agents.quorvane.writers.csv_rows import write_csv
-from agents.quorvane.writers.json_lines import write_json_lines
+from agents.quorvane.writers.output_files import STDOUT, output_problem, write_output
+from agents.quorvane.writers.registry import FORMATS, PAGES, AnalyzeReport
 from agents.quorvane.writers.spelling import printable
-from agents.quorvane.writers.table import write_table
 
 TITLE = "SQL code base assessment"
 
@@ -27,11 +25,9 @@ def _usage_problem(args: argparse.Namespace) -> str | None:
     """A problem with the arguments that must stop the run before any work."""
     if args.paths.count(STDIN_PATH) > 1:
         return "standard input (-) can be read only once"
-    for option, path in (("-o", args.output), ("--html", args.html)):
-        if path is not None:
-            problem = target_problem(path)
-            if problem:
-                return f"{option} {printable(path)}: {problem}"
+    problem = output_problem([("-o", args.output), ("--html", args.html)])
+    if problem:
+        return problem
     text_to_stdout = args.output in (None, STDOUT) and (args.format is not None or args.html is None)
     if args.html == STDOUT and text_to_stdout:
         return "--html - and the --format output would both go to standard output; add -o FILE"
@@ -41,16 +37,6 @@ def _usage_problem(args: argparse.Namespace) -> str | None:
 def _reaching(rows: Sequence[Row], level: str) -> int:
     floor = LEVELS.index(level)
     return sum(r.complexity is not None and LEVELS.index(r.complexity) >= floor for r in rows)
-
-
-def _write_text(args: argparse.Namespace, rows: Sequence[Row], summary: Summary, out: TextIO) -> None:
-    fmt = args.format or "table"
-    if fmt == "json":
-        write_json_lines(rows, out)
-    elif fmt == "csv":
-        write_csv(rows, out)
-    else:
-        write_table(rows, summary, out, per_object=args.objects)
 
 
 def run(args: argparse.Namespace) -> int:
@@ -91,19 +77,11 @@ def run(args: argparse.Namespace) -> int:
             if not r.file.ok:
                 error("analyze", f"{printable(r.path)}: {r.file.error}")
 
+    report = AnalyzeReport(results, rows, summary, per_object=args.objects, title=TITLE)
     if args.html is not None:
-        from agents.quorvane.writers.html_page import render_html
-
-        page = render_html(results, summary, title=TITLE)
-        if args.html == STDOUT:
-            sys.stdout.write(page)
-        else:
-            write_file(args.html, lambda fh: fh.write(page))
+        write_output(args.html, lambda out: PAGES["analyze"].write(report, out))
     if args.format is not None or args.html is None:
-        if args.output not in (None, STDOUT):
-            write_file(args.output, lambda fh: _write_text(args, rows, summary, fh))
-        else:
-            _write_text(args, rows, summary, sys.stdout)
+        write_output(args.output or STDOUT, lambda out: FORMATS["analyze"].writer(args.format)(report, out))
     elif args.html != STDOUT:
         print(f"wrote {printable(args.html)}: {summary.files} files, {summary.failed} failed", file=sys.stderr)
 

@@ -10,20 +10,21 @@ import sys
 from agents.quorvane import complexity, inventory
 from agents.quorvane.assessment.dependencies import Unit, build_graph
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
-from agents.quorvane.assessment.single_file import InputError, decode_input, read_regular_file
-from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK
-from agents.quorvane.writers.inventory_formats import INVENTORY_WRITERS
-from agents.quorvane.writers.inventory_page import render_inventory_html
+from agents.quorvane.assessment.input_files import InputError, read_input
+from agents.quorvane.assessment.lines import unit_bodies
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
+from agents.quorvane.writers.output_files import STDOUT, output_problem, write_output
+from agents.quorvane.writers.registry import FORMATS, PAGES, InventoryReport
+from agents.quorvane.writers.spelling import printable
 
 
 def units_of(path: str, text: str) -> list[Unit]:
     """The units of one file, each graded on its own lines."""
-    lines = text.splitlines(keepends=True)
-    out = []
-    for obj in inventory.split_objects(text):
-        body = "".join(lines[obj.start_line - 1 : obj.end_line])
-        out.append(Unit(path, obj, str(complexity.classify_sql(body).complexity)))
-    return out
+    objects = inventory.split_objects(text)
+    return [
+        Unit(path, obj, str(complexity.classify_sql(body).complexity))
+        for obj, body in zip(objects, unit_bodies(text, objects))
+    ]
 
 
 def collect(
@@ -35,30 +36,41 @@ def collect(
     units: list[Unit] = []
     for path in files:
         try:
-            text = decode_input(read_regular_file(path, max_size), encoding).text
+            text = read_input(path, max_size, encoding).text
         except InputError as exc:
             errors.append((path, str(exc)))
-            continue
-        except OSError as exc:
-            errors.append((path, f"{type(exc).__name__}: {exc.strerror or exc}"))
             continue
         units.extend(units_of(path, text))
     return units, sorted(errors)
 
 
+def _usage_problem(args: argparse.Namespace) -> str | None:
+    """A problem with the arguments that must stop the run before any work."""
+    problem = output_problem([("--html", args.html)])
+    if problem:
+        return problem
+    if args.html == STDOUT and args.format is not None:
+        return "--html - and the --format output would both go to standard output"
+    return None
+
+
 def run(args: argparse.Namespace) -> int:
+    problem = _usage_problem(args)
+    if problem:
+        error("inventory", problem)
+        return EXIT_USAGE
     globs = args.glob or list(DEFAULT_GLOBS)
     units, errors = collect(args.paths, globs, args.exclude or [], args.encoding, args.max_size)
     graph = build_graph(units)
-    for path, error in errors:
-        print(f"quorvane inventory: {path}: {error}", file=sys.stderr)
+    for path, reason in errors:
+        print(f"quorvane inventory: {printable(path)}: {reason}", file=sys.stderr)
     if not units and not errors:
         print(f"quorvane inventory: no files matching {' '.join(globs)}", file=sys.stderr)
-    if args.html:
-        with open(args.html, "w", encoding="utf-8", errors="backslashreplace") as fh:
-            fh.write(render_inventory_html(graph, errors))
-    if args.format or not args.html:
-        INVENTORY_WRITERS[args.format or "json"](graph, errors, sys.stdout)
-    else:
-        print(f"wrote {args.html}: {len(units)} objects, {len(graph.edges)} edges", file=sys.stderr)
+    report = InventoryReport(graph, errors)
+    if args.html is not None:
+        write_output(args.html, lambda out: PAGES["inventory"].write(report, out))
+    if args.format is not None or args.html is None:
+        FORMATS["inventory"].writer(args.format)(report, sys.stdout)
+    elif args.html != STDOUT:
+        print(f"wrote {printable(args.html)}: {len(units)} objects, {len(graph.edges)} edges", file=sys.stderr)
     return EXIT_FAILED if errors else EXIT_OK

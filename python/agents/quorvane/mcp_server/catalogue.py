@@ -53,6 +53,15 @@ TOOLS = (
         ["objects", "edges", "order", *_PAGED_KEYS],
     ),
     _tool(
+        "work_packet",
+        "One object's work packet (source, grade, dependencies' shapes, local tables, knowledge), by id "
+        "or path and name; long ones in parts.",
+        {"id": _STR, "path": _PATH, "name": _STR, "part": _LINE},
+        [],
+        {"packet": _OBJ, "part": _INT, "parts": _INT, "truncated": _BOOL, "cuts": _LIST},
+        ["packet", "part", "parts"],
+    ),
+    _tool(
         "read_source",
         "Numbered lines of a file ('N<tab>line'), cut to the budget; end_line is the last line given.",
         {"path": _PATH, "start_line": _LINE, "end_line": _LINE},

@@ -9,12 +9,20 @@ names its rule and never carries the file's content.
 from __future__ import annotations
 
 import os
+import re
 import stat
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
-from fnmatch import fnmatchcase
+from typing import Any
+from fnmatch import translate
 
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS
+from agents.quorvane.assessment.input_files import os_error_text
+
+
+# The names a folder's SQL files have, matched in lower case as ``analyze``
+# matches its default patterns.
+_SQL_NAME = re.compile("|".join(translate(g.lower()) for g in DEFAULT_GLOBS))
 
 
 class ToolError(Exception):
@@ -71,6 +79,7 @@ class Roots:
         self.given = [os.path.abspath(r) for r in roots]
         self.real = [os.path.realpath(r) for r in roots]
         self.max_size = max_size
+        self._listed: dict[str, Any] = {}
 
     def _root_of(self, real: str) -> str | None:
         return next((r for r in self.real if _inside(real, r)), None)
@@ -81,7 +90,7 @@ class Roots:
         for index, root in enumerate(self.real):
             if _inside(real, root):
                 rel = _below(real, root)
-                if any(os.path.lexists(os.path.join(g, rel)) for g in self.given[:index]):
+                if index and any(os.path.lexists(os.path.join(g, rel)) for g in self.given[:index]):
                     return real
                 return "." if rel == "." else rel.replace(os.sep, "/")
         return real
@@ -124,7 +133,7 @@ class Roots:
         try:
             info = os.stat(real)
         except OSError as exc:
-            raise ToolError(f"{path}: {type(exc).__name__}: {exc.strerror or exc}") from None
+            raise ToolError(f"{path}: {os_error_text(exc)}") from None
         if stat.S_ISDIR(info.st_mode):
             if not folder:
                 raise ToolError(f"{path} is a folder; this tool reads one file")
@@ -142,13 +151,40 @@ class Roots:
         """The SQL files under ``folder`` (the default name patterns), sorted
         by the name shown: ``(real, shown, info, refusal)``, with ``info``
         None and ``refusal`` set for a file a rule refuses.  Links are
-        followed, each folder visited once, never out of the roots."""
-        found: dict[str, tuple[str, str, os.stat_result | None, str | None]] = {}
+        followed, each folder visited once, never out of the roots.
+
+        The names found are kept while no folder visited has changed (its
+        change time, which any entry added, removed or renamed moves); the
+        status of each file is taken afresh every time."""
+        folders, names = self._listed.get(folder.real, ((), ()))
+        if not folders or any(_folder_state(path) != state for path, state in folders):
+            folders, names = self._list(folder.real)
+            self._listed[folder.real] = (folders, names)
+        for real, shown, refusal in names:
+            if refusal is not None:
+                yield real, shown, None, refusal
+                continue
+            try:
+                info = os.stat(real)
+                self.check_file(shown, info)
+            except OSError as exc:
+                yield real, shown, None, os_error_text(exc)
+                continue
+            except Refused as exc:
+                yield real, shown, None, str(exc)
+                continue
+            yield real, shown, info, None
+
+    def _list(self, top: str) -> tuple[tuple[tuple[str, Any], ...], tuple[tuple[str, str, str | None], ...]]:
+        """The folders visited under ``top``, with their states, and the SQL
+        files found, as ``(real, shown, refusal)``."""
+        found: dict[str, tuple[str, str, str | None]] = {}
+        folders: list[tuple[str, Any]] = []
         visited: set[tuple[int, int]] = set()
-        globs = [g.lower() for g in DEFAULT_GLOBS]
-        pending = [folder.real]  # resolved folders
+        pending = [top]  # resolved folders
         while pending:
             real_dir = pending.pop()
+            state = _folder_state(real_dir)
             try:
                 info = os.stat(real_dir)
                 if (info.st_dev, info.st_ino) in visited:
@@ -158,6 +194,8 @@ class Roots:
                     entries = list(listing)
             except OSError:
                 continue
+            finally:
+                folders.append((real_dir, state))
             for entry in entries:
                 # Only a link needs resolving: the folder's path is resolved.
                 real = os.path.realpath(entry.path) if entry.is_symlink() else entry.path
@@ -170,22 +208,20 @@ class Roots:
                     if inside:
                         pending.append(real)
                     continue
-                if not any(fnmatchcase(entry.name.lower(), g) for g in globs):
+                if not _SQL_NAME.match(entry.name.lower()):
                     continue
-                if not inside:
+                if inside:
+                    shown = self.shown(real)
+                    found[shown] = (real, shown, None)
+                else:
                     shown = self._lexical(entry.path)
-                    found[shown] = (real, shown, None, "refused: a symbolic link that points outside the roots")
-                    continue
-                shown = self.shown(real)
-                try:
-                    file_info = os.stat(real)
-                    self.check_file(shown, file_info)
-                except OSError as exc:
-                    found[shown] = (real, shown, None, f"{type(exc).__name__}: {exc.strerror or exc}")
-                    continue
-                except Refused as exc:
-                    found[shown] = (real, shown, None, str(exc))
-                    continue
-                found[shown] = (real, shown, file_info, None)
-        for key in sorted(found):
-            yield found[key]
+                    found[shown] = (real, shown, "refused: a symbolic link that points outside the roots")
+        return tuple(folders), tuple(found[key] for key in sorted(found))
+
+
+def _folder_state(path: str) -> Any:
+    try:
+        info = os.stat(path)
+    except OSError as exc:
+        return exc.errno
+    return (info.st_mtime_ns, info.st_ctime_ns, info.st_ino, info.st_dev)

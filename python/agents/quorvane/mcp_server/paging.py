@@ -39,34 +39,29 @@ def fits(value: Any, budget: int) -> bool:
     return estimate_tokens(dumps(value)) <= budget
 
 
-def shrink(item: Any, room: int) -> tuple[Any, list[str]]:
+def shrink(item: Any, room: int, where: str = "") -> tuple[Any, list[str]]:
     """``item`` cut until its text has at most ``room`` characters, and what
-    was cut.  Lists lose their last entries and strings their end, the
-    largest field first."""
-    notes: list[str] = []
+    was cut.  Lists lose their last entries and strings their end; in an
+    object the largest field is cut first, and inner objects alike."""
     if len(dumps(item)) <= room:
-        return item, notes
+        return item, []
     if isinstance(item, str):
         prefix = _cut_string(item, room)
-        return prefix, [f"text cut to {len(prefix)} of {len(item)} characters"]
+        return prefix, [f"{where or 'text'}: cut to {len(prefix)} of {len(item)} characters"]
+    if isinstance(item, list) and item:
+        kept = _cut_list(item, room)
+        return kept, [f"{where or 'list'}: {len(kept)} of {len(item)} kept"]
     if not isinstance(item, dict):
-        return item, notes
+        return item, []
     item = dict(item)
+    notes: list[str] = []
     for key in sorted(item, key=lambda k: -len(dumps(item[k]))):
         over = len(dumps(item)) - room
         if over <= 0:
             break
         value = item[key]
-        kept: Any
-        if isinstance(value, str):
-            kept = _cut_string(value, max(0, len(dumps(value)) - over - 2))
-            notes.append(f"{key}: cut to {len(kept)} of {len(value)} characters")
-        elif isinstance(value, list) and value:
-            kept = _cut_list(value, max(0, len(dumps(value)) - over))
-            notes.append(f"{key}: {len(kept)} of {len(value)} kept")
-        else:
-            continue
-        item[key] = kept
+        item[key], more = shrink(value, max(0, len(dumps(value)) - over), f"{where}.{key}" if where else key)
+        notes += more
     return item, notes
 
 

@@ -14,7 +14,8 @@ from collections.abc import Callable
 from typing import Any, TypeVar
 
 from agents.quorvane.assessment import decoding
-from agents.quorvane.assessment.single_file import InputError, Options, analyze_text, decode_input, read_regular_file
+from agents.quorvane.assessment.input_files import InputError, read_input
+from agents.quorvane.assessment.single_file import Options, analyze_text
 from agents.quorvane.mcp_server.confinement import ToolError
 
 T = TypeVar("T")
@@ -72,11 +73,9 @@ class Sources:
 
     def _read(self, real: str, shown: str) -> decoding.Decoded:
         try:
-            return decode_input(read_regular_file(real, self.max_size), None)
-        except InputError as exc:
+            return read_input(real, self.max_size)
+        except InputError as exc:  # the reader's own message, as analyze reports it
             raise ToolError(f"{shown}: {exc}") from None
-        except OSError as exc:
-            raise ToolError(f"{shown}: {type(exc).__name__}: {exc.strerror or exc}") from None
 
     def lines(self, real: str, info: os.stat_result, shown: str) -> list[str]:
         """The file's lines, by the reading plan's line rule."""

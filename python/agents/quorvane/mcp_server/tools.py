@@ -15,6 +15,7 @@ from typing import Any
 from agents.quorvane import complexity, loresift, platform_detect
 from agents.quorvane.assessment.dependencies import build_graph
 from agents.quorvane.assessment.effort import EffortModel
+from agents.quorvane.assessment.input_files import os_error_text
 from agents.quorvane.assessment.record import SCHEMA_VERSION, FileResult, Row
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.totals import Summary, summarize
@@ -231,7 +232,7 @@ def _kb_texts(ws: Workspace) -> tuple[dict[str, str], list[tuple[str, os.stat_re
         try:
             info = os.stat(path)
         except OSError as exc:
-            raise ToolError(f"knowledge base: {name}: {type(exc).__name__}: {exc.strerror or exc}") from None
+            raise ToolError(f"knowledge base: {name}: {os_error_text(exc)}") from None
         texts[name] = ws.sources.decoded(os.path.realpath(path), info, f"knowledge base: {name}").text
         stats.append((name, info))
     return texts, stats
@@ -304,6 +305,82 @@ def detect(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     return whole(result, ws.budget(args))
 
 
+# ------------------------------------------------------------ work_packet
+
+# Tokens of a packet's rendering kept free for the result around it.
+PACKET_MARGIN = 600
+
+
+@dataclasses.dataclass(frozen=True)
+class _Packets:
+    parts: dict[str, list[Any]]  # folded id -> the packet's parts, in order
+    by_place: dict[tuple[str, str], list[str]]  # (path shown, folded name) -> ids
+
+
+def _packets(ws: Workspace, budget: int) -> _Packets:
+    """The packets of every SQL file under the roots, made once per state
+    of the files, the knowledge base and the budget."""
+    from agents.quorvane.packets import build_packets
+
+    files = [f for root in ws.roots.real for f in _files(ws, ws.roots.resolve(root, folder=True))]
+    kb_texts, kb_stats = _kb_texts(ws) if ws.kb is not None else ({}, [])
+    state = tree_state([(shown, info) for _, shown, info, _ in files] + kb_stats)
+
+    def make() -> _Packets:
+        texts = []
+        for real, shown, info, _ in files:
+            if info is not None:
+                try:
+                    texts.append((shown, ws.sources.decoded(real, info, shown).text))
+                except ToolError:
+                    continue  # a file that cannot be read defines nothing
+        kb = {"mapping": kb_texts["mapping.md"], "gotchas": kb_texts["gotchas.md"]} if kb_texts else None
+        parts: dict[str, list[Any]] = {}
+        by_place: dict[tuple[str, str], list[str]] = {}
+        for packet in build_packets(texts, kb=kb, platform=ws.platform, budget=max(1, budget - PACKET_MARGIN)):
+            key = packet.id.casefold()
+            if key not in parts:
+                parts[key] = []
+                name = packet.object.get("name")
+                if name:
+                    by_place.setdefault((packet.object["path"], name.casefold()), []).append(packet.id)
+            parts[key].append(packet)
+        return _Packets(parts, by_place)
+
+    return ws.sources.listing(("work_packet", budget), state, make)
+
+
+def _packet_id(ws: Workspace, packets: _Packets, args: dict[str, Any]) -> str:
+    if "id" in args:
+        if "path" in args or "name" in args:
+            raise ToolError("give id, or path and name, not both")
+        if args["id"].casefold() not in packets.parts:
+            raise ToolError(f"unknown id: {args['id']} (ids are kind:name, or path#line for a batch; see inventory)")
+        return str(args["id"])
+    if "path" not in args or "name" not in args:
+        raise ToolError("give id, or path and name")
+    target = ws.roots.resolve(args["path"])
+    name = args["name"].casefold()
+    ids = packets.by_place.get((target.shown, name))
+    if not ids:  # an unqualified name: the one object of the file it ends
+        ids = [i for (path, full), found in packets.by_place.items() if path == target.shown
+               and full.rsplit(".", 1)[-1] == name for i in found]  # fmt: skip
+    if len(ids) != 1:
+        problem = "no object" if not ids else f"{len(ids)} objects ({', '.join(ids)})"
+        raise ToolError(f"{problem} named {args['name']} in {target.shown}")
+    return ids[0]
+
+
+def work_packet(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
+    budget = ws.budget(args)
+    packets = _packets(ws, budget)
+    parts = packets.parts[_packet_id(ws, packets, args).casefold()]
+    part = int(args.get("part", 1))
+    if part > len(parts):
+        raise ToolError(f"part {part} of a packet that has {len(parts)}")
+    return whole({"packet": parts[part - 1].to_dict(), "part": part, "parts": len(parts)}, budget)
+
+
 TOOLS: dict[str, Callable[[Workspace, dict[str, Any]], dict[str, Any]]] = {
     "assess": assess,
     "inventory": inventory,
@@ -311,4 +388,5 @@ TOOLS: dict[str, Callable[[Workspace, dict[str, Any]], dict[str, Any]]] = {
     "reading_plan": reading_plan,
     "knowledge": knowledge,
     "detect_platform": detect,
+    "work_packet": work_packet,
 }

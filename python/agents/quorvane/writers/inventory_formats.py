@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import csv
 import json
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from typing import Any, TextIO
 
 from agents.quorvane.assessment.dependencies import Graph
@@ -108,10 +108,3 @@ def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
                 shown.add(src)
             out.write(f"  n{src} -> m{m_index} [style=dashed];\n")
     out.write("}\n")
-
-
-INVENTORY_WRITERS: dict[str, Callable[[Graph, Errors, TextIO], None]] = {
-    "json": write_json,
-    "csv": write_csv,
-    "dot": write_dot,
-}

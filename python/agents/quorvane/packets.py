@@ -1,0 +1,592 @@
+"""Work packets: one per object of a code base, in conversion order, each
+holding what a converting agent needs for that object alone — its exact
+source, its grade and turn budgets, the shapes of what it reads, writes and
+calls, the temporary tables it builds, the knowledge-base sections for its
+constructs, and its hotspots.
+
+``build_packets(files)`` takes ``(path, text)`` pairs of decoded scripts and
+yields :class:`Packet` records, dependencies before their dependents.  A
+packet larger than the token budget is cut into parts along the object's
+reading-plan sections, or at statement boundaries, never inside a statement.
+"""
+
+from __future__ import annotations
+
+import bisect
+import hashlib
+import json
+import re
+from collections.abc import Iterable, Iterator, Mapping, Sequence
+from dataclasses import dataclass, replace
+from os import PathLike
+from pathlib import Path
+from typing import Any
+
+from agents.quorvane import complexity, inventory, loresift, platform_detect
+from agents.quorvane.assessment.dependencies import REFERENCE_KINDS, Graph, Unit, build_graph, is_system_name
+from agents.quorvane.assessment.lines import unit_bodies
+from agents.quorvane.tokens import estimate_tokens
+
+__all__ = ["DEFAULT_BUDGET", "Packet", "build_packets", "read_knowledge_base"]
+
+DEFAULT_BUDGET = 12000
+# An object longer than this many lines gets its own reading plan.
+PLAN_MIN_LINES = 500
+# The share of the budget a part's source may always take, however large
+# the header.
+MIN_SOURCE_SHARE = 4
+KB_FILES = {"mapping": "mapping.md", "gotchas": "gotchas.md"}
+ROUTINE_KINDS = frozenset({"procedure", "function"})
+SHAPED_KINDS = frozenset({"table", "view", "type"})
+
+
+@dataclass(frozen=True)
+class Packet:
+    """One object (or one part of one) with its context.  Field meanings are
+    in the README ("Work packets"); ``as_json`` and ``as_markdown`` render it."""
+
+    id: str
+    order: int
+    group: str | None
+    part: int
+    parts: int
+    object: Mapping[str, Any]
+    lines: tuple[int, int]  # the file lines this packet's source holds
+    source: str
+    grade: Mapping[str, Any]
+    reading_plan: Mapping[str, Any] | None
+    platform: str | None
+    categories: tuple[str, ...]
+    hotspots: tuple[Mapping[str, Any], ...]
+    dynamic_sql: bool
+    dynamic_references: tuple[str, ...]
+    dependencies: tuple[Mapping[str, Any], ...]
+    local_tables: tuple[Mapping[str, Any], ...]
+    knowledge: Mapping[str, Any]
+    tokens: int
+
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            "id": self.id,
+            "order": self.order,
+            "group": self.group,
+            "part": self.part,
+            "parts": self.parts,
+            "object": dict(self.object),
+            "lines": list(self.lines),
+            "source": self.source,
+            "grade": dict(self.grade),
+            "reading_plan": None if self.reading_plan is None else dict(self.reading_plan),
+            "platform": self.platform,
+            "categories": list(self.categories),
+            "hotspots": [dict(h) for h in self.hotspots],
+            "dynamic_sql": self.dynamic_sql,
+            "dynamic_references": list(self.dynamic_references),
+            "dependencies": [dict(d) for d in self.dependencies],
+            "local_tables": [dict(t) for t in self.local_tables],
+            "knowledge": dict(self.knowledge),
+            "tokens": self.tokens,
+        }
+
+    def as_json(self) -> str:
+        """The packet as one line of JSON."""
+        return json.dumps(self.to_dict(), ensure_ascii=False, separators=(",", ":"))
+
+    def as_markdown(self) -> str:
+        """The packet as a prompt: a header of facts, the dependencies'
+        shapes, the knowledge excerpts, then the numbered source."""
+        return _header_markdown(self) + _source_markdown(self.source, self.lines[0])
+
+
+# --- the knowledge base ---------------------------------------------------------
+
+
+def read_knowledge_base(directory: str | PathLike[str]) -> dict[str, str]:
+    """The mapping guide and gotchas of a knowledge-base directory
+    (``mapping.md``, ``gotchas.md``, UTF-8), as ``build_packets`` takes them."""
+    folder = Path(directory)
+    return {key: (folder / name).read_text(encoding="utf-8") for key, name in KB_FILES.items()}
+
+
+def _titles(categories: Sequence[str], always: Sequence[str], table: Mapping[str, Sequence[str]]) -> list[str]:
+    wanted = [*always, *(t for c in sorted(categories) for t in table.get(c, ()))]
+    return list(dict.fromkeys(wanted))
+
+
+class _Knowledge:
+    """The knowledge of each set of categories, selected once."""
+
+    def __init__(self, kb: Mapping[str, str] | None) -> None:
+        self.kb = kb
+        self.cache: dict[tuple[str, ...], dict[str, Any]] = {}
+
+    def of(self, categories: tuple[str, ...]) -> dict[str, Any]:
+        found = self.cache.get(categories)
+        if found is None:
+            found = {
+                "mapping": _titles(categories, loresift.ALWAYS_INCLUDE_MAPPING, loresift.CONSTRUCT_TO_MAPPING_SECTIONS),
+                "gotchas": _titles(categories, loresift.ALWAYS_INCLUDE_GOTCHAS, loresift.CONSTRUCT_TO_GOTCHA_SECTIONS),
+            }
+            if self.kb is not None:
+                selected = loresift.select_knowledge(
+                    set(categories), full_mapping=self.kb.get("mapping", ""), full_gotchas=self.kb.get("gotchas", "")
+                )
+                found["text"] = {"mapping": selected["mapping"], "gotchas": selected["gotchas"]}
+            self.cache[categories] = found
+        return found
+
+
+# --- one file -----------------------------------------------------------------------
+
+
+@dataclass(frozen=True)
+class _Scanned:
+    """One unit of one file, with what the packet needs of its own text."""
+
+    unit: Unit
+    body: str
+    platform: str | None
+
+
+def _split_objects(text: str, platform: str | None) -> tuple[Any, ...]:
+    try:
+        return tuple(inventory.split_objects(text, platform=platform))
+    except ValueError:  # a platform the inventory has no dialect for
+        return tuple(inventory.split_objects(text))
+
+
+def scan_file(path: str, text: str, platform: str | None = None) -> list[_Scanned]:
+    """The units of one file, each graded on its own lines; the file's
+    platform is ``platform`` when given, else the detected one."""
+    if platform is None:
+        platform = platform_detect.detect_platform(text).platform
+    objects = _split_objects(text, platform)
+    out = []
+    for obj, body in zip(objects, unit_bodies(text, objects)):
+        out.append(_Scanned(Unit(path, obj, str(complexity.classify_sql(body).complexity)), body, platform))
+    return out
+
+
+# --- the code base --------------------------------------------------------------------
+
+
+def _key(name: str) -> str:
+    parts = name.casefold().split(".")
+    return ".".join(["dbo", *parts] if len(parts) == 1 else parts)
+
+
+def _packet_ids(units: Sequence[Unit]) -> list[str]:
+    """``kind:name`` for named objects, ``path#line`` for batches; a later
+    definition of an id already taken adds ``@path#line``."""
+    ids: list[str] = []
+    taken: set[str] = set()
+    for u in units:
+        obj = u.obj
+        base = f"{obj.kind}:{obj.name}" if obj.name else f"{u.path}#{obj.start_line}"
+        candidate, n = base, 1
+        if candidate.casefold() in taken:
+            candidate = f"{base}@{u.path}#{obj.start_line}"
+        while candidate.casefold() in taken:
+            n += 1
+            candidate = f"{base}@{u.path}#{obj.start_line}~{n}"
+        taken.add(candidate.casefold())
+        ids.append(candidate)
+    return ids
+
+
+def _columns(columns: Iterable[Any]) -> list[dict[str, str]]:
+    return [{"name": c.name, "type": c.type} for c in columns]
+
+
+def _parameters(parameters: Iterable[Any]) -> list[dict[str, Any]]:
+    return [{"name": p.name, "type": p.type, "default": p.default, "mode": p.mode} for p in parameters]
+
+
+class _CodeBase:
+    """The graph of every unit, and what packets say about each."""
+
+    def __init__(self, scanned: Sequence[_Scanned]) -> None:
+        self.scanned = scanned
+        units = [s.unit for s in scanned]
+        self.graph: Graph = build_graph(units)
+        self.ids = _packet_ids(units)
+        self.position: dict[int, int] = {}
+        self.group: dict[int, str] = {}
+        for n, cycle in enumerate(self.graph.cycles, 1):
+            for i in cycle:
+                self.group[i] = f"cycle-{n}"
+        for group in self.graph.order:
+            for i in group:
+                self.position[i] = len(self.position) + 1
+        self.targets: dict[tuple[int, str, str], int] = {}
+        for e in self.graph.edges:
+            self.targets.setdefault((e.source, e.kind, e.name.casefold()), e.target)
+        self.missing = {m.name.casefold() for m in self.graph.missing}
+        self.defined: dict[str, int] = {}
+        for i, u in enumerate(units):
+            if u.obj.name and u.obj.kind != "batch":
+                self.defined.setdefault(_key(u.obj.name), i)
+
+    def status(self, i: int, target: int) -> str:
+        if target == i or (i in self.group and self.group.get(target) == self.group[i]):
+            return "same_group"
+        return "earlier" if self.position[target] < self.position[i] else "later"
+
+    def describe(self, i: int, target: int) -> dict[str, Any]:
+        u = self.scanned[target].unit
+        out: dict[str, Any] = {"kind": u.obj.kind, "defined_at": f"{u.path}:{u.obj.start_line}"}
+        if u.obj.kind in SHAPED_KINDS:
+            out["columns"] = _columns(u.obj.columns)
+        if u.obj.kind in ROUTINE_KINDS:
+            out["parameters"] = _parameters(u.obj.parameters)
+            out["returns"] = u.obj.returns
+        return out
+
+    def dependencies(self, i: int) -> list[dict[str, Any]]:
+        obj = self.scanned[i].unit.obj
+        own = _key(obj.name) if obj.name else None
+        out: list[dict[str, Any]] = []
+        seen: set[tuple[str, str]] = set()
+        named = [(kind, name) for kind in REFERENCE_KINDS for name in getattr(obj, kind)]
+        named += [("dynamic", name) for name in getattr(obj, "dynamic_references", ())]
+        for edge, name in named:
+            folded = name.casefold()
+            if (edge, folded) in seen:
+                continue
+            seen.add((edge, folded))
+            if edge == "dynamic":
+                target = self.defined.get(_key(name))
+            else:
+                target = self.targets.get((i, edge, folded))
+            entry: dict[str, Any] = {"name": name, "edge": edge}
+            if target is not None:
+                entry.update(resolved=self.ids[target], status=self.status(i, target), **self.describe(i, target))
+            elif is_system_name(name, edge):
+                entry.update(resolved=None, status="system")
+            elif folded in self.missing or edge == "dynamic":
+                entry.update(resolved=None, status="missing")
+            elif own is not None and _key(name) == own:
+                continue  # the object itself (a table's own definition), or another definition of it
+            else:
+                entry.update(resolved=None, status="ambiguous")
+            out.append(entry)
+        return out
+
+
+# --- one packet ----------------------------------------------------------------------
+
+
+def _grade(body: str) -> dict[str, Any]:
+    r = complexity.classify_sql(body)
+    return {
+        "complexity": str(r.complexity),
+        "effective_lines": r.effective_lines,
+        "stored_proc_count": r.stored_proc_count,
+        "complex_construct_count": r.complex_construct_count,
+        "moderate_construct_count": r.moderate_construct_count,
+        "temp_table_count": r.temp_table_count,
+        "cte_count": r.cte_count,
+        "analysis_turns": r.recommended_analysis_turns,
+        "conversion_turns": r.recommended_conversion_turns,
+        "audit_turns": r.recommended_audit_turns,
+    }
+
+
+def _reading_plan(body: str, first_line: int, line_count: int) -> dict[str, Any] | None:
+    if line_count <= PLAN_MIN_LINES:
+        return None
+    plan = complexity.plan_reading_text(body)
+    shift = first_line - 1
+    return {
+        "first_read": [first_line, shift + plan.first_read_lines],
+        "sections": [{"start": s + shift, "end": e + shift, "hint": hint} for s, e, hint in plan.section_boundaries],
+    }
+
+
+def _hotspots(body: str, first_line: int) -> list[dict[str, Any]]:
+    found = {(line + first_line - 1, kind, name) for line, kind, name in complexity.locate_constructs(body)}
+    found.update((line + first_line - 1, kind, name) for line, kind, name in loresift.locate_categories(body))
+    return [{"line": line, "kind": kind, "name": name} for line, kind, name in sorted(found)]
+
+
+def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> tuple[Packet, list[str]]:
+    s = base.scanned[i]
+    obj, body, first = s.unit.obj, s.body, s.unit.obj.start_line
+    lines = body.splitlines(keepends=True)
+    categories = tuple(sorted(loresift.detect_construct_categories(body)))
+    packet = Packet(
+        id=base.ids[i],
+        order=base.position[i],
+        group=base.group.get(i),
+        part=1,
+        parts=1,
+        object={
+            "kind": obj.kind,
+            "name": obj.name,
+            "path": s.unit.path,
+            "start_line": obj.start_line,
+            "end_line": obj.end_line,
+            "sha256": hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest(),
+            "columns": _columns(obj.columns),
+            "parameters": _parameters(obj.parameters),
+            "returns": obj.returns,
+        },
+        lines=(first, obj.end_line),
+        source=body,
+        grade=_grade(body),
+        reading_plan=_reading_plan(body, first, len(lines)),
+        platform=s.platform,
+        categories=categories,
+        hotspots=tuple(_hotspots(body, first)),
+        dynamic_sql=obj.dynamic_sql,
+        dynamic_references=tuple(getattr(obj, "dynamic_references", ())),
+        dependencies=tuple(base.dependencies(i)),
+        local_tables=tuple(
+            {"name": t.name, "line": t.line, "columns": _columns(t.columns)} for t in obj.local_tables
+        ),
+        knowledge=knowledge.of(categories),
+        tokens=0,
+    )
+    return packet, lines
+
+
+def _sized(packet: Packet) -> Packet:
+    return replace(packet, tokens=estimate_tokens(packet.as_markdown()))
+
+
+# --- cutting a packet into parts -------------------------------------------------------
+
+# Literals, quoted names and comments (which may span lines), parentheses and
+# line breaks, for finding the lines where a statement may begin.
+_CODE = re.compile(
+    r"'(?:[^']|'')*(?:'|\Z)|\"(?:[^\"]|\"\")*(?:\"|\Z)|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*|[()]", re.S
+)
+# Words that open a statement and can continue none.
+_STARTERS = re.compile(
+    r"(?i)(?:declare|if|while|print|raiserror|throw|return|commit|rollback|create|alter|drop|truncate|open|close"
+    r"|deallocate|go|use|grant|revoke|exec|execute|insert|update|delete|merge|select|with|set|call|perform)\b"
+)
+# What ends a line that the next line continues.
+_CONTINUED = re.compile(r"(?i)(?:\b(?:then|else|as|union|all|except|intersect|minus|and|or|not|in|into|from|by)|[,(=+\-*/<>])\s*$")
+_CONDITION = re.compile(r"(?i)\s*(?:if|while|else|insert|update|with|when)\b")
+_FREE_STARTERS = re.compile(
+    r"(?i)(?:declare|if|while|print|raiserror|throw|return|commit|rollback|create|alter|drop|truncate|open|close"
+    r"|deallocate|go|use|grant|revoke|call|perform)\b"
+)
+
+
+def statement_lines(lines: Sequence[str]) -> list[int]:
+    """The 0-based indices of the lines of ``lines`` (one statement's or
+    object's text, split by ``str.splitlines(keepends=True)``) at which a
+    new statement begins: outside literals, comments and parentheses, after
+    a line ending with ";" or opening with a statement word that continues
+    nothing before it."""
+    text = "".join(lines)
+    starts = [0]
+    for line in lines:
+        starts.append(starts[-1] + len(line))
+    depth_at: list[int | None] = [0] * len(lines)  # None: inside a literal or comment
+    depth = 0
+    li = 1
+    for m in _CODE.finditer(text):
+        while li < len(lines) and starts[li] <= m.start():
+            depth_at[li] = depth
+            li += 1
+        token = m.group()
+        if token == "(":
+            depth += 1
+        elif token == ")":
+            depth = max(0, depth - 1)
+        else:
+            while li < len(lines) and starts[li] < m.end():
+                depth_at[li] = None
+                li += 1
+    while li < len(lines):
+        depth_at[li] = depth
+        li += 1
+    out = []
+    previous = ""  # the last line with code
+    for i, line in enumerate(lines):
+        stripped = line.strip()
+        if i > 0 and depth_at[i] == 0 and stripped and not stripped.startswith(("--", "/*")):
+            ended = previous.endswith(";") or previous.casefold() in ("go", "/")
+            free = _FREE_STARTERS.match(stripped) and not _CONDITION.match(previous)
+            chained = _STARTERS.match(stripped) and previous and not _CONTINUED.search(previous)
+            if ended or free or (chained and not _CONDITION.match(previous) and not previous.endswith(")")):
+                out.append(i)
+        if stripped and not stripped.startswith("--"):
+            previous = re.sub(r"\s*--.*$", "", stripped)
+    return out
+
+
+def _parts(packet: Packet, lines: list[str], budget: int) -> list[Packet]:
+    """The packet cut into parts of at most ``budget`` tokens where the
+    statements allow, along its reading plan where it has one."""
+    first = packet.lines[0]
+    header = estimate_tokens(_header_markdown(replace(packet, part=99, parts=99, source="")))
+    room = max(budget - header, budget // MIN_SOURCE_SHARE) * 4  # in characters
+    width = len(str(packet.lines[1])) + 2
+    cost = [0]
+    for line in lines:
+        cost.append(cost[-1] + width + len(line.rstrip("\r\n")) + 1)
+    safe = statement_lines(lines)
+    preferred: list[int] = []
+    if packet.reading_plan:
+        marks = sorted(s["start"] - first for s in packet.reading_plan["sections"])
+        preferred = [m for m in marks if m in set(safe)]
+    cuts = []
+    cur = 0
+    while cur < len(lines):
+        limit = bisect.bisect_right(cost, cost[cur] + room) - 1  # lines[cur:limit] fit
+        if limit >= len(lines):
+            break
+        cut = None
+        for candidates in (preferred, safe):
+            k = bisect.bisect_right(candidates, limit) - 1
+            if k >= 0 and candidates[k] > cur:
+                cut = candidates[k]
+                break
+        if cut is None:  # one statement larger than the room: it stays whole
+            k = bisect.bisect_right(safe, cur)
+            if k >= len(safe):
+                break
+            cut = safe[k]
+        cuts.append(cut)
+        cur = cut
+    bounds = [0, *cuts, len(lines)]
+    if len(bounds) == 2:
+        return [packet]
+    n = len(bounds) - 1
+    out = []
+    for p in range(n):
+        a, b = bounds[p], bounds[p + 1]
+        # Like the whole source, each part ends without its last line's break.
+        last = lines[b - 1].splitlines()
+        source = "".join(lines[a : b - 1]) + (last[0] if last else "")
+        out.append(_sized(replace(packet, part=p + 1, parts=n, lines=(first + a, first + b - 1), source=source)))
+    return out
+
+
+# --- rendering ------------------------------------------------------------------------
+
+
+def _md_code(text: str) -> str:
+    fence = "`" * max(1, max((len(r) for r in re.findall(r"`+", text)), default=0) + 1)
+    pad = " " if text.startswith("`") or text.endswith("`") else ""
+    return f"{fence}{pad}{text}{pad}{fence}"
+
+
+def _shape(d: Mapping[str, Any]) -> str:
+    parts = []
+    if d.get("parameters") is not None:
+        params = ", ".join(
+            " ".join(x for x in (p["name"], p["type"]) if x)
+            + (f" = {p['default']}" if p["default"] is not None else "")
+            + ("" if p["mode"] == "in" else f" {p['mode'].upper()}")
+            for p in d["parameters"]
+        )
+        parts.append(f"({params})")
+        if d.get("returns"):
+            parts.append(f"returns {d['returns']}")
+    if d.get("columns"):
+        parts.append("columns: " + ", ".join(f"{c['name']} {c['type']}".rstrip() for c in d["columns"]))
+    return " ".join(parts)
+
+
+def _header_markdown(p: Packet) -> str:
+    o = p.object
+    title = f"{o['kind']} {o['name']}" if o["name"] else f"{o['kind']} at {o['path']}:{o['start_line']}"
+    part = f" (part {p.part} of {p.parts})" if p.parts > 1 else ""
+    g = p.grade
+    out = [f"# {title}{part}", ""]
+    facts = [
+        f"id: {_md_code(p.id)}; conversion order {p.order}" + (f", cycle {p.group}" if p.group else ""),
+        f"file: {_md_code(o['path'])}, lines {o['start_line']}-{o['end_line']}; sha256 {o['sha256']}",
+        f"platform: {p.platform or 'unknown'}",
+        f"complexity: {g['complexity']} ({g['effective_lines']} effective lines); turns: analysis "
+        f"{g['analysis_turns']}, conversion {g['conversion_turns']}, audit {g['audit_turns']}",
+        f"categories: {', '.join(p.categories) or '-'}",
+    ]
+    own = _shape({**o, "parameters": o["parameters"] if o["kind"] in ROUTINE_KINDS else None})
+    if own:
+        facts.append(f"defines: {own}")
+    if p.dynamic_sql:
+        facts.append("runs dynamic SQL" + (f"; probable names: {', '.join(p.dynamic_references)}" if p.dynamic_references else ""))
+    if p.hotspots:
+        facts.append("hotspots: " + "; ".join(f"{h['line']} {h['kind']} {h['name']}" for h in p.hotspots))
+    out += [f"- {f}" for f in facts]
+    if p.dependencies:
+        out += ["", "## Dependencies", ""]
+        for d in p.dependencies:
+            where = f" {d['kind']} at {d['defined_at']}" if "defined_at" in d else ""
+            shape = _shape(d)
+            out.append(f"- {d['edge']} {_md_code(d['name'])}: {d['status']}{where}" + (f"; {shape}" if shape else ""))
+    if p.local_tables:
+        out += ["", "## Temporary tables and table variables", ""]
+        for t in p.local_tables:
+            cols = ", ".join(f"{c['name']} {c['type']}".rstrip() for c in t["columns"]) or "-"
+            out.append(f"- {_md_code(t['name'])} (line {t['line']}): {cols}")
+    k = p.knowledge
+    if k.get("mapping") or k.get("gotchas"):
+        out += ["", "## Knowledge", ""]
+        out.append(f"- mapping sections: {'; '.join(k['mapping']) or '-'}")
+        out.append(f"- gotchas: {'; '.join(k['gotchas']) or '-'}")
+        text = k.get("text") or {}
+        for key in ("mapping", "gotchas"):
+            if text.get(key):
+                out += ["", text[key].strip()]
+    if p.reading_plan:
+        plan = p.reading_plan
+        out += ["", "## Reading plan", "", f"- first read: lines {plan['first_read'][0]}-{plan['first_read'][1]}"]
+        out += [f"- lines {s['start']}-{s['end']}: {s['hint']}" for s in plan["sections"]]
+    out += ["", f"## Source (lines {p.lines[0]}-{p.lines[1]})", ""]
+    return "\n".join(out) + "\n"
+
+
+def _source_markdown(source: str, first_line: int) -> str:
+    lines = source.splitlines()
+    width = len(str(first_line + max(len(lines), 1) - 1))
+    fence = "`" * max(3, max((len(r) for r in re.findall(r"`{3,}", source)), default=0) + 1)
+    body = "".join(f"{n:>{width}}  {line}\n" for n, line in enumerate(lines, first_line))
+    return f"{fence}sql\n{body}{fence}\n"
+
+
+# --- the whole run --------------------------------------------------------------------
+
+
+def build_packets(
+    files: Iterable[tuple[str, str]],
+    *,
+    kb: Mapping[str, str] | str | PathLike[str] | None = None,
+    platform: str | None = None,
+    budget: int = DEFAULT_BUDGET,
+) -> Iterator[Packet]:
+    """The packets of a code base in conversion order.
+
+    ``files``: ``(path, text)`` pairs of decoded scripts.  ``kb``: a
+    knowledge-base directory, or its texts as ``{"mapping": …, "gotchas":
+    …}``; without it packets name the sections but hold no text.
+    ``platform``: the code base's platform, known (each file's is detected
+    otherwise).  ``budget``: the token budget a packet is cut to fit.
+    """
+    scanned = [s for path, text in files for s in scan_file(path, text, platform)]
+    return packets_of(scanned, kb=kb, budget=budget)
+
+
+def packets_of(
+    scanned: Sequence[_Scanned], *, kb: Mapping[str, str] | str | PathLike[str] | None = None, budget: int = DEFAULT_BUDGET
+) -> Iterator[Packet]:
+    """The packets of units already scanned (``scan_file``), in order."""
+    if budget < 1:
+        raise ValueError(f"budget must be at least 1, not {budget}")
+    texts = read_knowledge_base(kb) if isinstance(kb, (str, PathLike)) else kb
+    base = _CodeBase(scanned)
+    knowledge = _Knowledge(texts)
+    for group in base.graph.order:
+        for i in group:
+            packet, lines = _whole_packet(base, i, knowledge)
+            packet = _sized(packet)
+            if packet.tokens > budget:
+                yield from _parts(packet, lines, budget)
+            else:
+                yield packet
