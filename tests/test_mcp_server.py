@@ -76,12 +76,12 @@ def analyze_records(path, *extra):
     return [{**json.loads(line), "path": None} for line in output.splitlines()]
 
 
-def test_every_tool_answers_in_memory(root):
+def test_every_tool_answers_in_memory(root, monkeypatch):
     kb = EXAMPLES / "kb"
     ws = workspace(root, kb=str(kb))
     sql = f"sql/{LONG}"
     (root / "merge.sql").write_text("MERGE INTO t USING s ON t.id = s.id WHEN MATCHED THEN DELETE;\n")
-    assess, per_object, inventory, source, plan, knowledge, platform = map(ok, calls(
+    assess, per_object, inventory, source, plan, knowledge, platform, packet = map(ok, calls(
         ws,
         ("assess", {"path": sql}),
         ("assess", {"path": sql, "objects": True, "max_tokens": 20000}),
@@ -90,6 +90,7 @@ def test_every_tool_answers_in_memory(root):
         ("reading_plan", {"path": str(root / sql)}),
         ("knowledge", {"path": "merge.sql"}),
         ("detect_platform", {"sql": "SELECT TOP 5 * FROM [dbo].[t]\nGO\n"}),
+        ("work_packet", {"path": "sql/postgresql_loyalty_points.sql", "name": "V_EMAIL_AUDIENCE"}),
     ))  # fmt: skip
     assert [{**r, "path": None} for r in assess["rows"]] == analyze_records(root / sql)
     assert assess["totals"]["files"] == 1 and assess["rows"][0]["path"] == sql
@@ -104,6 +105,11 @@ def test_every_tool_answers_in_memory(root):
     for doc in ("mapping", "gotchas"):
         assert "\n\n".join(s["text"] for s in knowledge["sections"] if s["doc"] == doc) == selected[doc]
     assert knowledge["categories"] == selected["categories"] and knowledge["sizes"] == selected["report"]
+    monkeypatch.chdir(root)
+    [built] = [json.loads(line) for line in command_output("packets", ".", "--kb", kb).splitlines()
+               if json.loads(line)["id"] == packet["packet"]["id"]]  # fmt: skip
+    assert packet["packet"] == built
+    assert packet["packet"]["id"] == "view:loyalty.v_email_audience" and packet["parts"] == 1
     assert platform["platform"] == "sqlserver"
     assert {"id": "sqlserver.go_batch_separator", "line": 2} in platform["matched"]
 
@@ -208,6 +214,9 @@ def test_bad_arguments_are_tool_errors_and_the_server_keeps_serving(root):
         ("assess", {"path": "sql", "max_tokens": 10**9}),
         ("detect_platform", {"path": f"sql/{LONG}", "sql": "SELECT 1"}),
         ("knowledge", {"categories": ["merge"]}),
+        ("work_packet", {"id": "procedure:no.such"}),
+        ("work_packet", {"id": "view:rpt.vw_x", "path": "sql"}),
+        ("work_packet", {"path": f"sql/{LONG}", "name": "nothing_here"}),
         ("no_such_tool", {}),
         ("reading_plan", {"path": f"sql/{LONG}"}),
     )
@@ -215,7 +224,8 @@ def test_bad_arguments_are_tool_errors_and_the_server_keeps_serving(root):
     for message, expected in zip(messages, [
         "is not of type 'string'", "less than the minimum of 1", "end_line 3 is before start_line 9",
         "past the end", "is a folder", "No such file", "unknown argument: colour", "maximum",
-        "either path or sql", "--kb", "unknown tool",
+        "either path or sql", "--kb", "unknown id: procedure:no.such", "not both", "no object named nothing_here",
+        "unknown tool",
     ]):  # fmt: skip
         assert expected in message, message
     assert ok(results[-1])["sections"]

@@ -365,9 +365,10 @@ def _packet_id(ws: Workspace, packets: _Packets, args: dict[str, Any]) -> str:
     if not ids:  # an unqualified name: the one object of the file it ends
         ids = [i for (path, full), found in packets.by_place.items() if path == target.shown
                and full.rsplit(".", 1)[-1] == name for i in found]  # fmt: skip
-    if len(ids) != 1:
-        problem = "no object" if not ids else f"{len(ids)} objects ({', '.join(ids)})"
-        raise ToolError(f"{problem} named {args['name']} in {target.shown}")
+    if not ids:
+        raise ToolError(f"no object named {args['name']} in {target.shown}")
+    if len(ids) > 1:
+        raise ToolError(f"{args['name']} names {len(ids)} objects in {target.shown}: {', '.join(ids)}; give one id")
     return ids[0]
 
 
