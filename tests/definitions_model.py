@@ -265,7 +265,9 @@ class Reader:
                 if self.punct(p, "("):
                     p = self.group_end(p, e)
                     continue
-                if self.word(p) in ("as", "with", "for", "begin", "is"):
+                w = self.word(p)
+                typed_as = w == "as" and k[p - 1].type == "word" and k[p - 1].text.startswith("@")
+                if (w == "as" and not typed_as) or w in ("with", "for", "begin", "is"):
                     break
                 p += 1
             params = [self.parameter(eb, ee) for eb, ee in self.elements(j, p)]

@@ -356,8 +356,10 @@ class Reader {
                     p = group_end(p, e);
                     continue;
                 }
+                // AS ends the list, unless it follows a parameter's name (@p AS INT).
                 const std::string w = word(p);
-                if (w == "as" || w == "with" || w == "for" || w == "begin" || w == "is") break;
+                const bool typed_as = w == "as" && k_[p - 1].type == Tok::Word && k_[p - 1].ch == U'@';
+                if ((w == "as" && !typed_as) || w == "with" || w == "for" || w == "begin" || w == "is") break;
                 ++p;
             }
             d.parameters = parameters(j, p);

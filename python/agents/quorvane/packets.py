@@ -16,6 +16,7 @@ import bisect
 import hashlib
 import json
 import re
+from itertools import accumulate, repeat
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, replace
 from os import PathLike
@@ -146,6 +147,7 @@ class _Scanned:
     unit: Unit
     body: str
     platform: str | None
+    grade: Mapping[str, Any]
 
 
 def _split_objects(text: str, platform: str | None) -> tuple[Any, ...]:
@@ -163,7 +165,8 @@ def scan_file(path: str, text: str, platform: str | None = None) -> list[_Scanne
     objects = _split_objects(text, platform)
     out = []
     for obj, body in zip(objects, unit_bodies(text, objects)):
-        out.append(_Scanned(Unit(path, obj, str(complexity.classify_sql(body).complexity)), body, platform))
+        grade = _grade(body)
+        out.append(_Scanned(Unit(path, obj, grade["complexity"]), body, platform, grade))
     return out
 
 
@@ -222,6 +225,7 @@ class _CodeBase:
         for e in self.graph.edges:
             self.targets.setdefault((e.source, e.kind, e.name.casefold()), e.target)
         self.missing = {m.name.casefold() for m in self.graph.missing}
+        self.shapes: dict[int, dict[str, Any]] = {}
         self.defined: dict[str, int] = {}
         for i, u in enumerate(units):
             if u.obj.name and u.obj.kind != "batch":
@@ -232,14 +236,19 @@ class _CodeBase:
             return "same_group"
         return "earlier" if self.position[target] < self.position[i] else "later"
 
-    def describe(self, i: int, target: int) -> dict[str, Any]:
-        u = self.scanned[target].unit
-        out: dict[str, Any] = {"kind": u.obj.kind, "defined_at": f"{u.path}:{u.obj.start_line}"}
-        if u.obj.kind in SHAPED_KINDS:
-            out["columns"] = _columns(u.obj.columns)
-        if u.obj.kind in ROUTINE_KINDS:
-            out["parameters"] = _parameters(u.obj.parameters)
-            out["returns"] = u.obj.returns
+    def describe(self, target: int) -> dict[str, Any]:
+        """Where a dependency is defined and its shape (made once per
+        target, shared by the entries that name it)."""
+        out = self.shapes.get(target)
+        if out is None:
+            u = self.scanned[target].unit
+            out = {"kind": u.obj.kind, "defined_at": f"{u.path}:{u.obj.start_line}"}
+            if u.obj.kind in SHAPED_KINDS:
+                out["columns"] = _columns(u.obj.columns)
+            if u.obj.kind in ROUTINE_KINDS:
+                out["parameters"] = _parameters(u.obj.parameters)
+                out["returns"] = u.obj.returns
+            self.shapes[target] = out
         return out
 
     def dependencies(self, i: int) -> list[dict[str, Any]]:
@@ -260,7 +269,7 @@ class _CodeBase:
                 target = self.targets.get((i, edge, folded))
             entry: dict[str, Any] = {"name": name, "edge": edge}
             if target is not None:
-                entry.update(resolved=self.ids[target], status=self.status(i, target), **self.describe(i, target))
+                entry.update(resolved=self.ids[target], status=self.status(i, target), **self.describe(target))
             elif is_system_name(name, edge):
                 entry.update(resolved=None, status="system")
             elif folded in self.missing or edge == "dynamic":
@@ -303,17 +312,20 @@ def _reading_plan(body: str, first_line: int, line_count: int) -> dict[str, Any]
     }
 
 
-def _hotspots(body: str, first_line: int) -> list[dict[str, Any]]:
+def _findings(body: str, first_line: int) -> tuple[tuple[str, ...], list[dict[str, Any]]]:
+    """The categories of ``body`` and its hotspots (what the classifier
+    counts and the categories found, at file line numbers)."""
+    categories = loresift.locate_categories(body)
     found = {(line + first_line - 1, kind, name) for line, kind, name in complexity.locate_constructs(body)}
-    found.update((line + first_line - 1, kind, name) for line, kind, name in loresift.locate_categories(body))
-    return [{"line": line, "kind": kind, "name": name} for line, kind, name in sorted(found)]
+    found.update((line + first_line - 1, kind, name) for line, kind, name in categories)
+    hotspots = [{"line": line, "kind": kind, "name": name} for line, kind, name in sorted(found)]
+    return tuple(sorted({name for _, _, name in categories})), hotspots
 
 
-def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> tuple[Packet, list[str]]:
+def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> Packet:
     s = base.scanned[i]
     obj, body, first = s.unit.obj, s.body, s.unit.obj.start_line
-    lines = body.splitlines(keepends=True)
-    categories = tuple(sorted(loresift.detect_construct_categories(body)))
+    categories, hotspots = _findings(body, first)
     packet = Packet(
         id=base.ids[i],
         order=base.position[i],
@@ -333,11 +345,11 @@ def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> tuple[Packe
         },
         lines=(first, obj.end_line),
         source=body,
-        grade=_grade(body),
-        reading_plan=_reading_plan(body, first, len(lines)),
+        grade=s.grade,
+        reading_plan=_reading_plan(body, first, obj.end_line - first + 1),
         platform=s.platform,
         categories=categories,
-        hotspots=tuple(_hotspots(body, first)),
+        hotspots=tuple(hotspots),
         dynamic_sql=obj.dynamic_sql,
         dynamic_references=tuple(getattr(obj, "dynamic_references", ())),
         dependencies=tuple(base.dependencies(i)),
@@ -347,115 +359,187 @@ def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> tuple[Packe
         knowledge=knowledge.of(categories),
         tokens=0,
     )
-    return packet, lines
+    return packet
+
+
+class _Length:
+    """Stands for a text of a known length where only its length matters."""
+
+    def __init__(self, n: int) -> None:
+        self.n = n
+
+    def __len__(self) -> int:
+        return self.n
 
 
 def _sized(packet: Packet) -> Packet:
-    return replace(packet, tokens=estimate_tokens(packet.as_markdown()))
+    """The packet with its ``tokens``: the estimate of its Markdown, whose
+    numbered source is measured rather than built."""
+    size = len(_header_markdown(packet)) + _source_markdown_length(packet.source, packet.lines[0])
+    return replace(packet, tokens=estimate_tokens(_Length(size)))  # type: ignore[arg-type]
 
 
 # --- cutting a packet into parts -------------------------------------------------------
 
-# Literals, quoted names and comments (which may span lines), parentheses and
-# line breaks, for finding the lines where a statement may begin.
-_CODE = re.compile(
-    r"'(?:[^']|'')*(?:'|\Z)|\"(?:[^\"]|\"\")*(?:\"|\Z)|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*|[()]", re.S
-)
-# Words that open a statement and can continue none.
+# Literals, quoted names and comments, which may span lines and hide
+# parentheses.
+_HIDDEN = re.compile(r"'[^']*(?:''[^']*)*'?|\"[^\"]*(?:\"\"[^\"]*)*\"?|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*", re.S)
+_RARE_BREAK = re.compile(r"[\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
+# Words that open a statement.
 _STARTERS = re.compile(
     r"(?i)(?:declare|if|while|print|raiserror|throw|return|commit|rollback|create|alter|drop|truncate|open|close"
     r"|deallocate|go|use|grant|revoke|exec|execute|insert|update|delete|merge|select|with|set|call|perform)\b"
 )
-# What ends a line that the next line continues.
-_CONTINUED = re.compile(r"(?i)(?:\b(?:then|else|as|union|all|except|intersect|minus|and|or|not|in|into|from|by)|[,(=+\-*/<>])\s*$")
-_CONDITION = re.compile(r"(?i)\s*(?:if|while|else|insert|update|with|when)\b")
+# ... and those of them that continue no statement before them.
 _FREE_STARTERS = re.compile(
     r"(?i)(?:declare|if|while|print|raiserror|throw|return|commit|rollback|create|alter|drop|truncate|open|close"
     r"|deallocate|go|use|grant|revoke|call|perform)\b"
 )
+# What ends a line that the next line continues.
+_CONTINUED = re.compile(
+    r"(?i)(?:\b(?:then|else|as|union|all|except|intersect|minus|and|or|not|in|into|from|by)|[,(=+\-*/<>)])$"
+)
+# A line that opens a statement the next line belongs to (IF cond / body).
+_CONDITION = re.compile(r"(?i)(?:if|while|else|insert|update|with|when)\b")
+_LINE_COMMENT = re.compile(r"\s*--.*$")
+# The first word of each line after a line feed.
+_FIRST_WORD = re.compile(r"\n[ \t]*(\w+)")
+_STARTER_WORDS = frozenset(_STARTERS.pattern.removeprefix("(?i)(?:").removesuffix(")\\b").split("|"))
+_SEMICOLON_LINE = re.compile(r"(?m);[ \t]*(?:--[^\n]*)?\n")
 
 
-def statement_lines(lines: Sequence[str]) -> list[int]:
-    """The 0-based indices of the lines of ``lines`` (one statement's or
-    object's text, split by ``str.splitlines(keepends=True)``) at which a
-    new statement begins: outside literals, comments and parentheses, after
-    a line ending with ";" or opening with a statement word that continues
-    nothing before it."""
-    text = "".join(lines)
-    starts = [0]
-    for line in lines:
-        starts.append(starts[-1] + len(line))
-    depth_at: list[int | None] = [0] * len(lines)  # None: inside a literal or comment
-    depth = 0
-    li = 1
-    for m in _CODE.finditer(text):
-        while li < len(lines) and starts[li] <= m.start():
-            depth_at[li] = depth
-            li += 1
-        token = m.group()
-        if token == "(":
-            depth += 1
-        elif token == ")":
-            depth = max(0, depth - 1)
-        else:
-            while li < len(lines) and starts[li] < m.end():
-                depth_at[li] = None
-                li += 1
-    while li < len(lines):
-        depth_at[li] = depth
-        li += 1
-    out = []
-    previous = ""  # the last line with code
-    for i, line in enumerate(lines):
-        stripped = line.strip()
-        if i > 0 and depth_at[i] == 0 and stripped and not stripped.startswith(("--", "/*")):
-            ended = previous.endswith(";") or previous.casefold() in ("go", "/")
-            free = _FREE_STARTERS.match(stripped) and not _CONDITION.match(previous)
-            chained = _STARTERS.match(stripped) and previous and not _CONTINUED.search(previous)
-            if ended or free or (chained and not _CONDITION.match(previous) and not previous.endswith(")")):
-                out.append(i)
-        if stripped and not stripped.startswith("--"):
-            previous = re.sub(r"\s*--.*$", "", stripped)
-    return out
+def _blank(m: re.Match[str]) -> str:
+    """A literal or comment as one blank, with each line it spans."""
+    text = m.group()
+    if "\n" not in text and "\r" not in text:
+        return "\x00"
+    return "\x00" + "\n\x00" * (len((text + "x").splitlines()) - 1)
 
 
-def _parts(packet: Packet, lines: list[str], budget: int) -> list[Packet]:
+def _blank_any(m: re.Match[str]) -> str:
+    """``_blank`` for a text that may break lines with rarer characters."""
+    text = m.group()
+    return "\x00" + "\n\x00" * (len((text + "x").splitlines()) - 1)
+
+
+class _Statements:
+    """Where statements of a text (split by ``str.splitlines(keepends=True)``)
+    may begin: a line outside literals, comments and parentheses, after a
+    line ending with ";" or opening with a statement word that continues
+    nothing before it.  Lines are judged only when asked about."""
+
+    def __init__(self, lines: Sequence[str]) -> None:
+        self.lines = lines
+        text = "".join(lines)
+        starts = list(accumulate(map(len, lines), initial=0))
+        # The lines worth judging: those opening with a statement word, and
+        # those after a line ending with ";".
+        found = {
+            bisect.bisect_right(starts, m.start() + 1) - 1
+            for m in _FIRST_WORD.finditer(text)
+            if m.group(1).lower() in _STARTER_WORDS
+        }
+        found.update(bisect.bisect_right(starts, m.end()) - 1 for m in _SEMICOLON_LINE.finditer(text))
+        self.candidates = sorted(i for i in found if 0 < i < len(lines))
+        # The text with each literal and comment blanked (its line breaks
+        # kept): a line starting blank after a line ending blank is inside
+        # one; the parentheses left open before a line are its depth.
+        code = _HIDDEN.sub(_blank_any if _RARE_BREAK.search(text) else _blank, text).splitlines(keepends=True)
+        blanked = "".join(code)
+        code_starts = list(accumulate(map(len, code), initial=0))
+        self.depth: dict[int, int | None] = {}
+        depth = at = 0
+        for i in self.candidates:
+            if i >= len(code):
+                break
+            end = code_starts[i]
+            depth += blanked.count("(", at, end) - blanked.count(")", at, end)
+            at = end
+            inside = code[i][:1] == "\x00" and code[i - 1].rstrip("\r\n")[-1:] == "\x00"
+            self.depth[i] = None if inside else depth
+
+    def _code(self, i: int) -> str:
+        stripped = self.lines[i].strip()
+        if stripped.startswith(("--", "/*")):
+            return ""
+        return _LINE_COMMENT.sub("", stripped) if "--" in stripped else stripped
+
+    def begins(self, i: int) -> bool:
+        if self.depth.get(i) != 0:
+            return False
+        line = self._code(i)
+        if not line:
+            return False
+        p = i - 1
+        previous = ""
+        while p >= 0 and not previous:
+            previous = self._code(p)
+            p -= 1
+        if previous.endswith(";") or previous.casefold() in ("go", "/"):
+            return True
+        if not _STARTERS.match(line) or _CONDITION.match(previous):
+            return False
+        return bool(_FREE_STARTERS.match(line) or not _CONTINUED.search(previous))
+
+    def last_before(self, limit: int, floor: int) -> int | None:
+        """The last line in (floor, limit] where a statement begins."""
+        k = bisect.bisect_right(self.candidates, limit) - 1
+        while k >= 0 and self.candidates[k] > floor:
+            if self.begins(self.candidates[k]):
+                return self.candidates[k]
+            k -= 1
+        return None
+
+    def first_after(self, floor: int) -> int | None:
+        """The first line after ``floor`` where a statement begins."""
+        for i in self.candidates[bisect.bisect_right(self.candidates, floor) :]:
+            if self.begins(i):
+                return i
+        return None
+
+
+def _parts(packet: Packet, budget: int) -> list[Packet]:
     """The packet cut into parts of at most ``budget`` tokens where the
-    statements allow, along its reading plan where it has one."""
+    statements allow, at its reading plan's sections where it has one."""
     first = packet.lines[0]
-    header = estimate_tokens(_header_markdown(replace(packet, part=99, parts=99, source="")))
-    room = max(budget - header, budget // MIN_SOURCE_SHARE) * 4  # in characters
-    width = len(str(packet.lines[1])) + 2
-    cost = [0]
-    for line in lines:
-        cost.append(cost[-1] + width + len(line.rstrip("\r\n")) + 1)
-    safe = statement_lines(lines)
-    preferred: list[int] = []
-    if packet.reading_plan:
-        marks = sorted(s["start"] - first for s in packet.reading_plan["sections"])
-        preferred = [m for m in marks if m in set(safe)]
-    cuts = []
+    # The characters of a part around its numbered lines (an upper bound:
+    # the longest part numbers, the widest line numbers).
+    last = packet.lines[1]
+    frame = replace(packet, part=len(packet.source), parts=len(packet.source), lines=(last, last), source="")
+    around = len(_header_markdown(frame)) + _source_markdown_length("", last) + 2 * (len(_fence(packet.source)) - 3)
+    room = max(budget * 4 - around, budget * 4 // MIN_SOURCE_SHARE)  # characters of numbered lines per part
+    lines = packet.source.splitlines(keepends=True)
+    # The numbered source's characters before each line.
+    width = len(str(packet.lines[1])) + 3
+    before = list(accumulate(map(len, packet.source.splitlines()), initial=0))
+
+    def cost(i: int) -> int:
+        return before[i] + i * width
+
+    statements = _Statements(lines)
+    marks = sorted(s["start"] - first for s in packet.reading_plan["sections"]) if packet.reading_plan else []
+    cuts: list[int] = []
     cur = 0
-    while cur < len(lines):
-        limit = bisect.bisect_right(cost, cost[cur] + room) - 1  # lines[cur:limit] fit
+    while True:
+        limit = bisect.bisect_right(range(len(lines) + 1), cost(cur) + room, key=cost) - 1  # lines[cur:limit] fit
         if limit >= len(lines):
             break
-        cut = None
-        for candidates in (preferred, safe):
-            k = bisect.bisect_right(candidates, limit) - 1
-            if k >= 0 and candidates[k] > cur:
-                cut = candidates[k]
-                break
-        if cut is None:  # one statement larger than the room: it stays whole
-            k = bisect.bisect_right(safe, cur)
-            if k >= len(safe):
-                break
-            cut = safe[k]
+        k = bisect.bisect_right(marks, limit) - 1
+        while k >= 0 and marks[k] > cur and not statements.begins(marks[k]):
+            k -= 1
+        if k >= 0 and marks[k] > cur:
+            cut: int | None = marks[k]
+        else:
+            # The last statement start that fits, else (one statement larger
+            # than the room, which stays whole) the next one.
+            cut = statements.last_before(limit, cur) or statements.first_after(limit)
+        if cut is None:
+            break
         cuts.append(cut)
         cur = cut
-    bounds = [0, *cuts, len(lines)]
-    if len(bounds) == 2:
+    if not cuts:
         return [packet]
+    bounds = [0, *cuts, len(lines)]
     n = len(bounds) - 1
     out = []
     for p in range(n):
@@ -471,6 +555,8 @@ def _parts(packet: Packet, lines: list[str], budget: int) -> list[Packet]:
 
 
 def _md_code(text: str) -> str:
+    if "`" not in text:
+        return f"`{text}`"
     fence = "`" * max(1, max((len(r) for r in re.findall(r"`+", text)), default=0) + 1)
     pad = " " if text.startswith("`") or text.endswith("`") else ""
     return f"{fence}{pad}{text}{pad}{fence}"
@@ -543,12 +629,35 @@ def _header_markdown(p: Packet) -> str:
     return "\n".join(out) + "\n"
 
 
+def _fence(source: str) -> str:
+    if "```" not in source:
+        return "```"
+    return "`" * max(3, max((len(r) for r in re.findall(r"`{3,}", source)), default=0) + 1)
+
+
+def _source_markdown_length(source: str, first_line: int) -> int:
+    """``len(_source_markdown(source, first_line))``."""
+    if "\r" in source or _RARE_BREAK.search(source):
+        lines = source.splitlines()
+        count, chars = len(lines), sum(map(len, lines))
+    else:  # line feeds only: counted, not split
+        breaks = source.count("\n")
+        count = breaks + (0 if source.endswith("\n") else 1) if source else 0
+        chars = len(source) - breaks
+    width = len(str(first_line + max(count, 1) - 1))
+    fence = len(_fence(source))
+    return fence + 4 + chars + count * (width + 3) + fence + 1
+
+
 def _source_markdown(source: str, first_line: int) -> str:
+    """The source in a fenced block, each line behind its number."""
     lines = source.splitlines()
     width = len(str(first_line + max(len(lines), 1) - 1))
-    fence = "`" * max(3, max((len(r) for r in re.findall(r"`{3,}", source)), default=0) + 1)
-    body = "".join(f"{n:>{width}}  {line}\n" for n, line in enumerate(lines, first_line))
+    fence = _fence(source)
+    numbers = map(str.rjust, map(str, range(first_line, first_line + len(lines))), repeat(width))
+    body = "".join(map("{}  {}\n".format, numbers, lines))
     return f"{fence}sql\n{body}{fence}\n"
+
 
 
 # --- the whole run --------------------------------------------------------------------
@@ -584,9 +693,8 @@ def packets_of(
     knowledge = _Knowledge(texts)
     for group in base.graph.order:
         for i in group:
-            packet, lines = _whole_packet(base, i, knowledge)
-            packet = _sized(packet)
+            packet = _sized(_whole_packet(base, i, knowledge))
             if packet.tokens > budget:
-                yield from _parts(packet, lines, budget)
+                yield from _parts(packet, budget)
             else:
                 yield packet
