@@ -86,8 +86,10 @@ async def cold_start(root: Path, rounds: int) -> None:
             await client.list_tools()
             samples.append(time.perf_counter() - start)
     cold = statistics.median(samples)
-    print(f"cold start to the first tools/list: median {cold * 1000:.0f} ms over {rounds} starts "
-          f"(python -c pass: {baseline * 1000:.0f} ms, {cold / baseline:.1f}x); target < 1500 ms")  # fmt: skip
+    print(
+        f"cold start to the first tools/list: median {cold * 1000:.0f} ms over {rounds} starts "
+        f"(python -c pass: {baseline * 1000:.0f} ms, {cold / baseline:.1f}x); target < 1500 ms"
+    )
 
 
 async def latencies(label: str, root: Path, calls: dict[str, list[dict]], rounds: int) -> None:
@@ -98,8 +100,10 @@ async def latencies(label: str, root: Path, calls: dict[str, list[dict]], rounds
             start = time.perf_counter()
             await client.send_ping()
             pings.append(time.perf_counter() - start)
-        print(f"  {'ping (baseline)':<28} {'':>10} {statistics.median(pings) * 1000:8.1f} "
-              f"{percentile(pings, 0.95) * 1000:8.1f} ms")  # fmt: skip
+        print(
+            f"  {'ping (baseline)':<28} {'':>10} {statistics.median(pings) * 1000:8.1f} "
+            f"{percentile(pings, 0.95) * 1000:8.1f} ms"
+        )
         for name, argument_list in calls.items():
             tool = name.split(" ")[0]
             samples, first = [], None
@@ -115,8 +119,7 @@ async def latencies(label: str, root: Path, calls: dict[str, list[dict]], rounds
                 else:
                     samples.append(elapsed)
             p95 = percentile(samples, 0.95)
-            print(f"  {name:<28} {first * 1000:8.1f} ms {statistics.median(samples) * 1000:8.1f} "
-                  f"{p95 * 1000:8.1f} ms")  # fmt: skip
+            print(f"  {name:<28} {first * 1000:8.1f} ms {statistics.median(samples) * 1000:8.1f} {p95 * 1000:8.1f} ms")
 
 
 def file_calls(path: str, lines: int, rng: random.Random) -> dict[str, list[dict]]:
@@ -155,10 +158,15 @@ async def main(quick: bool) -> None:
         folder = Path(tmp)
         big = one_megabyte_file(folder)
         lines = len(big.read_text(encoding="utf-8").splitlines())
-        print(f"machine: {os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.1f} (shared machines make these noisy)")
+        load = os.getloadavg()[0]
+        print(f"machine: {os.cpu_count()} CPUs, load average {load:.1f} (a shared machine makes these noisy)")
         await cold_start(folder, 3 if quick else 10)
-        await latencies(f"1 MB T-SQL file ({big.stat().st_size} bytes, {lines} lines)", folder,
-                        file_calls(big.name, lines, rng), rounds)  # fmt: skip
+        await latencies(
+            f"1 MB T-SQL file ({big.stat().st_size} bytes, {lines} lines)",
+            folder,
+            file_calls(big.name, lines, rng),
+            rounds,
+        )
     await latencies(f"corpus ({len(corpus_files())} files)", CORPUS, corpus_calls(rng), rounds)
 
 

@@ -78,7 +78,8 @@ def test_no_result_on_the_corpus_exceeds_the_budget(quiet):
         pytest.skip("no corpus")
     code_bases: dict = {}
     for path in files:
-        code_bases.setdefault(CORPUS / path.relative_to(CORPUS).parts[0] / path.relative_to(CORPUS).parts[1], []).append(path)
+        platform, repository = path.relative_to(CORPUS).parts[:2]
+        code_bases.setdefault(CORPUS / platform / repository, []).append(path)
     sizes: list[int] = []
     objects = packets = 0
     for root, members in sorted(code_bases.items()):

@@ -16,6 +16,7 @@ import pytest
 pytest.importorskip("mcp")
 
 import anyio  # noqa: E402
+import structlog  # noqa: E402
 from mcp import Client, StdioServerParameters  # noqa: E402
 
 from agents.quorvane.assessment.effort import DEFAULT_MODEL  # noqa: E402
@@ -64,9 +65,15 @@ def failed(result):
 
 
 def command_output(*argv):
+    """What ``quorvane`` prints, run in this process (its logging settings
+    put back after)."""
+    saved = structlog.get_config()
     out = StringIO()
-    with redirect_stdout(out):
-        main([str(a) for a in argv])
+    try:
+        with redirect_stdout(out):
+            main([str(a) for a in argv])
+    finally:
+        structlog.configure(**saved)
     return out.getvalue()
 
 
@@ -81,17 +88,20 @@ def test_every_tool_answers_in_memory(root, monkeypatch):
     ws = workspace(root, kb=str(kb))
     sql = f"sql/{LONG}"
     (root / "merge.sql").write_text("MERGE INTO t USING s ON t.id = s.id WHEN MATCHED THEN DELETE;\n")
-    assess, per_object, inventory, source, plan, knowledge, platform, packet = map(ok, calls(
-        ws,
-        ("assess", {"path": sql}),
-        ("assess", {"path": sql, "objects": True, "max_tokens": 20000}),
-        ("inventory", {"path": "sql"}),
-        ("read_source", {"path": sql, "start_line": 3, "end_line": 4}),
-        ("reading_plan", {"path": str(root / sql)}),
-        ("knowledge", {"path": "merge.sql"}),
-        ("detect_platform", {"sql": "SELECT TOP 5 * FROM [dbo].[t]\nGO\n"}),
-        ("work_packet", {"path": "sql/postgresql_loyalty_points.sql", "name": "V_EMAIL_AUDIENCE"}),
-    ))  # fmt: skip
+    assess, per_object, inventory, source, plan, knowledge, platform, packet = map(
+        ok,
+        calls(
+            ws,
+            ("assess", {"path": sql}),
+            ("assess", {"path": sql, "objects": True, "max_tokens": 20000}),
+            ("inventory", {"path": "sql"}),
+            ("read_source", {"path": sql, "start_line": 3, "end_line": 4}),
+            ("reading_plan", {"path": str(root / sql)}),
+            ("knowledge", {"path": "merge.sql"}),
+            ("detect_platform", {"sql": "SELECT TOP 5 * FROM [dbo].[t]\nGO\n"}),
+            ("work_packet", {"path": "sql/postgresql_loyalty_points.sql", "name": "V_EMAIL_AUDIENCE"}),
+        ),
+    )
     assert [{**r, "path": None} for r in assess["rows"]] == analyze_records(root / sql)
     assert assess["totals"]["files"] == 1 and assess["rows"][0]["path"] == sql
     assert [{**r, "path": None} for r in per_object["rows"]] == analyze_records(root / sql, "--objects")
@@ -106,8 +116,11 @@ def test_every_tool_answers_in_memory(root, monkeypatch):
         assert "\n\n".join(s["text"] for s in knowledge["sections"] if s["doc"] == doc) == selected[doc]
     assert knowledge["categories"] == selected["categories"] and knowledge["sizes"] == selected["report"]
     monkeypatch.chdir(root)
-    [built] = [json.loads(line) for line in command_output("packets", ".", "--kb", kb).splitlines()
-               if json.loads(line)["id"] == packet["packet"]["id"]]  # fmt: skip
+    [built] = [
+        json.loads(line)
+        for line in command_output("packets", ".", "--kb", kb).splitlines()
+        if json.loads(line)["id"] == packet["packet"]["id"]
+    ]
     assert packet["packet"] == built
     assert packet["packet"]["id"] == "view:loyalty.v_email_audience" and packet["parts"] == 1
     assert platform["platform"] == "sqlserver"
@@ -121,8 +134,14 @@ def test_tool_listing_is_small_annotated_and_typed(root):
 
     listing = anyio.run(go)
     assert len(listing.model_dump_json(by_alias=True, exclude_none=True).encode()) <= 6 * 1024
-    assert {t.name for t in listing.tools} >= {"assess", "inventory", "read_source", "reading_plan", "knowledge",
-                                               "detect_platform"}  # fmt: skip
+    assert {t.name for t in listing.tools} >= {
+        "assess",
+        "inventory",
+        "read_source",
+        "reading_plan",
+        "knowledge",
+        "detect_platform",
+    }
     for tool in listing.tools:
         assert tool.annotations.read_only_hint and tool.annotations.idempotent_hint
         assert tool.output_schema["type"] == "object"
@@ -150,8 +169,9 @@ def test_pages_cover_everything_once_within_the_budget(root, tool, lists):
 
 def test_cursors_are_stable_and_refused_when_altered_foreign_or_stale(root):
     ws = workspace(root)
-    first, again = map(ok, calls(ws, ("assess", {"path": "sql", "max_tokens": 2000}),
-                                 ("assess", {"path": "sql", "max_tokens": 2000})))  # fmt: skip
+    first, again = map(
+        ok, calls(ws, ("assess", {"path": "sql", "max_tokens": 2000}), ("assess", {"path": "sql", "max_tokens": 2000}))
+    )
     cursor = first["next_cursor"]
     assert cursor == again["next_cursor"]
     altered = cursor[:-3] + ("AAA" if not cursor.endswith("AAA") else "BBB")
@@ -221,12 +241,25 @@ def test_bad_arguments_are_tool_errors_and_the_server_keeps_serving(root):
         ("reading_plan", {"path": f"sql/{LONG}"}),
     )
     messages = [failed(r) for r in results[:-1]]
-    for message, expected in zip(messages, [
-        "is not of type 'string'", "less than the minimum of 1", "end_line 3 is before start_line 9",
-        "past the end", "is a folder", "No such file", "unknown argument: colour", "maximum",
-        "either path or sql", "--kb", "unknown id: procedure:no.such", "not both", "no object named nothing_here",
-        "unknown tool",
-    ]):  # fmt: skip
+    for message, expected in zip(
+        messages,
+        [
+            "is not of type 'string'",
+            "less than the minimum of 1",
+            "end_line 3 is before start_line 9",
+            "past the end",
+            "is a folder",
+            "No such file",
+            "unknown argument: colour",
+            "maximum",
+            "either path or sql",
+            "--kb",
+            "unknown id: procedure:no.such",
+            "not both",
+            "no object named nothing_here",
+            "unknown tool",
+        ],
+    ):
         assert expected in message, message
     assert ok(results[-1])["sections"]
 
@@ -241,8 +274,14 @@ def test_undecodable_files_fail_with_the_decoder_message_of_analyze(root):
 
 def test_read_source_cuts_at_the_budget_and_says_where(root):
     (root / "wide.sql").write_text("SELECT '" + "x" * 50_000 + "';\nSELECT 2;\n", encoding="utf-8")
-    many, wide = map(ok, calls(workspace(root), ("read_source", {"path": f"sql/{LONG}", "max_tokens": 2000}),
-                               ("read_source", {"path": "wide.sql", "max_tokens": 2000})))  # fmt: skip
+    many, wide = map(
+        ok,
+        calls(
+            workspace(root),
+            ("read_source", {"path": f"sql/{LONG}", "max_tokens": 2000}),
+            ("read_source", {"path": "wide.sql", "max_tokens": 2000}),
+        ),
+    )
     lines = (root / "sql" / LONG).read_text(encoding="utf-8").splitlines()
     assert many["truncated"] and 1 < many["end_line"] < len(lines) and not many["last_line_partial"]
     assert many["text"] == "".join(f"{n}\t{lines[n - 1]}\n" for n in range(1, many["end_line"] + 1))
@@ -258,11 +297,15 @@ def test_stdio_server_serves_every_tool_and_writes_nothing(root):
         cwd=str(root),
     )
     requests = [
-        ("assess", {"path": "sql"}), ("inventory", {"path": "sql"}), ("read_source", {"path": f"sql/{LONG}"}),
-        ("reading_plan", {"path": f"sql/{LONG}"}), ("knowledge", {"path": f"sql/{LONG}"}),
-        ("detect_platform", {"path": f"sql/{LONG}"}), ("read_source", {"path": "../x"}),
+        ("assess", {"path": "sql"}),
+        ("inventory", {"path": "sql"}),
+        ("read_source", {"path": f"sql/{LONG}"}),
         ("reading_plan", {"path": f"sql/{LONG}"}),
-    ]  # fmt: skip
+        ("knowledge", {"path": f"sql/{LONG}"}),
+        ("detect_platform", {"path": f"sql/{LONG}"}),
+        ("read_source", {"path": "../x"}),
+        ("reading_plan", {"path": f"sql/{LONG}"}),
+    ]
 
     async def go():
         async with Client(params, mode="legacy") as client:

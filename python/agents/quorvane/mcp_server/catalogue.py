@@ -22,8 +22,14 @@ _PAGED = {"next_cursor": _NEXT, "truncated": _BOOL, "cuts": _LIST}
 _PAGED_KEYS = ["next_cursor", "truncated"]
 
 
-def _tool(name: str, description: str, inputs: dict[str, Any], required: list[str],
-          outputs: dict[str, Any], out_required: list[str]) -> dict[str, Any]:  # fmt: skip
+def _tool(
+    name: str,
+    description: str,
+    inputs: dict[str, Any],
+    required: list[str],
+    outputs: dict[str, Any],
+    out_required: list[str],
+) -> dict[str, Any]:
     return {
         "name": name,
         "description": description,
@@ -48,8 +54,18 @@ TOOLS = (
         "conversion order, paged.",
         {"path": _PATH, "cursor": _CURSOR},
         ["path"],
-        {"path": _STR, "counts": _OBJ, "objects": _LIST, "edges": _LIST, "missing": _LIST, "cycles": _LIST,
-         "duplicates": _LIST, "order": _LIST, "errors": _LIST, **_PAGED},  # fmt: skip
+        {
+            "path": _STR,
+            "counts": _OBJ,
+            "objects": _LIST,
+            "edges": _LIST,
+            "missing": _LIST,
+            "cycles": _LIST,
+            "duplicates": _LIST,
+            "order": _LIST,
+            "errors": _LIST,
+            **_PAGED,
+        },
         ["objects", "edges", "order", *_PAGED_KEYS],
     ),
     _tool(
@@ -66,8 +82,15 @@ TOOLS = (
         "Numbered lines of a file ('N<tab>line'), cut to the budget; end_line is the last line given.",
         {"path": _PATH, "start_line": _LINE, "end_line": _LINE},
         ["path"],
-        {"path": _STR, "start_line": _INT, "end_line": _INT, "total_lines": _INT, "text": _STR,
-         "truncated": _BOOL, "last_line_partial": _BOOL},  # fmt: skip
+        {
+            "path": _STR,
+            "start_line": _INT,
+            "end_line": _INT,
+            "total_lines": _INT,
+            "text": _STR,
+            "truncated": _BOOL,
+            "last_line_partial": _BOOL,
+        },
         ["text", "end_line", "truncated"],
     ),
     _tool(
@@ -75,8 +98,16 @@ TOOLS = (
         "How to read a long file in sections, and the reading instructions.",
         {"path": _PATH},
         ["path"],
-        {"path": _STR, "total_lines": _INT, "chunked": _BOOL, "first_read_lines": _INT, "sections": _LIST,
-         "instructions": _STR, "truncated": _BOOL, "cuts": _LIST},  # fmt: skip
+        {
+            "path": _STR,
+            "total_lines": _INT,
+            "chunked": _BOOL,
+            "first_read_lines": _INT,
+            "sections": _LIST,
+            "instructions": _STR,
+            "truncated": _BOOL,
+            "cuts": _LIST,
+        },
         ["sections", "instructions"],
     ),
     _tool(
@@ -92,8 +123,17 @@ TOOLS = (
         "Source SQL platform of a file or text: guess, confidence, ranking, tie, matched rows with lines.",
         {"path": _PATH, "sql": _STR},
         [],
-        {"path": _NEXT, "platform": _NEXT, "score": {"type": "number"}, "confidence": _NEXT, "tied": _LIST,
-         "ranking": _LIST, "matched": _LIST, "truncated": _BOOL, "cuts": _LIST},  # fmt: skip
+        {
+            "path": _NEXT,
+            "platform": _NEXT,
+            "score": {"type": "number"},
+            "confidence": _NEXT,
+            "tied": _LIST,
+            "ranking": _LIST,
+            "matched": _LIST,
+            "truncated": _BOOL,
+            "cuts": _LIST,
+        },
         ["platform", "ranking", "matched"],
     ),
 )

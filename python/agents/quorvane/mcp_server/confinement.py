@@ -145,7 +145,8 @@ class Roots:
         if not stat.S_ISREG(info.st_mode):
             raise Refused(f"refused: {path} is {_kind(info.st_mode)}; only regular files are read")
         if info.st_size > self.max_size:
-            raise Refused(f"refused: {path} has {info.st_size} bytes, more than the {self.max_size}-byte limit (--max-size)")
+            limit = f"the {self.max_size}-byte limit (--max-size)"
+            raise Refused(f"refused: {path} has {info.st_size} bytes, more than {limit}")
 
     def walk(self, folder: Target) -> Iterator[tuple[str, str, os.stat_result | None, str | None]]:
         """The SQL files under ``folder`` (the default name patterns), sorted

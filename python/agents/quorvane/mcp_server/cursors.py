@@ -32,10 +32,12 @@ def digest(value: Any) -> str:
 def tree_state(stats: Iterable[tuple[str, os.stat_result | None]]) -> str:
     """The digest of a set of files as they are now: name, size, change time
     and identity of each (None for a file that cannot be read)."""
-    return digest([
-        (name, None if s is None else (s.st_size, s.st_mtime_ns, s.st_ctime_ns, s.st_ino, s.st_dev))
-        for name, s in stats
-    ])  # fmt: skip
+    return digest(
+        [
+            (name, None if s is None else (s.st_size, s.st_mtime_ns, s.st_ctime_ns, s.st_ino, s.st_dev))
+            for name, s in stats
+        ]
+    )
 
 
 def _b64(data: bytes) -> str:
@@ -66,7 +68,9 @@ class Cursors:
         except (ValueError, binascii.Error):
             valid = False
         if not valid:
-            raise ToolError("invalid cursor: altered, or given by another run of the server; call again without a cursor")
+            raise ToolError(
+                "invalid cursor: altered, or given by another run of the server; call again without a cursor"
+            )
         call_digest, offset, cursor_state = json.loads(payload)
         if call_digest != digest(call):
             raise ToolError("invalid cursor: it belongs to another call (other tool or arguments)")

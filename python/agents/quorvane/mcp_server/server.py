@@ -41,7 +41,8 @@ def _error(text: str) -> types.CallToolResult:
 def _argument_problem(validator: Any, known: set[str], arguments: dict[str, Any]) -> str | None:
     unknown = sorted(set(arguments) - known)
     if unknown:
-        return f"unknown argument{'s' if len(unknown) > 1 else ''}: {', '.join(unknown)} (known: {', '.join(sorted(known))})"
+        plural = "s" if len(unknown) > 1 else ""
+        return f"unknown argument{plural}: {', '.join(unknown)} (known: {', '.join(sorted(known))})"
     for problem in sorted(validator.iter_errors(arguments), key=lambda e: list(e.path)):
         where = ".".join(str(p) for p in problem.path)
         return f"{where}: {problem.message}" if where else problem.message
@@ -62,6 +63,7 @@ def build_server(workspace: Workspace) -> Server[Any]:
 
             checks[name] = (Draft202012Validator(schemas[name]), set(schemas[name]["properties"]))
         return checks[name]
+
     # One call at a time: the tools share their caches, and the analysis
     # releases the interpreter lock while it scans, so a call in a worker
     # thread leaves the event loop free to answer pings.

@@ -110,9 +110,7 @@ def assess(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
 
     def rows_and_totals() -> tuple[list[dict[str, Any]], dict[str, Any]]:
         results = [
-            FileResult(Row(shown, error=refusal))
-            if info is None
-            else ws.sources.analysis(real, info, shown, objects)
+            FileResult(Row(shown, error=refusal)) if info is None else ws.sources.analysis(real, info, shown, objects)
             for real, shown, info, refusal in files
         ]
         rows = [row.to_record() for r in results for row in r.rows(objects)]
@@ -205,9 +203,12 @@ def read_source(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
 def reading_plan(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     target = ws.roots.resolve(args["path"])
     plan = ws.sources.cached(
-        "plan", target.real, target.info, None,
+        "plan",
+        target.real,
+        target.info,
+        None,
         lambda: complexity.plan_reading_text(ws.sources.decoded(target.real, target.info, target.shown).text),
-    )  # fmt: skip
+    )
     result = {
         "path": target.shown,
         "total_lines": plan.total_lines,
@@ -245,9 +246,14 @@ def knowledge(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     if "path" in args:
         target = ws.roots.resolve(args["path"])
         categories = ws.sources.cached(
-            "categories", target.real, target.info, None,
-            lambda: sorted(loresift.detect_construct_categories(ws.sources.decoded(target.real, target.info, target.shown).text)),
-        )  # fmt: skip
+            "categories",
+            target.real,
+            target.info,
+            None,
+            lambda: sorted(
+                loresift.detect_construct_categories(ws.sources.decoded(target.real, target.info, target.shown).text)
+            ),
+        )
         stats.append((target.shown, target.info))
         call: Any = ("knowledge", target.real)
     else:
@@ -285,9 +291,12 @@ def detect(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
         target = ws.roots.resolve(args["path"])
         shown: str | None = target.shown
         guess = ws.sources.cached(
-            "platform", target.real, target.info, None,
+            "platform",
+            target.real,
+            target.info,
+            None,
             lambda: platform_detect.detect_platform(ws.sources.decoded(target.real, target.info, target.shown).text),
-        )  # fmt: skip
+        )
     else:
         if len(sql) > ws.roots.max_size:
             raise ToolError(f"sql has {len(sql)} characters, more than the {ws.roots.max_size} limit (--max-size)")
@@ -363,8 +372,12 @@ def _packet_id(ws: Workspace, packets: _Packets, args: dict[str, Any]) -> str:
     name = args["name"].casefold()
     ids = packets.by_place.get((target.shown, name))
     if not ids:  # an unqualified name: the one object of the file it ends
-        ids = [i for (path, full), found in packets.by_place.items() if path == target.shown
-               and full.rsplit(".", 1)[-1] == name for i in found]  # fmt: skip
+        ids = [
+            i
+            for (path, full), found in packets.by_place.items()
+            if path == target.shown and full.rsplit(".", 1)[-1] == name
+            for i in found
+        ]
     if not ids:
         raise ToolError(f"no object named {args['name']} in {target.shown}")
     if len(ids) > 1:
