@@ -3,7 +3,8 @@
     python3 bench/inventory.py [--quick]
 
 - split_objects plus references over the corpus T-SQL, on one core, in MB/s
-  (file sizes in bytes over the median time of a pass);
+  (file sizes in bytes over the median time of a pass), then over each
+  platform's corpus files read as that platform's dialect;
 - references over the corpus data statements against sqlglot parsing the
   same statements (its T-SQL dialect): the ratio of their times;
 - linear time on adversarial input (one long procedure, nested
@@ -39,25 +40,30 @@ def median_time(fn, rounds: int) -> float:
     return statistics.median(samples)
 
 
-def corpus_tsql() -> list[tuple[str, int]]:
+def corpus_texts(platform: str) -> list[tuple[str, int]]:
     out = []
     for path in corpus_files():
-        if "sqlserver" in path.parts:
+        if path.relative_to(CORPUS).parts[0] == platform:
             data = path.read_bytes()
             out.append((data.decode("utf-8", errors="replace"), len(data)))
     return out
 
 
-def throughput(texts: list[tuple[str, int]], rounds: int) -> None:
+def corpus_tsql() -> list[tuple[str, int]]:
+    return corpus_texts("sqlserver")
+
+
+def throughput(texts: list[tuple[str, int]], rounds: int, platform: str | None = None) -> None:
     total = sum(n for _, n in texts)
 
     def one_pass() -> None:
         for text, _ in texts:
-            inventory.split_objects(text)
-            inventory.references(text)
+            inventory.split_objects(text, platform=platform)
+            inventory.references(text, platform=platform)
 
     t = median_time(one_pass, rounds)
-    print(f"corpus T-SQL: {len(texts)} files, {total / 1e6:.1f} MB; split_objects + references "
+    label = "T-SQL" if platform is None else platform
+    print(f"corpus {label}: {len(texts)} files, {total / 1e6:.1f} MB; split_objects + references "
           f"{t * 1e3:.0f} ms = {total / t / 1e6:.0f} MB/s on one core (target 50)")  # fmt: skip
 
 
@@ -91,15 +97,30 @@ ADVERSARIAL = {
     "nested parentheses": lambda n: "SELECT * FROM " + "(" * (n // 2) + ")" * (n // 2),
     "tiny objects": lambda n: "CREATE VIEW v AS SELECT 1\nGO\n" * (n // 28),
     "unclosed openers": lambda n: "/* [ ' \" $a$ " * (n // 14),
+    # Read as the dialect named after the colon.
+    "nested BEGIN and IF:postgresql": lambda n: "CREATE PROCEDURE p() AS\n" + "IF x THEN BEGIN\n" * (n // 32)
+    + "END; END IF;\n" * (n // 32),
+    "comments nested 100,000 deep:sqlserver": lambda n: ("/* " * 100_000 + "x") * (n // 300_000)
+    + " */" * 100_000,
+    "unclosed nested comments:postgresql": lambda n: "/* /* */ SELECT 1 FROM t " * (n // 26),
+    "one statement without ;:mysql": lambda n: "SELECT a FROM t WHERE b IN (1, 'x', \"y\") " * (n // 42),
+    "guarded creates:sqlserver": lambda n: "IF 1=1 BEGIN CREATE TABLE t (a int) END\n" * (n // 40),
+    "unclosed strings:bigquery": lambda n: "r\"\"\" ''' x \\ #\n" * (n // 16),
 }
 
 
 def linearity(sizes: list[int]) -> None:
-    for name, make in ADVERSARIAL.items():
+    for label, make in ADVERSARIAL.items():
+        name, _, platform = label.partition(":")
         per_byte = []
         for n in sizes:
             text = make(n)
-            t = median_time(lambda: (inventory.split_objects(text), inventory.references(text)), 3)
+
+            def both() -> None:
+                inventory.split_objects(text, platform=platform or None)
+                inventory.references(text, platform=platform or None)
+
+            t = median_time(both, 3)
             per_byte.append(t / len(text) * 1e9)
         growth = per_byte[-1] / per_byte[0]
         cells = ", ".join(f"{s >> 20} MB {p:.1f} ns/B" for s, p in zip(sizes, per_byte))
@@ -147,6 +168,9 @@ def main() -> None:
         os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})  # one core
     texts = corpus_tsql()
     throughput(texts, 3 if args.quick else 7)
+    for platform in ("sqlserver", "postgresql", "mysql", "oracle", "snowflake", "bigquery", "databricks", "hive",
+                     "redshift", "teradata"):  # fmt: skip
+        throughput(corpus_texts(platform), 3 if args.quick else 5, platform)
     against_sqlglot(texts, 2000 if args.quick else 100_000)
     linearity([1 << 20, 10 << 20] if not args.quick else [1 << 20, 4 << 20])
     graph(600)

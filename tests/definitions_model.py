@@ -6,11 +6,11 @@ from __future__ import annotations
 
 import bisect
 
-from agents.quorvane._inventory_records import Column, LocalTable, Parameter
+from agents.quorvane._inventory_records import AddedColumns, Column, LocalTable, Parameter
 
 COLUMN_TYPE_ENDS = set(
-    """as auto_increment autoincrement casespecific character charset check collate column_format comment compress
-    compression constraint default disable distkey enable encode encrypted filestream foreign format generated
+    """after as auto_increment autoincrement casespecific character charset check collate column_format comment compress
+    compression constraint default disable distkey enable encode encrypted filestream first foreign format generated
     hidden identity index inline_length invisible key masked not null on options persisted primary references
     rowguidcol sortkey sparse storage tag title unique uppercase visible with""".split()
 )
@@ -28,6 +28,9 @@ NO_COLUMN_LIST = set(
 )
 MAYBE_COLUMN = {"fulltext", "index", "key", "spatial"}
 INDEX_OPTIONS = {"clustered", "columnstore", "hash", "nonclustered", "unique", "using"}
+STATEMENT_KWS = {"alter", "create", "drop", "insert", "update", "delete", "merge", "select", "exec", "execute",
+                 "truncate", "if", "while", "begin", "end"}
+STATEMENT_WORDS = {"declare", "go", "grant", "print", "return", "use"}
 TEMPORARY = {"temp", "temporary", "volatile"}
 TABLE_OPTION_TOKENS = 64
 MODES = {"in": "in", "out": "out", "inout": "inout", "variadic": "in"}
@@ -36,6 +39,7 @@ MODES = {"in": "in", "out": "out", "inout": "inout", "variadic": "in"}
 class Reader:
     def __init__(self, k, first: int, last: int) -> None:
         self.k = k
+        self.added: list[tuple[str, list[Column], int]] = []
         self.match: dict[int, int] = {}
         open_: list[int] = []
         for j in range(first, last):
@@ -369,6 +373,9 @@ class Reader:
                 if not (j == first and kind == "table"):
                     self.create_local(out, j, e, parse_head)
                 continue
+            if t.kw == "alter":
+                self.alter_add(j, e)
+                continue
             if t.text.startswith("@") and j > first and (self.punct(j - 1, ",") or self.word(j - 1) == "declare"):
                 p = j + 1
                 if p < e and self.word(p) == "as":
@@ -376,6 +383,46 @@ class Reader:
                 if p + 1 < e and self.word(p) == "table" and self.punct(p + 1, "("):
                     out.append((self.name(j), self.columns(p + 2, self.inner_end(p + 1, e)), j))
         return out
+
+    def starts_statement(self, j: int) -> bool:
+        return self.k[j].kw in STATEMENT_KWS or self.word(j) in STATEMENT_WORDS
+
+    def alter_add(self, j: int, e: int) -> None:
+        k = self.k
+        p = j + 1
+        if not (p < e and self.word(p) == "table"):
+            return
+        p += 1
+        if p < e and self.word(p) == "only":
+            p += 1
+        if p + 1 < e and self.word(p) == "if" and self.word(p + 1) == "exists":
+            p += 2
+        if not (p < e and self.is_name_part(p)):
+            return
+        name_begin, name_stop = p, self.name_end(p, e)
+        if not (name_stop < e and self.word(name_stop) == "add"):
+            return
+        stop = name_stop + 1
+        while (
+            stop < e
+            and not self.punct(stop, ";")
+            and k[stop].type != "sep"
+            and not (self.starts_statement(stop) and not (stop + 1 < e and self.word(stop) == "if" and self.word(stop + 1) == "not"))
+        ):
+            stop = self.group_end(stop, e) if self.punct(stop, "(") else stop + 1
+        added: list[Column] = []
+        for pb, pe in self.elements(name_stop, stop):
+            if pb < pe and self.word(pb) == "add":
+                pb += 1
+            if pb < pe and self.word(pb) == "column":
+                pb += 1
+            if pb + 2 < pe and self.word(pb) == "if" and self.word(pb + 1) == "not" and self.word(pb + 2) == "exists":
+                pb += 3
+            if pb >= pe or k[pb].reserved:
+                continue
+            added += self.columns(pb + 1, self.inner_end(pb, pe)) if self.punct(pb, "(") else self.columns(pb, pe)
+        if added:
+            self.added.append((self.qualified(name_begin, name_stop), added, name_begin))
 
     def create_local(self, out, j: int, e: int, parse_head) -> None:
         head = parse_head(self.k, j, e)
@@ -391,7 +438,7 @@ class Reader:
 
 
 def definitions(k, starts: list[int], kind: str, name_end: int, first: int, last: int, parse_head):
-    """(columns, parameters, returns, local_tables) of the unit k[first:last]."""
+    """(columns, parameters, returns, local_tables, added_columns) of the unit k[first:last]."""
     r = Reader(k, first, last)
     columns: list[Column] = []
     params: list[Parameter] = []
@@ -410,4 +457,5 @@ def definitions(k, starts: list[int], kind: str, name_end: int, first: int, last
         LocalTable(name, tuple(cols), bisect.bisect_right(starts, k[at].begin))
         for name, cols, at in r.local_tables(kind, first, last, parse_head)
     )
-    return tuple(columns), tuple(params), returns, local
+    added = tuple(AddedColumns(name, tuple(cols), bisect.bisect_right(starts, k[at].begin)) for name, cols, at in r.added)
+    return tuple(columns), tuple(params), returns, local, added

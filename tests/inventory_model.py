@@ -259,6 +259,7 @@ def tokenize(text: str, rules: Rules | None = None) -> list[Tok]:
     i = 1 if text.startswith("\ufeff") else 0
     si = 0
     blocks_dead = dollars_dead = nesting_dead = False
+    placeholders_dead = [False, False]
     dead = {"'": False, "[": False, '"': False, "`": False, "'''": False, '"""': False}
     delim = ""
     tag = ""
@@ -380,6 +381,22 @@ def tokenize(text: str, rules: Rules | None = None) -> list[Tok]:
             done = (rules.triple and triple(i, i, False)) or quoted(i, '"', '"', typ, i)
         elif c == "`":
             done = quoted(i, "`", "`", "quoted", i)
+        elif c == "$" and text.startswith("${", i) and not placeholders_dead[0]:
+            k = text.find("}", i + 2)
+            if k < 0:
+                placeholders_dead[0] = True
+            else:
+                toks.append(Tok("word", i, k + 1, text[i : k + 1], ch="$"))
+                done = True
+        elif c == "{" and text.startswith("{{", i) and not placeholders_dead[1]:
+            k = text.find("}}", i + 2)
+            if k < 0:
+                placeholders_dead[1] = True
+            else:
+                toks.append(Tok("word", i, k + 2, text[i : k + 2], ch="{"))
+                done = True
+        if done:
+            pass
         elif c == "$" and not delim:
             j = i + 1
             if not (j < n and "0" <= text[j] <= "9"):
@@ -522,6 +539,17 @@ class Event:
     alive: bool = True
 
 
+# Reserved words an assigned expression may hold (words the native keyword
+# table files under the one "reserved" kind, and CASE ... END, NOT, IS).
+STATEMENT_FREE = {
+    "where", "group", "order", "having", "union", "except", "intersect", "minus", "inner", "left", "right", "full",
+    "cross", "outer", "natural", "straight_join", "pivot", "unpivot", "tablesample", "when", "else", "output",
+    "option", "values", "default", "return", "print", "raiserror", "throw", "commit", "rollback", "save",
+    "waitfor", "open", "close", "deallocate", "grant", "deny", "revoke", "use", "go", "limit", "offset", "qualify",
+    "window", "connect", "start", "by", "and", "in", "like", "between", "any", "all", "some", "over", "break",
+    "continue", "goto", "null", "distinct", "elsif", "elseif", "perform", "raise", "matched", "collate",
+    "case", "end", "then", "not", "is",
+}  # fmt: skip
 NEW_STATEMENT = {
     "select", "insert", "update", "delete", "merge", "exec", "execute", "create", "alter", "drop", "truncate",
     "begin", "if", "while", "fetch", "call",
@@ -532,6 +560,7 @@ NEW_STATEMENT = {
 class Scanner:
     k: list[Tok]
     rules: Rules
+    platform: str | None = None
     i: int = 0
     begin: int = 0
     end: int = 0
@@ -541,6 +570,12 @@ class Scanner:
     ctes: list[tuple[str, int]] = field(default_factory=list)
     using_depth: int = 0
     dynamic: bool = False
+    names: set[str] = field(default_factory=set)
+    source: str = ""
+    exec_literals: list[int] = field(default_factory=list)
+    exec_vars: set[str] = field(default_factory=set)
+    assigned: list[tuple[str, int]] = field(default_factory=list)
+    dynamic_refs: tuple[str, ...] = ()
 
     # token tests
     def word(self, j: int, kw: str) -> bool:
@@ -550,7 +585,91 @@ class Scanner:
         return j < self.end and is_punct(self.k[j], c)
 
     def variable(self, j: int) -> bool:
-        return self.k[j].type == "word" and self.k[j].text[0] in "@:"
+        t = self.k[j]
+        if t.type != "word":
+            return False
+        return t.text[0] == ":" or (t.text[0] == "@" and not (len(t.text) > 2 and t.text[-1] == "@"))
+
+    def text_is(self, j: int, w: str) -> bool:
+        return j < self.end and self.k[j].type == "word" and ascii_fold(self.k[j].text) == w
+
+    # declared names (procedural dialects)
+    def declared(self, j: int, e: int) -> bool:
+        return bool(self.names) and e == j + 1 and ascii_lower(name_text(self.k, j, e)) in self.names
+
+    def declare(self, j: int) -> None:
+        self.names.add(ascii_lower(name_text(self.k, j, j + 1)))
+
+    def declarations(self, begin: int, end: int) -> None:
+        self.end = end
+        section = expect = False
+        depth = 0
+        start = begin
+        if begin < end and (self.word(begin, "create") or self.word(begin, "alter")):
+            head = parse_head(self.k, begin, end)
+            if head is not None and head.name_end > head.name_begin:
+                start = self.parameters(head.next)
+                if start < end and (self.word(start, "is") or self.word(start, "as")) and start + 1 < end:
+                    n = self.k[start + 1]
+                    section = expect = n.type == "word" and not n.reserved and not self.text_is(start + 1, "language")
+                    start += 1
+        for j in range(start, end):
+            t = self.k[j]
+            if t.type == "punct":
+                if t.ch == "(":
+                    depth += 1
+                if t.ch == ")" and depth > 0:
+                    depth -= 1
+                if depth == 0 and t.ch == ";":
+                    expect = section
+                if depth == 0 and t.ch == "," and j > start and self.k[j - 1].type == "word" and self.declared(j - 1, j):
+                    expect = True
+                continue
+            if t.type in ("dopen", "dclose", "sep"):
+                section = expect = False
+                depth = 0
+                continue
+            if t.type != "word" or depth > 0:
+                continue
+            if t.kw == "begin":
+                section = expect = False
+            elif t.kw == "declare":
+                section = expect = True
+            elif expect:
+                if self.text_is(j, "cursor") or self.text_is(j, "type") or self.text_is(j, "subtype"):
+                    continue
+                expect = False
+                if t.reserved or t.kw in ("procedure", "function"):
+                    section = False
+                else:
+                    self.declare(j)
+            elif (t.kw == "for" and j + 2 < end and self.text_is(j + 2, "in")) or self.text_is(j, "let"):
+                if j + 1 < end and self.k[j + 1].type == "word" and not self.k[j + 1].reserved:
+                    self.declare(j + 1)
+
+    def parameters(self, j: int) -> int:
+        if not self.punct(j, "("):
+            return j
+        depth = 0
+        expect = True
+        for p in range(j, self.end):
+            if self.punct(p, "("):
+                depth += 1
+            elif self.punct(p, ")"):
+                depth -= 1
+                if depth == 0:
+                    return p + 1
+            elif depth == 1 and self.punct(p, ","):
+                expect = True
+            elif depth == 1 and expect and is_name_part(self.k[p]):
+                if any(self.text_is(p, w) for w in ("in", "out", "inout", "variadic")):
+                    continue
+                expect = False
+                if self.k[p].type == "word" and self.k[p].text[0] != "@":
+                    self.declare(p)
+            elif self.k[p].type == "sep":
+                break
+        return j
 
     def prev_kw(self) -> str | None:
         if self.i > self.begin and self.k[self.i - 1].type == "word":
@@ -565,6 +684,8 @@ class Scanner:
         if (last.text[1:2] if last.type == "quoted" and len(last.text) > 2 else last.text[:1]) == "#":
             self.add("temp", name_text(self.k, e - 1, e))
             return -1
+        if self.declared(j, e):
+            return -1
         name = name_text(self.k, j, e)
         if e == j + 1 and any(c == ascii_lower(name) for c, _ in self.ctes):
             return -1
@@ -574,6 +695,8 @@ class Scanner:
     def scan(self, begin: int, end: int, holes: list[tuple[int, int]]) -> References:
         self.begin = begin
         self.frames = [Frame()]
+        if not self.rules.to_batch_end:
+            self.declarations(begin, end)
         start = begin
         for b, e in holes:
             self.segment(start, b)
@@ -617,6 +740,17 @@ class Scanner:
         elif t.type == "word":
             if t.kw is not None and t.kw not in MODIFIERS and self.keyword(t.kw):
                 return
+            if t.kw is None:
+                self.assignment(self.i)
+            if t.kw == "perform":
+                self.i += 1
+                i = self.i
+                if i < self.end and is_name_part(self.k[i]) and not self.k[i].reserved and not self.variable(i):
+                    e = name_end(self.k, i, self.end)
+                    if self.punct(e, "("):
+                        self.add("calls", name_text(self.k, i, e))
+                        self.i = e
+                return
             self.expression_name()
         elif t.type == "quoted":
             self.expression_name()
@@ -628,6 +762,8 @@ class Scanner:
         close = j + 1
         while close < self.end and self.k[close].type != "dclose":
             close += 1
+        if j > self.begin and self.k[j - 1].type == "punct" and self.k[j - 1].ch != ";":
+            return min(self.end, close + 1)
         near = list(range(max(self.begin, j - 32), j)) + list(range(close + 1, min(self.end, close + 1 + 32)))
         for a, b in zip(near, near[1:]):
             if b != a + 1:
@@ -644,7 +780,7 @@ class Scanner:
             self.pending = [p for p in self.pending if p[2] < len(self.frames)]
         if kw == "from":
             self.i += 1
-            if not self.frames[-1].call:
+            if not self.frames[-1].call and not self.login_source():
                 self.read_table("reads", True)
         elif kw in ("join", "apply"):
             self.i += 1
@@ -661,6 +797,8 @@ class Scanner:
             self.update_or_delete(kw == "update")
         elif kw == "merge":
             self.i += 1
+            if self.text_is(self.i, "range"):
+                return True
             self.skip_top()
             if self.word(self.i, "into"):
                 self.i += 1
@@ -692,6 +830,10 @@ class Scanner:
             if self.i < self.end and self.k[self.i].type == "word" and self.k[self.i].kw in MODIFIERS:
                 if self.cte_head(self.i + 1):
                     return True
+            if self.text_is(self.i, "xmlnamespaces") and self.punct(self.i + 1, "(") and self.skip_group(self.i + 1, 4096):
+                if self.punct(self.i, ","):
+                    self.cte_head(self.i + 1)
+                return True
             self.cte_head(self.i)
         elif kw == "fetch":
             self.fetch()
@@ -702,10 +844,23 @@ class Scanner:
             return False
         return True
 
+    def login_source(self) -> bool:
+        i = self.i
+        if i + 1 >= self.end:
+            return False
+        return (
+            (self.text_is(i, "asymmetric") and self.text_is(i + 1, "key"))
+            or (self.text_is(i, "certificate") and self.k[i + 1].type == "word")
+            or (self.text_is(i, "executable") and self.text_is(i + 1, "file"))
+            or (self.text_is(i, "file") and self.punct(i + 1, "="))
+            or (self.text_is(i, "external") and self.text_is(i + 1, "provider"))
+        )
+
     def expression_name(self) -> None:
         i = self.i
         e = name_end(self.k, i, self.end)
-        if e > i + 1 and self.punct(e, "(") and not self.variable(i) and self.k[i].text[0] != "#":
+        after_dollar = i > self.begin and is_punct(self.k[i - 1], "$") and self.k[i - 1].end == self.k[i].begin
+        if e > i + 1 and self.punct(e, "(") and not self.variable(i) and self.k[i].text[0] != "#" and not after_dollar:
             name = name_text(self.k, i, e)
             if last_part(name) not in METHODS:
                 self.add("calls", name)
@@ -718,6 +873,10 @@ class Scanner:
                 self.skip_group(self.i, 64)
             elif self.i < self.end:
                 self.i += 1
+            if self.text_is(self.i, "percent"):
+                self.i += 1
+            if self.word(self.i, "with") and self.text_is(self.i + 1, "ties"):
+                self.i += 2
 
     def skip_group(self, j: int, limit: int) -> bool:
         depth = 0
@@ -756,7 +915,9 @@ class Scanner:
         hint = e + 1 < self.end and self.k[e + 1].type == "word" and ascii_fold(self.k[e + 1].text) in TABLE_HINTS
         if self.punct(e, "(") and not hint:
             name = name_text(self.k, i, e)
-            builtin = e == i + 1 and last_part(name) in BUILTIN_TABLE_FUNCTIONS
+            builtin = (e == i + 1 and last_part(name) in BUILTIN_TABLE_FUNCTIONS) or (
+                e > i + 1 and last_part(name) in METHODS
+            )
             if not builtin and t.text[0] != "#":
                 self.add("calls", name)
             self.frames.append(Frame(call=True, alias_after=True, list_after=in_list))
@@ -843,6 +1004,11 @@ class Scanner:
             return
         if self.word(self.i, "outfile") or self.word(self.i, "dumpfile"):
             return
+        if self.platform in ("oracle", "mysql"):
+            self.skip_variables()
+            return
+        if not self.rules.to_batch_end and self.text_is(self.i, "strict"):
+            self.i += 1
         self.read_target("writes", False)
 
     def skip_variables(self) -> None:
@@ -878,9 +1044,11 @@ class Scanner:
         if t.type == "punct":
             if t.ch == "(":
                 self.dynamic = True
+                self.executed_group(self.i)
             return
         if t.type == "string":
             self.dynamic = True
+            self.executed(self.i)
             self.i += 1
             return
         if t.type == "word":
@@ -889,12 +1057,15 @@ class Scanner:
             if t.kw == "immediate":
                 self.dynamic = True
                 self.i += 1
+                if self.i < self.end:
+                    self.executed(self.i)
                 return
             if t.kw in ("function", "procedure"):
                 self.i += 1
         if self.i < self.end and self.variable(self.i):
             if not self.punct(self.i + 1, "="):
                 self.dynamic = True
+                self.executed(self.i)
                 self.i += 1
                 return
             self.i += 2
@@ -906,11 +1077,23 @@ class Scanner:
         if i >= self.end or not is_name_part(self.k[i]) or self.k[i].reserved:
             return
         e = name_end(self.k, i, self.end)
+        pg = self.platform in ("postgresql", "redshift")
+        if self.declared(i, e) or (pg and not self.word(i - 1, "function") and not self.word(i - 1, "procedure")):
+            self.dynamic = True
+            self.executed(i)
+            if e == i + 1 and self.punct(e, "(") and e + 1 < self.end:
+                self.executed(e + 1)
+            self.i = e
+            return
         name = name_text(self.k, i, e)
         if last_part(name) == "sp_executesql":
             self.dynamic = True
+            if e < self.end:
+                self.executed(e)
         elif e == i + 1 and self.punct(e, "("):
             self.dynamic = True
+            if e + 1 < self.end:
+                self.executed(e + 1)
         elif self.k[i].text[0] != "#":
             self.add("calls", name)
         self.i = e
@@ -918,6 +1101,10 @@ class Scanner:
     def definition(self, verb: str) -> None:
         head = parse_head(self.k, self.i, self.end)
         if head is None:
+            if self.text_is(self.i + 1, "event") and self.text_is(self.i + 2, "session"):
+                while self.i < self.end and not self.punct(self.i, ";") and self.k[self.i].type != "sep":
+                    self.i += 1
+                return
             self.i += 1
             return
         self.i = head.next
@@ -1003,9 +1190,75 @@ class Scanner:
             if key not in seen[ev.list]:
                 seen[ev.list].add(key)
                 lists[ev.list].append(ev.name)
+        if self.dynamic:
+            self.dynamic_refs = self.dynamic_references()
         return References(
             tuple(lists["reads"]), tuple(lists["writes"]), tuple(lists["calls"]), tuple(lists["temp"]), self.dynamic
         )
+
+    # executed literals
+    def executed(self, j: int) -> None:
+        t = self.k[j]
+        if t.type == "string":
+            self.exec_literals.append(j)
+        elif t.type == "word" and not t.reserved:
+            self.exec_vars.add(ascii_lower(t.text))
+
+    def executed_group(self, j: int) -> None:
+        depth = 0
+        for p in range(j, self.end):
+            if self.punct(p, "("):
+                depth += 1
+            if self.punct(p, ")"):
+                depth -= 1
+                if depth == 0:
+                    return
+            if self.punct(p, ";") or self.k[p].type == "sep":
+                return
+            if self.k[p].type == "string" or (self.k[p].type == "word" and self.variable(p)):
+                self.executed(p)
+
+    def assignment(self, j: int) -> None:
+        p = j + 1
+        if self.punct(p, ":") and self.punct(p + 1, "=") and self.k[p].end == self.k[p + 1].begin:
+            p += 1
+        if not self.punct(p, "=") or not (self.variable(j) or self.declared(j, j + 1)):
+            return
+        key = ascii_lower(self.k[j].text)
+        for q in range(p + 1, min(self.end, p + 1 + 256)):
+            t = self.k[q]
+            if t.type == "sep" or is_punct(t, ";"):
+                return
+            if t.type == "word" and t.reserved and t.kw in KEYWORDS - STATEMENT_FREE:
+                return
+            if t.type == "string":
+                self.assigned.append((key, q))
+
+    def dynamic_references(self) -> tuple[str, ...]:
+        literals = sorted(set(self.exec_literals) | {j for key, j in self.assigned if key in self.exec_vars})
+        out: list[str] = []
+        seen: set[str] = set()
+        text = self.source
+        for j in literals:
+            t = self.k[j]
+            b = t.begin
+            while b < t.end and text[b] != t.ch:
+                b += 1
+            if t.end - b < 2:
+                continue
+            body = text[b + 1 : t.end - 1]
+            k = tokenize(body, self.rules)
+            for p in range(len(k) - 1):
+                if k[p].type != "word" or k[p].kw not in ("from", "join", "into", "update", "exec", "execute"):
+                    continue
+                n = k[p + 1]
+                if not is_name_part(n) or (n.type == "word" and (n.reserved or n.text[0] in "@:#")):
+                    continue
+                name = name_text(k, p + 1, name_end(k, p + 1, len(k)))
+                if ascii_lower(name) not in seen:
+                    seen.add(ascii_lower(name))
+                    out.append(name)
+        return tuple(out)
 
 
 # --- units -------------------------------------------------------------------
@@ -1158,7 +1411,9 @@ class Cutter:
             elif t.ch == ";":
                 self.paren = 0
                 self.head = False
-                if self.outer is not None:
+                if self.in_body:
+                    pass
+                elif self.outer is not None:
                     if self.block == self.level:
                         self.close_nested(i + 1)
                 elif self.block == 0 and self.cur[0] != "batch" and (self.end_at_semicolon or self.blocks_end):
@@ -1236,7 +1491,8 @@ def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[Sql
     has_go = any(t.type == "sep" and t.ch == "g" for t in k)
     out = []
     for kind, nb, ne, first, last, holes in Cutter(k, has_go, rules).run():
-        refs = Scanner(k, rules).scan(first, last + 1, holes)
+        scanner = Scanner(k, rules, platform, source=sql_content)
+        refs = scanner.scan(first, last + 1, holes)
         out.append(
             SqlObject(
                 kind,
@@ -1248,6 +1504,7 @@ def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[Sql
                 refs.calls,
                 refs.temp_tables,
                 refs.dynamic_sql,
+                scanner.dynamic_refs,
                 *definitions_model.definitions(k, starts, kind, ne, first, last + 1, parse_head),
             )
         )
@@ -1259,4 +1516,4 @@ def references(sql_content: str, *, platform: str | None = None) -> References:
         raise TypeError("sql_content must be str")
     rules = rules_of(platform)
     k = tokenize(sql_content, rules)
-    return Scanner(k, rules).scan(0, len(k), [])
+    return Scanner(k, rules, platform, source=sql_content).scan(0, len(k), [])

@@ -1,4 +1,4 @@
-"""Cutting a T-SQL script into statements, for the cross-check against
+"""Cutting a script (T-SQL by default) into statements, for the cross-check against
 sqlglot and its benchmark: at ";", batch separators and the keywords that
 start a statement at parenthesis depth 0 (INSERT ... SELECT, CTEs, UPDATE
 ... SET, MERGE ... THEN UPDATE and CASE ... END stay whole).  Only the data
@@ -17,8 +17,8 @@ DML = {"select", "insert", "update", "delete", "merge", "with"}
 CONTINUES_AFTER = {"then", "on", "for", "union", "all", "except", "intersect", "as", "not"}
 
 
-def statements(text: str) -> list[str]:
-    toks = model.tokenize(text)
+def statements(text: str, platform: str | None = None) -> list[str]:
+    toks = model.tokenize(text, model.rules_of(platform))
     out: list[str] = []
     cur: list[model.Tok] = []
     depth = case = 0

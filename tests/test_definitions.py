@@ -157,11 +157,28 @@ def test_temporary_tables_of_other_dialects():
     assert got == [("scratch", [("k", "int"), ("v", "text")]), ("snap", [("a", ""), ("b", "")])]
 
 
+def test_alter_table_add_records_the_columns_it_adds():
+    sql = """ALTER TABLE dbo.Orders ADD Note NVARCHAR(200) NULL, Flag BIT NOT NULL DEFAULT 0
+GO
+ALTER TABLE public.t ADD COLUMN IF NOT EXISTS a int, ADD COLUMN b text;
+ALTER TABLE hr.emp ADD (c NUMBER(10), d DATE);
+ALTER TABLE m ADD COLUMN x INT AFTER y;
+ALTER TABLE dbo.Orders ADD CONSTRAINT PK_Orders PRIMARY KEY (Id)
+"""
+    got = [(a.table, columns(a), a.line) for o in inventory.split_objects(sql) for a in o.added_columns]
+    assert got == [
+        ("dbo.Orders", [("Note", "NVARCHAR(200)"), ("Flag", "BIT")], 1),
+        ("public.t", [("a", "int"), ("b", "text")], 3),
+        ("hr.emp", [("c", "NUMBER(10)"), ("d", "DATE")], 4),
+        ("m", [("x", "INT")], 5),
+    ]
+
+
 # --- native module against the model ----------------------------------------
 
 PIECES = [
     "CREATE TABLE t (", "CREATE TABLE #t (", "CREATE TEMP TABLE x (", "CREATE VIEW v (", "CREATE TYPE y AS TABLE (",
-    "CREATE PROCEDURE p", "CREATE FUNCTION f (", "RETURNS", "RETURN", "TABLE", "@t", "@p", "DECLARE", "AS", "INT",
+    "CREATE PROCEDURE p", "CREATE FUNCTION f (", "ALTER TABLE t ADD", "COLUMN", "IF NOT EXISTS", "RETURNS", "RETURN", "TABLE", "@t", "@p", "DECLARE", "AS", "INT",
     "DECIMAL(18, 2)", "VARCHAR(MAX)", "NOT NULL", "NULL", "IDENTITY(1,1)", "DEFAULT", "= 5", ":=", "OUTPUT", "OUT",
     "IN", "INOUT", "READONLY", "CONSTRAINT", "PRIMARY KEY", "KEY k", "INDEX", "CHECK (a > 0)", "WITH TIME ZONE",
     "CHARACTER SET", "STRUCT<a INT, b INT>", "<", ">", "(", ")", ",", ";", "SELECT", "INTO", "#c", "FROM", "x AS y",

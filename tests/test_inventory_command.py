@@ -18,6 +18,8 @@ from agents.quorvane.assessment.dependencies import (  # noqa: E402
     Unit,
     build_graph,
     is_system_name,
+    not_production,
+    not_production,
     strongly_connected_components,
 )
 from agents.quorvane.inventory import split_objects  # noqa: E402
@@ -90,15 +92,40 @@ def test_cycles_and_order():
     assert g.order[0] == [at[("a_tables.sql", "dbo.Orders")]]
 
 
-def test_definitions_of_one_name_do_not_depend_on_each_other():
+def test_a_name_defined_twice_resolves_to_one_definition_and_is_listed():
     files = {
-        "a.sql": "CREATE TABLE t (a int);\nINSERT INTO t VALUES (1);\n",
+        "a_demo/t.sql": "CREATE TABLE t (a int);\nINSERT INTO t VALUES (1);\n",
         "b.sql": "CREATE TABLE dbo.T (a int)\nGO\nALTER PROCEDURE p AS EXEC p\nGO\nCREATE PROCEDURE p AS SELECT * FROM t\n",
     }
     g = graph_of(files)
     assert [sorted(g.units[i].obj.name for i in c) for c in g.cycles] == [["p"]]
-    edges = {(g.units[e.source].path, g.units[e.source].obj.name, g.units[e.target].obj.name) for e in g.edges}
-    assert edges == {("b.sql", "p", "p"), ("b.sql", "p", "dbo.T"), ("b.sql", "p", "t")}
+    # The table outside the demo folder wins; p's definitions do not depend
+    # on each other.
+    edges = {(g.units[e.source].path, g.units[e.source].obj.name, g.units[e.target].path) for e in g.edges}
+    assert edges == {("b.sql", "p", "b.sql")}
+    assert [(d.name, d.kind, [(g.units[i].path, g.units[i].obj.start_line) for i in d.definitions])
+            for d in g.duplicates] == [
+        ("dbo.T", "table", [("b.sql", 1), ("a_demo/t.sql", 1)]),
+        ("p", "procedure", [("b.sql", 3), ("b.sql", 5)]),
+    ]  # fmt: skip
+    assert not_production("Samples/x.sql") and not_production("sql/unit_tests.sql")
+    assert not not_production("latest/contest.sql")
+
+
+def test_names_in_executed_sql_are_low_confidence_edges():
+    files = {
+        "a.sql": "CREATE TABLE dbo.Orders (a int)\nGO\n"
+        "CREATE PROCEDURE dbo.Load AS\nDECLARE @s nvarchar(max)\n"
+        "SET @s = N'DELETE FROM dbo.Orders; EXEC dbo.Load; INSERT INTO dbo.Gone SELECT 1'\nEXEC (@s)\n"
+        "SET @t = N'SELECT * FROM dbo.NeverRun'\n",
+    }
+    g = graph_of(files)
+    assert [(g.units[e.target].obj.name, e.kind, e.confidence) for e in g.edges] == [
+        ("dbo.Orders", "dynamic", "dynamic"),
+        ("dbo.Load", "dynamic", "dynamic"),
+    ]
+    assert g.cycles == []  # a guess makes no cycle
+    assert [(m.name, m.confidence) for m in g.missing] == [("dbo.Gone", "dynamic")]
 
 
 def test_tarjan_handles_long_chains_without_recursion():
@@ -128,16 +155,16 @@ def tree(tmp_path):
 def test_json_document(tree):
     proc = run(".", cwd=tree)
     doc = json.loads(proc.stdout)
-    assert set(doc) == {"objects", "edges", "missing", "cycles", "order", "errors"}
+    assert set(doc) == {"objects", "edges", "missing", "cycles", "order", "duplicates", "errors"}
     first = doc["objects"][0]
     assert list(first) == [
         "id", "path", "kind", "name", "start_line", "end_line", "complexity", "reads", "writes", "calls",
-        "temp_tables", "dynamic_sql",
+        "temp_tables", "dynamic_sql", "dynamic_references",
     ]  # fmt: skip
     assert (first["path"], first["kind"], first["name"], first["complexity"]) == (
         "a_tables.sql", "table", "dbo.Orders", "simple",
     )  # fmt: skip
-    assert {"from", "to", "kind", "name"} == set(doc["edges"][0])
+    assert {"from", "to", "kind", "name", "confidence"} == set(doc["edges"][0])
     assert doc["missing"][0]["name"] == "staging.Orders"
     assert proc.returncode == 1 and [e["path"] for e in doc["errors"]] == ["bad.sql"]
     assert "bad.sql" in proc.stderr

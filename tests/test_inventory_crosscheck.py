@@ -10,6 +10,7 @@ from collections import Counter
 
 import inventory_model as model
 import pytest
+from corpus import CORPUS as CORPUS_ROOT
 from corpus import corpus_files
 from inventory_statements import statements
 from hypothesis import given
@@ -27,7 +28,12 @@ PIECES = [
     "FUNCTION", "TABLE", "TRIGGER", "INDEX", "ON", "BEGIN", "END", "CASE", "TRUNCATE TABLE", "DROP TABLE",
     "sp_executesql", "FETCH NEXT FROM c INTO @v", "DELIMITER //\n", "//", "\u00e9", "\u20ac", "\U0001f600",
     "\u2028", "\r\n", "\x85", " ", "\ufeff", "\u017fELECT", "inserted", "OUTPUT", "TOP (3)", "(NOLOCK)",
+    "#c\n", '"s"', "\\'", "r'x'", '"""t"""', "'''u'''", "b", "r", "DECLARE", "v", "IS", "INTO v", "END;",
+    "${s}", "{{ ref('m') }}", "@e@", "PERFORM", "$PARTITION.f(", "PERCENT", "XMLNAMESPACES", "FOR", "IN", "LET",
+    "EXECUTE", "IF", "PACKAGE", "BODY", "/* /*", "LANGUAGE",
 ]  # fmt: skip
+PLATFORMS = [None, "sqlserver", "postgresql", "mysql", "oracle", "snowflake", "bigquery", "databricks", "hive",
+             "redshift", "teradata"]  # fmt: skip
 
 
 @st.composite
@@ -39,15 +45,15 @@ def same(a, b):
     return [tuple(x.__dict__.values()) for x in a] == [tuple(x.__dict__.values()) for x in b]
 
 
-@given(scripts())
-def test_native_matches_model_on_generated_scripts(sql):
-    assert same(inventory.split_objects(sql), model.split_objects(sql))
-    assert inventory.references(sql) == model.references(sql)
+@given(scripts(), st.sampled_from(PLATFORMS))
+def test_native_matches_model_on_generated_scripts(sql, platform):
+    assert same(inventory.split_objects(sql, platform=platform), model.split_objects(sql, platform=platform))
+    assert inventory.references(sql, platform=platform) == model.references(sql, platform=platform)
 
 
-@given(st.text(alphabet=st.characters(codec=None), max_size=60))
-def test_native_matches_model_on_any_text(sql):
-    assert same(inventory.split_objects(sql), model.split_objects(sql))
+@given(st.text(alphabet=st.characters(codec=None), max_size=60), st.sampled_from(PLATFORMS))
+def test_native_matches_model_on_any_text(sql, platform):
+    assert same(inventory.split_objects(sql, platform=platform), model.split_objects(sql, platform=platform))
 
 
 CORPUS = corpus_files()
@@ -60,7 +66,13 @@ def read(path):
 
 @needs_corpus
 def test_native_matches_model_on_the_corpus():
-    differing = [p.name for p in CORPUS if not same(inventory.split_objects(read(p)), model.split_objects(read(p)))]
+    differing = []
+    for p in CORPUS:
+        text = read(p)
+        for platform in (None, p.relative_to(CORPUS_ROOT).parts[0]):
+            native = inventory.split_objects(text, platform=platform)
+            if not same(native, model.split_objects(text, platform=platform)):
+                differing.append((p.name, platform))
     assert differing == []
 
 
@@ -117,10 +129,11 @@ def _name(table) -> str:
     return ".".join(p for p in (table.catalog, table.db, table.name) if p).lower()
 
 
-def sqlglot_tables(tree):
+def sqlglot_tables(tree, select_into=True):
     """Tables read and written by one parsed statement, CTEs, temporary
     tables, table variables and table functions left out; an UPDATE or
-    DELETE target that is an alias stands for its table."""
+    DELETE target that is an alias stands for its table.  Without
+    `select_into`, SELECT ... INTO names variables (MySQL), no table."""
     from sqlglot import exp
 
     ctes = {c.alias_or_name.lower() for c in tree.find_all(exp.CTE)}
@@ -135,8 +148,12 @@ def sqlglot_tables(tree):
         if isinstance(tree, exp.Delete):  # DELETE a FROM t a
             targets.extend(tree.args.get("tables") or ())
     into = tree.args.get("into") if isinstance(tree, exp.Select) else None
+    variables = set()
     if into is not None and isinstance(into.this, exp.Table):
-        targets.append(into.this)
+        if select_into:
+            targets.append(into.this)
+        else:
+            variables.add(id(into.this))
 
     def keep(t):
         n = _name(t)
@@ -157,12 +174,12 @@ def sqlglot_tables(tree):
         if keep(t):
             writes.add(_name(t))
     target_ids = {id(t) for t in targets}
-    reads = {_name(t) for t in tree.find_all(exp.Table) if id(t) not in target_ids and keep(t)}
+    reads = {_name(t) for t in tree.find_all(exp.Table) if id(t) not in target_ids | variables and keep(t)}
     return reads, writes
 
 
-def ours(sql):
-    r = inventory.references(sql)
+def ours(sql, platform):
+    r = inventory.references(sql, platform=platform)
 
     def norm(names):
         return {n.lower() for n in names if n.lower() not in ("inserted", "deleted")}
@@ -170,27 +187,33 @@ def ours(sql):
     return norm(r.reads), norm(r.writes)
 
 
+# Corpus folder (our platform identifier) and sqlglot's dialect.
+SQLGLOT_DIALECTS = [("sqlserver", "tsql"), ("postgresql", "postgres"), ("mysql", "mysql"), ("snowflake", "snowflake"),
+                    ("bigquery", "bigquery")]  # fmt: skip
+
+
 @needs_corpus
-def test_tables_agree_with_sqlglot():
+@pytest.mark.parametrize(("platform", "dialect"), SQLGLOT_DIALECTS)
+def test_tables_agree_with_sqlglot(platform, dialect):
     sqlglot = pytest.importorskip("sqlglot")
     from sqlglot import exp
 
     compared = agreed = 0
     disagreements = []
     for path in CORPUS:
-        if "sqlserver" not in path.parts:
+        if platform not in path.parts:
             continue
-        for sql in statements(read(path)):
+        for sql in statements(read(path), platform):
             try:
-                trees = sqlglot.parse(sql, read="tsql")
+                trees = sqlglot.parse(sql, read=dialect)
             except Exception:  # noqa: BLE001 - a statement sqlglot cannot parse is left out
                 continue
             if len(trees) != 1 or not isinstance(trees[0], (exp.Select, exp.Insert, exp.Update, exp.Delete, exp.Merge)):
                 continue
             if trees[0].find(exp.Command) is not None:
                 continue
-            theirs = sqlglot_tables(trees[0])
-            mine = ours(sql)
+            theirs = sqlglot_tables(trees[0], select_into=platform != "mysql")
+            mine = ours(sql, platform)
             compared += 1
             if mine == theirs:
                 agreed += 1
@@ -200,6 +223,39 @@ def test_tables_agree_with_sqlglot():
         print(f"{name}: {sql}\n  ours   reads={sorted(mine[0])} writes={sorted(mine[1])}\n"
               f"  sqlglot reads={sorted(theirs[0])} writes={sorted(theirs[1])}")  # fmt: skip
     rate = agreed / compared if compared else 1.0
-    print(f"sqlglot cross-check: {agreed}/{compared} statements agree ({rate:.2%})")
-    assert compared > 100
+    print(f"sqlglot cross-check ({platform}): {agreed}/{compared} statements agree ({rate:.2%})")
+    assert compared > 20
     assert rate >= 0.95
+
+
+# --- names on the corpus -----------------------------------------------------
+
+DECLARED = re.compile(r"(?i)\bdeclare\s+([a-z_][\w$]*)")
+CATALOGS = re.compile(r"(?i)(^|\.)(information_schema|pg_catalog|performance_schema)(\.|$)|^pg_\w+$")
+
+
+@needs_corpus
+def test_corpus_names_are_no_keywords_variables_or_catalogs():
+    from agents.quorvane.assessment.dependencies import Unit, build_graph
+
+    units = []
+    wrong = []
+    for path in CORPUS:
+        text = read(path)
+        platform = path.relative_to(CORPUS_ROOT).parts[0]
+        lines = text.splitlines()
+        for o in inventory.split_objects(text, platform=platform):
+            units.append(Unit(str(path), o, "simple", platform))
+            body = "\n".join(lines[o.start_line - 1 : o.end_line])
+            declared = set() if platform == "sqlserver" else {d.casefold() for d in DECLARED.findall(body)}
+            for name in (*o.reads, *o.writes, *o.calls):
+                if name.casefold() in model.RESERVED or name.casefold() in declared:
+                    wrong.append((path.name, o.start_line, name))
+    graph = build_graph(units)
+    wrong += [("missing", 0, m.name) for m in graph.missing if m.name.casefold() in model.RESERVED]
+    wrong += [
+        ("missing", 0, m.name)
+        for m in graph.missing
+        if CATALOGS.search(m.name) and units[m.referenced_by[0]].platform in ("postgresql", "redshift", "mysql")
+    ]
+    assert wrong == []

@@ -65,6 +65,14 @@ def test_packets_follow_the_conversion_order_and_carry_their_dependencies_shapes
     )
 
 
+def test_columns_added_by_alter_table_belong_to_the_table():
+    files = [*FILES, ("c_alter.sql", "ALTER TABLE dbo.Orders ADD Placed DATE, Amount MONEY\nGO\n")]
+    found = by_id(packets.build_packets(sorted(files)))
+    expected = [{"name": "Id", "type": "INT"}, {"name": "Amount", "type": "DECIMAL(18, 2)"}, {"name": "Placed", "type": "DATE"}]
+    assert found["table:dbo.Orders"].object["columns"] == expected
+    assert next(d for d in found["procedure:dbo.Load"].dependencies if d["name"] == "dbo.Orders")["columns"] == expected
+
+
 def test_objects_of_one_cycle_share_a_group():
     found = by_id(packets.build_packets(sorted(FILES)))
     ping, pong = found["procedure:dbo.Ping"], found["procedure:dbo.Pong"]

@@ -27,6 +27,7 @@ struct State : ModuleState {
     PyObject* column_type = nullptr;      // _inventory_records.Column
     PyObject* parameter_type = nullptr;   // _inventory_records.Parameter
     PyObject* local_table_type = nullptr; // _inventory_records.LocalTable
+    PyObject* added_type = nullptr;       // _inventory_records.AddedColumns
     std::array<PyObject*, std::size(inv::kParameterModes)> modes{};  // interned parameter modes
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     std::unique_ptr<BoundSignature> sig_split;
@@ -101,13 +102,14 @@ PyObject* new_parameter(State& s, const inv::Parameter& p) {
     return PyObject_Vectorcall(s.parameter_type, args, 4, nullptr);
 }
 
-PyObject* new_local_table(State& s, const inv::LocalTable& t) {
+// A LocalTable record, or (type: AddedColumns) the columns ALTER TABLE adds.
+PyObject* new_local_table(State& s, const inv::LocalTable& t, PyObject* type) {
     Ref name(name_string(t.name));
     Ref columns(name ? column_tuple(s, t.columns) : nullptr);
     Ref number(columns ? PyLong_FromSize_t(t.line) : nullptr);
     if (!number) return nullptr;
     PyObject* args[] = {name.get(), columns.get(), number.get()};
-    return PyObject_Vectorcall(s.local_table_type, args, 3, nullptr);
+    return PyObject_Vectorcall(type, args, 3, nullptr);
 }
 
 PyObject* new_object(State& s, const inv::SqlObject& o) {
@@ -115,19 +117,24 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
-    if (!name || !start || !end) return nullptr;
+    Ref dynamic(name_tuple(o.refs.dynamic_references));
+    if (!name || !start || !end || !dynamic) return nullptr;
     const inv::Definitions& d = o.defs;
     Ref columns(column_tuple(s, d.columns));
     Ref parameters(columns ? record_tuple(d.parameters, [&](const inv::Parameter& p) { return new_parameter(s, p); })
                            : nullptr);
     Ref returns(!parameters ? nullptr : d.has_returns ? name_string(d.returns) : Py_NewRef(Py_None));
-    Ref locals(returns ? record_tuple(d.local_tables, [&](const inv::LocalTable& t) { return new_local_table(s, t); })
+    Ref locals(returns ? record_tuple(d.local_tables,
+                                      [&](const inv::LocalTable& t) { return new_local_table(s, t, s.local_table_type); })
                        : nullptr);
-    if (!locals) return nullptr;
+    Ref added(locals ? record_tuple(d.added_columns,
+                                    [&](const inv::LocalTable& t) { return new_local_table(s, t, s.added_type); })
+                     : nullptr);
+    if (!added) return nullptr;
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
-                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(),
-                        columns.get(), parameters.get(), returns.get(), locals.get()};
-    return PyObject_Vectorcall(s.object_type, args, 13, nullptr);
+                        f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get(),
+                        columns.get(), parameters.get(), returns.get(), locals.get(), added.get()};
+    return PyObject_Vectorcall(s.object_type, args, 15, nullptr);
 }
 
 // The dialect rules a `platform` argument names: None (or absent) for the
@@ -203,10 +210,11 @@ bool State::load() {
     column_type = references_type ? keep(PyObject_GetAttrString(records.get(), "Column")) : nullptr;
     parameter_type = column_type ? keep(PyObject_GetAttrString(records.get(), "Parameter")) : nullptr;
     local_table_type = parameter_type ? keep(PyObject_GetAttrString(records.get(), "LocalTable")) : nullptr;
-    if (!local_table_type) return false;
+    added_type = local_table_type ? keep(PyObject_GetAttrString(records.get(), "AddedColumns")) : nullptr;
+    if (!added_type) return false;
     if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type)) ||
         !add_object("Column", Py_NewRef(column_type)) || !add_object("Parameter", Py_NewRef(parameter_type)) ||
-        !add_object("LocalTable", Py_NewRef(local_table_type))) {
+        !add_object("LocalTable", Py_NewRef(local_table_type)) || !add_object("AddedColumns", Py_NewRef(added_type))) {
         return false;
     }
     for (std::size_t i = 0; i < modes.size(); ++i) {

@@ -15,9 +15,9 @@ namespace {
 
 // Words that end a column's type in a table's column list.
 constexpr auto kColumnTypeEnds = std::to_array<std::string_view>({
-    "as", "auto_increment", "autoincrement", "casespecific", "character", "charset", "check", "collate",
+    "after", "as", "auto_increment", "autoincrement", "casespecific", "character", "charset", "check", "collate",
     "column_format", "comment", "compress", "compression", "constraint", "default", "disable", "distkey",
-    "enable", "encode", "encrypted", "filestream", "foreign", "format", "generated", "hidden", "identity", "index",
+    "enable", "encode", "encrypted", "filestream", "first", "foreign", "format", "generated", "hidden", "identity", "index",
     "inline_length", "invisible", "key", "masked", "not", "null", "on", "options", "persisted", "primary",
     "references", "rowguidcol", "sortkey", "sparse", "storage", "tag", "title", "unique", "uppercase",
     "visible", "with",
@@ -64,6 +64,9 @@ constexpr auto kNoColumnList = std::to_array<std::string_view>({
     "select", "stored", "tblproperties", "using", "with",
 });
 
+// Reserved words that open a statement, besides those the lexer names.
+constexpr auto kStatementWords = std::to_array<std::string_view>({"declare", "go", "grant", "print", "return", "use"});
+
 // Modifiers that make a CREATE TABLE inside a unit a temporary table.
 constexpr auto kTemporary = std::to_array<std::string_view>({"temp", "temporary", "volatile"});
 
@@ -73,7 +76,7 @@ constexpr bool sorted(const std::array<std::string_view, N>& table) {
 }
 static_assert(sorted(kColumnTypeEnds) && sorted(kParameterTypeEnds) && sorted(kReturnTypeEnds) &&
               sorted(kReturnClauseEnds) && sorted(kElementStarts) && sorted(kMaybeColumn) && sorted(kIndexWords) &&
-              sorted(kIndexOptions) && sorted(kNoColumnList) && sorted(kTemporary));
+              sorted(kIndexOptions) && sorted(kNoColumnList) && sorted(kTemporary) && sorted(kStatementWords));
 
 template <std::size_t N>
 bool in(const std::array<std::string_view, N>& table, std::string_view w) {
@@ -476,6 +479,9 @@ class Reader {
                 case Kw::Create:
                     if (!(j == first && kind == ObjectKind::Table)) create_local(d, j, e);
                     continue;
+                case Kw::Alter:
+                    alter_add(d, j, e);
+                    continue;
                 default:
                     break;
             }
@@ -487,6 +493,48 @@ class Reader {
                     d.local_tables.push_back({one_name(j), columns(p + 2, inner_end(p + 1, e)), j});
                 }
             }
+        }
+    }
+
+    // ALTER TABLE [ONLY | IF EXISTS] t ADD [COLUMN] [IF NOT EXISTS] c type
+    // [, [ADD [COLUMN]] c type]... or ADD (c type, ...), at k[j]: the
+    // columns added, up to the end of the statement.
+    void alter_add(Definitions& d, std::size_t j, std::size_t e) {
+        std::size_t p = j + 1;
+        if (!(p < e && is_word(p, "table"))) return;
+        ++p;
+        if (p < e && is_word(p, "only")) ++p;
+        if (p + 1 < e && is_word(p, "if") && is_word(p + 1, "exists")) p += 2;
+        if (!(p < e && is_name_part(k_[p]))) return;
+        const std::size_t name_begin = p, name_stop = name_end(k_, p, e);
+        if (!(name_stop < e && is_word(name_stop, "add"))) return;
+        // The statement ends at ";", a separator or the next statement.
+        std::size_t stop = name_stop + 1;
+        while (stop < e && !punct(stop, U';') && k_[stop].type != Tok::Separator &&
+               !(starts_statement(stop) && !(stop + 1 < e && is_word(stop, "if") && is_word(stop + 1, "not")))) {
+            stop = punct(stop, U'(') ? group_end(stop, e) : stop + 1;
+        }
+        std::vector<Column> added;
+        for (auto [pb, pe] : elements(name_stop, stop)) {
+            if (pb < pe && is_word(pb, "add")) ++pb;
+            if (pb < pe && is_word(pb, "column")) ++pb;
+            if (pb + 2 < pe && is_word(pb, "if") && is_word(pb + 1, "not") && is_word(pb + 2, "exists")) pb += 3;
+            if (pb >= pe || (k_[pb].type == Tok::Word && k_[pb].reserved)) continue;
+            std::vector<Column> found = punct(pb, U'(') ? columns(pb + 1, inner_end(pb, pe)) : columns(pb, pe);
+            added.insert(added.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+        }
+        if (!added.empty()) d.added_columns.push_back({name_text(t_, k_, name_begin, name_stop), std::move(added), name_begin});
+    }
+
+    // A word that opens a statement of its own.
+    bool starts_statement(std::size_t j) const {
+        switch (k_[j].kw) {
+            case Kw::Alter: case Kw::Create: case Kw::Drop: case Kw::Insert: case Kw::Update: case Kw::Delete:
+            case Kw::Merge: case Kw::Select: case Kw::Exec: case Kw::Execute: case Kw::Truncate: case Kw::If:
+            case Kw::While: case Kw::Begin: case Kw::End:
+                return true;
+            default:
+                return in(kStatementWords, word(j));
         }
     }
 
@@ -560,6 +608,7 @@ Definitions definitions(text::Text<C> sql, const Lexed& lexed, ObjectKind kind, 
     r.local_tables(d, kind, first, last);
     // Until here a local table's line holds the index of its name's token.
     for (LocalTable& t : d.local_tables) t.line = lexed.line_of(k[t.line].begin);
+    for (LocalTable& t : d.added_columns) t.line = lexed.line_of(k[t.line].begin);
     return d;
 }
 

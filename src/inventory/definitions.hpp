@@ -45,6 +45,7 @@ struct Definitions {
     bool has_returns = false;
     std::u32string returns;
     std::vector<LocalTable> local_tables;
+    std::vector<LocalTable> added_columns;  // ALTER TABLE t ADD ...: the table's name and the columns added
 };
 
 // The definitions of the unit of tokens [first, last) of kind `kind` whose name ends

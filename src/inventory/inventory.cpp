@@ -196,7 +196,9 @@ class Cutter {
                 } else if (tk.ch == U';') {
                     paren_ = 0;
                     routine_head_ = false;
-                    if (outer_) {
+                    if (in_body_) {
+                        // A statement of a dollar-quoted body.
+                    } else if (outer_) {
                         if (block_ == nested_level_) close_nested(i + 1);
                     } else if (block_ == 0 && cur_->kind != ObjectKind::Batch &&
                                (end_at_semicolon_ || blocks_end_routines_)) {

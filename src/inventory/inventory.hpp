@@ -28,6 +28,9 @@ struct References {
     std::vector<Name> calls;        // procedures executed, user functions called
     std::vector<Name> temp_tables;  // #t and ##t
     bool dynamic_sql = false;       // runs SQL built at run time
+    // Names after FROM, JOIN, INTO, UPDATE or EXEC inside the literals the
+    // text executes: probable references, never in the lists above.
+    std::vector<Name> dynamic_references;
 };
 
 enum class ObjectKind : std::uint8_t {

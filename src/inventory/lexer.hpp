@@ -23,6 +23,8 @@
 //   An opening quote with no closing quote after it is plain punctuation,
 //   and so is every later quote of that kind (which can then only come in
 //   empty pairs).
+// - Template placeholders ${...} and {{ ... }} are words, so that a name
+//   such as ${schema}.t or {{ ref('t') }} keeps them.
 // - Dollar-quoted bodies $$...$$ and $tag$...$tag$: their text is scanned
 //   as code between a DollarOpen and a DollarClose token.
 // - Lines, numbered as the reading plan numbers them (shared for_each_line),
@@ -231,7 +233,10 @@ class Lexer {
                     done = quoted(toks, i, '`', '`', kBacktick, Tok::Quoted, i);
                     break;
                 case '$':
-                    done = dollar(toks, i);
+                    done = (i + 1 < n_ && t_[i + 1] == '{' && placeholder(toks, i, 1)) || dollar(toks, i);
+                    break;
+                case '{':
+                    done = i + 1 < n_ && t_[i + 1] == '{' && placeholder(toks, i, 2);
                     break;
                 default:
                     break;
@@ -292,6 +297,22 @@ class Lexer {
         if (triple(toks, j, i, raw)) return true;
         const C q = t_[j];
         return quoted(toks, j, q, q, q == '\'' ? kSingle : kDouble, Tok::String, i, raw);
+    }
+
+    // A template placeholder at i, ${...} (braces 1) or {{ ... }} (braces
+    // 2): one word, kept as written, so that it stays part of a name.
+    bool placeholder(std::vector<Token>& toks, std::size_t i, int braces) {
+        bool& dead = braces == 1 ? placeholders_dead_[0] : placeholders_dead_[1];
+        if (dead) return false;
+        for (std::size_t j = text::find_unit(t_, i + 2, C('}')); j < n_; j = text::find_unit(t_, j + 1, C('}'))) {
+            if (braces == 1 || (j + 1 < n_ && t_[j + 1] == '}')) {
+                const std::size_t end = j + static_cast<std::size_t>(braces);
+                toks.push_back({i, end, Tok::Word, Kw::None, false, static_cast<char32_t>(t_[i])});
+                return true;
+            }
+        }
+        dead = true;
+        return false;
     }
 
     // A triple-quoted string opening at `open` ("""...""" or '''...''').
@@ -430,6 +451,7 @@ class Lexer {
     const DialectRules& rules_;
     bool blocks_dead_ = false;
     bool nesting_dead_ = false;
+    bool placeholders_dead_[2] = {false, false};
     bool dollars_dead_ = false;
     bool dead_[6] = {false, false, false, false, false, false};
     std::size_t delim_begin_ = 0, delim_end_ = 0;

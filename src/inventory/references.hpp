@@ -34,6 +34,7 @@ class ReferenceScanner {
     References scan(std::size_t begin, std::size_t end, const std::vector<TokenRange>& holes) {
         begin_ = begin;
         frames_.assign(1, Frame{});
+        if (!rules_.routines_run_to_batch_end) declarations(begin, end);
         std::size_t from = begin;
         for (const TokenRange& h : holes) {
             segment(from, h.begin);
@@ -67,6 +68,93 @@ class ReferenceScanner {
         std::size_t depth;  // frames open at the target
     };
 
+    // --- declared names (procedural dialects) ---
+
+    bool declared(std::size_t j, std::size_t e) const {
+        return !declared_.empty() && e == j + 1 && declared_.count(name_key(name_text(t_, k_, j, e))) != 0;
+    }
+
+    void declare(std::size_t j) { declared_.insert(name_key(name_text(t_, k_, j, j + 1))); }
+
+    // The names a unit declares: its routine's parameters, the names its
+    // declaration sections (after DECLARE, or after the routine's IS / AS,
+    // up to BEGIN) introduce, DECLARE a, b lists, FOR r IN loop records and
+    // LET variables.
+    void declarations(std::size_t begin, std::size_t end) {
+        end_ = end;
+        bool section = false, expect = false;
+        std::size_t depth = 0, from = begin;
+        if (begin < end && (word(begin, Kw::Create) || word(begin, Kw::Alter))) {
+            if (const auto head = parse_head(k_, begin, end); head && head->name_end > head->name_begin) {
+                from = parameters(head->next);
+                if (from < end && (word(from, Kw::Is) || word(from, Kw::As)) && from + 1 < end) {
+                    const Token& n = at(from + 1);
+                    section = expect = n.type == Tok::Word && !n.reserved && !is_word_text(from + 1, "language");
+                    ++from;
+                }
+            }
+        }
+        for (std::size_t j = from; j < end; ++j) {
+            const Token& tk = at(j);
+            if (tk.type == Tok::Punct) {
+                if (tk.ch == U'(') ++depth;
+                if (tk.ch == U')' && depth > 0) --depth;
+                if (depth == 0 && tk.ch == U';') expect = section;
+                if (depth == 0 && tk.ch == U',' && j > from && at(j - 1).type == Tok::Word && declared(j - 1, j)) {
+                    expect = true;
+                }
+                continue;
+            }
+            if (tk.type == Tok::DollarOpen || tk.type == Tok::DollarClose || tk.type == Tok::Separator) {
+                section = expect = false;
+                depth = 0;
+                continue;
+            }
+            if (tk.type != Tok::Word || depth > 0) continue;
+            if (tk.kw == Kw::Begin) {
+                section = expect = false;
+            } else if (tk.kw == Kw::Declare) {
+                section = expect = true;
+            } else if (expect) {
+                if (is_word_text(j, "cursor") || is_word_text(j, "type") || is_word_text(j, "subtype")) continue;
+                expect = false;
+                if (tk.reserved || tk.kw == Kw::Procedure || tk.kw == Kw::Function) {
+                    section = false;
+                } else {
+                    declare(j);
+                }
+            } else if ((tk.kw == Kw::For && j + 2 < end && is_word_text(j + 2, "in")) || is_word_text(j, "let")) {
+                if (j + 1 < end && at(j + 1).type == Tok::Word && !at(j + 1).reserved) declare(j + 1);
+            }
+        }
+    }
+
+    // Past the parameter list that opens at j (names declared), or j.
+    std::size_t parameters(std::size_t j) {
+        if (!punct(j, U'(')) return j;
+        std::size_t depth = 0;
+        bool expect = true;
+        for (std::size_t p = j; p < end_; ++p) {
+            if (punct(p, U'(')) {
+                ++depth;
+            } else if (punct(p, U')')) {
+                if (--depth == 0) return p + 1;
+            } else if (depth == 1 && punct(p, U',')) {
+                expect = true;
+            } else if (depth == 1 && expect && is_name_part(at(p))) {
+                if (is_word_text(p, "in") || is_word_text(p, "out") || is_word_text(p, "inout") ||
+                    is_word_text(p, "variadic")) {
+                    continue;
+                }
+                expect = false;
+                if (at(p).type == Tok::Word && first_char(p) != '@') declare(p);
+            } else if (at(p).type == Tok::Separator) {
+                break;
+            }
+        }
+        return j;
+    }
+
     void segment(std::size_t from, std::size_t to) {
         i_ = from;
         end_ = to;
@@ -80,8 +168,11 @@ class ReferenceScanner {
     bool word(std::size_t j, Kw kw) const noexcept { return j < end_ && k_[j].type == Tok::Word && k_[j].kw == kw; }
     bool punct(std::size_t j, char32_t c) const noexcept { return j < end_ && is_punct(k_[j], c); }
     C first_char(std::size_t j) const noexcept { return t_[k_[j].begin]; }
+    // A variable: @x or :x, but not a template placeholder @x@.
     bool variable(std::size_t j) const noexcept {
-        return k_[j].type == Tok::Word && (first_char(j) == '@' || first_char(j) == ':');
+        if (k_[j].type != Tok::Word) return false;
+        if (first_char(j) == ':') return true;
+        return first_char(j) == '@' && !(k_[j].end - k_[j].begin > 2 && t_[k_[j].end - 1] == '@');
     }
     bool reserved_word(std::size_t j) const noexcept { return k_[j].type == Tok::Word && k_[j].reserved; }
     Kw prev_kw() const noexcept { return i_ > begin_ && k_[i_ - 1].type == Tok::Word ? k_[i_ - 1].kw : Kw::None; }
@@ -101,6 +192,7 @@ class ReferenceScanner {
             add(kTemp, name_text(t_, k_, e - 1, e));
             return -1;
         }
+        if (declared(j, e)) return -1;  // a variable of the routine
         Name name = name_text(t_, k_, j, e);
         if (e == j + 1 && is_cte(name_key(name))) return -1;
         add(list, std::move(name));
@@ -144,6 +236,11 @@ class ReferenceScanner {
                 return;
             case Tok::Word:
                 if (tk.kw != Kw::None && keyword(tk.kw)) return;
+                if (tk.kw == Kw::Reserved && is_word_text(i_, "perform")) {
+                    perform();
+                    return;
+                }
+                if (tk.kw == Kw::None) assignment(i_);
                 expression_name();
                 return;
             case Tok::Quoted:
@@ -170,7 +267,7 @@ class ReferenceScanner {
         switch (kw) {
             case Kw::From:
                 ++i_;
-                if (!frames_.back().call) read_table(kReads, true);
+                if (!frames_.back().call && !login_source()) read_table(kReads, true);
                 return true;
             case Kw::Join:
             case Kw::Apply:
@@ -195,6 +292,7 @@ class ReferenceScanner {
                 return true;
             case Kw::Merge:
                 ++i_;
+                if (is_word_text(i_, "range")) return true;  // ALTER PARTITION FUNCTION ... MERGE RANGE (v)
                 skip_top();
                 if (word(i_, Kw::Into)) ++i_;
                 read_target(kWrites, false);
@@ -234,6 +332,11 @@ class ReferenceScanner {
                 if (word(i_, Kw::Modifier)) {  // WITH RECURSIVE
                     if (cte_head(i_ + 1)) return true;
                 }
+                // WITH XMLNAMESPACES ('uri' AS ns), cte AS (...)
+                if (is_word_text(i_, "xmlnamespaces") && punct(i_ + 1, U'(') && skip_group(i_ + 1, 4096)) {
+                    if (punct(i_, U',')) cte_head(i_ + 1);
+                    return true;
+                }
                 cte_head(i_);
                 return true;
             case Kw::Fetch:
@@ -248,11 +351,28 @@ class ReferenceScanner {
         }
     }
 
+    // FROM ASYMMETRIC KEY k, FROM CERTIFICATE c, FROM FILE = '...', FROM
+    // EXECUTABLE FILE, FROM EXTERNAL PROVIDER: the source of a
+    // login, user, key or assembly, no table.
+    bool login_source() const {
+        if (i_ + 1 >= end_) return false;
+        return (is_word_text(i_, "asymmetric") && is_word_text(i_ + 1, "key")) ||
+               (is_word_text(i_, "certificate") && at(i_ + 1).type == Tok::Word) ||
+               (is_word_text(i_, "executable") && is_word_text(i_ + 1, "file")) ||
+               (is_word_text(i_, "file") && punct(i_ + 1, U'=')) ||
+               (is_word_text(i_, "external") && is_word_text(i_ + 1, "provider"));
+    }
+
+    // $PARTITION.f(c): the partition function of a column, no call.
+    bool after_dollar(std::size_t j) const noexcept {
+        return j > begin_ && is_punct(k_[j - 1], U'$') && k_[j - 1].end == k_[j].begin;
+    }
+
     // A name in an expression: a schema-qualified name followed by "(" is a
     // call of a user function, unless it is a method of a column or variable.
     void expression_name() {
         const std::size_t e = name_end(k_, i_, end_);
-        if (e > i_ + 1 && punct(e, U'(') && !variable(i_) && first_char(i_) != '#') {
+        if (e > i_ + 1 && punct(e, U'(') && !variable(i_) && first_char(i_) != '#' && !after_dollar(i_)) {
             Name name = name_text(t_, k_, i_, e);
             if (!is_method(last_part_ascii(name))) add(kCalls, std::move(name));
         }
@@ -273,6 +393,7 @@ class ReferenceScanner {
         return false;
     }
 
+    // TOP n | TOP (n), then PERCENT and WITH TIES.
     void skip_top() {
         if (word(i_, Kw::Top)) {
             ++i_;
@@ -281,6 +402,8 @@ class ReferenceScanner {
             } else if (i_ < end_) {
                 ++i_;
             }
+            if (is_word_text(i_, "percent")) ++i_;
+            if (word(i_, Kw::With) && is_word_text(i_ + 1, "ties")) i_ += 2;
         }
     }
 
@@ -321,7 +444,8 @@ class ReferenceScanner {
         }
         if (punct(e, U'(') && !table_hint(e + 1)) {  // a table function
             Name name = name_text(t_, k_, i_, e);
-            const bool builtin = e == i_ + 1 && is_builtin_table_function(last_part_ascii(name));
+            const bool builtin = (e == i_ + 1 && is_builtin_table_function(last_part_ascii(name))) ||
+                                 (e > i_ + 1 && is_method(last_part_ascii(name)));  // APPLY t.x.nodes('/r')
             if (!builtin && first_char(i_) != '#') add(kCalls, std::move(name));
             Frame f;
             f.call = true;
@@ -339,9 +463,12 @@ class ReferenceScanner {
     // Past the body that opens at j when a LANGUAGE clause near it names a
     // language other than SQL (JAVASCRIPT, PYTHON, ...): that text is not
     // SQL.  Otherwise just past the opener.
+    // A body that follows punctuation (a value in a list, an assignment) is
+    // a string literal: skipped as well.
     std::size_t foreign_body_end(std::size_t j) const {
         std::size_t close = j + 1;
         while (close < end_ && at(close).type != Tok::DollarClose) ++close;
+        if (j > begin_ && at(j - 1).type == Tok::Punct && at(j - 1).ch != U';') return std::min(end_, close + 1);
         const std::size_t from = j - std::min<std::size_t>(j - begin_, kLanguageReach);
         const std::size_t to = std::min(end_, close + 1 + kLanguageReach);
         for (std::size_t p = from; p + 1 < to; ++p) {
@@ -355,7 +482,7 @@ class ReferenceScanner {
     static constexpr std::size_t kLanguageReach = 32;
 
     bool is_word_text(std::size_t j, std::string_view lower) const {
-        return at(j).type == Tok::Word && at(j).end - at(j).begin == lower.size() &&
+        return j < end_ && at(j).type == Tok::Word && at(j).end - at(j).begin == lower.size() &&
                text::equals_folded_ascii(t_, at(j).begin, lower.data(), lower.size());
     }
 
@@ -467,6 +594,12 @@ class ReferenceScanner {
             return;
         }
         if (word(i_, Kw::Outfile) || word(i_, Kw::Dumpfile)) return;
+        // PL/SQL and MySQL select into variables only.
+        if (rules_.dialect == Dialect::Oracle || rules_.dialect == Dialect::MySql) {
+            skip_variables();
+            return;
+        }
+        if (!rules_.routines_run_to_batch_end && is_word_text(i_, "strict")) ++i_;
         read_target(kWrites, false);
     }
 
@@ -505,11 +638,15 @@ class ReferenceScanner {
         if (i_ >= end_) return;
         const Token& tk = at(i_);
         if (tk.type == Tok::Punct) {
-            if (tk.ch == U'(') dynamic_ = true;  // EXEC (@sql), EXEC ('...' + @x)
+            if (tk.ch == U'(') {  // EXEC (@sql), EXEC ('...' + @x)
+                dynamic_ = true;
+                executed_group(i_);
+            }
             return;
         }
         if (tk.type == Tok::String) {
             dynamic_ = true;
+            executed(i_);
             ++i_;
             return;
         }
@@ -518,6 +655,7 @@ class ReferenceScanner {
             if (tk.kw == Kw::Immediate) {
                 dynamic_ = true;
                 ++i_;
+                if (i_ < end_) executed(i_);
                 return;
             }
             if (tk.kw == Kw::Function || tk.kw == Kw::Procedure) ++i_;  // EXECUTE FUNCTION f()
@@ -525,6 +663,7 @@ class ReferenceScanner {
         if (i_ < end_ && variable(i_)) {
             if (!punct(i_ + 1, U'=')) {  // EXEC @proc_name
                 dynamic_ = true;
+                executed(i_);
                 ++i_;
                 return;
             }
@@ -536,21 +675,129 @@ class ReferenceScanner {
         }
         if (i_ >= end_ || !is_name_part(at(i_)) || reserved_word(i_)) return;
         const std::size_t e = name_end(k_, i_, end_);
+        // PL/pgSQL's EXECUTE runs a string; so does EXECUTE of a variable.
+        const bool pg = rules_.dialect == Dialect::PostgreSql || rules_.dialect == Dialect::Redshift;
+        if (declared(i_, e) || (pg && !word(i_ - 1, Kw::Function) && !word(i_ - 1, Kw::Procedure))) {
+            dynamic_ = true;
+            executed(i_);
+            if (e == i_ + 1 && punct(e, U'(') && e + 1 < end_) executed(e + 1);  // EXECUTE format('...', ...)
+            i_ = e;
+            return;
+        }
         Name name = name_text(t_, k_, i_, e);
         if (last_part_ascii(name) == "sp_executesql") {
             dynamic_ = true;
+            if (e < end_) executed(e);
         } else if (e == i_ + 1 && punct(e, U'(')) {
             dynamic_ = true;  // EXECUTE format(...) builds the statement
+            if (e + 1 < end_) executed(e + 1);
         } else if (first_char(i_) != '#') {
             add(kCalls, std::move(name));
         }
         i_ = e;
     }
 
+    // --- executed literals ---
+
+    // Token j is executed: a literal, or a variable whose assigned literals
+    // are.
+    void executed(std::size_t j) {
+        if (at(j).type == Tok::String) {
+            executed_literals_.push_back(j);
+        } else if (at(j).type == Tok::Word && !at(j).reserved) {
+            executed_variables_.insert(name_key(name_text(t_, k_, j, j + 1)));
+        }
+    }
+
+    // The literals and variables of the group opening at j, up to its ")".
+    void executed_group(std::size_t j) {
+        std::size_t depth = 0;
+        for (std::size_t p = j; p < end_; ++p) {
+            if (punct(p, U'(')) ++depth;
+            if ((punct(p, U')') && --depth == 0) || punct(p, U';') || at(p).type == Tok::Separator) return;
+            if (at(p).type == Tok::String || (at(p).type == Tok::Word && variable(p))) executed(p);
+        }
+    }
+
+    // "v = ..." or "v := ...": the literals of the expression, in case v is
+    // executed later.
+    void assignment(std::size_t j) {
+        std::size_t p = j + 1;
+        if (punct(p, U':') && punct(p + 1, U'=') && at(p).end == at(p + 1).begin) ++p;
+        if (!punct(p, U'=') || !(variable(j) || declared(j, j + 1))) return;
+        const Name key = name_key(name_text(t_, k_, j, j + 1));
+        for (std::size_t q = p + 1; q < end_ && q < p + 1 + kAssignmentReach; ++q) {
+            const Token& tk = at(q);
+            if (tk.type == Tok::Separator || is_punct(tk, U';') ||
+                (tk.type == Tok::Word && tk.reserved && tk.kw != Kw::Reserved && tk.kw != Kw::Case &&
+                 tk.kw != Kw::End && tk.kw != Kw::Then && tk.kw != Kw::Not && tk.kw != Kw::Is)) {
+                return;
+            }
+            if (tk.type == Tok::String) assigned_literals_.emplace_back(key, q);
+        }
+    }
+
+    static constexpr std::size_t kAssignmentReach = 256;
+
+    // FROM, JOIN, INTO, UPDATE or EXEC followed by a plain name inside the
+    // executed literals, in text order.
+    std::vector<Name> dynamic_references() {
+        std::vector<std::size_t> literals = executed_literals_;
+        for (const auto& [key, j] : assigned_literals_) {
+            if (executed_variables_.count(key) != 0) literals.push_back(j);
+        }
+        std::sort(literals.begin(), literals.end());
+        literals.erase(std::unique(literals.begin(), literals.end()), literals.end());
+        std::vector<Name> out;
+        std::unordered_set<Name> seen;
+        Lexed sub;
+        for (const std::size_t j : literals) {
+            std::size_t b = at(j).begin;
+            while (b < at(j).end && t_[b] != at(j).ch) ++b;  // past a prefix (N'...')
+            if (at(j).end - b < 2) continue;
+            const text::Text<C> body = t_.subspan(b + 1, at(j).end - b - 2);
+            Lexer<C>(body, rules_).run(sub);
+            const std::vector<Token>& k = sub.tokens;
+            for (std::size_t p = 0; p + 1 < k.size(); ++p) {
+                const Kw kw = k[p].type == Tok::Word ? k[p].kw : Kw::None;
+                if (kw != Kw::From && kw != Kw::Join && kw != Kw::Into && kw != Kw::Update && kw != Kw::Exec &&
+                    kw != Kw::Execute) {
+                    continue;
+                }
+                const Token& n = k[p + 1];
+                if (!is_name_part(n) || (n.type == Tok::Word && (n.reserved || body[n.begin] == '@' ||
+                                                                  body[n.begin] == ':' || body[n.begin] == '#'))) {
+                    continue;
+                }
+                const std::size_t e = name_end(k, p + 1, k.size());
+                Name name = name_text(body, k, p + 1, e);
+                if (seen.insert(name_key(name)).second) out.push_back(std::move(name));
+            }
+        }
+        return out;
+    }
+
+    // PERFORM f(...): a call, with the name as written.
+    void perform() {
+        ++i_;
+        if (i_ >= end_ || !is_name_part(at(i_)) || reserved_word(i_) || variable(i_)) return;
+        const std::size_t e = name_end(k_, i_, end_);
+        if (punct(e, U'(')) {
+            add(kCalls, name_text(t_, k_, i_, e));
+            i_ = e;
+        }
+    }
+
     // CREATE, ALTER or DROP at i_.
     void definition(Kw verb) {
         const auto head = parse_head(k_, i_, end_);
         if (!head) {
+            // CREATE | ALTER | DROP EVENT SESSION: event, action and target
+            // names (package0.event_file) are no objects.
+            if (is_word_text(i_ + 1, "event") && is_word_text(i_ + 2, "session")) {
+                while (i_ < end_ && !punct(i_, U';') && at(i_).type != Tok::Separator) ++i_;
+                return;
+            }
             ++i_;
             return;
         }
@@ -660,12 +907,17 @@ class ReferenceScanner {
             if (seen[e.list].insert(name_key(e.name)).second) lists[e.list]->push_back(std::move(e.name));
         }
         r.dynamic_sql = dynamic_;
+        if (dynamic_) r.dynamic_references = dynamic_references();
         return r;
     }
 
     text::Text<C> t_;
     const std::vector<Token>& k_;
     const DialectRules& rules_;
+    std::unordered_set<Name> declared_;  // keys of the names the unit declares
+    std::vector<std::size_t> executed_literals_;
+    std::unordered_set<Name> executed_variables_;
+    std::vector<std::pair<Name, std::size_t>> assigned_literals_;
     std::size_t i_ = 0, begin_ = 0, end_ = 0;
     std::vector<Frame> frames_;
     std::vector<Event> events_;

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-__all__ = ["Column", "LocalTable", "Parameter", "References", "SqlObject"]
+__all__ = ["AddedColumns", "Column", "LocalTable", "Parameter", "References", "SqlObject"]
 
 _MODULE = "agents.quorvane.inventory"
 
@@ -67,9 +67,24 @@ class LocalTable:
 
 
 @dataclass(frozen=True)
+class AddedColumns:
+    """The columns an ``ALTER TABLE t ADD …`` statement adds to table ``table``
+    (as written), at ``line``."""
+
+    table: str
+    columns: tuple[Column, ...]
+    line: int
+
+
+@dataclass(frozen=True)
 class SqlObject:
     """One unit of a script: an object it defines, or a batch of statements
-    that define nothing (``kind == "batch"``, ``name is None``)."""
+    that define nothing (``kind == "batch"``, ``name is None``).
+
+    ``dynamic_references`` are probable references found in the SQL text the
+    unit executes: a plain name after FROM, JOIN, INTO, UPDATE or EXEC
+    inside an executed literal, in order; they are never in ``reads``,
+    ``writes`` or ``calls``."""
 
     kind: str
     name: str | None
@@ -80,12 +95,14 @@ class SqlObject:
     calls: tuple[str, ...]
     temp_tables: tuple[str, ...]
     dynamic_sql: bool
+    dynamic_references: tuple[str, ...]
     columns: tuple[Column, ...]
     parameters: tuple[Parameter, ...]
     returns: str | None
     local_tables: tuple[LocalTable, ...]
+    added_columns: tuple[AddedColumns, ...]
 
 
-for _record in (Column, Parameter, LocalTable, References, SqlObject):
+for _record in (Column, Parameter, LocalTable, AddedColumns, References, SqlObject):
     _record.__module__ = _MODULE
 del _record

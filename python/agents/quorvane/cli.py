@@ -189,6 +189,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_encoding(p)
     p.add_argument("--max-size", type=_positive_int, default=DEFAULT_MAX_SIZE, metavar="BYTES",
                    help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})")  # fmt: skip
+    p.add_argument("--platform", choices=platform_detect.PLATFORMS,
+                   help="read every file as this platform's dialect (default: each file's detected platform)")  # fmt: skip
     p.set_defaults(handler=inventory.run)
 
     p = sub.add_parser("packets", help="one work packet per object, in conversion order",

@@ -27,6 +27,12 @@ class LocalTable:
     line: int
 
 @dataclass(frozen=True)
+class AddedColumns:
+    table: str
+    columns: tuple[Column, ...]
+    line: int
+
+@dataclass(frozen=True)
 class SqlObject:
     kind: str
     name: str | None
@@ -37,10 +43,12 @@ class SqlObject:
     calls: tuple[str, ...]
     temp_tables: tuple[str, ...]
     dynamic_sql: bool
+    dynamic_references: tuple[str, ...]
     columns: tuple[Column, ...]
     parameters: tuple[Parameter, ...]
     returns: str | None
     local_tables: tuple[LocalTable, ...]
+    added_columns: tuple[AddedColumns, ...]
 
-def split_objects(sql_content: str) -> tuple[SqlObject, ...]: ...
-def references(sql_content: str) -> References: ...
+def split_objects(sql_content: str, *, platform: str | None = None) -> tuple[SqlObject, ...]: ...
+def references(sql_content: str, *, platform: str | None = None) -> References: ...

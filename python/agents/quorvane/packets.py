@@ -166,7 +166,7 @@ def scan_file(path: str, text: str, platform: str | None = None) -> list[_Scanne
     out = []
     for obj, body in zip(objects, unit_bodies(text, objects)):
         grade = _grade(body)
-        out.append(_Scanned(Unit(path, obj, grade["complexity"]), body, platform, grade))
+        out.append(_Scanned(Unit(path, obj, grade["complexity"], platform), body, platform, grade))
     return out
 
 
@@ -178,23 +178,30 @@ def _key(name: str) -> str:
     return ".".join(["dbo", *parts] if len(parts) == 1 else parts)
 
 
-def _packet_ids(units: Sequence[Unit]) -> list[str]:
-    """``kind:name`` for named objects, ``path#line`` for batches; a later
-    definition of an id already taken adds ``@path#line``."""
-    ids: list[str] = []
+def _packet_ids(units: Sequence[Unit], preferred_first: Iterable[int]) -> list[str]:
+    """``kind:name`` for named objects, ``path#line`` for batches; where a
+    name is defined more than once, the definition the code base resolves
+    it to keeps ``kind:name`` and the others add ``@path#line``."""
+    ids: list[str | None] = [None] * len(units)
     taken: set[str] = set()
-    for u in units:
-        obj = u.obj
-        base = f"{obj.kind}:{obj.name}" if obj.name else f"{u.path}#{obj.start_line}"
-        candidate, n = base, 1
-        if candidate.casefold() in taken:
-            candidate = f"{base}@{u.path}#{obj.start_line}"
-        while candidate.casefold() in taken:
-            n += 1
-            candidate = f"{base}@{u.path}#{obj.start_line}~{n}"
-        taken.add(candidate.casefold())
-        ids.append(candidate)
-    return ids
+    later = set(preferred_first)
+
+    def base(u: Unit) -> str:
+        return f"{u.obj.kind}:{u.obj.name}" if u.obj.name else f"{u.path}#{u.obj.start_line}"
+
+    for i, u in enumerate(units):
+        if i not in later and base(u).casefold() not in taken:
+            ids[i] = base(u)
+            taken.add(base(u).casefold())
+    for i, u in enumerate(units):
+        if ids[i] is None:
+            candidate, n = f"{base(u)}@{u.path}#{u.obj.start_line}", 1
+            while candidate.casefold() in taken:
+                n += 1
+                candidate = f"{base(u)}@{u.path}#{u.obj.start_line}~{n}"
+            taken.add(candidate.casefold())
+            ids[i] = candidate
+    return [i for i in ids if i is not None]
 
 
 def _columns(columns: Iterable[Any]) -> list[dict[str, str]]:
@@ -212,7 +219,8 @@ class _CodeBase:
         self.scanned = scanned
         units = [s.unit for s in scanned]
         self.graph: Graph = build_graph(units)
-        self.ids = _packet_ids(units)
+        # The definitions a duplicated name does not resolve to.
+        self.ids = _packet_ids(units, (i for d in self.graph.duplicates for i in d.definitions[1:]))
         self.position: dict[int, int] = {}
         self.group: dict[int, str] = {}
         for n, cycle in enumerate(self.graph.cycles, 1):
@@ -226,15 +234,32 @@ class _CodeBase:
             self.targets.setdefault((e.source, e.kind, e.name.casefold()), e.target)
         self.missing = {m.name.casefold() for m in self.graph.missing}
         self.shapes: dict[int, dict[str, Any]] = {}
-        self.defined: dict[str, int] = {}
+        # ALTER TABLE … ADD anywhere in the code base adds to the table's
+        # columns (to every definition of its name).
+        tables: dict[str, list[int]] = {}
         for i, u in enumerate(units):
-            if u.obj.name and u.obj.kind != "batch":
-                self.defined.setdefault(_key(u.obj.name), i)
+            if u.obj.kind == "table" and u.obj.name:
+                tables.setdefault(_key(u.obj.name), []).append(i)
+        self.added: dict[int, list[Any]] = {}
+        for u in units:
+            for change in u.obj.added_columns:
+                for t in tables.get(_key(change.table), ()):
+                    self.added.setdefault(t, []).extend(change.columns)
 
     def status(self, i: int, target: int) -> str:
         if target == i or (i in self.group and self.group.get(target) == self.group[i]):
             return "same_group"
         return "earlier" if self.position[target] < self.position[i] else "later"
+
+    def columns(self, i: int) -> list[dict[str, str]]:
+        """A unit's columns, with those added to it by ALTER TABLE."""
+        own = list(self.scanned[i].unit.obj.columns)
+        seen = {c.name.casefold() for c in own}
+        for c in self.added.get(i, ()):
+            if c.name.casefold() not in seen:
+                seen.add(c.name.casefold())
+                own.append(c)
+        return _columns(own)
 
     def describe(self, target: int) -> dict[str, Any]:
         """Where a dependency is defined and its shape (made once per
@@ -244,7 +269,7 @@ class _CodeBase:
             u = self.scanned[target].unit
             out = {"kind": u.obj.kind, "defined_at": f"{u.path}:{u.obj.start_line}"}
             if u.obj.kind in SHAPED_KINDS:
-                out["columns"] = _columns(u.obj.columns)
+                out["columns"] = self.columns(target)
             if u.obj.kind in ROUTINE_KINDS:
                 out["parameters"] = _parameters(u.obj.parameters)
                 out["returns"] = u.obj.returns
@@ -257,22 +282,19 @@ class _CodeBase:
         out: list[dict[str, Any]] = []
         seen: set[tuple[str, str]] = set()
         named = [(kind, name) for kind in REFERENCE_KINDS for name in getattr(obj, kind)]
-        named += [("dynamic", name) for name in getattr(obj, "dynamic_references", ())]
+        named += [("dynamic", name) for name in obj.dynamic_references]
         for edge, name in named:
             folded = name.casefold()
             if (edge, folded) in seen:
                 continue
             seen.add((edge, folded))
-            if edge == "dynamic":
-                target = self.defined.get(_key(name))
-            else:
-                target = self.targets.get((i, edge, folded))
+            target = self.targets.get((i, edge, folded))
             entry: dict[str, Any] = {"name": name, "edge": edge}
             if target is not None:
                 entry.update(resolved=self.ids[target], status=self.status(i, target), **self.describe(target))
-            elif is_system_name(name, edge):
+            elif is_system_name(name, edge, self.scanned[i].platform):
                 entry.update(resolved=None, status="system")
-            elif folded in self.missing or edge == "dynamic":
+            elif folded in self.missing:
                 entry.update(resolved=None, status="missing")
             elif own is not None and _key(name) == own:
                 continue  # the object itself (a table's own definition), or another definition of it
@@ -339,7 +361,7 @@ def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> Packet:
             "start_line": obj.start_line,
             "end_line": obj.end_line,
             "sha256": hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest(),
-            "columns": _columns(obj.columns),
+            "columns": base.columns(i),
             "parameters": _parameters(obj.parameters),
             "returns": obj.returns,
         },
@@ -351,7 +373,7 @@ def _whole_packet(base: _CodeBase, i: int, knowledge: _Knowledge) -> Packet:
         categories=categories,
         hotspots=tuple(hotspots),
         dynamic_sql=obj.dynamic_sql,
-        dynamic_references=tuple(getattr(obj, "dynamic_references", ())),
+        dynamic_references=obj.dynamic_references,
         dependencies=tuple(base.dependencies(i)),
         local_tables=tuple(
             {"name": t.name, "line": t.line, "columns": _columns(t.columns)} for t in obj.local_tables

@@ -6,12 +6,18 @@ Names match ignoring letter case (``str.casefold``).  A one-part name
 matches a defined object of that name, preferring the ``dbo`` schema (or an
 object defined without a schema), then a unique match in any schema; a
 three- or four-part name also matches by its last two parts.
+
+A name defined more than once (in two files, or twice in one) resolves to
+one definition: the first, by path and line, that is not in a folder or file
+whose name says test, demo, example or sample; failing that, the first of
+all.  The redefinitions are listed in ``Graph.duplicates``.
 """
 
 from __future__ import annotations
 
 import graphlib
 import heapq
+import re
 from collections import defaultdict
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
@@ -19,28 +25,55 @@ from dataclasses import dataclass, field
 from agents.quorvane.inventory import SqlObject
 
 REFERENCE_KINDS = ("reads", "writes", "calls")
+# Probable references found in the SQL a unit executes: edges of this kind
+# are guesses, left out of the cycles and the order.
+DYNAMIC = "dynamic"
 # Kinds that nothing references by name.
 UNREFERENCED_KINDS = frozenset({"batch", "index", "trigger"})
 SYSTEM_SCHEMAS = frozenset({"sys", "information_schema"})
 SYSTEM_DATABASES = frozenset({"master", "msdb", "tempdb", "model"})
 DEFAULT_SCHEMA = "dbo"
+# Each platform's own catalogs: schemas (a name's next-to-last part or its
+# first), and prefixes of relation names (last part).
+PLATFORM_SYSTEM_SCHEMAS = {
+    "postgresql": frozenset({"pg_catalog", "pg_toast"}),
+    "redshift": frozenset({"pg_catalog"}),
+    "mysql": frozenset({"mysql", "performance_schema", "sys"}),
+    "oracle": frozenset({"sys", "system"}),
+    "teradata": frozenset({"dbc"}),
+    "snowflake": frozenset({"snowflake", "account_usage"}),
+}
+PLATFORM_SYSTEM_PREFIXES = {
+    "postgresql": ("pg_",),
+    "redshift": ("pg_", "stl_", "stv_", "svl_", "svv_", "sys_"),
+    "oracle": ("dba_", "all_", "user_", "v$", "gv$"),
+}
+PLATFORM_SYSTEM_NAMES = {"oracle": frozenset({"dual"})}
+# A folder or file name that says the script is not the code base's own.
+NOT_PRODUCTION = re.compile(r"(?<![a-z])(?:tests?|demos?|examples?|samples?)(?![a-z])")
 
 
 @dataclass(frozen=True)
 class Unit:
-    """One unit of one file, with its complexity level."""
+    """One unit of one file, with its complexity level and the platform its
+    file was read as (None: unknown)."""
 
     path: str
     obj: SqlObject
     complexity: str
+    platform: str | None = None
 
 
 @dataclass(frozen=True)
 class Edge:
     source: int  # index of the referencing unit
     target: int  # index of the defined object
-    kind: str  # "reads", "writes" or "calls"
+    kind: str  # "reads", "writes", "calls" or "dynamic"
     name: str  # the name as the source wrote it
+
+    @property
+    def confidence(self) -> str:
+        return "dynamic" if self.kind == DYNAMIC else "exact"
 
 
 @dataclass
@@ -48,6 +81,21 @@ class Missing:
     name: str  # first spelling seen
     kinds: set[str] = field(default_factory=set)
     referenced_by: list[int] = field(default_factory=list)
+
+    @property
+    def confidence(self) -> str:
+        """"dynamic" for a name found only in executed SQL text."""
+        return "dynamic" if self.kinds == {DYNAMIC} else "exact"
+
+
+@dataclass(frozen=True)
+class Duplicate:
+    """A name defined by more than one unit: the definitions, in path and
+    line order, the one references resolve to first."""
+
+    name: str
+    kind: str
+    definitions: list[int]
 
 
 @dataclass(frozen=True)
@@ -57,15 +105,20 @@ class Graph:
     missing: list[Missing]
     cycles: list[list[int]]  # each sorted by path and line
     order: list[list[int]]  # groups: one unit, or one cycle
+    duplicates: list[Duplicate] = field(default_factory=list)
 
 
 def _parts(name: str) -> list[str]:
     return name.casefold().split(".")
 
 
-def is_system_name(name: str, kind: str) -> bool:
-    """Names of the server's own objects, left out of the missing list."""
+def is_system_name(name: str, kind: str, platform: str | None = None) -> bool:
+    """Names of the server's own objects, left out of the missing list: SQL
+    Server's in every dialect, ``information_schema`` in any position, and
+    the catalogs of ``platform`` (of every platform when it is None)."""
     parts = _parts(name)
+    if "information_schema" in parts:
+        return True
     if len(parts) >= 2 and parts[-2] in SYSTEM_SCHEMAS:
         return True
     if parts[0] in SYSTEM_SCHEMAS and len(parts) >= 2:
@@ -75,24 +128,61 @@ def is_system_name(name: str, kind: str) -> bool:
     if len(parts) == 2 and parts[0] in SYSTEM_DATABASES and parts[1] == "":
         return True
     last = parts[-1]
-    return last.startswith(("sp_", "xp_"))
+    if last.startswith(("sp_", "xp_")):
+        return True
+    platforms = PLATFORM_SYSTEM_SCHEMAS.keys() | PLATFORM_SYSTEM_PREFIXES.keys() if platform is None else (platform,)
+    for p in platforms:
+        schemas = PLATFORM_SYSTEM_SCHEMAS.get(p, frozenset())
+        if parts[0] in schemas or (len(parts) >= 2 and parts[-2] in schemas):
+            return True
+        if last.startswith(PLATFORM_SYSTEM_PREFIXES.get(p, ())) or last in PLATFORM_SYSTEM_NAMES.get(p, ()):
+            return True
+    return platform is None and last in PLATFORM_SYSTEM_NAMES["oracle"]
+
+
+def not_production(path: str) -> bool:
+    """Whether a folder or the file of ``path`` is named for tests, demos,
+    examples or samples."""
+    return any(NOT_PRODUCTION.search(part) for part in re.split(r"[\\/]", path.casefold()))
 
 
 class _Names:
-    """The defined objects by name."""
+    """The defined objects by name: one definition per name."""
 
     def __init__(self, units: Sequence[Unit]) -> None:
-        self.qualified: dict[str, list[int]] = defaultdict(list)
-        self.by_last: dict[str, list[int]] = defaultdict(list)
+        self.units = units
+        # Every definition of each name, then only the preferred one.
+        defined: dict[str, list[int]] = defaultdict(list)
         for i, u in enumerate(units):
             if u.obj.kind in UNREFERENCED_KINDS or not u.obj.name:
                 continue
-            parts = _parts(u.obj.name)
+            defined[self.key(u.obj.name) or ""].append(i)
+        rank = {i: (not_production(u.path), u.path, u.obj.start_line, i) for i, u in enumerate(units)}
+        self.defined = defined
+        self.chosen = {key: min(found, key=rank.__getitem__) for key, found in defined.items()}
+        self.qualified: dict[str, list[int]] = defaultdict(list)
+        self.by_last: dict[str, list[int]] = defaultdict(list)
+        for i in sorted(self.chosen.values()):
+            parts = _parts(units[i].obj.name or "")
             self.qualified[".".join(parts)].append(i)
             if len(parts) == 1:
                 self.qualified[f"{DEFAULT_SCHEMA}.{parts[0]}"].append(i)
             self.by_last[parts[-1]].append(i)
-        self.units = units
+
+    def duplicates(self) -> list[Duplicate]:
+        out = []
+        for key, found in self.defined.items():
+            by_kind: dict[str, list[int]] = defaultdict(list)
+            for i in found:
+                by_kind[self.units[i].obj.kind].append(i)
+            chosen = self.chosen[key]
+            for kind, group in by_kind.items():
+                if len(group) > 1:
+                    position = {i: (i != chosen, self.units[i].path, self.units[i].obj.start_line, i) for i in group}
+                    ordered = sorted(group, key=position.__getitem__)
+                    out.append(Duplicate(self.units[ordered[0]].obj.name or "", kind, ordered))
+        out.sort(key=lambda d: (d.name.casefold(), d.kind))
+        return out
 
     @staticmethod
     def key(name: str | None) -> str | None:
@@ -124,11 +214,12 @@ def build_graph(units: Sequence[Unit]) -> Graph:
     missing: dict[str, Missing] = {}
     seen_edges: set[tuple[int, int, str]] = set()
     for i, u in enumerate(units):
-        for kind in REFERENCE_KINDS:
-            for name in getattr(u.obj, kind):
+        for kind in (*REFERENCE_KINDS, DYNAMIC):
+            referenced = getattr(u.obj, "dynamic_references", ()) if kind == DYNAMIC else getattr(u.obj, kind)
+            for name in referenced:
                 targets = names.resolve(name)
                 if not targets:
-                    if not is_system_name(name, kind) and not (len(_parts(name)) == 1 and names.by_last.get(_parts(name)[0])):
+                    if not is_system_name(name, kind, u.platform) and not (len(_parts(name)) == 1 and names.by_last.get(_parts(name)[0])):
                         entry = missing.setdefault(name.casefold(), Missing(name))
                         entry.kinds.add(kind)
                         if not entry.referenced_by or entry.referenced_by[-1] != i:
@@ -141,14 +232,15 @@ def build_graph(units: Sequence[Unit]) -> Graph:
                     # itself is.  Nor does one definition of a name depend
                     # on another of the same name (a script run twice, a
                     # CREATE and a later ALTER).
-                    if (t == i and kind != "calls") or (t != i and own == names.key(units[t].obj.name)):
+                    if (t == i and kind not in ("calls", DYNAMIC)) or (t != i and own == names.key(units[t].obj.name)):
                         continue
                     if (i, t, kind) not in seen_edges:
                         seen_edges.add((i, t, kind))
                         edges.append(Edge(i, t, kind, name))
     successors: list[list[int]] = [[] for _ in units]
     for e in edges:
-        successors[e.source].append(e.target)
+        if e.kind != DYNAMIC:
+            successors[e.source].append(e.target)
     components = strongly_connected_components(len(units), successors)
     position = {i: (u.path, u.obj.start_line, i) for i, u in enumerate(units)}
     cycles = []
@@ -157,7 +249,8 @@ def build_graph(units: Sequence[Unit]) -> Graph:
             cycles.append(sorted(comp, key=position.__getitem__))
     cycles.sort(key=lambda c: position[c[0]])
     order = conversion_order(components, successors, position)
-    return Graph(units, edges, sorted(missing.values(), key=lambda m: m.name.casefold()), cycles, order)
+    missing_list = sorted(missing.values(), key=lambda m: m.name.casefold())
+    return Graph(units, edges, missing_list, cycles, order, names.duplicates())
 
 
 def strongly_connected_components(n: int, successors: Sequence[Sequence[int]]) -> list[list[int]]:

@@ -120,14 +120,14 @@ def _platform_fields(text: str, options: Options) -> tuple[dict[str, Any], list[
     return fields, spots
 
 
-def split_units(text: str) -> tuple[Any, ...] | None:
-    """The inventory's units of ``text``; None when the inventory module is
-    not available."""
+def split_units(text: str, platform: str | None = None) -> tuple[Any, ...] | None:
+    """The inventory's units of ``text`` read as ``platform``'s dialect; None
+    when the inventory module is not available."""
     try:
         from agents.quorvane import inventory
     except ImportError:
         return None
-    return tuple(inventory.split_objects(text))
+    return tuple(inventory.split_objects(text, platform=platform))
 
 
 def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Options()) -> FileResult:
@@ -140,7 +140,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     if construct_spots is not None or platform_spots is not None:
         hotspots = tuple(sorted({*(construct_spots or ()), *(platform_spots or ())}, key=_hotspot_order))
     large = len(text) > UNIT_EFFORT_LIMIT
-    units = split_units(text) if options.units or not large else None
+    units = split_units(text, platform["platform"]) if options.units or not large else None
     file_row = Row(
         path,
         encoding=decoded.encoding,

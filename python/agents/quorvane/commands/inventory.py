@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from agents.quorvane import complexity, inventory
+from agents.quorvane import complexity, inventory, platform_detect
 from agents.quorvane.assessment.dependencies import Unit, build_graph
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
 from agents.quorvane.assessment.input_files import InputError, read_input
@@ -18,17 +18,25 @@ from agents.quorvane.writers.registry import FORMATS, PAGES, InventoryReport
 from agents.quorvane.writers.spelling import printable
 
 
-def units_of(path: str, text: str) -> list[Unit]:
-    """The units of one file, each graded on its own lines."""
-    objects = inventory.split_objects(text)
+def units_of(path: str, text: str, platform: str | None = None) -> list[Unit]:
+    """The units of one file, read as its platform's dialect (the given one,
+    else the detected one), each graded on its own lines."""
+    if platform is None:
+        platform = platform_detect.detect_platform(text).platform
+    objects = inventory.split_objects(text, platform=platform)
     return [
-        Unit(path, obj, str(complexity.classify_sql(body).complexity))
+        Unit(path, obj, str(complexity.classify_sql(body).complexity), platform)
         for obj, body in zip(objects, unit_bodies(text, objects))
     ]
 
 
 def collect(
-    paths: list[str], globs: list[str], excludes: list[str], encoding: str | None, max_size: int
+    paths: list[str],
+    globs: list[str],
+    excludes: list[str],
+    encoding: str | None,
+    max_size: int,
+    platform: str | None = None,
 ) -> tuple[list[Unit], list[tuple[str, str]]]:
     """The units of every file found, in path order, and the files and
     directories that could not be read, with their errors."""
@@ -40,7 +48,7 @@ def collect(
         except InputError as exc:
             errors.append((path, str(exc)))
             continue
-        units.extend(units_of(path, text))
+        units.extend(units_of(path, text, platform))
     return units, sorted(errors)
 
 
@@ -60,7 +68,9 @@ def run(args: argparse.Namespace) -> int:
         error("inventory", problem)
         return EXIT_USAGE
     globs = args.glob or list(DEFAULT_GLOBS)
-    units, errors = collect(args.paths, globs, args.exclude or [], args.encoding, args.max_size)
+    units, errors = collect(
+        args.paths, globs, args.exclude or [], args.encoding, args.max_size, getattr(args, "platform", None)
+    )
     graph = build_graph(units)
     for path, reason in errors:
         print(f"quorvane inventory: {printable(path)}: {reason}", file=sys.stderr)

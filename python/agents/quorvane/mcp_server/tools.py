@@ -149,7 +149,7 @@ def _inventory_document(ws: Workspace, files: Files) -> dict[str, Any]:
         except ToolError as exc:
             errors.append((shown, str(exc).removeprefix(f"{shown}: ")))
             continue
-        units.extend(ws.sources.cached("units", real, info, shown, lambda: units_of(shown, text)))
+        units.extend(ws.sources.cached("units", real, info, shown, lambda: units_of(shown, text, ws.platform)))
     return document(build_graph(units), errors)
 
 

@@ -29,18 +29,31 @@ def object_record(graph: Graph, i: int) -> dict[str, Any]:
         "calls": list(o.calls),
         "temp_tables": list(o.temp_tables),
         "dynamic_sql": o.dynamic_sql,
+        "dynamic_references": list(getattr(o, "dynamic_references", ())),
     }
 
 
 def document(graph: Graph, errors: Errors) -> dict[str, Any]:
     return {
         "objects": [object_record(graph, i) for i in range(len(graph.units))],
-        "edges": [{"from": e.source, "to": e.target, "kind": e.kind, "name": e.name} for e in graph.edges],
+        "edges": [
+            {"from": e.source, "to": e.target, "kind": e.kind, "name": e.name, "confidence": e.confidence}
+            for e in graph.edges
+        ],
         "missing": [
-            {"name": m.name, "kinds": sorted(m.kinds), "referenced_by": m.referenced_by} for m in graph.missing
+            {"name": m.name, "kinds": sorted(m.kinds), "referenced_by": m.referenced_by, "confidence": m.confidence}
+            for m in graph.missing
         ],
         "cycles": graph.cycles,
         "order": graph.order,
+        "duplicates": [
+            {
+                "name": d.name,
+                "kind": d.kind,
+                "definitions": [f"{graph.units[i].path}:{graph.units[i].obj.start_line}" for i in d.definitions],
+            }
+            for d in graph.duplicates
+        ],
         "errors": [{"path": p, "error": e} for p, e in errors],
     }
 
@@ -84,7 +97,8 @@ def node_label(graph: Graph, i: int) -> str:
 
 
 LEVEL_FILL = {"simple": "#dff3e7", "moderate": "#fbeed3", "complex": "#f8dcdb"}
-EDGE_STYLE = {"reads": "color=\"#5b7bd5\"", "writes": "color=\"#d9534f\"", "calls": "color=\"#333333\" style=bold"}
+EDGE_STYLE = {"reads": "color=\"#5b7bd5\"", "writes": "color=\"#d9534f\"", "calls": "color=\"#333333\" style=bold",
+              "dynamic": "color=\"#999999\" style=dotted"}  # fmt: skip
 
 
 def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:

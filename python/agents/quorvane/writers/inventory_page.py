@@ -15,7 +15,7 @@ from agents.quorvane.writers.inventory_formats import Errors
 MAX_GRAPH_NODES = 400
 NODE_W, NODE_H, GAP_X, GAP_Y = 190, 34, 70, 14
 LEVEL_FILL = {"simple": "#dff3e7", "moderate": "#fbeed3", "complex": "#f8dcdb"}
-EDGE_COLOUR = {"reads": "#5b7bd5", "writes": "#d9534f", "calls": "#333"}
+EDGE_COLOUR = {"reads": "#5b7bd5", "writes": "#d9534f", "calls": "#333", "dynamic": "#aaa"}
 
 _STYLE = """
 body { font: 14px/1.45 system-ui, sans-serif; margin: 24px; color: #222; }
