@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 scripts/setup-system.sh
 python3 -m pip install --quiet --upgrade pip
-python3 -m pip install --quiet ".[test,cli,spark]"
+python3 -m pip install --quiet ".[test,cli,mcp,spark]"
 
 # C++ unit tests of the cores.
 cmake -S . -B build/cpp-tests -DQUORVANE_BUILD_EXTENSIONS=OFF -DQUORVANE_BUILD_TESTS=ON \

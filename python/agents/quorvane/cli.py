@@ -10,9 +10,10 @@ Subcommands:
 * ``markers``: the platform marker catalogue;
 * ``inventory PATH...``: the objects of a code base, their dependencies and
   the order to convert them in;
-* ``packets PATH...``: one work packet per object, in conversion order.
+* ``packets PATH...``: one work packet per object, in conversion order;
 * ``workload LOG...``: the statement templates of query logs, how often and
-  how hard, hot tables, and what a code base defines that nothing runs.
+  how hard, hot tables, and what a code base defines that nothing runs;
+* ``mcp``: the analysis as read-only MCP tools over standard input and output.
 
 This module declares the arguments and dispatches; each subcommand's work is
 in ``agents.quorvane.commands``, the assessment in
@@ -38,7 +39,9 @@ from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.workers import DEFAULT_POOL, POOLS, quiet_logging, worker_threads_running
 from agents.quorvane.commands import analyze, inventory, knowledge, markers, packets, plan, workload
+from agents.quorvane.commands import mcp as mcp_command
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_INTERRUPTED, error
+from agents.quorvane.mcp_server.limits import DEFAULT_MAX_TOKENS, MAX_TOKENS_LIMIT, MIN_TOKENS
 from agents.quorvane.writers.registry import FORMATS, PAGES
 from agents.quorvane.writers.spelling import printable
 
@@ -54,6 +57,13 @@ def _positive_int(text: str) -> int:
     value = _integer(text)
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
+
+
+def _token_budget(text: str) -> int:
+    value = _integer(text)
+    if not MIN_TOKENS <= value <= MAX_TOKENS_LIMIT:
+        raise argparse.ArgumentTypeError(f"must be from {MIN_TOKENS} to {MAX_TOKENS_LIMIT}, not {value}")
     return value
 
 
@@ -341,6 +351,39 @@ def build_parser() -> argparse.ArgumentParser:
     _add_page(p, "workload")
     p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
     p.set_defaults(handler=workload.run)
+
+    p = sub.add_parser(
+        "mcp",
+        help="serve the analysis as MCP tools over stdio",
+        description="Run an MCP server on standard input and output whose read-only tools "
+        "assess, inventory, read and plan the SQL under the roots (the mcp extra).",
+    )
+    p.add_argument(
+        "--root",
+        action="append",
+        metavar="DIR",
+        help="a folder the tools may read; repeatable (default: the current directory)",
+    )
+    p.add_argument("--kb", metavar="DIR", help="knowledge-base folder with mapping.md and gotchas.md")
+    p.add_argument(
+        "--platform", choices=PLATFORMS, help="the code base's platform, known: skips platform detection in assess"
+    )
+    p.add_argument(
+        "--max-tokens",
+        type=_token_budget,
+        default=DEFAULT_MAX_TOKENS,
+        metavar="N",
+        help=f"default token budget of a result (default {DEFAULT_MAX_TOKENS}; "
+        f"{MIN_TOKENS}-{MAX_TOKENS_LIMIT}; a call may pass its own max_tokens)",
+    )
+    p.add_argument(
+        "--max-size",
+        type=_positive_int,
+        default=DEFAULT_MAX_SIZE,
+        metavar="BYTES",
+        help=f"files larger than this are refused (default: {DEFAULT_MAX_SIZE})",
+    )
+    p.set_defaults(handler=mcp_command.run)
     return parser
 
 
