@@ -212,12 +212,12 @@ class Reader:
         if j >= e:
             return Parameter(name, type_, default, mode)
         k = self.k
-        named = k[j].type == "word" and k[j].text.startswith("@") or (
+        named = self.is_name_part(j) and (k[j].type == "word" and k[j].text.startswith("@") or (
             j + 1 < e
             and not self.punct(j + 1, "(")
             and not self.punct(j + 1, ".")
             and not (k[j + 1].type == "quoted" and k[j + 1].ch == "[")
-        )
+        ))
         if named:
             name = self.name(j)
             j += 1
