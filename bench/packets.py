@@ -29,10 +29,9 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests"))
 
-from corpus import CORPUS, corpus_files  # noqa: E402
-
-from agents.quorvane import inventory, packets  # noqa: E402
-from agents.quorvane.tokens import estimate_tokens  # noqa: E402
+from agents.quorvane import inventory, packets
+from agents.quorvane.tokens import estimate_tokens
+from corpus import CORPUS, corpus_files
 
 
 def command_cpu(args: list[str], out: str) -> float:

@@ -230,7 +230,7 @@ class Reader:
         if j >= e:
             return Parameter(name, type_, default, mode)
         k = self.k
-        named = (
+        named = self.is_name_part(j) and (
             k[j].type == "word"
             and k[j].text.startswith("@")
             or (

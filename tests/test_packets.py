@@ -13,8 +13,8 @@ import pytest
 from corpus import CORPUS, corpus_files
 
 packets = pytest.importorskip("agents.quorvane.packets")
-from agents.quorvane.assessment.input_files import read_input  # noqa: E402
-from agents.quorvane.tokens import estimate_tokens  # noqa: E402
+from agents.quorvane.assessment.input_files import read_input
+from agents.quorvane.tokens import estimate_tokens
 
 TABLES = """CREATE TABLE dbo.Orders (Id INT NOT NULL, Amount DECIMAL(18, 2))
 GO
@@ -45,14 +45,23 @@ def by_id(found):
 def test_packets_follow_the_conversion_order_and_carry_their_dependencies_shapes():
     found = list(packets.build_packets(sorted(FILES)))
     assert [p.id for p in found] == [
-        "table:dbo.Orders", "function:dbo.Net", "procedure:dbo.Ping", "procedure:dbo.Pong", "procedure:dbo.Load",
-    ]  # fmt: skip
+        "table:dbo.Orders",
+        "function:dbo.Net",
+        "procedure:dbo.Ping",
+        "procedure:dbo.Pong",
+        "procedure:dbo.Load",
+    ]
     assert [p.order for p in found] == [1, 2, 3, 4, 5]
     deps = {d["name"]: d for d in by_id(found)["procedure:dbo.Load"].dependencies}
     assert deps["dbo.Orders"] == {
-        "name": "dbo.Orders", "edge": "reads", "resolved": "table:dbo.Orders", "status": "earlier", "kind": "table",
-        "defined_at": "a_tables.sql:1", "columns": [{"name": "Id", "type": "INT"}, {"name": "Amount", "type": "DECIMAL(18, 2)"}],
-    }  # fmt: skip
+        "name": "dbo.Orders",
+        "edge": "reads",
+        "resolved": "table:dbo.Orders",
+        "status": "earlier",
+        "kind": "table",
+        "defined_at": "a_tables.sql:1",
+        "columns": [{"name": "Id", "type": "INT"}, {"name": "Amount", "type": "DECIMAL(18, 2)"}],
+    }
     assert deps["dbo.Net"]["parameters"] == [
         {"name": "@Amount", "type": "DECIMAL(18, 2)", "default": None, "mode": "in"},
         {"name": "@Rate", "type": "FLOAT", "default": "0.2", "mode": "in"},
@@ -144,10 +153,12 @@ def test_markdown_is_a_prompt_with_facts_shapes_and_numbered_source():
     md = load.as_markdown()
     assert md.startswith("# procedure dbo.Load\n")
     assert "- reads `dbo.Orders`: earlier table at a_tables.sql:1; columns: Id INT, Amount DECIMAL(18, 2)" in md
-    assert md.endswith("```sql\n1  CREATE PROCEDURE dbo.Load AS\n2  BEGIN\n3      CREATE TABLE #stage (Id INT, Net DECIMAL(18, 2));\n"
-                       "4      INSERT INTO #stage SELECT Id, dbo.Net(Amount, DEFAULT) FROM dbo.Orders;\n"
-                       "5      INSERT INTO dbo.Archive SELECT * FROM #stage JOIN sys.objects ON 1 = 0;\n"
-                       "6      EXEC dbo.Ping;\n7  END\n```\n")  # fmt: skip
+    assert md.endswith(
+        "```sql\n1  CREATE PROCEDURE dbo.Load AS\n2  BEGIN\n3      CREATE TABLE #stage (Id INT, Net DECIMAL(18, 2));\n"
+        "4      INSERT INTO #stage SELECT Id, dbo.Net(Amount, DEFAULT) FROM dbo.Orders;\n"
+        "5      INSERT INTO dbo.Archive SELECT * FROM #stage JOIN sys.objects ON 1 = 0;\n"
+        "6      EXEC dbo.Ping;\n7  END\n```\n"
+    )
     assert load.tokens == estimate_tokens(md)
     assert json.loads(load.as_json())["tokens"] == load.tokens
 
@@ -158,6 +169,7 @@ def test_markdown_is_a_prompt_with_facts_shapes_and_numbered_source():
 def run(*args, cwd):
     return subprocess.run(
         [sys.executable, "-m", "agents.quorvane", "packets", *args],
+        check=False,
         cwd=cwd,
         capture_output=True,
         text=True,
@@ -176,7 +188,7 @@ def test_command_writes_json_lines_the_same_for_any_number_of_jobs(tree):
     one, two = run(".", "--jobs", "1", cwd=tree), run(".", "--jobs", "2", "-o", "out.jsonl", cwd=tree)
     assert one.returncode == two.returncode == 0
     assert one.stdout == (tree / "out.jsonl").read_text(encoding="utf-8")
-    assert [json.loads(line)["id"] for line in one.stdout.splitlines()][0] == "table:dbo.Orders"
+    assert json.loads(one.stdout.splitlines()[0])["id"] == "table:dbo.Orders"
 
 
 def test_command_writes_one_markdown_file_per_packet_and_an_index(tree):
@@ -184,8 +196,14 @@ def test_command_writes_one_markdown_file_per_packet_and_an_index(tree):
     done = run(".", "--format", "md", "-o", "md", cwd=tree)
     assert done.returncode == 1 and "bad.sql" in done.stderr
     names = sorted(p.name for p in (tree / "md").iterdir())
-    assert names == ["0001-table-dbo.Orders.md", "0002-function-dbo.Net.md", "0003-procedure-dbo.Ping.md",
-                     "0004-procedure-dbo.Pong.md", "0005-procedure-dbo.Load.md", "index.md"]  # fmt: skip
+    assert names == [
+        "0001-table-dbo.Orders.md",
+        "0002-function-dbo.Net.md",
+        "0003-procedure-dbo.Ping.md",
+        "0004-procedure-dbo.Pong.md",
+        "0005-procedure-dbo.Load.md",
+        "index.md",
+    ]
     index = (tree / "md" / "index.md").read_text(encoding="utf-8")
     assert "| 5 | [0005-procedure-dbo.Load.md](0005-procedure-dbo.Load.md) | procedure:dbo.Load |" in index
     assert "function:dbo.Net, procedure:dbo.Ping, table:dbo.Orders |" in index

@@ -300,8 +300,9 @@ class Reader {
         if (j >= e) return p;
         // A lone type (an unnamed parameter): nothing but a size, a
         // subscript or a qualified name after its first word.
-        const bool named = k_[j].ch == U'@' || (j + 1 < e && !punct(j + 1, U'(') && !punct(j + 1, U'.') &&
-                                                !(k_[j + 1].type == Tok::Quoted && k_[j + 1].ch == U'['));
+        const bool named = is_name_part(k_[j]) &&
+                           (k_[j].ch == U'@' || (j + 1 < e && !punct(j + 1, U'(') && !punct(j + 1, U'.') &&
+                                                 !(k_[j + 1].type == Tok::Quoted && k_[j + 1].ch == U'[')));
         if (named) {
             p.name = one_name(j++);
             if (j < e && is_word(j, "as")) ++j;

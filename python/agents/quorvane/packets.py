@@ -16,15 +16,21 @@ import bisect
 import hashlib
 import json
 import re
-from itertools import accumulate, repeat
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, replace
+from itertools import accumulate, repeat
 from os import PathLike
 from pathlib import Path
 from typing import Any
 
 from agents.quorvane import complexity, inventory, loresift, platform_detect
-from agents.quorvane.assessment.dependencies import REFERENCE_KINDS, Graph, Unit, build_graph, is_system_name
+from agents.quorvane.assessment.dependencies import (
+    REFERENCE_KINDS,
+    Graph,
+    Unit,
+    build_graph,
+    is_system_name,
+)
 from agents.quorvane.assessment.lines import unit_bodies
 from agents.quorvane.tokens import estimate_tokens
 
@@ -403,7 +409,9 @@ def _sized(packet: Packet) -> Packet:
 
 # Literals, quoted names and comments, which may span lines and hide
 # parentheses.
-_HIDDEN = re.compile(r"'[^']*(?:''[^']*)*'?|\"[^\"]*(?:\"\"[^\"]*)*\"?|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*", re.S)
+_HIDDEN = re.compile(
+    r"'[^']*(?:''[^']*)*'?|\"[^\"]*(?:\"\"[^\"]*)*\"?|\[[^\]\n]*\]|/\*.*?(?:\*/|\Z)|--[^\n]*", re.DOTALL
+)
 _RARE_BREAK = re.compile(r"[\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029]")
 # Words that open a statement.
 _STARTERS = re.compile(
@@ -609,8 +617,10 @@ def _header_markdown(p: Packet) -> str:
         f"id: {_md_code(p.id)}; conversion order {p.order}" + (f", cycle {p.group}" if p.group else ""),
         f"file: {_md_code(o['path'])}, lines {o['start_line']}-{o['end_line']}; sha256 {o['sha256']}",
         f"platform: {p.platform or 'unknown'}",
-        f"complexity: {g['complexity']} ({g['effective_lines']} effective lines); turns: analysis "
-        f"{g['analysis_turns']}, conversion {g['conversion_turns']}, audit {g['audit_turns']}",
+        (
+            f"complexity: {g['complexity']} ({g['effective_lines']} effective lines); turns: analysis "
+            f"{g['analysis_turns']}, conversion {g['conversion_turns']}, audit {g['audit_turns']}"
+        ),
         f"categories: {', '.join(p.categories) or '-'}",
     ]
     own = _shape({**o, "parameters": o["parameters"] if o["kind"] in ROUTINE_KINDS else None})

@@ -5,9 +5,9 @@ with an ``index.md`` listing them."""
 from __future__ import annotations
 
 import re
-from pathlib import PurePath
 from collections.abc import Sequence
 from dataclasses import dataclass
+from pathlib import PurePath
 from typing import TextIO
 
 from agents.quorvane.packets import Packet
