@@ -249,6 +249,8 @@ class TestDiscovery:
 @pytest.mark.parametrize("command", [["plan"], ["knowledge", "--kb", "."]])
 def test_plan_and_knowledge_refuse_a_fifo_at_once(tmp_path, command):
     os.mkfifo(tmp_path / "pipe.sql")
+    for name in ("mapping.md", "gotchas.md"):
+        (tmp_path / name).write_text("## Joins\n")
     proc = run(command[0], "pipe.sql", *command[1:], cwd=tmp_path)
     assert proc.returncode == 1 and "not a regular file" in proc.stderr
 

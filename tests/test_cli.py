@@ -156,7 +156,7 @@ class TestAnalyze:
         for name in ("etl.hql", "views.HIVE", "q.sql"):
             (tmp_path / name).unlink()
         none = run("analyze", ".", cwd=tmp_path)
-        assert "no files matching '*.sql' or '*.hql' or '*.hive'" in none.stderr
+        assert none.returncode == 1 and "no file name matching '*.sql' or '*.hql' or '*.hive'" in none.stderr
 
     def test_parallel_output_equals_serial_output(self, broken_tree):
         serial = run("analyze", ".", "--format", "json", "--jobs", "1", cwd=broken_tree)
@@ -175,7 +175,7 @@ class TestAnalyze:
         assert set(records) == {*EXPECTED_PATHS, "big.sql", "dangling.sql", "pipe.sql"}
         assert "limit" in records["big.sql"]["error"]
         assert records["pipe.sql"]["error"] == "not a regular file"
-        assert records["dangling.sql"]["error"].startswith("FileNotFoundError")
+        assert records["dangling.sql"]["error"] == "no such file or directory"
 
     def test_html_report_is_a_well_formed_self_contained_page(self, broken_tree):
         proc = run("analyze", ".", "--html", "report.html", cwd=broken_tree)
@@ -288,7 +288,17 @@ class TestOtherCommands:
             f"{event['token_estimate']} of 19 words" in text.stdout
             and f"{event['reduction_pct']}% saved" in text.stdout
         )
-        assert run("knowledge", "q.sql", "--kb", "nokb", cwd=tmp_path).returncode == 1
+
+    @pytest.mark.parametrize(
+        "kb, missing",
+        [("nokb", "--kb nokb: not a directory"), ("half", "--kb half: no gotchas.md in the folder")],
+    )
+    def test_knowledge_base_without_its_documents_is_a_usage_error(self, tmp_path, kb, missing):
+        (tmp_path / "half").mkdir()
+        (tmp_path / "half" / "mapping.md").write_text("## Joins\n")
+        (tmp_path / "q.sql").write_text(PLAIN)
+        proc = run("knowledge", "q.sql", "--kb", kb, cwd=tmp_path)
+        assert proc.returncode == 2 and proc.stderr == f"quorvane knowledge: error: {missing}\n"
 
     def test_markers_for_one_platform(self, tmp_path):
         proc = run("markers", "--platform", "hive", "--format", "json", cwd=tmp_path)
@@ -338,6 +348,29 @@ class TestCommandLine:
     def test_usage_errors_exit_2(self, tmp_path, args):
         proc = run(*args, cwd=tmp_path)
         assert proc.returncode == 2 and "usage:" in proc.stderr
+
+    @pytest.mark.parametrize("command", ["analyze", "inventory"])
+    @pytest.mark.parametrize(
+        "args, says",
+        [
+            (["empty"], "empty: no input file: no file name matching '*.sql' or '*.hql' or '*.hive'"),
+            ([".", "--glob", "*.x"], ".: no input file: no file name matching '*.x'"),
+            (["q.sql", "--exclude", "Q.SQL"], "q.sql: no input file: left out by --exclude 'Q.SQL'"),
+            ([".", "empty", "--exclude", "*.sql"], "empty: no input file"),
+        ],
+    )
+    def test_a_path_that_gives_no_input_file_fails_naming_it(self, tmp_path, command, args, says):
+        (tmp_path / "empty").mkdir()
+        (tmp_path / "q.sql").write_text(PLAIN)
+        proc = run(command, *args, "--format", "json", cwd=tmp_path)
+        assert proc.returncode == 1 and f"quorvane {command}: error: {says}" in proc.stderr
+
+    @pytest.mark.parametrize("command", ["analyze", "inventory", "plan"])
+    def test_a_subcommands_usage_error_shows_its_own_usage(self, tmp_path, command):
+        proc = run(command, "q.sql", "--bogus", cwd=tmp_path)
+        assert proc.returncode == 2
+        assert proc.stderr.startswith(f"usage: quorvane {command} ")
+        assert f"quorvane {command}: error: unrecognized arguments: --bogus" in proc.stderr
 
     def test_console_script_is_installed(self, tmp_path):
         script = shutil.which("quorvane") or str(Path(sys.executable).with_name("quorvane"))

@@ -76,6 +76,18 @@ def _encoding(text: str) -> str:
         raise argparse.ArgumentTypeError(f"unknown encoding: {text!r}") from None
 
 
+class _CommandParser(argparse.ArgumentParser):
+    """A subcommand's parser: an argument it does not know is its own usage
+    error, shown with its own usage (by default the error would surface in
+    the top-level parser, with the top-level usage)."""
+
+    def parse_known_args(self, args=None, namespace=None):  # type: ignore[override]
+        namespace, extras = super().parse_known_args(args, namespace)
+        if extras:
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return namespace, extras
+
+
 EXIT_EPILOG = (
     "Exit status: 0 every input analysed (and none reached the --fail-on level); 1 some input or "
     "directory failed, an output could not be written, or a file or object reached the --fail-on "
@@ -112,7 +124,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EXIT_EPILOG,
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_CommandParser)
 
     p = sub.add_parser(
         "analyze",
