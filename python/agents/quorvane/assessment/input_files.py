@@ -84,7 +84,8 @@ def decode_bytes(data: bytes, max_size: int, encoding: str | None) -> decoding.D
     try:
         return decoding.decode(data, encoding)
     except decoding.DecodeError as exc:
-        raise InputError(f"cannot decode: {exc}") from None
+        hint = "" if encoding is not None else f"; {decoding.ASK_FOR_ENCODING}"
+        raise InputError(f"cannot decode: {exc}{hint}") from None
 
 
 def read_input(path: str, max_size: int, encoding: str | None = None) -> decoding.Decoded:
