@@ -117,12 +117,27 @@ class TestAnalyze:
             assert row["platform"] == (record["platform"] or "")
 
     def test_table_lists_every_file_and_the_totals(self, tree):
-        proc = run("analyze", str(tree), cwd=tree)
+        proc = run("analyze", str(tree), "--wide", cwd=tree)
         assert proc.returncode == 0
         for path in EXPECTED_PATHS:
             assert str(tree / path) in proc.stdout
         assert "levels: simple 3, moderate 0, complex 1" in proc.stdout
         assert "platforms: " in proc.stdout and "unknown 2" in proc.stdout
+
+    @pytest.mark.parametrize("columns", ["60", "120"])
+    def test_table_fits_the_terminal_summary_first_hardest_last(self, tree, columns):
+        deep = tree / ("very_long_folder_name_" * 4) / "deeper"
+        deep.mkdir(parents=True)
+        (deep / "the_file_name.sql").write_text(PLAIN)
+        proc = run("analyze", ".", cwd=tree, env={**os.environ, "COLUMNS": columns})
+        lines = proc.stdout.splitlines()
+        assert lines[0].endswith("files, 5 analysed, 0 failed") and all(len(x) <= int(columns) for x in lines)
+        header = next(i for i, x in enumerate(lines) if x.startswith("file "))
+        assert lines[header].split()[1:] == ["level", "eff.", "lines", "hours", "platform"]
+        assert any("…" in x and "the_file_name.sql" in x for x in lines[header:])
+        assert lines[-8] == "hardest 5:" and "complex" in lines[-5]
+        wide = run("analyze", ".", "--wide", cwd=tree, env={**os.environ, "COLUMNS": columns}).stdout
+        assert "turns a/c/a" in wide and "categories" in wide and "very_long_folder_name_" * 4 in wide
 
     def test_failing_file_is_reported_and_the_run_goes_on(self, broken_tree):
         proc = run("analyze", ".", "--format", "json", cwd=broken_tree)

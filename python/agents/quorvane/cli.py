@@ -153,6 +153,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_format(p, "analyze")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
+    p.add_argument(
+        "--wide",
+        action="store_true",
+        help="the table shows every column at full width (default: path, level, effective lines, hours and "
+        "platform, fitted to the terminal)",
+    )
     _add_page(p, "analyze")
     p.add_argument(
         "--objects",

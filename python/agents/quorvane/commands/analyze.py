@@ -78,7 +78,7 @@ def run(args: argparse.Namespace) -> int:
             if not r.file.ok:
                 error("analyze", f"{printable(r.path)}: {r.file.error}")
 
-    report = AnalyzeReport(results, rows, summary, per_object=args.objects, title=TITLE)
+    report = AnalyzeReport(results, rows, summary, per_object=args.objects, title=TITLE, wide=args.wide)
     if args.html is not None:
         write_output(args.html, lambda out: PAGES["analyze"].write(report, out))
     if args.format is not None or args.html is None:
