@@ -181,6 +181,18 @@ def _first_in_code(regex: re.Pattern[str], code: str, lit_starts: list[int], lit
     return None
 
 
+_NOT_SPACE = re.compile(r"\S")
+
+
+def _past_leading_space(probe: Probe, text: str, at: int) -> int:
+    """A row whose pattern starts with ``^\\s*`` is at its first character
+    that is not whitespace, not at the blank line its match may start on."""
+    if not probe.row.pattern.startswith(r"^\s*"):
+        return at
+    m = _NOT_SPACE.search(text, at)
+    return m.start() if m else len(text)
+
+
 def first_lines(sql: str) -> tuple[int, ...]:
     """For every scanned row, the line of its first counted match (0: none)."""
     searched = sql.translate(_UNFOLDED)
@@ -194,11 +206,11 @@ def first_lines(sql: str) -> tuple[int, ...]:
             if folded_full is None:
                 folded_full = _fold(searched)
             if probe.may_match(folded_full) and (m := probe.regex.search(searched)):
-                offset = m.start()
+                offset = _past_leading_space(probe, searched, m.start())
         elif probe.may_match(folded_code):
             at = _first_in_code(probe.regex, code, lit_starts, lit_ends)
             if at is not None:
-                offset = original_offset(origins, at)
+                offset = original_offset(origins, _past_leading_space(probe, code, at))
         lines.append(0 if offset is None else line_of(sql, offset))
     return tuple(lines)
 

@@ -224,7 +224,7 @@ class TestDiscovery:
         (tmp_path / "two\nlines.sql").write_text(SIMPLE)
         (tmp_path / "plain.sql").write_text(SIMPLE)
         proc = run("analyze", ".", cwd=tmp_path)
-        body = proc.stdout.split("\n\n")[0].splitlines()[2:]
+        body = proc.stdout.split("\n\n")[1].splitlines()[2:]
         assert len(body) == 2 and any(line.startswith("two\\nlines.sql") for line in body)
 
     @pytest.mark.skipif(os.geteuid() == 0, reason="root reads every directory")
@@ -249,6 +249,8 @@ class TestDiscovery:
 @pytest.mark.parametrize("command", [["plan"], ["knowledge", "--kb", "."]])
 def test_plan_and_knowledge_refuse_a_fifo_at_once(tmp_path, command):
     os.mkfifo(tmp_path / "pipe.sql")
+    for name in ("mapping.md", "gotchas.md"):
+        (tmp_path / name).write_text("## Joins\n")
     proc = run(command[0], "pipe.sql", *command[1:], cwd=tmp_path)
     assert proc.returncode == 1 and "not a regular file" in proc.stderr
 
@@ -280,8 +282,10 @@ class TestObjects:
         assert files["a.sql"]["dynamic_sql"] is True and files["b.sql"]["dynamic_sql"] is False
         # A file costs its objects plus its batches as one unit: the same totals either way.
         assert files["a.sql"]["effort_hours"] > sum(by_name[n]["effort_hours"] for n in ("dbo.p", "dbo.v", "dbo.q"))
-        per_file = run("analyze", ".", cwd=tmp_path).stdout.splitlines()[-1]
-        per_object = run("analyze", ".", "--objects", cwd=tmp_path).stdout.splitlines()[-1]
+        per_file, per_object = (
+            next(x for x in run("analyze", ".", *more, cwd=tmp_path).stdout.splitlines() if x.startswith("effort"))
+            for more in ([], ["--objects"])
+        )
         assert per_file == per_object and per_file.startswith("effort: ")
 
 
@@ -298,7 +302,7 @@ class TestHotspots:
         assert row["hotspots"] == sorted(row["hotspots"], key=lambda h: (h["line"], h["kind"], h["name"]))
         # TOP and brackets first appear on line 3, not on line 5.
         assert {h["line"] for h in platform if "top" in h["name"] or "bracket" in h["name"]} == {3}
-        table = run("analyze", "a.sql", cwd=tmp_path).stdout
+        table = run("analyze", "a.sql", "--wide", cwd=tmp_path).stdout
         first = row["hotspots"][0]
         assert f"{len(row['hotspots'])}: {first['name']}@{first['line']}" in table
 

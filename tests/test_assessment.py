@@ -4,6 +4,7 @@ lookup, the effort model and its settings, and the one record."""
 from __future__ import annotations
 
 import codecs
+import random
 import json
 
 import pytest
@@ -50,6 +51,32 @@ class TestDecoding:
         assert decoding.decode(codecs.BOM_UTF8 + b"x", "utf-8").text == "x"
         with pytest.raises(LookupError):
             decoding.canonical_encoding("no-such-codec")
+
+    @pytest.mark.parametrize(
+        "text, codec",
+        [
+            ("-- Übersicht der Kunden\nSELECT naïve, 'Größe' FROM dbo.Kunden WHERE Straße = 'Zürich';\n", "cp1252"),
+            ("-- Café\nSELECT 1;\n", "cp1252"),
+            ("-- Отчёт по продажам за месяц\nSELECT Клиент, SUM(Сумма) FROM dbo.Продажи GROUP BY Клиент;\n", "cp1251"),
+            ("-- 売上集計レポート\nSELECT 顧客名, SUM(金額) FROM dbo.売上 GROUP BY 顧客名;\n", "cp932"),
+        ],
+    )
+    def test_short_legacy_scripts_get_their_own_code_page(self, text, codec):
+        assert decoding.decode(text.encode(codec)) == decoding.Decoded(text, codec, True)
+
+    @pytest.mark.parametrize("size", [16, 200, 5000])
+    def test_random_bytes_are_refused_not_guessed(self, size):
+        data = random.Random(size).randbytes(size)
+        with pytest.raises(decoding.DecodeError, match="no code page gives SQL text|no SQL text"):
+            decoding.decode(data)
+
+    @pytest.mark.parametrize("codec", ["utf-16-le", "utf-16-be"])
+    def test_utf16_without_a_mark_is_recognised_and_an_odd_length_is_named(self, codec):
+        data = SQL.encode(codec)
+        assert decoding.decode(data) == decoding.Decoded(SQL, codec, True)
+        for broken in (data + b"\n", codecs.BOM_UTF16_LE + SQL.replace("\n", "\r\n").encode("utf-16-le")[:-1]):
+            with pytest.raises(decoding.DecodeError, match=r"an odd number of bytes \(\d+\).*converted as text"):
+                decoding.decode(broken)
 
     @pytest.mark.parametrize(
         "data",
@@ -245,5 +272,5 @@ def test_a_worker_that_dies_fails_its_files_not_the_run(tmp_path, monkeypatch):
     results = workers.run_analysis(paths, jobs=2, pool="processes")
     assert [r.file.path for r in results] == paths
     failed = [r.file.path for r in results if r.file.error]
-    assert doomed in failed and all("BrokenProcessPool" in r.file.error for r in results if r.file.error)
+    assert doomed in failed and all("worker process stopped" in r.file.error for r in results if r.file.error)
     assert len(failed) < len(paths)

@@ -117,12 +117,27 @@ class TestAnalyze:
             assert row["platform"] == (record["platform"] or "")
 
     def test_table_lists_every_file_and_the_totals(self, tree):
-        proc = run("analyze", str(tree), cwd=tree)
+        proc = run("analyze", str(tree), "--wide", cwd=tree)
         assert proc.returncode == 0
         for path in EXPECTED_PATHS:
             assert str(tree / path) in proc.stdout
         assert "levels: simple 3, moderate 0, complex 1" in proc.stdout
         assert "platforms: " in proc.stdout and "unknown 2" in proc.stdout
+
+    @pytest.mark.parametrize("columns", ["60", "120"])
+    def test_table_fits_the_terminal_summary_first_hardest_last(self, tree, columns):
+        deep = tree / ("very_long_folder_name_" * 4) / "deeper"
+        deep.mkdir(parents=True)
+        (deep / "the_file_name.sql").write_text(PLAIN)
+        proc = run("analyze", ".", cwd=tree, env={**os.environ, "COLUMNS": columns})
+        lines = proc.stdout.splitlines()
+        assert lines[0].endswith("files, 5 analysed, 0 failed") and all(len(x) <= int(columns) for x in lines)
+        header = next(i for i, x in enumerate(lines) if x.startswith("file "))
+        assert lines[header].split()[1:] == ["level", "eff.", "lines", "hours", "platform"]
+        assert any("…" in x and "the_file_name.sql" in x for x in lines[header:])
+        assert lines[-8] == "hardest 5:" and "complex" in lines[-5]
+        wide = run("analyze", ".", "--wide", cwd=tree, env={**os.environ, "COLUMNS": columns}).stdout
+        assert "turns a/c/a" in wide and "categories" in wide and "very_long_folder_name_" * 4 in wide
 
     def test_failing_file_is_reported_and_the_run_goes_on(self, broken_tree):
         proc = run("analyze", ".", "--format", "json", cwd=broken_tree)
@@ -156,7 +171,7 @@ class TestAnalyze:
         for name in ("etl.hql", "views.HIVE", "q.sql"):
             (tmp_path / name).unlink()
         none = run("analyze", ".", cwd=tmp_path)
-        assert "no files matching '*.sql' or '*.hql' or '*.hive'" in none.stderr
+        assert none.returncode == 1 and "no file name matching '*.sql' or '*.hql' or '*.hive'" in none.stderr
 
     def test_parallel_output_equals_serial_output(self, broken_tree):
         serial = run("analyze", ".", "--format", "json", "--jobs", "1", cwd=broken_tree)
@@ -175,7 +190,7 @@ class TestAnalyze:
         assert set(records) == {*EXPECTED_PATHS, "big.sql", "dangling.sql", "pipe.sql"}
         assert "limit" in records["big.sql"]["error"]
         assert records["pipe.sql"]["error"] == "not a regular file"
-        assert records["dangling.sql"]["error"].startswith("FileNotFoundError")
+        assert records["dangling.sql"]["error"] == "no such file or directory"
 
     def test_html_report_is_a_well_formed_self_contained_page(self, broken_tree):
         proc = run("analyze", ".", "--html", "report.html", cwd=broken_tree)
@@ -288,7 +303,17 @@ class TestOtherCommands:
             f"{event['token_estimate']} of 19 words" in text.stdout
             and f"{event['reduction_pct']}% saved" in text.stdout
         )
-        assert run("knowledge", "q.sql", "--kb", "nokb", cwd=tmp_path).returncode == 1
+
+    @pytest.mark.parametrize(
+        "kb, missing",
+        [("nokb", "--kb nokb: not a directory"), ("half", "--kb half: no gotchas.md in the folder")],
+    )
+    def test_knowledge_base_without_its_documents_is_a_usage_error(self, tmp_path, kb, missing):
+        (tmp_path / "half").mkdir()
+        (tmp_path / "half" / "mapping.md").write_text("## Joins\n")
+        (tmp_path / "q.sql").write_text(PLAIN)
+        proc = run("knowledge", "q.sql", "--kb", kb, cwd=tmp_path)
+        assert proc.returncode == 2 and proc.stderr == f"quorvane knowledge: error: {missing}\n"
 
     def test_markers_for_one_platform(self, tmp_path):
         proc = run("markers", "--platform", "hive", "--format", "json", cwd=tmp_path)
@@ -338,6 +363,29 @@ class TestCommandLine:
     def test_usage_errors_exit_2(self, tmp_path, args):
         proc = run(*args, cwd=tmp_path)
         assert proc.returncode == 2 and "usage:" in proc.stderr
+
+    @pytest.mark.parametrize("command", ["analyze", "inventory"])
+    @pytest.mark.parametrize(
+        "args, says",
+        [
+            (["empty"], "empty: no input file: no file name matching '*.sql' or '*.hql' or '*.hive'"),
+            ([".", "--glob", "*.x"], ".: no input file: no file name matching '*.x'"),
+            (["q.sql", "--exclude", "Q.SQL"], "q.sql: no input file: left out by --exclude 'Q.SQL'"),
+            ([".", "empty", "--exclude", "*.sql"], "empty: no input file"),
+        ],
+    )
+    def test_a_path_that_gives_no_input_file_fails_naming_it(self, tmp_path, command, args, says):
+        (tmp_path / "empty").mkdir()
+        (tmp_path / "q.sql").write_text(PLAIN)
+        proc = run(command, *args, "--format", "json", cwd=tmp_path)
+        assert proc.returncode == 1 and f"quorvane {command}: error: {says}" in proc.stderr
+
+    @pytest.mark.parametrize("command", ["analyze", "inventory", "plan"])
+    def test_a_subcommands_usage_error_shows_its_own_usage(self, tmp_path, command):
+        proc = run(command, "q.sql", "--bogus", cwd=tmp_path)
+        assert proc.returncode == 2
+        assert proc.stderr.startswith(f"usage: quorvane {command} ")
+        assert f"quorvane {command}: error: unrecognized arguments: --bogus" in proc.stderr
 
     def test_console_script_is_installed(self, tmp_path):
         script = shutil.which("quorvane") or str(Path(sys.executable).with_name("quorvane"))

@@ -217,5 +217,5 @@ def test_csv_dot_and_html(tree):
 
 def test_inventory_of_nothing(tmp_path):
     proc = run(".", cwd=tmp_path)
-    assert proc.returncode == 0 and json.loads(proc.stdout)["objects"] == []
-    assert "no files" in proc.stderr
+    assert proc.returncode == 1 and json.loads(proc.stdout)["objects"] == []
+    assert "no input file" in proc.stderr

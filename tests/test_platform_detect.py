@@ -12,6 +12,7 @@ from collections import defaultdict
 from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
+import platform_model
 import pytest
 from hypothesis import given, strategies as st
 
@@ -449,6 +450,21 @@ class TestBadInput:
 
 
 class TestMarkerScanner:
+    @pytest.mark.parametrize(
+        "text, line",
+        [
+            ("SELECT 1;\n\n\n  PRINT 'done'\n", 4),
+            ("SELECT 1;\r\n\r\n\r\nPRINT @msg\r\n", 4),
+            ("SELECT 1;\n\n-- report\n\tPRINT 'x'\n", 4),
+            ("PRINT 'x'\n", 1),
+        ],
+    )
+    def test_a_leading_space_row_is_at_its_construct_not_a_blank_line_before(self, text, line):
+        row = next(r for r in pd.scan_rows() if r.id == "sqlserver.print")
+        guess = pd.detect_platform(text)
+        assert dict(zip(guess.matched, guess.lines))[row.id] == line
+        assert pd.first_lines(text) == platform_model.first_lines(text)
+
     def test_rows_are_generic_and_scoped(self):
         from agents.quorvane.dialectra import MarkerScanner
 

@@ -303,6 +303,10 @@ void distribute(const sx::Node& seq, std::vector<sx::Node>& out, std::size_t dep
 
 struct MarkerScanner::Probe {
     bool comment_scope = false;
+    // The pattern starts with `^\s*`: its match may begin on a blank line
+    // before the construct, so its line is that of the first character
+    // after the leading whitespace.
+    bool leading_space = false;
     std::vector<sx::Clause> clauses;  // of the whole pattern (for tests)
     std::vector<Branch> branches;
 };
@@ -314,6 +318,7 @@ MarkerScanner::MarkerScanner(std::span<const ScanRow> rows) {
     for (std::size_t r = 0; r < rows.size(); ++r) {
         auto probe = std::make_unique<Probe>();
         probe->comment_scope = rows[r].comment_scope;
+        probe->leading_space = rows[r].pattern.starts_with("^\\s*");
         auto& scope_ids = ids[probe->comment_scope ? 1 : 0];
         try {
             const sx::Parsed parsed = sx::parse(rows[r].pattern);
@@ -441,7 +446,12 @@ std::vector<std::size_t> MarkerScanner::first_lines(text::Text<C> sql) const {
                     : branch.first_counted(view.text(), &view, in_code, last_start);
             first = std::min(first, at);
         }
-        if (first != kNone) offsets_rows.emplace_back(probe.comment_scope ? first : view.original_offset(first), r);
+        if (first == kNone) continue;
+        if (probe.leading_space) {
+            const text::Text<C> searched = probe.comment_scope ? sql : view.text();
+            while (first < searched.size() && text::unit_is_space(searched[first])) ++first;
+        }
+        offsets_rows.emplace_back(probe.comment_scope ? first : view.original_offset(first), r);
     }
     number_lines(sql, offsets_rows, lines);
     return lines;

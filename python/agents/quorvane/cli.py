@@ -89,6 +89,18 @@ def _encoding(text: str) -> str:
         raise argparse.ArgumentTypeError(f"unknown encoding: {text!r}") from None
 
 
+class _CommandParser(argparse.ArgumentParser):
+    """A subcommand's parser: an argument it does not know is its own usage
+    error, shown with its own usage (by default the error would surface in
+    the top-level parser, with the top-level usage)."""
+
+    def parse_known_args(self, args=None, namespace=None):  # type: ignore[override]
+        namespace, extras = super().parse_known_args(args, namespace)
+        if extras:
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return namespace, extras
+
+
 EXIT_EPILOG = (
     "Exit status: 0 every input analysed (and none reached the --fail-on level); 1 some input or "
     "directory failed, an output could not be written, or a file or object reached the --fail-on "
@@ -125,7 +137,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EXIT_EPILOG,
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_CommandParser)
 
     p = sub.add_parser(
         "analyze",
@@ -154,6 +166,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_format(p, "analyze")
     p.add_argument("-o", "--output", metavar="FILE", help="write the --format output to FILE instead of stdout")
+    p.add_argument(
+        "--wide",
+        action="store_true",
+        help="the table shows every column at full width (default: path, level, effective lines, hours and "
+        "platform, fitted to the terminal)",
+    )
     _add_page(p, "analyze")
     p.add_argument(
         "--objects",

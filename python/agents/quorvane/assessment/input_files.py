@@ -21,8 +21,9 @@ The rules:
 * The bytes are decoded by :func:`agents.quorvane.assessment.decoding.decode`
   (a given encoding, else a byte-order mark, else UTF-8, else the detected
   legacy code page), always strictly.
-* An error of the system (no such file, permission denied, ...) is spelled
-  ``"<ExceptionName>: <reason>"`` (:func:`os_error_text`).
+* An error of the system is spelled in words, as the system states it, in
+  lower case (``"no such file or directory"``, ``"permission denied"``;
+  :func:`os_error_text`), never as the name of an exception class.
 """
 
 from __future__ import annotations
@@ -42,9 +43,11 @@ class InputError(Exception):
     after the input's name."""
 
 
-def os_error_text(exc: OSError) -> str:
-    """How a command reports a system error on an input."""
-    return f"{type(exc).__name__}: {exc.strerror or exc}"
+def os_error_text(exc: BaseException) -> str:
+    """How a command reports a system error on an input: the system's own
+    words, starting in lower case."""
+    text = (exc.strerror if isinstance(exc, OSError) else None) or str(exc) or "unknown error"
+    return text[:1].lower() + text[1:]
 
 
 def _too_large(max_size: int) -> InputError:
@@ -81,7 +84,8 @@ def decode_bytes(data: bytes, max_size: int, encoding: str | None) -> decoding.D
     try:
         return decoding.decode(data, encoding)
     except decoding.DecodeError as exc:
-        raise InputError(f"cannot decode: {exc}") from None
+        hint = "" if encoding is not None else f"; {decoding.ASK_FOR_ENCODING}"
+        raise InputError(f"cannot decode: {exc}{hint}") from None
 
 
 def read_input(path: str, max_size: int, encoding: str | None = None) -> decoding.Decoded:

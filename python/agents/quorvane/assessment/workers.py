@@ -37,6 +37,7 @@ from typing import Any
 
 import structlog
 
+from agents.quorvane.assessment.input_files import os_error_text
 from agents.quorvane.assessment.record import FileResult, Row
 from agents.quorvane.assessment.single_file import Options, analyze_file
 
@@ -293,4 +294,4 @@ def _results_of(paths: list[str], future: Future[list[FileResult]]) -> list[File
         # A worker that died (killed, out of memory) fails the files it had
         # and those still queued, not the run.  Any other exception is a
         # fault of this program and propagates.
-        return [FileResult(Row(path, error=f"{type(exc).__name__}: {exc}")) for path in paths]
+        return [FileResult(Row(path, error=f"the worker process stopped: {os_error_text(exc)}")) for path in paths]

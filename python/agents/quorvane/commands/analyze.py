@@ -7,7 +7,7 @@ import sys
 from collections.abc import Sequence
 
 from agents.quorvane.assessment.config import ConfigError, load_effort_model
-from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
+from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, empty_path_message, find_inputs
 from agents.quorvane.assessment.input_files import STDIN_PATH
 from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.single_file import Options, analyze_bytes
@@ -59,8 +59,9 @@ def run(args: argparse.Namespace) -> int:
     )
     globs = args.glob or list(DEFAULT_GLOBS)
     stdin_data = sys.stdin.buffer.read() if STDIN_PATH in args.paths else None
-    files, unreadable_dirs = discover([p for p in args.paths if p != STDIN_PATH], globs, args.exclude or ())
-    results = run_analysis(files, jobs=args.jobs, options=options, progress=not args.no_progress, pool=args.pool)
+    inputs = find_inputs([p for p in args.paths if p != STDIN_PATH], globs, args.exclude or ())
+    unreadable_dirs = inputs.unreadable
+    results = run_analysis(inputs.files, jobs=args.jobs, options=options, progress=not args.no_progress, pool=args.pool)
     if stdin_data is not None:
         results.append(analyze_bytes(STDIN_PATH, stdin_data, options))
         del stdin_data
@@ -70,14 +71,14 @@ def run(args: argparse.Namespace) -> int:
 
     for folder, reason in unreadable_dirs:
         error("analyze", f"{printable(folder)}: cannot read the directory: {reason}")
-    if not results:
-        error("analyze", "no files matching " + " or ".join(repr(g) for g in globs))
+    for path in inputs.empty:
+        error("analyze", f"{printable(path)}: {empty_path_message(path, globs, args.exclude or ())}")
     if (args.format or "table") == "table" or args.html is not None:
         for r in results:
             if not r.file.ok:
                 error("analyze", f"{printable(r.path)}: {r.file.error}")
 
-    report = AnalyzeReport(results, rows, summary, per_object=args.objects, title=TITLE)
+    report = AnalyzeReport(results, rows, summary, per_object=args.objects, title=TITLE, wide=args.wide)
     if args.html is not None:
         write_output(args.html, lambda out: PAGES["analyze"].write(report, out))
     if args.format is not None or args.html is None:
@@ -85,7 +86,7 @@ def run(args: argparse.Namespace) -> int:
     elif args.html != STDOUT:
         print(f"wrote {printable(args.html)}: {summary.files} files, {summary.failed} failed", file=sys.stderr)
 
-    failed = summary.failed > 0 or bool(unreadable_dirs)
+    failed = summary.failed > 0 or bool(unreadable_dirs) or bool(inputs.empty)
     all_rows = [r.file for r in results] + [o for r in results for o in r.objects]
     if args.fail_on is not None:
         reached = _reaching(all_rows, args.fail_on)

@@ -9,7 +9,7 @@ import sys
 
 from agents.quorvane import complexity, inventory, platform_detect
 from agents.quorvane.assessment.dependencies import Unit, build_graph
-from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, discover
+from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, empty_path_message, find_inputs
 from agents.quorvane.assessment.input_files import InputError, read_input
 from agents.quorvane.assessment.lines import unit_bodies
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
@@ -39,10 +39,12 @@ def collect(
     platform: str | None = None,
 ) -> tuple[list[Unit], list[tuple[str, str]]]:
     """The units of every file found, in path order, and the files and
-    directories that could not be read, with their errors."""
-    files, errors = discover(paths, globs, excludes)
+    directories that could not be read, and the paths that gave no file,
+    with their errors."""
+    inputs = find_inputs(paths, globs, excludes)
+    errors = inputs.unreadable + [(path, empty_path_message(path, globs, excludes)) for path in inputs.empty]
     units: list[Unit] = []
-    for path in files:
+    for path in inputs.files:
         try:
             text = read_input(path, max_size, encoding).text
         except InputError as exc:
@@ -71,9 +73,7 @@ def run(args: argparse.Namespace) -> int:
     units, errors = collect(args.paths, globs, args.exclude or [], args.encoding, args.max_size, args.platform)
     graph = build_graph(units)
     for path, reason in errors:
-        print(f"quorvane inventory: {printable(path)}: {reason}", file=sys.stderr)
-    if not units and not errors:
-        print(f"quorvane inventory: no files matching {' '.join(globs)}", file=sys.stderr)
+        error("inventory", f"{printable(path)}: {reason}")
     report = InventoryReport(graph, errors)
     if args.html is not None:
         write_output(args.html, lambda out: PAGES["inventory"].write(report, out))

@@ -9,17 +9,33 @@ from pathlib import Path
 
 from agents.quorvane import loresift
 from agents.quorvane.assessment.input_files import InputError, read_input
-from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, error
+from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
 from agents.quorvane.commands.sql_input import MAX_SIZE, read_sql
 from agents.quorvane.writers.registry import FORMATS, KnowledgeReport
 from agents.quorvane.writers.spelling import printable
 
 KB_FILES = ("mapping.md", "gotchas.md", "limitations.md")
+KB_REQUIRED = KB_FILES[:2]
 KB_ENCODING = "utf-8"
+
+
+def kb_problem(kb: Path) -> str | None:
+    """What makes ``--kb`` unusable: not a directory, or a required
+    document missing from it."""
+    if not kb.is_dir():
+        return f"--kb {printable(str(kb))}: not a directory"
+    missing = [name for name in KB_REQUIRED if not (kb / name).exists()]
+    if missing:
+        return f"--kb {printable(str(kb))}: no {' and no '.join(missing)} in the folder"
+    return None
 
 
 def run(args: argparse.Namespace) -> int:
     kb = Path(args.kb)
+    problem = kb_problem(kb)
+    if problem:
+        error("knowledge", problem)
+        return EXIT_USAGE
     sql = read_sql("knowledge", args.file, args.encoding)
     if sql is None:
         return EXIT_FAILED

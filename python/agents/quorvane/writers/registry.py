@@ -46,6 +46,7 @@ class AnalyzeReport:
     summary: Summary
     per_object: bool
     title: str
+    wide: bool = False  # the table shows every column (--wide)
 
 
 @dataclass(frozen=True)
@@ -116,7 +117,9 @@ def _inventory_page(report: InventoryReport, out: TextIO) -> None:
 FORMATS: Mapping[str, Formats] = {
     "analyze": Formats(
         {
-            "table": Writer("table", lambda r, out: table.write_table(r.rows, r.summary, out, per_object=r.per_object)),
+            "table": Writer(
+                "table", lambda r, out: table.write_table(r.rows, r.summary, out, per_object=r.per_object, wide=r.wide)
+            ),
             "json": Writer("json (one object per line)", lambda r, out: json_lines.write_json_lines(r.rows, out)),
             "csv": Writer("csv", lambda r, out: csv_rows.write_csv(r.rows, out)),
         }

@@ -18,6 +18,20 @@ from typing import Any
 
 STRUCTURED = {"platform_ranking", "hotspots"}
 NULL_CELL = "-"
+ELLIPSIS = "…"
+
+
+def shorten_middle(text: str, width: int) -> str:
+    """``text`` in at most ``width`` characters: cut in the middle, never at
+    the end, so that a path keeps its file name and a name its last part.
+    A third of the room goes to the start, the rest to the end."""
+    if len(text) <= width:
+        return text
+    if width <= 1:
+        return ELLIPSIS[:width]
+    head = (width - 1) // 3
+    tail = width - 1 - head
+    return text[:head] + ELLIPSIS + text[len(text) - tail :]
 
 
 # The first characters by which a spreadsheet reads a cell as a formula.

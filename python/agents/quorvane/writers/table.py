@@ -1,42 +1,49 @@
-"""The plain-text table: one line per analysed row, then the totals.
+"""The plain-text table: the totals first, then one line per analysed row,
+then the hardest rows.
+
+The table fits the terminal: ``COLUMNS``, else the terminal's width, else
+120 columns.  It shows the path (shortened in the middle), with
+``--objects`` the object, and the level, effective lines, hours and
+platform; the path and object take the room the other columns leave.
+``wide=True`` shows every column at its full width instead.
 
 Failed files go to standard error, one line each, not into the table.
 """
 
 from __future__ import annotations
 
+import shutil
+import textwrap
 from collections.abc import Sequence
 from typing import TextIO
 
-from agents.quorvane.assessment.record import Row
+from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.totals import Summary
-from agents.quorvane.writers.spelling import NULL_CELL, number, printable
+from agents.quorvane.writers.spelling import NULL_CELL, number, printable, shorten_middle
 
 # Hotspots shown in a table cell; the rest are counted.
 SHORT_HOTSPOTS = 2
+# Rows listed after the table as the hardest.
+HARDEST = 10
+# Width when standard output is not a terminal and COLUMNS is not set.
+DEFAULT_WIDTH = 120
+# The path and object columns never get narrower than this.
+MIN_NAME_WIDTH = 16
 
-_NUMERIC = {"lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
+_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
+# The columns of the narrow table, after the path (and object).
+_NARROW = ("level", "eff. lines", "hours", "platform")
+_WIDE = ("level", "eff. lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read", "encoding",
+         "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+
+
+def terminal_width() -> int:
+    """``COLUMNS``, else the terminal's width, else ``DEFAULT_WIDTH``."""
+    return shutil.get_terminal_size((DEFAULT_WIDTH, 24)).columns
 
 
 def _columns(per_object: bool) -> tuple[str, ...]:
-    head = ("file", "object", "span") if per_object else ("file",)
-    return head + (
-        "level",
-        "lines",
-        "procs",
-        "complex",
-        "moderate",
-        "temp",
-        "cte",
-        "turns a/c/a",
-        "read",
-        "encoding",
-        "platform",
-        "confidence",
-        "hours",
-        "hotspots",
-        "categories",
-    )
+    return (("file", "object", "span") if per_object else ("file",)) + _WIDE
 
 
 def reading_label(row: Row) -> str:
@@ -67,7 +74,7 @@ def _row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)]
     if per_object:
         head += [
-            printable(" ".join(v for v in (r.object_kind, r.object_name) if v)) or NULL_CELL,
+            _object_label(r),
             f"{r.start_line}-{r.end_line}" if r.start_line is not None else NULL_CELL,
         ]
     encoding = NULL_CELL if r.encoding is None else r.encoding + ("?" if r.encoding_guessed else "")
@@ -90,36 +97,99 @@ def _row(r: Row, per_object: bool) -> list[str]:
     ]
 
 
-def write_table(rows: Sequence[Row], summary: Summary, out: TextIO, *, per_object: bool = False) -> None:
-    columns = _columns(per_object)
-    cells = [_row(r, per_object) for r in rows if r.ok]
-    widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
+def _object_label(r: Row) -> str:
+    return printable(" ".join(v for v in (r.object_kind, r.object_name) if v)) or NULL_CELL
 
+
+def _narrow_row(r: Row, per_object: bool) -> list[str]:
+    head = [printable(r.path)] + ([_object_label(r)] if per_object else [])
+    return head + [r.complexity or NULL_CELL, number(r.effective_lines), number(r.effort_hours), platform_label(r)]
+
+
+def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int) -> list[int]:
+    """Column widths: the first ``names`` columns (path, object) share what
+    the others leave of ``width``, in proportion to their longest value."""
+    widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
+    room = width - sum(widths[names:]) - 2 * (len(columns) - 1)
+    wanted = sum(widths[:names])
+    if wanted > room:
+        for i in range(names):
+            widths[i] = max(MIN_NAME_WIDTH, min(widths[i], room * widths[i] // max(wanted, 1)))
+    return widths
+
+
+def _write_grid(columns: Sequence[str], cells: list[list[str]], widths: Sequence[int], out: TextIO) -> None:
     def line(values: Sequence[str]) -> str:
-        padded = [v.rjust(w) if h in _NUMERIC else v.ljust(w) for v, w, h in zip(values, widths, columns)]
+        padded = [
+            v.rjust(w) if h in _NUMERIC else shorten_middle(v, w).ljust(w) for v, w, h in zip(values, widths, columns)
+        ]
         return "  ".join(padded).rstrip()
 
     header = line(columns)
     out.write(header + "\n" + "-" * len(header) + "\n")
     for row in cells:
         out.write(line(row) + "\n")
-    write_totals(summary, out)
 
 
-def write_totals(s: Summary, out: TextIO) -> None:
-    out.write(f"\n{s.files} files, {s.analysed} analysed, {s.failed} failed")
+def hardest(rows: Sequence[Row], count: int = HARDEST) -> list[Row]:
+    """The ``count`` rows of most hours; among equal hours the higher level,
+    then path and line."""
+    costed = [r for r in rows if r.ok and r.effort_hours is not None]
+    return sorted(
+        costed,
+        key=lambda r: (-(r.effort_hours or 0), -LEVELS.index(r.complexity or LEVELS[0]), r.path, r.start_line or 0),
+    )[:count]
+
+
+def write_table(
+    rows: Sequence[Row], summary: Summary, out: TextIO, *, per_object: bool = False, wide: bool = False
+) -> None:
+    write_totals(summary, out, None if wide else terminal_width())
+    out.write("\n")
+    ok = [r for r in rows if r.ok]
+    names = 2 if per_object else 1
+    if wide:
+        columns = _columns(per_object)
+        cells = [_row(r, per_object) for r in ok]
+        widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
+    else:
+        columns = ("file", "object")[:names] + _NARROW
+        cells = [_narrow_row(r, per_object) for r in ok]
+        widths = _fit(columns, cells, terminal_width(), names)
+    _write_grid(columns, cells, widths, out)
+    top = hardest(ok)
+    if top:
+        out.write(f"\nhardest {len(top)}:\n")
+        columns = ("file", "object")[:names] + ("hours", "level", "eff. lines")
+        cells = [
+            [printable(r.path)]
+            + ([_object_label(r)] if per_object else [])
+            + [number(r.effort_hours), r.complexity or NULL_CELL, number(r.effective_lines)]
+            for r in top
+        ]
+        _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
+
+
+def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
+    """The totals, one line each; with ``width``, long lines (platforms,
+    categories) wrap at commas onto indented lines of at most that width."""
+    first = f"{s.files} files, {s.analysed} analysed, {s.failed} failed"
     if s.unreadable_dirs:
-        out.write(f"; {len(s.unreadable_dirs)} directories could not be read")
-    out.write("\nlevels: " + ", ".join(f"{k} {v}" for k, v in s.levels.items()) + "\n")
+        first += f"; {len(s.unreadable_dirs)} directories could not be read"
+    lines = [first, "levels: " + ", ".join(f"{k} {v}" for k, v in s.levels.items())]
     if s.objects:
-        out.write(f"objects: {s.objects}; levels: " + ", ".join(f"{k} {v}" for k, v in s.object_levels.items()) + "\n")
-    out.write("turn budgets: " + ", ".join(f"{k} {v}" for k, v in s.budgets.items()) + "\n")
-    out.write(f"read in sections: {s.chunked} of {s.analysed} files; effective lines: {s.effective_lines}\n")
-    out.write("platforms: " + (", ".join(f"{k} {v}" for k, v in s.platforms.items()) or NULL_CELL) + "\n")
+        lines.append(f"objects: {s.objects}; levels: " + ", ".join(f"{k} {v}" for k, v in s.object_levels.items()))
+    lines.append("turn budgets: " + ", ".join(f"{k} {v}" for k, v in s.budgets.items()))
+    lines.append(f"read in sections: {s.chunked} of {s.analysed} files; effective lines: {s.effective_lines}")
+    lines.append("platforms: " + (", ".join(f"{k} {v}" for k, v in s.platforms.items()) or NULL_CELL))
     if s.confidence:
-        out.write("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()) + "\n")
-    out.write("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL) + "\n")
-    out.write(
+        lines.append("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()))
+    lines.append("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL))
+    lines.append(
         f"effort: {number(s.total_hours)} hours = {number(s.conversion_hours)} converting + "
-        f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once\n"
+        f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once"
     )
+    for text in lines:
+        if width is not None:
+            text = textwrap.fill(text, width, subsequent_indent="  ", break_long_words=False, break_on_hyphens=False)
+        out.write(text + "\n")
