@@ -57,9 +57,9 @@ def graph() -> dict[str, set[str]]:
     known = set(names)
     graph: dict[str, set[str]] = {}
     for name in names:
-        spec = importlib.util.find_spec(name)
-        assert spec is not None and spec.origin is not None
-        graph[name] = _python_imports(name, spec.origin, known) if spec.origin.endswith(".py") else set()
+        found = importlib.util.find_spec(name)
+        assert found is not None and found.origin is not None
+        graph[name] = _python_imports(name, found.origin, known) if found.origin.endswith(".py") else set()
     if HOST_SOURCES.is_dir():
         for native, imported in _native_imports(known).items():
             graph[native] |= imported

@@ -249,7 +249,7 @@ def test_bad_arguments_are_tool_errors_and_the_server_keeps_serving(root):
             "end_line 3 is before start_line 9",
             "past the end",
             "is a folder",
-            "No such file",
+            "no such file or directory",
             "unknown argument: colour",
             "maximum",
             "either path or sql",
