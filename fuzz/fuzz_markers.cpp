@@ -1,7 +1,8 @@
 // The marker scanner: never crashes, and its lines equal a plain search of
 // each whole catalogue pattern on the comment-free text (no branches, no
 // literal filter, gaps searched as written), skipping matches that start in
-// a single-quoted literal.
+// a single-quoted literal.  A pattern that starts with `^\s*` is at the
+// first character after its leading whitespace.
 
 #include <vector>
 
@@ -22,6 +23,13 @@ const std::vector<dialectra::ScanRow>& rows() {
         return out;
     }();
     return table;
+}
+
+// Past the whitespace a `^\s*` pattern's match begins with.
+template <text::CodeUnit C>
+std::size_t past_space(text::Text<C> t, std::size_t at, bool leading_space) {
+    while (leading_space && at < t.size() && text::unit_is_space(t[at])) ++at;
+    return at;
 }
 
 template <text::CodeUnit C>
@@ -52,14 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const dialectra::CodeView<typename decltype(t)::value_type> view(t);
         for (std::size_t r = 0; r < plain.size(); ++r) {
             std::size_t want = 0;
+            const bool leading_space = rows()[r].pattern.starts_with("^\\s*");
             if (rows()[r].comment_scope) {
-                if (const auto m = plain[r].search(t)) want = line_at(t, m->start);
+                if (const auto m = plain[r].search(t)) want = line_at(t, past_space(t, m->start, leading_space));
             } else {
                 std::size_t from = 0;
                 while (const auto m = plain[r].search(view.text(), from)) {
                     std::size_t resume = 0;
                     if (!view.in_literal(m->start, resume)) {
-                        want = line_at(t, view.original_offset(m->start));
+                        want = line_at(t, view.original_offset(past_space(view.text(), m->start, leading_space)));
                         break;
                     }
                     from = resume;
