@@ -118,6 +118,33 @@ def _add_encoding(p: argparse.ArgumentParser) -> None:
     )
 
 
+def _add_code_base(p: argparse.ArgumentParser) -> None:
+    """The paths of a code base, and the globs that choose and leave out files."""
+    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
+    p.add_argument(
+        "--glob",
+        action="append",
+        metavar="PATTERN",
+        help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})",
+    )
+    p.add_argument(
+        "--exclude",
+        action="append",
+        metavar="GLOB",
+        help="leave out files and directories whose name or relative path matches; repeatable",
+    )
+
+
+def _add_max_size(p: argparse.ArgumentParser) -> None:
+    p.add_argument(
+        "--max-size",
+        type=_positive_int,
+        default=DEFAULT_MAX_SIZE,
+        metavar="BYTES",
+        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
+    )
+
+
 def _add_format(p: argparse.ArgumentParser, command: str) -> None:
     """--format, its choices and help from the command's row of the writer
     table; unset means the first (default) format."""
@@ -201,13 +228,7 @@ def build_parser() -> argparse.ArgumentParser:
         default=DEFAULT_POOL,
         help=f"run the workers as threads or processes (default: {DEFAULT_POOL}, the faster)",
     )
-    p.add_argument(
-        "--max-size",
-        type=_positive_int,
-        default=DEFAULT_MAX_SIZE,
-        metavar="BYTES",
-        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
-    )
+    _add_max_size(p)
     p.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
     p.set_defaults(handler=analyze.run)
 
@@ -258,29 +279,11 @@ def build_parser() -> argparse.ArgumentParser:
         "calls, the names defined nowhere, the cycles and an order to convert them in.",
         epilog=EXIT_EPILOG,
     )
-    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
-    p.add_argument(
-        "--glob",
-        action="append",
-        metavar="PATTERN",
-        help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})",
-    )
-    p.add_argument(
-        "--exclude",
-        action="append",
-        metavar="GLOB",
-        help="leave out files and directories whose name or relative path matches; repeatable",
-    )
+    _add_code_base(p)
     _add_format(p, "inventory")
     _add_page(p, "inventory")
     _add_encoding(p)
-    p.add_argument(
-        "--max-size",
-        type=_positive_int,
-        default=DEFAULT_MAX_SIZE,
-        metavar="BYTES",
-        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
-    )
+    _add_max_size(p)
     p.add_argument(
         "--platform",
         choices=PLATFORMS,
@@ -296,19 +299,7 @@ def build_parser() -> argparse.ArgumentParser:
         "knowledge sections and hotspots; in conversion order.",
         epilog=EXIT_EPILOG,
     )
-    p.add_argument("paths", nargs="+", metavar="PATH", help="SQL files and directories (searched recursively)")
-    p.add_argument(
-        "--glob",
-        action="append",
-        metavar="PATTERN",
-        help=f"file-name pattern for directories, any letter case; repeatable (default: {' '.join(DEFAULT_GLOBS)})",
-    )
-    p.add_argument(
-        "--exclude",
-        action="append",
-        metavar="GLOB",
-        help="leave out files and directories whose name or relative path matches; repeatable",
-    )
+    _add_code_base(p)
     p.add_argument(
         "--kb",
         metavar="DIR",
@@ -334,13 +325,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--jobs", type=_jobs, default=1, metavar="N", help="files read and scanned at once; 0: one per CPU (default: 1)"
     )
     _add_encoding(p)
-    p.add_argument(
-        "--max-size",
-        type=_positive_int,
-        default=DEFAULT_MAX_SIZE,
-        metavar="BYTES",
-        help=f"files larger than this fail instead of being read (default: {DEFAULT_MAX_SIZE})",
-    )
+    _add_max_size(p)
     p.set_defaults(handler=packets.run)
 
     p = sub.add_parser(
