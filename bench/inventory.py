@@ -29,6 +29,7 @@ from corpus import CORPUS, corpus_files  # noqa: E402
 from inventory_statements import statements  # noqa: E402
 
 from agents.quorvane import inventory  # noqa: E402
+from agents.quorvane.platforms import PLATFORMS  # noqa: E402
 
 
 def median_time(fn, rounds: int) -> float:
@@ -178,18 +179,7 @@ def main() -> None:
         os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})  # one core
     texts = corpus_tsql()
     throughput(texts, 3 if args.quick else 7)
-    for platform in (
-        "sqlserver",
-        "postgresql",
-        "mysql",
-        "oracle",
-        "snowflake",
-        "bigquery",
-        "databricks",
-        "hive",
-        "redshift",
-        "teradata",
-    ):
+    for platform in PLATFORMS:
         throughput(corpus_texts(platform), 3 if args.quick else 5, platform)
     against_sqlglot(texts, 2000 if args.quick else 100_000)
     linearity([1 << 20, 10 << 20] if not args.quick else [1 << 20, 4 << 20])

@@ -16,6 +16,8 @@ from inventory_statements import statements
 from hypothesis import given
 from hypothesis import strategies as st
 
+from agents.quorvane import platforms
+
 inventory = pytest.importorskip("agents.quorvane.inventory")
 
 # --- native module against the model ----------------------------------------
@@ -127,19 +129,7 @@ PIECES = [
     "/* /*",
     "LANGUAGE",
 ]
-PLATFORMS = [
-    None,
-    "sqlserver",
-    "postgresql",
-    "mysql",
-    "oracle",
-    "snowflake",
-    "bigquery",
-    "databricks",
-    "hive",
-    "redshift",
-    "teradata",
-]
+PLATFORMS = [None, *platforms.PLATFORMS]
 
 
 @st.composite
