@@ -82,6 +82,14 @@ def _jobs(text: str) -> int:
     return value or _all_cpus()
 
 
+def _depth(text: str) -> int:
+    """A number of links to follow: 0 or more."""
+    value = _integer(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {value}")
+    return value
+
+
 def _encoding(text: str) -> str:
     try:
         return canonical_encoding(text)
@@ -115,6 +123,15 @@ def _add_encoding(p: argparse.ArgumentParser) -> None:
         metavar="NAME",
         help="decode input with this encoding (default: byte-order mark, else UTF-8, "
         "else the detected legacy code page)",
+    )
+
+
+def _add_config(p: argparse.ArgumentParser, what: str = "") -> None:
+    p.add_argument(
+        "--config",
+        metavar="FILE",
+        help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
+        "default: the nearest pyproject.toml" + (f"; it weighs {what}" if what else ""),
     )
 
 
@@ -213,12 +230,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_encoding(p)
     p.add_argument("--platform", choices=PLATFORMS, help="the code base's platform, known: skips platform detection")
-    p.add_argument(
-        "--config",
-        metavar="FILE",
-        help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "
-        "default: the nearest pyproject.toml",
-    )
+    _add_config(p)
     p.add_argument(
         "--jobs", "-j", type=_jobs, default=_all_cpus(), metavar="N", help="workers (default and 0: one per CPU)"
     )
@@ -289,6 +301,18 @@ def build_parser() -> argparse.ArgumentParser:
         choices=PLATFORMS,
         help="read every file as this platform's dialect (default: each file's detected platform)",
     )
+    p.add_argument(
+        "--focus",
+        metavar="NAME",
+        help="draw only this object's neighbourhood (--format dot; the --html page opens on it)",
+    )
+    p.add_argument(
+        "--depth",
+        type=_depth,
+        metavar="N",
+        help="with --focus: the links to follow up and down from it (default 1)",
+    )
+    _add_config(p, "the hours on the --html page")
     p.set_defaults(handler=inventory.run)
 
     p = sub.add_parser(

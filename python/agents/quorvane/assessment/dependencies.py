@@ -55,13 +55,15 @@ NOT_PRODUCTION = re.compile(r"(?<![a-z])(?:tests?|demos?|examples?|samples?)(?![
 
 @dataclass(frozen=True)
 class Unit:
-    """One unit of one file, with its complexity level and the platform its
-    file was read as (None: unknown)."""
+    """One unit of one file, with its complexity level, the platform its
+    file was read as (None: unknown) and its effective lines (None: not
+    counted)."""
 
     path: str
     obj: SqlObject
     complexity: str
     platform: str | None = None
+    effective_lines: int | None = None
 
 
 @dataclass(frozen=True)

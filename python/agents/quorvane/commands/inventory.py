@@ -8,11 +8,13 @@ import argparse
 import sys
 
 from agents.quorvane import complexity, inventory, platform_detect
+from agents.quorvane.assessment.config import ConfigError, load_effort_model
 from agents.quorvane.assessment.dependencies import Unit, build_graph
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, empty_path_message, find_inputs
 from agents.quorvane.assessment.input_files import InputError, read_input
 from agents.quorvane.assessment.lines import unit_bodies
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
+from agents.quorvane.writers.graph_nodes import find_nodes, nodes_and_links
 from agents.quorvane.writers.output_files import STDOUT, output_problem, write_output
 from agents.quorvane.writers.registry import FORMATS, PAGES, InventoryReport
 from agents.quorvane.writers.spelling import printable
@@ -24,10 +26,11 @@ def units_of(path: str, text: str, platform: str | None = None) -> list[Unit]:
     if platform is None:
         platform = platform_detect.detect_platform(text).platform
     objects = inventory.split_objects(text, platform=platform)
-    return [
-        Unit(path, obj, str(complexity.classify_sql(body).complexity), platform)
-        for obj, body in zip(objects, unit_bodies(text, objects))
-    ]
+    units = []
+    for obj, body in zip(objects, unit_bodies(text, objects)):
+        graded = complexity.classify_sql(body)
+        units.append(Unit(path, obj, str(graded.complexity), platform, graded.effective_lines))
+    return units
 
 
 def collect(
@@ -61,6 +64,10 @@ def _usage_problem(args: argparse.Namespace) -> str | None:
         return problem
     if args.html == STDOUT and args.format is not None:
         return "--html - and the --format output would both go to standard output"
+    if args.depth is not None and args.focus is None:
+        return "--depth needs --focus"
+    if args.focus is not None and (args.format in ("json", "csv") or (args.format is None and args.html is None)):
+        return "--focus limits the --format dot graph and the --html page; json and csv list every object"
     return None
 
 
@@ -69,12 +76,21 @@ def run(args: argparse.Namespace) -> int:
     if problem:
         error("inventory", problem)
         return EXIT_USAGE
+    try:
+        model, _ = load_effort_model(args.config)
+    except ConfigError as exc:
+        error("inventory", str(exc))
+        return EXIT_USAGE
     globs = args.glob or list(DEFAULT_GLOBS)
     units, errors = collect(args.paths, globs, args.exclude or [], args.encoding, args.max_size, args.platform)
     graph = build_graph(units)
     for path, reason in errors:
         error("inventory", f"{printable(path)}: {reason}")
-    report = InventoryReport(graph, errors)
+    depth = 1 if args.depth is None else args.depth
+    if args.focus is not None and not find_nodes(nodes_and_links(graph)[0], args.focus):
+        error("inventory", f"--focus: no object or missing name is named {printable(args.focus)}")
+        return EXIT_USAGE
+    report = InventoryReport(graph, errors, model, args.focus, depth)
     if args.html is not None:
         write_output(args.html, lambda out: PAGES["inventory"].write(report, out))
     if args.format is not None or args.html is None:

@@ -1,5 +1,6 @@
 """The dependency graph of the HTML report: the object inventory's own graph
-(``assessment.dependencies``) drawn by its own page code as inline SVG."""
+(``assessment.dependencies``) of the units in the results, in the graph
+section both pages share."""
 
 from __future__ import annotations
 
@@ -7,13 +8,12 @@ from collections.abc import Sequence
 
 from agents.quorvane.assessment import dependencies
 from agents.quorvane.assessment.record import FileResult
-from agents.quorvane.writers import inventory_page
+from agents.quorvane.writers.graph_view import graph_section
 
 
-def graph_svg(results: Sequence[FileResult]) -> str:
-    """The graph of the units in ``results`` as an SVG element (or the
-    drawing code's own note when nothing references anything), "" when
-    there are no units."""
+def graph_html(results: Sequence[FileResult]) -> str:
+    """The graph section of the units in ``results``, "" when there are no
+    units."""
     units = [
         dependencies.Unit(r.path, unit, row.complexity or "simple", r.file.platform)
         for r in results
@@ -21,4 +21,4 @@ def graph_svg(results: Sequence[FileResult]) -> str:
     ]
     if not units:
         return ""
-    return inventory_page.graph_svg(dependencies.build_graph(units))
+    return graph_section(dependencies.build_graph(units))

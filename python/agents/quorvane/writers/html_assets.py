@@ -3,7 +3,8 @@
 The script sorts any table of class ``sortable`` by a click on its head
 (numbers by ``data-sort`` or their text, empty cells last), and filters the
 rows of every table of class ``filterable``, and the hotspot blocks, by the
-text in ``#filter`` and the level chosen in ``#level``.  It uses nothing outside the page.
+text in ``#filter`` and the level chosen in ``#level``, counting in ``#shown``
+the rows of the table that has a ``data-count`` (its value names them).  It uses nothing outside the page.
 """
 
 STYLE = """
@@ -94,15 +95,16 @@ SCRIPT = """
   function applyFilter() {
     var words = box.value.toLowerCase().split(/\\s+/).filter(Boolean);
     var wanted = level.value;
-    var shown = 0, total = 0;
+    var shown = 0, total = 0, noun = "rows";
     document.querySelectorAll("table.filterable").forEach(function (table) {
       Array.prototype.forEach.call(table.tBodies[0].rows, function (row) {
         var text = row.textContent.toLowerCase();
         var ok = words.every(function (w) { return text.indexOf(w) >= 0; }) &&
                  (!wanted || row.getAttribute("data-level") === wanted);
         row.classList.toggle("hidden", !ok);
-        if (table.id === "files") { total += 1; if (ok) { shown += 1; } }
+        if (table.hasAttribute("data-count")) { total += 1; if (ok) { shown += 1; } }
       });
+      if (table.hasAttribute("data-count")) { noun = table.getAttribute("data-count"); }
     });
     document.querySelectorAll("details.hot").forEach(function (block) {
       var text = block.querySelector("summary").textContent.toLowerCase();
@@ -110,7 +112,7 @@ SCRIPT = """
                (!wanted || block.getAttribute("data-level") === wanted);
       block.classList.toggle("hidden", !ok);
     });
-    if (count) { count.textContent = shown + " of " + total + " files shown"; }
+    if (count) { count.textContent = shown + " of " + total + " " + noun + " shown"; }
   }
   if (box && level) {
     box.addEventListener("input", applyFilter);

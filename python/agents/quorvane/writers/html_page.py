@@ -14,7 +14,8 @@ from html import escape
 from agents.quorvane import __version__
 from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.totals import Summary
-from agents.quorvane.writers.dependency_graph import graph_svg
+from agents.quorvane.writers.dependency_graph import graph_html
+from agents.quorvane.writers.graph_assets import GRAPH_SCRIPT, GRAPH_STYLE
 from agents.quorvane.writers.html_assets import SCRIPT, STYLE
 from agents.quorvane.writers.html_hotspots import hotspots_section
 from agents.quorvane.writers.svg_charts import bar_chart
@@ -162,11 +163,12 @@ def _object_row(o: Row, anchors: dict[str, str]) -> str:
     return f'<tr data-level="{escape(o.complexity or "")}">{"".join(cells)}</tr>'
 
 
-def _table(table_id: str, columns: Sequence[tuple[str, str]], rows: Sequence[str]) -> str:
+def _table(table_id: str, columns: Sequence[tuple[str, str]], rows: Sequence[str], counted: str = "") -> str:
     head = "".join(f'<th scope="col" data-type="{kind}">{escape(name)}</th>' for name, kind in columns)
     body = "\n".join(rows)
+    count = f' data-count="{counted}"' if counted else ""
     return (
-        f'<div class="scroll"><table class="sortable filterable" id="{table_id}">'
+        f'<div class="scroll"><table class="sortable filterable" id="{table_id}"{count}>'
         f"<thead><tr>{head}</tr></thead>\n<tbody>\n{body}\n</tbody></table></div>"
     )
 
@@ -190,10 +192,8 @@ def _failures(results: Sequence[FileResult], summary: Summary) -> str:
 
 
 def _dependency_graph(results: Sequence[FileResult]) -> str:
-    svg = graph_svg(results)
-    if not svg:
-        return '<p class="meta">No dependencies between objects were found.</p>'
-    return f'<div class="graph" id="graph">{svg}</div>'
+    section = graph_html(results)
+    return section or '<p class="meta">No objects were found.</p>'
 
 
 def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) -> str:
@@ -247,7 +247,7 @@ def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) 
 <meta http-equiv="Content-Security-Policy" content="{CSP}">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>{escape(title)}</title>
-<style>{STYLE}</style>
+<style>{STYLE}{GRAPH_STYLE}</style>
 </head>
 <body>
 <h1>{escape(title)}</h1>
@@ -257,11 +257,11 @@ Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p
 <h2>Failures</h2>
 {_failures(results, summary)}
 <div class="charts">{charts}</div>
-<div class="controls"><input type="search" id="filter" placeholder="Filter rows: path, level, platform, category…"
+<div class="controls"><input type="search" id="filter" placeholder="Filter rows and graph: path, name, level, platform, category…"
  aria-label="Filter rows"><select id="level" aria-label="Level"><option value="">any level</option>{level_options}</select>
 <span id="shown" class="meta"></span></div>
 <h2>Files</h2>
-{_table("files", _FILE_COLUMNS, file_rows)}
+{_table("files", _FILE_COLUMNS, file_rows, "files")}
 <h2>Objects</h2>
 {objects_html}
 <h2>Dependencies between objects</h2>
@@ -269,6 +269,7 @@ Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p
 <h2>Hotspots</h2>
 {hotspots_html}
 <script>{SCRIPT}</script>
+<script>{GRAPH_SCRIPT}</script>
 </body>
 </html>
 """

@@ -9,6 +9,16 @@ from collections.abc import Sequence
 from typing import Any, TextIO
 
 from agents.quorvane.assessment.dependencies import Graph
+from agents.quorvane.writers.graph_nodes import (
+    BATCHES,
+    MISSING,
+    NO_SCHEMA,
+    Link,
+    Node,
+    find_nodes,
+    neighbourhood,
+    nodes_and_links,
+)
 from agents.quorvane.writers.spelling import csv_text
 
 Errors = Sequence[tuple[str, str]]
@@ -134,38 +144,76 @@ def dot_string(*lines: str) -> str:
     return '"' + "\\n".join("".join(map(_dot_char, line)) for line in lines) + '"'
 
 
-def node_label(graph: Graph, i: int) -> tuple[str, str]:
-    u = graph.units[i]
-    return f"{u.obj.kind} {u.obj.name or ''}", f"{u.path}:{u.obj.start_line}"
-
-
 LEVEL_FILL = {"simple": "#dff3e7", "moderate": "#fbeed3", "complex": "#f8dcdb"}
 EDGE_STYLE = {
     "reads": 'color="#5b7bd5"',
     "writes": 'color="#d9534f"',
     "calls": 'color="#333333" style=bold',
     "dynamic": 'color="#999999" style=dotted',
+    "missing": 'color="#999999" style=dashed',
 }
+# Compact spacing: a code base of a thousand objects stays a graph one can
+# read on a screen.  The kind of an edge is its colour (and its tooltip),
+# not a label, which Graphviz would lay out as one more box per edge.
+DOT_HEAD = """digraph inventory {
+  rankdir=LR;
+  newrank=true;
+  nodesep=0.12;
+  ranksep=0.5;
+  node [shape=box, style="rounded,filled", fontname="Helvetica", fontsize=10, margin="0.08,0.03"];
+  edge [arrowsize=0.6];
+"""
 
 
-def write_dot(graph: Graph, errors: Errors, out: TextIO) -> None:
-    """Objects that take part in an edge, or are missing, as a directed graph
-    from each object to what it depends on."""
-    in_cycle = {i for c in graph.cycles for i in c}
-    shown = {e.source for e in graph.edges} | {e.target for e in graph.edges}
-    out.write('digraph inventory {\n  rankdir=LR;\n  node [shape=box, style=filled, fontname="Helvetica"];\n')
-    for i in sorted(shown):
-        extra = ', color="#d9534f", penwidth=2' if i in in_cycle else ""
-        fill = LEVEL_FILL.get(graph.units[i].complexity, "#eeeeee")
-        out.write(f'  n{i} [label={dot_string(*node_label(graph, i))}, fillcolor="{fill}"{extra}];\n')
-    for m_index, m in enumerate(graph.missing):
-        out.write(f"  m{m_index} [label={dot_string(m.name + ' (missing)')}, style=dashed];\n")
-    for e in graph.edges:
-        out.write(f"  n{e.source} -> n{e.target} [label={dot_string(e.kind)}, {EDGE_STYLE[e.kind]}];\n")
-    for m_index, m in enumerate(graph.missing):
-        for src in m.referenced_by:
-            if src not in shown:
-                out.write(f"  n{src} [label={dot_string(*node_label(graph, src))}];\n")
-                shown.add(src)
-            out.write(f"  n{src} -> m{m_index} [style=dashed];\n")
+def shown_nodes(nodes: Sequence[Node], links: Sequence[Link], focus: str | None, depth: int) -> set[int]:
+    """The nodes a graph shows: those that take part in a link, or, with a
+    focus, the neighbourhood ``depth`` links up and down of the objects
+    named ``focus``."""
+    if focus is None:
+        return {link.source for link in links} | {link.target for link in links}
+    return neighbourhood(len(nodes), links, find_nodes(nodes, focus), depth)
+
+
+def _dot_node(node: Node, in_cluster: bool) -> str:
+    pad = "    " if in_cluster else "  "
+    tooltip = dot_string(*node.title)
+    if node.kind == MISSING:
+        return f"{pad}{node.key} [label={dot_string(node.label)}, tooltip={tooltip}, style=dashed];\n"
+    label = dot_string(node.label, node.detail) if node.detail else dot_string(node.label)
+    extra = ', color="#d9534f", penwidth=2' if node.in_cycle else ""
+    fill = LEVEL_FILL.get(node.complexity, "#eeeeee")
+    return f'{pad}{node.key} [label={label}, tooltip={tooltip}, fillcolor="{fill}"{extra}];\n'
+
+
+def write_dot(graph: Graph, errors: Errors, out: TextIO, focus: str | None = None, depth: int = 1) -> None:
+    """The objects that take part in a link (or, with ``focus``, the
+    neighbourhood of the objects so named) and the missing names, as a
+    directed graph from each object to what it depends on, each schema a
+    cluster."""
+    nodes, links = nodes_and_links(graph)
+    shown = shown_nodes(nodes, links, focus, depth)
+    clusters: dict[str, list[int]] = {}
+    loose: list[int] = []
+    for k in sorted(shown):
+        schema = nodes[k].schema
+        if schema in (NO_SCHEMA, BATCHES):
+            loose.append(k)
+        else:
+            clusters.setdefault(schema.casefold(), []).append(k)
+    out.write(DOT_HEAD)
+    for c, key in enumerate(sorted(clusters), 1):
+        members = clusters[key]
+        out.write(
+            f"  subgraph cluster_{c} {{\n    label={dot_string(nodes[members[0]].schema)};\n"
+            '    style=rounded;\n    color="#bbbbbb";\n    fontname="Helvetica";\n'
+        )
+        out.writelines(_dot_node(nodes[k], True) for k in members)
+        out.write("  }\n")
+    out.writelines(_dot_node(nodes[k], False) for k in loose)
+    for link in links:
+        if link.source in shown and link.target in shown:
+            out.write(
+                f"  {nodes[link.source].key} -> {nodes[link.target].key} "
+                f"[tooltip={dot_string(link.kind)}, {EDGE_STYLE[link.kind]}];\n"
+            )
     out.write("}\n")

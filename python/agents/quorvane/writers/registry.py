@@ -20,6 +20,7 @@ from dataclasses import dataclass
 from typing import Any, TextIO
 
 from agents.quorvane.assessment.dependencies import Graph
+from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.record import FileResult, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers import (
@@ -56,6 +57,9 @@ class InventoryReport:
 
     graph: Graph
     errors: Sequence[tuple[str, str]]
+    effort: EffortModel = DEFAULT_MODEL  # the hours of the page's objects
+    focus: str | None = None  # the DOT graph and the page show this name's neighbourhood
+    depth: int = 1  # that many links up and down
 
 
 @dataclass(frozen=True)
@@ -111,7 +115,7 @@ def _analyze_page(report: AnalyzeReport, out: TextIO) -> None:
 def _inventory_page(report: InventoryReport, out: TextIO) -> None:
     from agents.quorvane.writers.inventory_page import render_inventory_html
 
-    out.write(render_inventory_html(report.graph, report.errors))
+    out.write(render_inventory_html(report.graph, report.errors, report.effort, report.focus, report.depth))
 
 
 FORMATS: Mapping[str, Formats] = {
@@ -130,7 +134,10 @@ FORMATS: Mapping[str, Formats] = {
             "csv": Writer(
                 "csv (one row per object)", lambda r, out: inventory_formats.write_csv(r.graph, r.errors, out)
             ),
-            "dot": Writer("dot (Graphviz)", lambda r, out: inventory_formats.write_dot(r.graph, r.errors, out)),
+            "dot": Writer(
+                "dot (Graphviz)",
+                lambda r, out: inventory_formats.write_dot(r.graph, r.errors, out, r.focus, r.depth),
+            ),
         },
         lead="output on stdout: ",
     ),
