@@ -52,6 +52,7 @@ GRAPH_SCRIPT = """
   var depth = document.getElementById("graph-depth");
   var clear = document.getElementById("graph-clear");
   var status = document.getElementById("graph-shown");
+  var collate = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" }).compare;
   var clicked = null;  // the node clicked last, while the focus box still shows its name
 
   function nameKey(name) {
@@ -122,13 +123,20 @@ GRAPH_SCRIPT = """
       (bands[b][n.layer] = bands[b][n.layer] || []).push(n);
       layers[n.layer] = true;
     });
-    names.sort(function (a, b) { var x = a.toLowerCase(), y = b.toLowerCase(); return x < y ? -1 : x > y ? 1 : 0; });
+    // Schemas and folders by name (numbers by value), "(batches)" and the like last.
+    names.sort(function (a, b) { return (a.charAt(0) === "(") - (b.charAt(0) === "(") || collate(a, b); });
     var order = Object.keys(layers).map(Number).sort(function (a, b) { return a - b; });
-    var rows = Math.max(10, Math.ceil(Math.sqrt(shown.length)));
+    // Each band wraps its columns at about sqrt(2n) rows: wider than tall on a screen.
+    var rows = {};
+    names.forEach(function (b) {
+      var size = 0;
+      order.forEach(function (layer) { size += (bands[b][layer] || []).length; });
+      rows[b] = Math.max(4, Math.ceil(Math.sqrt(2 * size)));
+    });
     var columnX = {}, x = PAD;
     order.forEach(function (layer) {
       var wide = 1;
-      names.forEach(function (b) { wide = Math.max(wide, Math.ceil((bands[b][layer] || []).length / rows)); });
+      names.forEach(function (b) { wide = Math.max(wide, Math.ceil((bands[b][layer] || []).length / rows[b])); });
       columnX[layer] = x;
       x += wide * (W + GX);
     });
@@ -137,10 +145,10 @@ GRAPH_SCRIPT = """
       var tall = 1;
       order.forEach(function (layer) {
         var members = bands[b][layer] || [];
-        members.sort(function (p, q) { return p.label < q.label ? -1 : p.label > q.label ? 1 : p.i - q.i; });
-        tall = Math.max(tall, Math.min(members.length, rows));
+        members.sort(function (p, q) { return collate(p.label, q.label) || p.i - q.i; });
+        tall = Math.max(tall, Math.min(members.length, rows[b]));
         members.forEach(function (n, j) {
-          pos[n.i] = [columnX[layer] + Math.floor(j / rows) * (W + GX), y + head + (j % rows) * (H + GY)];
+          pos[n.i] = [columnX[layer] + Math.floor(j / rows[b]) * (W + GX), y + head + (j % rows[b]) * (H + GY)];
         });
       });
       var height = head + tall * (H + GY) + GY;
