@@ -21,6 +21,21 @@ class CodeBase:
     missing: set[str] = field(default_factory=set)
     depends: dict[str, set[str]] = field(default_factory=dict)  # name -> names it reads, writes or calls
 
+    def around(self, name: str, hops: int) -> set[str]:
+        """``name`` and what lies ``hops`` links down (what it depends on)
+        and, separately, up (what depends on it)."""
+        users: dict[str, set[str]] = {}
+        for user, needs in self.depends.items():
+            for need in needs:
+                users.setdefault(need, set()).add(user)
+        found = {name}
+        for step in (self.depends, users):
+            frontier = {name}
+            for _ in range(hops):
+                frontier = {m for n in frontier for m in step.get(n, ())}
+                found |= frontier
+        return found
+
 
 def table(i: int) -> str:
     return f"s{i % SCHEMAS}.t{i}"

@@ -71,22 +71,6 @@ def name_of(title: str) -> str:
     return first.removesuffix(" (missing)") if first.endswith(" (missing)") else first.split(" ", 1)[1]
 
 
-def around(base, name: str, hops: int) -> set[str]:
-    """``name`` and what lies ``hops`` links down (what it depends on) and,
-    separately, up (what depends on it), from the generator's own map."""
-    users: dict[str, set[str]] = {}
-    for user, needs in base.depends.items():
-        for need in needs:
-            users.setdefault(need, set()).add(user)
-    found = {name}
-    for step in (lambda n: base.depends.get(n, ()), lambda n: users.get(n, ())):
-        frontier = {name}
-        for _ in range(hops):
-            frontier = {m for n in frontier for m in step(n)}
-            found |= frontier
-    return found
-
-
 def test_every_object_and_missing_name_is_drawn_offline(page):
     names = drawn(page)
     assert len(names) == 2000 + len(page.base.missing)
@@ -108,11 +92,11 @@ def test_filter_box_keeps_the_matching_nodes(page):
 def test_focus_draws_the_neighbourhood_up_and_down(page, hops):
     page.fill("#graph-depth", str(hops))
     page.fill("#graph-focus", "S3.P13")  # names match ignoring case
-    assert drawn(page) == around(page.base, "s3.p13", hops)
+    assert drawn(page) == page.base.around("s3.p13", hops)
     if hops:
         page.locator("#graph-svg g.node", has_text="procedure s2.p12").click()
         assert page.input_value("#graph-focus") == "s2.p12"
-        assert drawn(page) == around(page.base, "s2.p12", hops)
+        assert drawn(page) == page.base.around("s2.p12", hops)
     page.click("#graph-clear")
     assert len(drawn(page)) == 2020
 
@@ -183,5 +167,31 @@ def test_inventory_table_filters_and_shows_hours_second(browser, site):  # noqa:
     assert named <= {name for name, _, _ in rows} and all("s3.p1" in text for _, _, text in rows)
     assert all(float(hours) > 0 for _, hours, _ in rows)
     assert pg.text_content("#shown") == f"{len(rows)} of 2000 objects shown"
+    assert pg.problems == []
+    context.close()
+
+
+def test_focus_option_opens_the_inventory_page_on_the_neighbourhood(browser, site):  # noqa: F811
+    root, base = site
+    args = ("inventory", ".", "--html", "focus.html", "--focus", "s3.p13", "--depth", "2")
+    subprocess.run([sys.executable, "-m", "agents.quorvane", *args], check=True, cwd=root, timeout=300)
+    context, pg = _open(browser, root / "focus.html")
+    assert drawn(pg) == base.around("s3.p13", 2)
+    assert pg.problems == []
+    context.close()
+
+
+def test_more_than_5000_nodes_wait_for_a_filter(browser, tmp_path):  # noqa: F811
+    write_codebase(tmp_path, 5001, 0)
+    subprocess.run(
+        [sys.executable, "-m", "agents.quorvane", "inventory", ".", "--html", "p.html"],
+        check=True,
+        cwd=tmp_path,
+        timeout=300,
+    )
+    context, pg = _open(browser, tmp_path / "p.html")
+    assert pg.locator("#graph-svg g.node").count() == 0 and "more than 5000" in pg.text_content("#graph-shown")
+    pg.fill("#filter", "s1.t1")
+    assert drawn(pg) == {f"s1.t{i}" for i in range(5001) if i % 5 == 1 and str(i).startswith("1")}
     assert pg.problems == []
     context.close()
