@@ -11,6 +11,7 @@ import pytest
 from generated_codebase import write_codebase
 
 LONG = "s0.usp_load_the_nightly_warehouse_snapshot_Final"
+GONE = "ext.a_table_that_nobody_defines_anywhere_Last"
 
 
 def quorvane(cwd, *args: str) -> subprocess.CompletedProcess[str]:
@@ -30,7 +31,9 @@ def tree(tmp_path_factory):
     base = write_codebase(root, 40, 60)
     deep = root / ("a_long_folder_name_" * 4)
     deep.mkdir()
-    (deep / "loader.sql").write_text(f"CREATE PROCEDURE {LONG} AS\nBEGIN\n  EXEC s1.p1;\nEND\nGO\n")
+    (deep / "loader.sql").write_text(
+        f"CREATE PROCEDURE {LONG} AS\nBEGIN\n  EXEC s1.p1;\n  SELECT id FROM {GONE};\nEND\nGO\n"
+    )
     return root, base
 
 
@@ -73,8 +76,11 @@ def test_labels_are_shortened_in_the_middle_and_batches_named_by_file_and_line(t
     assert len(long) == 32 and long.endswith("snapshot_Final") and "\u2026" in long
     path = re.search(r'label="procedure s0\.usp[^"]*\\n([^"]*)"', dot).group(1)
     assert path.endswith("/loader.sql:1") and "\u2026" in path
-    batch = re.findall(r"batch procs_0\.sql:\d+", quorvane(root, "--format", "dot").stdout)
-    assert batch and int(batch[0].rsplit(":", 1)[1]) > 1
+    everything = labels(quorvane(root, "--format", "dot").stdout).values()
+    gone = next(label for label in everything if label.startswith("ext.a_"))
+    assert len(gone) == 32 and gone.endswith("_Last (missing)") and "\u2026" in gone
+    batch = [label for label in everything if label.startswith("batch procs_0.sql:")]
+    assert len(batch) == 1 and int(batch[0].rsplit(":", 1)[1]) > 1
 
 
 @pytest.mark.parametrize(

@@ -34,7 +34,7 @@ GRAPH_SCRIPT = """
   if (!holder || !svg) { return; }
   var NS = svg.namespaceURI;
   var data = JSON.parse(holder.textContent);
-  var W = 190, H = 22, GX = 44, GY = 6, HEAD = 18, PAD = 8;
+  var W = 230, H = 22, GX = 40, GY = 6, HEAD = 18, PAD = 8;
   var FILL = { simple: "#dff3e7", moderate: "#fbeed3", complex: "#f8dcdb" };
   var STROKE = { reads: "#5b7bd5", writes: "#d9534f", calls: "#333", dynamic: "#aaa", missing: "#bbb" };
   var nodes = data.nodes.map(function (a, i) {

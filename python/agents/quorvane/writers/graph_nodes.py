@@ -23,6 +23,7 @@ MIN_NAME_ROOM = 16
 DETAIL_WIDTH = 48
 BATCH = "batch"
 MISSING = "missing"
+MISSING_SUFFIX = " (missing)"
 NO_SCHEMA = "(no schema)"
 BATCHES = "(batches)"
 MISSING_FOLDER = "(missing)"
@@ -133,14 +134,14 @@ def nodes_and_links(graph: Graph) -> tuple[list[Node], list[Link]]:
         )
     links = [Link(e.source, e.target, e.kind) for e in graph.edges if e.source != e.target]
     for k, m in enumerate(graph.missing):
-        full = f"{m.name} (missing)"
+        full = m.name + MISSING_SUFFIX
         users = len(m.referenced_by)
         nodes.append(
             Node(
                 f"m{k}",
                 MISSING,
                 m.name,
-                shorten_middle(full, LABEL_WIDTH),
+                shorten_middle(m.name, LABEL_WIDTH - len(MISSING_SUFFIX)) + MISSING_SUFFIX,
                 (full, f"referenced by {users} object{'s' if users != 1 else ''}"),
                 f"{', '.join(sorted(m.kinds))} by {users}",
                 "",
