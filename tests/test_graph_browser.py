@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import subprocess
 import sys
+from contextlib import contextmanager
 
 import pytest
 from generated_codebase import write_codebase
@@ -17,44 +18,43 @@ TABLES, PROCS = 1000, 980  # and a batch per file of procedures: 2,000 objects
 PAGES = ("inventory", "analyze")
 
 
+def quorvane(cwd, *args: str) -> None:
+    subprocess.run([sys.executable, "-m", "agents.quorvane", *args], check=True, cwd=cwd, timeout=300)
+
+
 @pytest.fixture(scope="module")
 def site(tmp_path_factory):
     root = tmp_path_factory.mktemp("big")
     base = write_codebase(root, TABLES, PROCS)
     assert base.objects == 2000
     for page in PAGES:
-        proc = subprocess.run(
-            [sys.executable, "-m", "agents.quorvane", page, ".", "--html", f"{page}.html"],
-            check=False,
-            cwd=root,
-            capture_output=True,
-            text=True,
-            timeout=300,
-        )
-        assert proc.returncode == 0, proc.stderr
+        quorvane(root, page, ".", "--html", f"{page}.html")
     return root, base
 
 
-def _open(browser, path):  # noqa: F811
+@contextmanager
+def opened(browser, path):  # noqa: F811
+    """The page at ``path``, which must load nothing else and report no error."""
     context = browser.new_context(viewport={"width": 1200, "height": 900})
     pg = context.new_page()
-    pg.problems = []  # type: ignore[attr-defined]
-    pg.requests = []  # type: ignore[attr-defined]
-    pg.on("pageerror", lambda exc: pg.problems.append(f"page error: {exc}"))
-    pg.on("console", lambda msg: pg.problems.append(msg.text) if msg.type in ("error", "warning") else None)
-    pg.on("request", lambda req: pg.requests.append(req.url))
+    problems: list[str] = []
+    requests: list[str] = []
+    pg.on("pageerror", lambda exc: problems.append(f"page error: {exc}"))
+    pg.on("console", lambda msg: problems.append(msg.text) if msg.type in ("error", "warning") else None)
+    pg.on("request", lambda req: requests.append(req.url))
     pg.goto(path.as_uri())
-    return context, pg
+    yield pg
+    assert problems == []
+    assert all(url.startswith(("file:", "data:")) for url in requests), requests
+    context.close()
 
 
 @pytest.fixture(params=PAGES)
 def page(request, browser, site):  # noqa: F811
     root, base = site
-    context, pg = _open(browser, root / f"{request.param}.html")
-    pg.base = base  # type: ignore[attr-defined]
-    yield pg
-    assert pg.problems == []
-    context.close()
+    with opened(browser, root / f"{request.param}.html") as pg:
+        pg.base = base  # type: ignore[attr-defined]
+        yield pg
 
 
 def drawn(page) -> set[str]:
@@ -71,14 +71,13 @@ def name_of(title: str) -> str:
     return first.removesuffix(" (missing)") if first.endswith(" (missing)") else first.split(" ", 1)[1]
 
 
-def test_every_object_and_missing_name_is_drawn_offline(page):
+def test_every_object_and_missing_name_is_drawn(page):
     names = drawn(page)
     assert len(names) == 2000 + len(page.base.missing)
     assert page.base.missing <= names and any(n.startswith("procs_0.sql:") for n in names)
     labels = page.eval_on_selector_all("#graph-svg g.node > text", "ts => ts.map(t => t.textContent)")
     assert max(map(len, labels)) <= 32
     assert page.text_content("#graph-shown") == "2020 of 2020 drawn"
-    assert all(url.startswith(("file:", "data:")) for url in page.requests), page.requests
 
 
 def test_filter_box_keeps_the_matching_nodes(page):
@@ -151,47 +150,31 @@ def test_objects_stand_right_of_what_they_depend_on(page):
 
 def test_inventory_table_filters_and_shows_hours_second(browser, site):  # noqa: F811
     root, base = site
-    context, pg = _open(browser, root / "inventory.html")
-    assert pg.eval_on_selector_all("#objects thead th", "hs => hs.map(h => h.textContent)")[:3] == [
-        "order",
-        "hours",
-        "id",
-    ]
-    pg.fill("#filter", "s3.p1")
-    rows = pg.eval_on_selector_all(
-        "#objects tbody tr",
-        "rs => rs.filter(r => r.offsetParent !== null).map(r => [r.cells[6].textContent, r.cells[1].textContent,"
-        " r.textContent])",
-    )
-    named = {n for n in base.depends if n.startswith("s3.p1")}
-    assert named <= {name for name, _, _ in rows} and all("s3.p1" in text for _, _, text in rows)
-    assert all(float(hours) > 0 for _, hours, _ in rows)
-    assert pg.text_content("#shown") == f"{len(rows)} of 2000 objects shown"
-    assert pg.problems == []
-    context.close()
+    with opened(browser, root / "inventory.html") as pg:
+        heads = pg.eval_on_selector_all("#objects thead th", "hs => hs.map(h => h.textContent)")
+        assert heads[:3] == ["order", "hours", "id"]
+        pg.fill("#filter", "s3.p1")
+        rows = pg.eval_on_selector_all(
+            "#objects tbody tr",
+            "rs => rs.filter(r => r.offsetParent !== null).map(r => [r.cells[6].textContent, r.cells[1].textContent,"
+            " r.textContent])",
+        )
+        assert {n for n in base.depends if n.startswith("s3.p1")} <= {name for name, _, _ in rows}
+        assert all("s3.p1" in text and float(hours) > 0 for _, hours, text in rows)
+        assert pg.text_content("#shown") == f"{len(rows)} of 2000 objects shown"
 
 
 def test_focus_option_opens_the_inventory_page_on_the_neighbourhood(browser, site):  # noqa: F811
     root, base = site
-    args = ("inventory", ".", "--html", "focus.html", "--focus", "s3.p13", "--depth", "2")
-    subprocess.run([sys.executable, "-m", "agents.quorvane", *args], check=True, cwd=root, timeout=300)
-    context, pg = _open(browser, root / "focus.html")
-    assert drawn(pg) == base.around("s3.p13", 2)
-    assert pg.problems == []
-    context.close()
+    quorvane(root, "inventory", ".", "--html", "focus.html", "--focus", "s3.p13", "--depth", "2")
+    with opened(browser, root / "focus.html") as pg:
+        assert drawn(pg) == base.around("s3.p13", 2)
 
 
 def test_more_than_5000_nodes_wait_for_a_filter(browser, tmp_path):  # noqa: F811
     write_codebase(tmp_path, 5001, 0)
-    subprocess.run(
-        [sys.executable, "-m", "agents.quorvane", "inventory", ".", "--html", "p.html"],
-        check=True,
-        cwd=tmp_path,
-        timeout=300,
-    )
-    context, pg = _open(browser, tmp_path / "p.html")
-    assert pg.locator("#graph-svg g.node").count() == 0 and "more than 5000" in pg.text_content("#graph-shown")
-    pg.fill("#filter", "s1.t1")
-    assert drawn(pg) == {f"s1.t{i}" for i in range(5001) if i % 5 == 1 and str(i).startswith("1")}
-    assert pg.problems == []
-    context.close()
+    quorvane(tmp_path, "inventory", ".", "--html", "p.html")
+    with opened(browser, tmp_path / "p.html") as pg:
+        assert pg.locator("#graph-svg g.node").count() == 0 and "more than 5000" in pg.text_content("#graph-shown")
+        pg.fill("#filter", "s1.t1")
+        assert drawn(pg) == {f"s1.t{i}" for i in range(5001) if i % 5 == 1 and str(i).startswith("1")}

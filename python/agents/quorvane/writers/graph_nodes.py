@@ -36,9 +36,7 @@ class Node:
     name: str  # the name as written ("" for a batch)
     label: str  # shortened in the middle
     title: tuple[str, str]  # in full: kind and name; path and line (or the references)
-    detail: str  # where: path:line, or how many objects reference it
-    path: str
-    line: int
+    detail: str  # a second line for DOT: path:line, a batch's folder, or ""
     complexity: str  # "" for a missing name
     schema: str
     folder: str
@@ -69,7 +67,7 @@ def base_name(path: str) -> str:
 
 def folder_of(path: str) -> str:
     parts = path.replace("\\", "/").rsplit("/", 1)
-    return parts[0] or "/" if len(parts) == 2 else "."
+    return (parts[0] or "/") if len(parts) == 2 else "."
 
 
 def schema_of(name: str) -> str:
@@ -107,7 +105,8 @@ def nodes_and_links(graph: Graph) -> tuple[list[Node], list[Link]]:
         where = f"{u.path}:{o.start_line}"
         folder = folder_of(u.path)
         if o.kind == BATCH:
-            full = label = shorten_middle(f"batch {base_name(u.path)}:{o.start_line}", LABEL_WIDTH)
+            full = f"batch {base_name(u.path)}:{o.start_line}"
+            label = shorten_middle(full, LABEL_WIDTH)
             detail = "" if folder == "." else shorten_middle(folder, DETAIL_WIDTH)
             schema = BATCHES
         else:
@@ -123,8 +122,6 @@ def nodes_and_links(graph: Graph) -> tuple[list[Node], list[Link]]:
                 label,
                 (full, where),
                 detail,
-                u.path,
-                o.start_line,
                 u.complexity,
                 schema,
                 folder,
@@ -143,9 +140,7 @@ def nodes_and_links(graph: Graph) -> tuple[list[Node], list[Link]]:
                 m.name,
                 shorten_middle(m.name, LABEL_WIDTH - len(MISSING_SUFFIX)) + MISSING_SUFFIX,
                 (full, f"referenced by {users} object{'s' if users != 1 else ''}"),
-                f"{', '.join(sorted(m.kinds))} by {users}",
                 "",
-                0,
                 "",
                 schema_of(m.name),
                 MISSING_FOLDER,
