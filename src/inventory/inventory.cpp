@@ -305,7 +305,7 @@ class Cutter {
 
 template <text::CodeUnit C>
 std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rules) {
-    const LexedLease lease(sql, rules);
+    const LexedLease lease(sql, rules, true);
     const Lexed& lexed = lease.get();
     const std::vector<Token>& k = lexed.tokens;
     bool has_go = false;
@@ -331,7 +331,7 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
 
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules) {
-    const LexedLease lease(sql, rules);
+    const LexedLease lease(sql, rules, false);
     return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
 }
 
