@@ -20,7 +20,7 @@ enum class Kw : std::uint8_t {
     // Block structure.
     Begin, End, Case, Tran, Transaction, Distributed, Dialog, Conversation, Work, Loop, While, Repeat,
     // Object kinds and the words that may stand between CREATE and the kind.
-    Procedure, Proc, Function, View, Trigger, Type, Sequence, Synonym, Schema, Index, Package, Body,
+    Procedure, Proc, Function, View, Trigger, Type, Sequence, Synonym, Schema, Index, Package, Body, Macro,
     Or, Replace,
     // Other words that are never an alias (clause and statement starters).
     Reserved,
@@ -67,6 +67,7 @@ inline constexpr auto kKeywords = std::to_array<KeywordRow>({
     {"sequence", Kw::Sequence, false}, {"synonym", Kw::Synonym, false},
     {"schema", Kw::Schema, false},     {"index", Kw::Index, true},
     {"package", Kw::Package, false},   {"body", Kw::Body, false},
+    {"macro", Kw::Macro, false},
     {"or", Kw::Or, true},              {"replace", Kw::Replace, false},
     // Clause and statement starters.
     {"where", Kw::Reserved, true},     {"group", Kw::Reserved, true},

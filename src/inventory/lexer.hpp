@@ -432,6 +432,13 @@ class Lexer {
                     kw = row->kw;
                     reserved = row->reserved;
                 }
+                // Teradata's REPLACE VIEW | PROCEDURE | MACRO ... is its
+                // CREATE OR REPLACE.
+                if (kw == Kw::Replace && rules_.replace_creates &&
+                    !(!toks.empty() && toks.back().type == Tok::Word && toks.back().kw == Kw::Or)) {
+                    kw = Kw::Create;
+                    reserved = true;
+                }
             }
         }
         emit(toks, i, j, Tok::Word, static_cast<char32_t>(t_[i]), kw, reserved);
