@@ -377,7 +377,11 @@ def tokenize(text: str, rules: Rules | None = None) -> list[Tok]:
                 j += 1
             word = text[i:j]
             kw = keyword_of(word)
-            if kw == "replace" and rules.replace_creates and not (toks and toks[-1].type == "word" and toks[-1].kw == "or"):
+            if (
+                kw == "replace"
+                and rules.replace_creates
+                and not (toks and toks[-1].type == "word" and toks[-1].kw == "or")
+            ):
                 kw = "create"
             toks.append(Tok("word", i, j, word, kw=kw, ch=c))
             i = j
@@ -1533,9 +1537,7 @@ class Cutter:
                 if not (self.cur[0] == "macro" and self.paren > 0):
                     self.paren = 0
                 self.head = False
-                if self.in_body:
-                    pass
-                elif self.paren > 0:
+                if self.in_body or self.paren > 0:
                     pass
                 elif self.outer is not None:
                     if self.block == self.level:

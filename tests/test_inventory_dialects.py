@@ -135,9 +135,7 @@ def test_oracle_type_body_ends_at_its_own_end(inv, end):
         "  BEGIN\n"  # 8
         "    UPDATE shapes SET w = w * f;\n"  # 9
         "  END grow;\n"  # 10
-        "END;\n"  # 11
-        + end
-        + "CREATE TABLE body (a INT);\n"
+        "END;\n" + end + "CREATE TABLE body (a INT);\n"  # 11
     )
     last = 13 if end else 12
     assert units(inv, sql, "oracle") == [("type_body", "shape_t", 1, 11), ("table", "body", last, last)]
@@ -163,7 +161,7 @@ def test_teradata_replace_defines_like_create(inv):
         ("macro", "db.m1", 6, 9),
         ("batch", None, 10, 10),
     ]
-    proc, view, macro, batch = inv.split_objects(sql, platform="teradata")
+    proc, _, macro, batch = inv.split_objects(sql, platform="teradata")
     assert (proc.reads, proc.writes, proc.calls) == (("db.t2",), ("db.t1",), ())
     assert (macro.reads, macro.writes, batch.calls) == (("db.v1",), ("db.t3",), ("db.m1",))
     # Elsewhere REPLACE defines nothing.
