@@ -24,6 +24,8 @@ struct DialectRules {
     bool bracket_names;          // [...] is a quoted name
     bool routines_run_to_batch_end;  // a routine ends at its batch's end, never at ";"
     bool replace_creates;        // REPLACE PROCEDURE | VIEW | MACRO ... defines an object as CREATE does
+
+    constexpr bool operator==(const DialectRules&) const noexcept = default;
 };
 
 // Nesting as each server's documentation states it: SQL Server, PostgreSQL,

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -512,33 +513,68 @@ Lexed lex(text::Text<C> t, const DialectRules& rules = kAnyDialect) {
 // back when the lease ends, so that what a thread keeps is bounded
 // (kKeptTokens tokens are 48 MiB); reserved slots never written cost no
 // memory.
+//
+// The buffers remember what they were made of (a copy of the text, up to
+// kRememberedBytes, and its dialect), so that the same text read again
+// right after (split_objects, then references or fingerprint of the whole
+// script) is not lexed twice.  The copy is compared whole, so a result
+// never depends on what was lexed before; it costs a copy and a compare,
+// a small part of lexing.
 class LexedLease {
    public:
     static constexpr std::size_t kKeptTokens = std::size_t{1} << 21;
+    static constexpr std::size_t kRememberedBytes = std::size_t{16} << 20;
 
     template <text::CodeUnit C>
-    LexedLease(text::Text<C> t, const DialectRules& rules, bool lines) : lexed_(thread_lexed()) {
-        Lexer<C>(t, rules).run(lexed_);
-        if (lines) {
-            detail::index_lines(t, lexed_.line_starts);
-        } else {
-            lexed_.line_starts.clear();
+    LexedLease(text::Text<C> t, const DialectRules& rules, bool lines) : s_(thread_scratch<Scratch>()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(t.data());
+        const std::size_t size = t.size() * sizeof(C);
+        const bool same = s_.remembered && s_.width == sizeof(C) && s_.rules == rules && s_.source.size() == size &&
+                          (size == 0 || std::memcmp(s_.source.data(), bytes, size) == 0);
+        if (!same) {
+            s_.remembered = s_.lines = false;
+            s_.lexed.line_starts.clear();
+            Lexer<C>(t, rules).run(s_.lexed);
+            if (size <= kRememberedBytes) {
+                s_.source.assign(bytes, bytes + size);
+                s_.width = sizeof(C);
+                s_.rules = rules;
+                s_.remembered = true;
+            } else {
+                std::vector<unsigned char>().swap(s_.source);
+            }
+        }
+        if (lines && !s_.lines) {
+            detail::index_lines(t, s_.lexed.line_starts);
+            s_.lines = true;
         }
     }
     ~LexedLease() {
-        if (lexed_.tokens.size() > kKeptTokens || lexed_.tokens.capacity() > 4 * kKeptTokens) {
-            std::vector<Token>().swap(lexed_.tokens);
+        Lexed& l = s_.lexed;
+        if (l.tokens.size() > kKeptTokens || l.tokens.capacity() > 4 * kKeptTokens) {
+            std::vector<Token>().swap(l.tokens);
+            s_.remembered = false;
         }
-        if (lexed_.line_starts.capacity() > kKeptTokens) std::vector<std::size_t>().swap(lexed_.line_starts);
+        if (l.line_starts.capacity() > kKeptTokens) {
+            std::vector<std::size_t>().swap(l.line_starts);
+            s_.lines = false;
+        }
     }
     LexedLease(const LexedLease&) = delete;
     LexedLease& operator=(const LexedLease&) = delete;
 
-    const Lexed& get() const noexcept { return lexed_; }
+    const Lexed& get() const noexcept { return s_.lexed; }
 
    private:
-    static Lexed& thread_lexed() { return thread_scratch<Lexed>(); }
-    Lexed& lexed_;
+    struct Scratch {
+        Lexed lexed;
+        std::vector<unsigned char> source;  // the text the tokens are of, when remembered
+        std::size_t width = 0;              // its code unit's size
+        DialectRules rules{};
+        bool remembered = false;
+        bool lines = false;  // lexed.line_starts indexed for that text
+    };
+    Scratch& s_;
 };
 
 }  // namespace quorvane::inventory
