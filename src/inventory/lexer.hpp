@@ -230,7 +230,13 @@ class Lexer {
     // stalls the hot loop.
     [[gnu::always_inline]] static void emit(std::vector<Token>& toks, std::size_t begin, std::size_t end, Tok type,
                                             char32_t ch = 0, Kw kw = Kw::None, bool reserved = false) {
-        toks.emplace_back(begin, end, type, kw, reserved, ch);
+        Token& t = toks.emplace_back();
+        t.begin = begin;
+        t.end = end;
+        t.type = type;
+        t.kw = kw;
+        t.reserved = reserved;
+        t.ch = ch;
     }
 
     // True when i is the first non-blank character of its line (a byte
