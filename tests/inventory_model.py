@@ -22,7 +22,7 @@ RESERVED = set(
 )
 KEYWORDS = RESERVED | set(
     """only immediate collect statistics tran transaction distributed dialog conversation work loop repeat proc
-    view type sequence synonym schema package body replace""".split()
+    view type sequence synonym schema package body replace macro""".split()
 )
 MODIFIERS = set(
     """temp temporary global local unique clustered nonclustered columnstore materialized secure recursive
@@ -43,8 +43,10 @@ KINDS = {
     "schema": "schema",
     "index": "index",
     "package": "package",
+    "macro": "macro",
 }
-ROUTINES = {"procedure", "function", "view", "trigger", "package", "package_body"}
+ROUTINES = {"procedure", "function", "view", "trigger", "package", "package_body", "type_body", "macro"}
+BODIES = {"package", "package_body", "type_body"}
 BUILTIN_TABLE_FUNCTIONS = set(
     """openrowset openquery openjson openxml opendatasource string_split unnest generate_series containstable
     freetexttable json_table flatten generator values table lateral changetable predict json_each jsonb_each
@@ -61,19 +63,20 @@ METHODS = set(
 
 # Per platform: nested block comments, "#" line comments, "..." strings,
 # backslash escapes, BigQuery's triple-quoted and prefixed strings, [...]
-# names, routines running to the end of their batch.
+# names, routines running to the end of their batch, REPLACE standing for
+# CREATE OR REPLACE.
 DIALECTS = {
-    None: (False, False, False, False, False, True, True),
-    "sqlserver": (True, False, False, False, False, True, True),
-    "postgresql": (True, False, False, False, False, False, False),
-    "mysql": (False, True, True, True, False, False, False),
-    "oracle": (False, False, False, False, False, False, False),
-    "snowflake": (False, False, False, True, False, False, False),
-    "bigquery": (False, True, True, True, True, False, False),
-    "databricks": (True, False, True, True, False, False, False),
-    "hive": (False, True, True, True, False, False, False),
-    "redshift": (False, False, False, False, False, False, False),
-    "teradata": (True, False, False, False, False, False, False),
+    None: (False, False, False, False, False, True, True, False),
+    "sqlserver": (True, False, False, False, False, True, True, False),
+    "postgresql": (True, False, False, False, False, False, False, False),
+    "mysql": (False, True, True, True, False, False, False, False),
+    "oracle": (False, False, False, False, False, False, False, False),
+    "snowflake": (False, False, False, True, False, False, False, False),
+    "bigquery": (False, True, True, True, True, False, False, False),
+    "databricks": (True, False, True, True, False, False, False, False),
+    "hive": (False, True, True, True, False, False, False, False),
+    "redshift": (False, False, False, False, False, False, False, False),
+    "teradata": (True, False, False, False, False, False, False, True),
 }
 
 
@@ -86,6 +89,7 @@ class Rules:
     triple: bool
     brackets: bool
     to_batch_end: bool
+    replace_creates: bool
 
 
 def rules_of(platform: str | None) -> Rules:
@@ -372,7 +376,14 @@ def tokenize(text: str, rules: Rules | None = None) -> list[Tok]:
             while j < n and in_word(text[j]) and not (text[j] == "$" and tag and text.startswith(tag, j)):
                 j += 1
             word = text[i:j]
-            toks.append(Tok("word", i, j, word, kw=keyword_of(word), ch=c))
+            kw = keyword_of(word)
+            if (
+                kw == "replace"
+                and rules.replace_creates
+                and not (toks and toks[-1].type == "word" and toks[-1].kw == "or")
+            ):
+                kw = "create"
+            toks.append(Tok("word", i, j, word, kw=kw, ch=c))
             i = j
             continue
         if "0" <= c <= "9":
@@ -497,6 +508,16 @@ def parse_head(k: list[Tok], i: int, end: int) -> Head | None:
                 kind = KINDS[kw]
                 if kw == "package" and j + 1 < end and k[j + 1].type == "word" and k[j + 1].kw == "body":
                     kind = "package_body"
+                    j += 1
+                if (
+                    kw == "type"
+                    and j + 2 < end
+                    and k[j + 1].type == "word"
+                    and k[j + 1].kw == "body"
+                    and is_name_part(k[j + 2])
+                    and not k[j + 2].reserved
+                ):
+                    kind = "type_body"
                     j += 1
             elif kw in ("or", "replace", "set") or kw in MODIFIERS:
                 pass
@@ -1375,7 +1396,7 @@ def closes_block(k: list[Tok], i: int) -> bool:
     return i + 1 >= len(k) or k[i + 1].kw not in ("if", "loop", "while", "repeat", "conversation")
 
 
-DECLARING = {"procedure", "function", "package", "package_body"}
+DECLARING = {"procedure", "function"} | BODIES
 ENDS_NESTED = {"insert", "update", "delete", "merge", "exec", "execute", "if", "while", "drop", "truncate", "declare"}
 
 
@@ -1463,7 +1484,7 @@ class Cutter:
         if k[i].kw == "create":
             starts = not (temp and head.kind == "table")
         else:
-            starts = routine and head.kind not in ("package", "package_body")
+            starts = routine and head.kind not in BODIES
         if starts and not routine:
             starts = (
                 self.paren == 0
@@ -1513,9 +1534,10 @@ class Cutter:
             elif t.ch == ")":
                 self.paren = max(0, self.paren - 1)
             elif t.ch == ";":
-                self.paren = 0
+                if not (self.cur[0] == "macro" and self.paren > 0):
+                    self.paren = 0
                 self.head = False
-                if self.in_body:
+                if self.in_body or self.paren > 0:
                     pass
                 elif self.outer is not None:
                     if self.block == self.level:
@@ -1574,7 +1596,7 @@ class Cutter:
                 self.block += 1
                 self.declaring.append(self.block)
         elif kw in ("procedure", "function"):
-            if declares and self.block > 0 and self.cur[0] in ("package", "package_body"):
+            if declares and self.block > 0 and self.cur[0] in BODIES:
                 self.head = True
         elif kw in ("select", "insert", "update", "delete", "merge", "with", "call"):
             self.head = False

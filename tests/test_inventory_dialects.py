@@ -122,6 +122,52 @@ def test_oracle(inv):
     assert (proc.reads, proc.writes) == (("stage_rows", "sales"), ("totals",))
 
 
+@pytest.mark.parametrize("end", ["", "/\n"])
+def test_oracle_type_body_ends_at_its_own_end(inv, end):
+    sql = (
+        "CREATE OR REPLACE TYPE BODY shape_t AS\n"  # 1
+        "  MEMBER FUNCTION area RETURN NUMBER IS\n"  # 2
+        "  BEGIN\n"  # 3
+        "    RETURN w * h;\n"  # 4
+        "  END;\n"  # 5
+        "  MEMBER PROCEDURE grow (f NUMBER) IS\n"  # 6
+        "    v NUMBER;\n"  # 7
+        "  BEGIN\n"  # 8
+        "    UPDATE shapes SET w = w * f;\n"  # 9
+        "  END grow;\n"  # 10
+        "END;\n" + end + "CREATE TABLE body (a INT);\n"  # 11
+    )
+    last = 13 if end else 12
+    assert units(inv, sql, "oracle") == [("type_body", "shape_t", 1, 11), ("table", "body", last, last)]
+    assert inv.split_objects(sql, platform="oracle")[0].writes == ("shapes",)
+
+
+def test_teradata_replace_defines_like_create(inv):
+    sql = (
+        "REPLACE PROCEDURE db.load_t1 (IN d DATE)\n"  # 1
+        "BEGIN\n"  # 2
+        "  INSERT INTO db.t1 SELECT * FROM db.t2 WHERE day = d;\n"  # 3
+        "END;\n"  # 4
+        "REPLACE VIEW db.v1 AS SELECT a FROM db.t1;\n"  # 5
+        "REPLACE MACRO db.m1 (n INT) AS (\n"  # 6
+        "  DELETE FROM db.t3 WHERE a = :n;\n"  # 7
+        "  SELECT * FROM db.v1;\n"  # 8
+        ");\n"  # 9
+        "EXEC db.m1 (1);\n"  # 10
+    )
+    assert units(inv, sql, "teradata") == [
+        ("procedure", "db.load_t1", 1, 4),
+        ("view", "db.v1", 5, 5),
+        ("macro", "db.m1", 6, 9),
+        ("batch", None, 10, 10),
+    ]
+    proc, _, macro, batch = inv.split_objects(sql, platform="teradata")
+    assert (proc.reads, proc.writes, proc.calls) == (("db.t2",), ("db.t1",), ())
+    assert (macro.reads, macro.writes, batch.calls) == (("db.v1",), ("db.t3",), ("db.m1",))
+    # Elsewhere REPLACE defines nothing.
+    assert [o.kind for o in inv.split_objects(sql)] == ["batch"]
+
+
 def test_snowflake(inv):
     sql = (
         "CREATE OR REPLACE PROCEDURE app.refresh()\n"  # 1

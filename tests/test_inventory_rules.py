@@ -366,3 +366,20 @@ def test_bodies_in_other_languages_are_not_scanned(inv):
         ("function", "f", ("sql_t",), ()),
         ("function", "g", (), ()),
     ]
+
+
+def test_a_result_does_not_depend_on_the_call_before():
+    # Texts of one length that differ in one character, and one text read
+    # as two dialects, in a row: each gives its own result.
+    native = pytest.importorskip("agents.quorvane.inventory")
+    calls = [
+        ("SELECT * FROM t1 JOIN u ON 1=1", None, ("t1", "u")),
+        ("SELECT * FROM t2 JOIN u ON 1=1", None, ("t2", "u")),
+        ("SELECT * FROM t # JOIN v ON 1=1\nJOIN u ON 1=1", None, ("t", "v", "u")),
+        ("SELECT * FROM t # JOIN v ON 1=1\nJOIN u ON 1=1", "mysql", ("t", "u")),
+        ("SELECT * FROM t # JOIN v ON 1=1\nJOIN u ON 1=1", None, ("t", "v", "u")),
+    ]
+    for sql, platform, reads in calls:
+        objects = native.split_objects(sql, platform=platform)
+        assert native.references(sql, platform=platform).reads == reads
+        assert objects[0].reads == reads

@@ -8,6 +8,7 @@
 #include "host/arguments.hpp"
 #include "host/fingerprint_binding.hpp"
 #include "host/module_state.hpp"
+#include "host/records.hpp"
 #include "host/strings.hpp"
 #include "host/threads.hpp"
 #include "inventory/inventory.hpp"
@@ -22,12 +23,8 @@ constexpr std::size_t kKinds = std::size(inv::kKindNames);
 // What one load of the module builds.  Python objects are borrowed from
 // the state's kept references.
 struct State : ModuleState {
-    PyObject* object_type = nullptr;      // _inventory_records.SqlObject
-    PyObject* references_type = nullptr;  // _inventory_records.References
-    PyObject* column_type = nullptr;      // _inventory_records.Column
-    PyObject* parameter_type = nullptr;   // _inventory_records.Parameter
-    PyObject* local_table_type = nullptr; // _inventory_records.LocalTable
-    PyObject* added_type = nullptr;       // _inventory_records.AddedColumns
+    // The records of _inventory_records.
+    RecordType object_type, references_type, column_type, parameter_type, local_table_type, added_type;
     std::array<PyObject*, std::size(inv::kParameterModes)> modes{};  // interned parameter modes
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     FingerprintBinding fingerprints;
@@ -64,7 +61,7 @@ PyObject* new_references(State& s, const inv::References& r) {
     std::array<Ref, 5> f;
     if (!reference_fields(r, f)) return nullptr;
     PyObject* args[] = {f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
-    return PyObject_Vectorcall(s.references_type, args, 5, nullptr);
+    return s.references_type.make(args);
 }
 
 // A tuple of records, one per item, each made by `make`.
@@ -85,7 +82,7 @@ PyObject* new_column(State& s, const inv::Column& c) {
     Ref type(name ? name_string(c.type) : nullptr);
     if (!type) return nullptr;
     PyObject* args[] = {name.get(), type.get()};
-    return PyObject_Vectorcall(s.column_type, args, 2, nullptr);
+    return s.column_type.make(args);
 }
 
 PyObject* column_tuple(State& s, const std::vector<inv::Column>& columns) {
@@ -98,17 +95,17 @@ PyObject* new_parameter(State& s, const inv::Parameter& p) {
     Ref def(!type ? nullptr : p.has_default ? name_string(p.default_value) : Py_NewRef(Py_None));
     if (!def) return nullptr;
     PyObject* args[] = {name.get(), type.get(), def.get(), s.modes[static_cast<std::size_t>(p.mode)]};
-    return PyObject_Vectorcall(s.parameter_type, args, 4, nullptr);
+    return s.parameter_type.make(args);
 }
 
 // A LocalTable record, or (type: AddedColumns) the columns ALTER TABLE adds.
-PyObject* new_local_table(State& s, const inv::LocalTable& t, PyObject* type) {
+PyObject* new_local_table(State& s, const inv::LocalTable& t, const RecordType& type) {
     Ref name(name_string(t.name));
     Ref columns(name ? column_tuple(s, t.columns) : nullptr);
     Ref number(columns ? PyLong_FromSize_t(t.line) : nullptr);
     if (!number) return nullptr;
     PyObject* args[] = {name.get(), columns.get(), number.get()};
-    return PyObject_Vectorcall(type, args, 3, nullptr);
+    return type.make(args);
 }
 
 PyObject* new_object(State& s, const inv::SqlObject& o) {
@@ -133,7 +130,7 @@ PyObject* new_object(State& s, const inv::SqlObject& o) {
     PyObject* args[] = {s.kinds[static_cast<std::size_t>(o.kind)], name.get(), start.get(), end.get(),
                         f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get(), dynamic.get(),
                         columns.get(), parameters.get(), returns.get(), locals.get(), added.get()};
-    return PyObject_Vectorcall(s.object_type, args, 15, nullptr);
+    return s.object_type.make(args);
 }
 
 // The dialect rules a `platform` argument names: None (or absent) for the
@@ -209,17 +206,18 @@ FunctionRow kFunctions[] = {
 bool State::load() {
     Ref records(PyImport_ImportModule("agents.quorvane._inventory_records"));
     if (!records) return false;
-    object_type = keep(PyObject_GetAttrString(records.get(), "SqlObject"));
-    references_type = object_type ? keep(PyObject_GetAttrString(records.get(), "References")) : nullptr;
-    column_type = references_type ? keep(PyObject_GetAttrString(records.get(), "Column")) : nullptr;
-    parameter_type = column_type ? keep(PyObject_GetAttrString(records.get(), "Parameter")) : nullptr;
-    local_table_type = parameter_type ? keep(PyObject_GetAttrString(records.get(), "LocalTable")) : nullptr;
-    added_type = local_table_type ? keep(PyObject_GetAttrString(records.get(), "AddedColumns")) : nullptr;
-    if (!added_type) return false;
-    if (!add_object("SqlObject", Py_NewRef(object_type)) || !add_object("References", Py_NewRef(references_type)) ||
-        !add_object("Column", Py_NewRef(column_type)) || !add_object("Parameter", Py_NewRef(parameter_type)) ||
-        !add_object("LocalTable", Py_NewRef(local_table_type)) || !add_object("AddedColumns", Py_NewRef(added_type))) {
-        return false;
+    const struct {
+        RecordType* record;
+        const char* name;
+        Py_ssize_t fields;
+    } bound[] = {
+        {&object_type, "SqlObject", 15},      {&references_type, "References", 5}, {&column_type, "Column", 2},
+        {&parameter_type, "Parameter", 4},    {&local_table_type, "LocalTable", 3}, {&added_type, "AddedColumns", 3},
+    };
+    for (const auto& [record, name, fields] : bound) {
+        if (!record->load(*this, records.get(), name, fields) || !add_object(name, Py_NewRef(record->type()))) {
+            return false;
+        }
     }
     for (std::size_t i = 0; i < modes.size(); ++i) {
         modes[i] = keep(intern(std::string(inv::kParameterModes[i]).c_str()));

@@ -388,7 +388,7 @@ std::uint64_t template_hash(std::string_view utf8) noexcept { return XXH3_64bits
 
 template <text::CodeUnit C>
 Fingerprint fingerprint(text::Text<C> sql, const DialectRules& rules) {
-    const LexedLease lease(sql, rules);
+    const LexedLease lease(sql, rules, false);
     return Builder<C>(sql, lease.get().tokens).run();
 }
 

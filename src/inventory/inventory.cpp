@@ -44,8 +44,7 @@ struct Span {
 };
 
 constexpr bool has_declarations(ObjectKind k) noexcept {
-    return k == ObjectKind::Procedure || k == ObjectKind::Function || k == ObjectKind::Package ||
-           k == ObjectKind::PackageBody;
+    return k == ObjectKind::Procedure || k == ObjectKind::Function || is_body(k);
 }
 
 // Cuts the token stream into units.
@@ -144,9 +143,7 @@ class Cutter {
         const bool routine = is_routine(head->kind);
         const bool temp = head->name_end > head->name_begin && k_[head->name_end - 1].type == Tok::Word &&
                           k_[head->name_end - 1].ch == U'#';
-        bool starts = tk.kw == Kw::Create ? !(temp && head->kind == ObjectKind::Table)
-                                          : (routine && head->kind != ObjectKind::Package &&
-                                             head->kind != ObjectKind::PackageBody);
+        bool starts = tk.kw == Kw::Create ? !(temp && head->kind == ObjectKind::Table) : (routine && !is_body(head->kind));
         if (starts && !routine) {
             // Tables, indexes and the like at statement level or in a
             // batch's block, and not inside a routine that runs to the end
@@ -194,10 +191,11 @@ class Cutter {
                 } else if (tk.ch == U')') {
                     if (paren_ > 0) --paren_;
                 } else if (tk.ch == U';') {
-                    paren_ = 0;
+                    // A macro's statements stand inside its parentheses.
+                    if (!(cur_->kind == ObjectKind::Macro && paren_ > 0)) paren_ = 0;
                     routine_head_ = false;
-                    if (in_body_) {
-                        // A statement of a dollar-quoted body.
+                    if (in_body_ || paren_ > 0) {
+                        // A statement of a dollar-quoted body or a macro.
                     } else if (outer_) {
                         if (block_ == nested_level_) close_nested(i + 1);
                     } else if (block_ == 0 && cur_->kind != ObjectKind::Batch &&
@@ -268,11 +266,8 @@ class Cutter {
                 break;
             case Kw::Procedure:
             case Kw::Function:
-                // A routine inside a package body.
-                if (declares && block_ > 0 &&
-                    (cur_->kind == ObjectKind::Package || cur_->kind == ObjectKind::PackageBody)) {
-                    routine_head_ = true;
-                }
+                // A routine inside a package or type body.
+                if (declares && block_ > 0 && is_body(cur_->kind)) routine_head_ = true;
                 break;
             case Kw::Select: case Kw::Insert: case Kw::Update: case Kw::Delete: case Kw::Merge: case Kw::With:
             case Kw::Call:
@@ -305,7 +300,7 @@ class Cutter {
 
 template <text::CodeUnit C>
 std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rules) {
-    const LexedLease lease(sql, rules);
+    const LexedLease lease(sql, rules, true);
     const Lexed& lexed = lease.get();
     const std::vector<Token>& k = lexed.tokens;
     bool has_go = false;
@@ -331,7 +326,7 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
 
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules) {
-    const LexedLease lease(sql, rules);
+    const LexedLease lease(sql, rules, false);
     return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
 }
 

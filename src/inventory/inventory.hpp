@@ -35,12 +35,12 @@ struct References {
 
 enum class ObjectKind : std::uint8_t {
     Procedure, Function, View, Trigger, Table, Type, Sequence, Synonym, Schema, Index, Package, PackageBody,
-    Batch,
+    TypeBody, Macro, Batch,
 };
 
 inline constexpr std::string_view kKindNames[] = {
     "procedure", "function", "view", "trigger", "table", "type", "sequence", "synonym", "schema", "index",
-    "package", "package_body", "batch",
+    "package", "package_body", "type_body", "macro", "batch",
 };
 
 constexpr std::string_view kind_name(ObjectKind k) noexcept { return kKindNames[static_cast<std::size_t>(k)]; }

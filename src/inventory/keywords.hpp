@@ -20,7 +20,7 @@ enum class Kw : std::uint8_t {
     // Block structure.
     Begin, End, Case, Tran, Transaction, Distributed, Dialog, Conversation, Work, Loop, While, Repeat,
     // Object kinds and the words that may stand between CREATE and the kind.
-    Procedure, Proc, Function, View, Trigger, Type, Sequence, Synonym, Schema, Index, Package, Body,
+    Procedure, Proc, Function, View, Trigger, Type, Sequence, Synonym, Schema, Index, Package, Body, Macro,
     Or, Replace,
     // Other words that are never an alias (clause and statement starters).
     Reserved,
@@ -67,6 +67,7 @@ inline constexpr auto kKeywords = std::to_array<KeywordRow>({
     {"sequence", Kw::Sequence, false}, {"synonym", Kw::Synonym, false},
     {"schema", Kw::Schema, false},     {"index", Kw::Index, true},
     {"package", Kw::Package, false},   {"body", Kw::Body, false},
+    {"macro", Kw::Macro, false},
     {"or", Kw::Or, true},              {"replace", Kw::Replace, false},
     // Clause and statement starters.
     {"where", Kw::Reserved, true},     {"group", Kw::Reserved, true},
@@ -152,48 +153,81 @@ inline constexpr auto kMethodNames = std::to_array<std::string_view>({
     "getreparentedvalue", "write", "nextval", "currval",
 });
 
+inline constexpr std::size_t kLongestKeyword = 16;
+
+// A lower-case word of up to kLongestKeyword characters packed into two
+// machine words, so that a lookup compares two integers, not two strings.
+struct PackedWord {
+    std::uint64_t lo = 0, hi = 0;
+    std::uint8_t size = 0;
+
+    // Appends a lower-case ASCII character (at most kLongestKeyword).
+    constexpr void push(char c) noexcept {
+        const std::uint64_t v = static_cast<std::uint8_t>(c);
+        if (size < 8) {
+            lo |= v << (8 * size);
+        } else {
+            hi |= v << (8 * (size - 8));
+        }
+        ++size;
+    }
+    constexpr bool operator==(const PackedWord&) const noexcept = default;
+};
+
 namespace detail {
 
-constexpr std::uint32_t hash_word(std::string_view w) noexcept {
-    std::uint32_t h = 2166136261u;
-    for (char c : w) h = (h ^ static_cast<std::uint8_t>(c)) * 16777619u;
-    return h;
+constexpr PackedWord pack(std::string_view w) noexcept {
+    PackedWord p;
+    for (char c : w) p.push(c);
+    return p;
 }
 
-inline constexpr std::size_t kSlots = 512;
+inline constexpr std::size_t kSlots = 1024;  // a power of two, over four times the rows
+
+constexpr std::size_t slot_of(const PackedWord& w) noexcept {
+    const std::uint64_t h = (w.lo * 0x9E3779B97F4A7C15ull) ^ (w.hi * 0xC2B2AE3D27D4EB4Full) ^ w.size;
+    return static_cast<std::size_t>(h >> 54) & (kSlots - 1);
+}
 
 struct KeywordIndex {
-    std::int16_t slot[kSlots];
-    constexpr KeywordIndex() : slot{} {
-        for (auto& s : slot) s = -1;
+    PackedWord word[kSlots];
+    std::int16_t row[kSlots];
+    constexpr KeywordIndex() : word{}, row{} {
+        for (auto& r : row) r = -1;
         for (std::size_t i = 0; i < kKeywords.size(); ++i) {
-            std::size_t at = hash_word(kKeywords[i].word) % kSlots;
-            bool duplicate = false;
-            while (slot[at] >= 0) {
-                if (kKeywords[static_cast<std::size_t>(slot[at])].word == kKeywords[i].word) duplicate = true;
-                at = (at + 1) % kSlots;
-                if (duplicate) break;
+            const PackedWord w = pack(kKeywords[i].word);
+            std::size_t at = slot_of(w);
+            while (row[at] >= 0 && !(word[at] == w)) at = (at + 1) & (kSlots - 1);
+            if (row[at] < 0) {
+                word[at] = w;
+                row[at] = static_cast<std::int16_t>(i);
             }
-            if (!duplicate) slot[at] = static_cast<std::int16_t>(i);
         }
     }
 };
 
 inline constexpr KeywordIndex kIndex{};
 
+static_assert([] {
+    for (const KeywordRow& r : kKeywords) {
+        if (r.word.empty() || r.word.size() > kLongestKeyword) return false;
+    }
+    return true;
+}());
+
 }  // namespace detail
 
-inline constexpr std::size_t kLongestKeyword = 16;
+// The row of a packed lower-case word, or null.
+inline const KeywordRow* find_keyword(const PackedWord& w) noexcept {
+    for (std::size_t at = detail::slot_of(w); detail::kIndex.row[at] >= 0; at = (at + 1) & (detail::kSlots - 1)) {
+        if (detail::kIndex.word[at] == w) return &kKeywords[static_cast<std::size_t>(detail::kIndex.row[at])];
+    }
+    return nullptr;
+}
 
 // The row of a lower-case word, or null.
 inline const KeywordRow* find_keyword(std::string_view lower) noexcept {
-    std::size_t at = detail::hash_word(lower) % detail::kSlots;
-    while (detail::kIndex.slot[at] >= 0) {
-        const KeywordRow& row = kKeywords[static_cast<std::size_t>(detail::kIndex.slot[at])];
-        if (row.word == lower) return &row;
-        at = (at + 1) % detail::kSlots;
-    }
-    return nullptr;
+    return lower.empty() || lower.size() > kLongestKeyword ? nullptr : find_keyword(detail::pack(lower));
 }
 
 }  // namespace quorvane::inventory

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -63,9 +64,9 @@ struct Token {
 
 struct Lexed {
     std::vector<Token> tokens;
-    std::vector<std::size_t> line_starts;  // offset of the first character of each line
+    std::vector<std::size_t> line_starts;  // offset of the first character of each line, when indexed
 
-    // 1-based number of the line holding `offset`.
+    // 1-based number of the line holding `offset` (lines indexed).
     std::size_t line_of(std::size_t offset) const noexcept {
         return static_cast<std::size_t>(std::upper_bound(line_starts.begin(), line_starts.end(), offset) -
                                         line_starts.begin());
@@ -87,16 +88,6 @@ constexpr bool in_word(C c) noexcept {
            c == '#' || c == '$';
 }
 
-// What a separator line is.
-enum class LineKind : std::uint8_t { Go, Slash, Delimiter };
-
-struct SeparatorLine {
-    std::size_t begin;  // first non-blank character
-    std::size_t end;    // end of the line (break excluded)
-    LineKind kind;
-    std::size_t arg_begin = 0, arg_end = 0;  // DELIMITER: the new delimiter
-};
-
 template <text::CodeUnit C>
 bool is_go_line(text::Text<C> t, std::size_t b, std::size_t e) {
     if (e - b < 2 || !text::folds_to_ascii_letter(t[b], 'g') || !text::folds_to_ascii_letter(t[b + 1], 'o')) {
@@ -111,31 +102,18 @@ bool is_go_line(text::Text<C> t, std::size_t b, std::size_t e) {
     return k == e || (k + 1 < e && t[k] == '-' && t[k + 1] == '-');
 }
 
+// The offsets at which the lines of `t` begin, lines as for_each_line
+// reads them (a break at the very end starts no line).
 template <text::CodeUnit C>
-std::vector<SeparatorLine> separator_lines(text::Text<C> t, std::vector<std::size_t>& line_starts) {
-    std::vector<SeparatorLine> out;
-    std::size_t number = 0;
-    text::for_each_line(t, [&](std::size_t b, std::size_t e) {
-        line_starts.push_back(b);
-        ++number;
-        if (number == 1 && b < e && t[b] == 0xFEFF) ++b;
-        const auto [tb, te] = text::trim(t, b, e);
-        if (tb == te) return;
-        const std::uint32_t first = t[tb];
-        if (first == '/') {
-            if (te - tb == 1) out.push_back({tb, e, LineKind::Slash});
-        } else if ((first | 0x20) == 'g') {
-            if (is_go_line(t, tb, te)) out.push_back({tb, e, LineKind::Go});
-        } else if ((first | 0x20) == 'd' && te - tb > 10 && text::equals_folded_ascii(t, tb, "delimiter", 9) &&
-                   text::unit_is_space(t[tb + 9])) {
-            std::size_t a = tb + 9;
-            while (a < te && text::unit_is_space(t[a])) ++a;
-            std::size_t z = a;
-            while (z < te && !text::unit_is_space(t[z])) ++z;
-            out.push_back({tb, e, LineKind::Delimiter, a, z});
-        }
-    });
-    return out;
+void index_lines(text::Text<C> t, std::vector<std::size_t>& starts) {
+    starts.clear();
+    const std::size_t n = t.size();
+    if (n == 0) return;
+    starts.push_back(0);
+    for (std::size_t i = text::find_line_break(t, 0); i < n; i = text::find_line_break(t, i + 1)) {
+        if (t[i] == 0x0D && i + 1 < n && t[i + 1] == 0x0A) ++i;
+        if (i + 1 < n) starts.push_back(i + 1);
+    }
 }
 
 }  // namespace detail
@@ -145,14 +123,14 @@ class Lexer {
    public:
     explicit Lexer(text::Text<C> t, const DialectRules& rules = kAnyDialect) : t_(t), n_(t.size()), rules_(rules) {}
 
-    // Fills `out` (cleared first; its buffers are reused).
+    // Fills `out.tokens` (cleared first; its buffer is reused).  Every
+    // token holds at least one code unit, so reserving one slot per unit
+    // (up to kReservedTokens) means no reallocation; slots never written
+    // cost no memory.
     void run(Lexed& out) {
-        out.tokens.clear();
-        out.line_starts.clear();
-        const std::vector<detail::SeparatorLine> seps = detail::separator_lines(t_, out.line_starts);
-        out.tokens.reserve(n_ / 4 + 16);
         std::vector<Token>& toks = out.tokens;
-        std::size_t next_sep = 0;
+        toks.clear();
+        toks.reserve(std::min(n_ + 1, kReservedTokens));
         std::size_t i = (n_ > 0 && t_[0] == 0xFEFF) ? 1 : 0;
         while (i < n_) {
             const C c = t_[i];
@@ -160,22 +138,13 @@ class Lexer {
                 ++i;
                 continue;
             }
-            while (next_sep < seps.size() && seps[next_sep].begin < i) ++next_sep;
-            if (next_sep < seps.size() && seps[next_sep].begin == i) {
-                const detail::SeparatorLine& s = seps[next_sep++];
-                const char32_t what = s.kind == detail::LineKind::Go ? U'g' : s.kind == detail::LineKind::Slash ? U'/' : U'd';
-                toks.push_back({s.begin, s.end, Tok::Separator, Kw::None, false, what});
-                if (s.kind == detail::LineKind::Delimiter) {
-                    const bool semicolon = s.arg_end - s.arg_begin == 1 && t_[s.arg_begin] == ';';
-                    delim_begin_ = semicolon ? 0 : s.arg_begin;
-                    delim_end_ = semicolon ? 0 : s.arg_end;
-                }
-                i = s.end;
+            if ((c == '/' || (c | 0x20) == 'g' || (c | 0x20) == 'd') && separator_line(toks, i)) {
+                i = toks.back().end;
                 continue;
             }
             if (delim_end_ > delim_begin_ && at_delimiter(i)) {
                 const std::size_t len = delim_end_ - delim_begin_;
-                toks.push_back({i, i + len, Tok::Punct, Kw::None, false, U';'});
+                emit(toks, i, i + len, Tok::Punct, U';');
                 i += len;
                 continue;
             }
@@ -213,7 +182,7 @@ class Lexer {
             if (c >= '0' && c <= '9') {
                 std::size_t j = i + 1;
                 while (j < n_ && detail::in_word(t_[j]) && t_[j] != '@' && t_[j] != '#') ++j;
-                toks.push_back({i, j, Tok::Number});
+                emit(toks, i, j, Tok::Number);
                 i = j;
                 continue;
             }
@@ -246,13 +215,80 @@ class Lexer {
                 i = toks.back().end;
                 continue;
             }
-            toks.push_back({i, i + 1, Tok::Punct, Kw::None, false, static_cast<char32_t>(c)});
+            emit(toks, i, i + 1, Tok::Punct, static_cast<char32_t>(c));
             ++i;
         }
     }
 
    private:
     static constexpr int kSingle = 0, kBracket = 1, kDouble = 2, kBacktick = 3, kTripleSingle = 4, kTripleDouble = 5;
+
+    static constexpr std::size_t kReservedTokens = std::size_t{1} << 24;
+
+    // Appends a token, built in place: a token built on the stack and
+    // copied in is read back before its fields' stores have landed, which
+    // stalls the hot loop.
+    [[gnu::always_inline]] static void emit(std::vector<Token>& toks, std::size_t begin, std::size_t end, Tok type,
+                                            char32_t ch = 0, Kw kw = Kw::None, bool reserved = false) {
+        Token& t = toks.emplace_back();
+        t.begin = begin;
+        t.end = end;
+        t.type = type;
+        t.kw = kw;
+        t.reserved = reserved;
+        t.ch = ch;
+    }
+
+    // True when i is the first non-blank character of its line (a byte
+    // order mark opening the text counts as blank).
+    bool line_begins_at(std::size_t i) const noexcept {
+        std::size_t k = i;
+        while (k > 0 && text::unit_is_space(t_[k - 1]) && !text::is_line_break(t_[k - 1])) --k;
+        return k == 0 || text::is_line_break(t_[k - 1]) || (k == 1 && t_[0] == 0xFEFF);
+    }
+
+    // A separator line starting at i, its first non-blank character: its
+    // trimmed text is "GO" (optionally with a repeat count and a line
+    // comment), "/" or "DELIMITER x".  Pushes a Separator token up to the
+    // line's break and returns true, or returns false.
+    bool separator_line(std::vector<Token>& toks, std::size_t i) {
+        const std::uint32_t first = t_[i];
+        // Cheap tests on the first characters before looking at the line.
+        if (first == '/') {
+            if (i + 1 < n_ && !text::unit_is_space(t_[i + 1])) return false;
+        } else if ((first | 0x20) == 'g') {
+            if (i + 1 >= n_ || !text::folds_to_ascii_letter(t_[i + 1], 'o') ||
+                (i + 2 < n_ && !text::unit_is_space(t_[i + 2]))) {
+                return false;
+            }
+        } else if (!text::equals_folded_ascii(t_, i, "delimiter", 9) || i + 10 >= n_ ||
+                   !text::unit_is_space(t_[i + 9])) {
+            return false;
+        }
+        if (!line_begins_at(i)) return false;
+        const std::size_t e = text::find_line_break(t_, i);
+        std::size_t te = e;
+        while (te > i && text::unit_is_space(t_[te - 1])) --te;
+        char32_t what = U'/';
+        if (first == '/') {
+            if (te - i != 1) return false;
+        } else if ((first | 0x20) == 'g') {
+            if (!detail::is_go_line(t_, i, te)) return false;
+            what = U'g';
+        } else {
+            if (te - i <= 10) return false;
+            std::size_t a = i + 9;
+            while (a < te && text::unit_is_space(t_[a])) ++a;
+            std::size_t z = a;
+            while (z < te && !text::unit_is_space(t_[z])) ++z;
+            const bool semicolon = z - a == 1 && t_[a] == ';';
+            delim_begin_ = semicolon ? 0 : a;
+            delim_end_ = semicolon ? 0 : z;
+            what = U'd';
+        }
+        emit(toks, i, e, Tok::Separator, what);
+        return true;
+    }
 
     // The end of the nested block comment opening at i, or 0 when its depth
     // never returns to zero (then no later opener is tried this way, which
@@ -308,7 +344,7 @@ class Lexer {
         for (std::size_t j = text::find_unit(t_, i + 2, C('}')); j < n_; j = text::find_unit(t_, j + 1, C('}'))) {
             if (braces == 1 || (j + 1 < n_ && t_[j + 1] == '}')) {
                 const std::size_t end = j + static_cast<std::size_t>(braces);
-                toks.push_back({i, end, Tok::Word, Kw::None, false, static_cast<char32_t>(t_[i])});
+                emit(toks, i, end, Tok::Word, static_cast<char32_t>(t_[i]));
                 return true;
             }
         }
@@ -326,7 +362,7 @@ class Lexer {
             if (t_[j] == '\\' && !raw) {
                 ++j;
             } else if (t_[j] == q && j + 2 < n_ && t_[j + 1] == q && t_[j + 2] == q) {
-                toks.push_back({token_begin, j + 3, Tok::String, Kw::None, false, static_cast<char32_t>(q)});
+                emit(toks, token_begin, j + 3, Tok::String, static_cast<char32_t>(q));
                 return true;
             }
         }
@@ -372,7 +408,7 @@ class Lexer {
             }
             break;
         }
-        toks.push_back({token_begin, j + 1, type, Kw::None, false, static_cast<char32_t>(q)});
+        emit(toks, token_begin, j + 1, type, static_cast<char32_t>(q));
         return true;
     }
 
@@ -381,30 +417,38 @@ class Lexer {
         // Inside a dollar body a word ends where the closing tag begins
         // ("lines$$").
         while (j < n_ && detail::in_word(t_[j]) && !(t_[j] == '$' && tag_len_ != 0 && at_tag(j))) ++j;
-        Token tok{i, j, Tok::Word, Kw::None, false, static_cast<char32_t>(t_[i])};
+        Kw kw = Kw::None;
+        bool reserved = false;
         if (j - i <= kLongestKeyword) {
-            char lower[kLongestKeyword];
-            std::size_t k = 0;
-            for (; k < j - i; ++k) {
-                const std::uint32_t u = t_[i + k];
+            PackedWord lower;
+            for (std::size_t k = i; k < j; ++k) {
+                const std::uint32_t u = t_[k];
                 if (u < 0x80) {
-                    lower[k] = static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u);
+                    lower.push(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
                 } else if (u == 0x017F) {
-                    lower[k] = 's';
+                    lower.push('s');
                 } else if (u == 0x212A) {
-                    lower[k] = 'k';
+                    lower.push('k');
                 } else {
+                    lower.size = 0;
                     break;
                 }
             }
-            if (k == j - i) {
-                if (const KeywordRow* row = find_keyword(std::string_view(lower, k))) {
-                    tok.kw = row->kw;
-                    tok.reserved = row->reserved;
+            if (lower.size != 0) {
+                if (const KeywordRow* row = find_keyword(lower)) {
+                    kw = row->kw;
+                    reserved = row->reserved;
+                }
+                // Teradata's REPLACE VIEW | PROCEDURE | MACRO ... is its
+                // CREATE OR REPLACE.
+                if (kw == Kw::Replace && rules_.replace_creates &&
+                    !(!toks.empty() && toks.back().type == Tok::Word && toks.back().kw == Kw::Or)) {
+                    kw = Kw::Create;
+                    reserved = true;
                 }
             }
         }
-        toks.push_back(tok);
+        emit(toks, i, j, Tok::Word, static_cast<char32_t>(t_[i]), kw, reserved);
         return j;
     }
 
@@ -427,7 +471,7 @@ class Lexer {
             if (len != tag_len_ || !std::equal(t_.begin() + i, t_.begin() + j + 1, t_.begin() + tag_begin_)) {
                 return false;
             }
-            toks.push_back({i, j + 1, Tok::DollarClose});
+            emit(toks, i, j + 1, Tok::DollarClose);
             tag_len_ = 0;
             return true;
         }
@@ -437,7 +481,7 @@ class Lexer {
         const std::size_t from = j + 1;
         for (std::size_t k = text::find_unit(t_, from, C('$')); k + len <= n_; k = text::find_unit(t_, k + 1, C('$'))) {
             if (std::equal(t_.begin() + i, t_.begin() + j + 1, t_.begin() + k)) {
-                toks.push_back({i, j + 1, Tok::DollarOpen});
+                emit(toks, i, j + 1, Tok::DollarOpen);
                 tag_begin_ = i;
                 tag_len_ = len;
                 return true;
@@ -463,33 +507,80 @@ template <text::CodeUnit C>
 Lexed lex(text::Text<C> t, const DialectRules& rules = kAnyDialect) {
     Lexed out;
     Lexer<C>(t, rules).run(out);
+    detail::index_lines(t, out.line_starts);
     return out;
 }
 
-// The tokens of `t` in a buffer of the calling thread, reused from call to
-// call: allocating and faulting in fresh pages for every text costs more
-// than scanning it.  A buffer grown beyond kKeptTokens is given back when
-// the lease ends.
+// The tokens of `t` (and, with `lines`, where its lines start) in buffers
+// of the calling thread, reused from call to call: allocating and faulting
+// in fresh pages for every text costs more than scanning it (a fifth of
+// the time on a file of a few megabytes).  A buffer that held more than
+// kKeptTokens entries, or reserved room for four times as many, is given
+// back when the lease ends, so that what a thread keeps is bounded
+// (kKeptTokens tokens are 48 MiB); reserved slots never written cost no
+// memory.
+//
+// The buffers remember what they were made of (a copy of the text, up to
+// kRememberedBytes, and its dialect), so that the same text read again
+// right after (split_objects, then references or fingerprint of the whole
+// script) is not lexed twice.  The copy is compared whole, so a result
+// never depends on what was lexed before; it costs a copy and a compare,
+// a small part of lexing.
 class LexedLease {
    public:
-    static constexpr std::size_t kKeptTokens = std::size_t{1} << 18;
+    static constexpr std::size_t kKeptTokens = std::size_t{1} << 21;
+    static constexpr std::size_t kRememberedBytes = std::size_t{16} << 20;
 
     template <text::CodeUnit C>
-    explicit LexedLease(text::Text<C> t, const DialectRules& rules = kAnyDialect) : lexed_(thread_lexed()) {
-        Lexer<C>(t, rules).run(lexed_);
+    LexedLease(text::Text<C> t, const DialectRules& rules, bool lines) : s_(thread_scratch<Scratch>()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(t.data());
+        const std::size_t size = t.size() * sizeof(C);
+        const bool same = s_.remembered && s_.width == sizeof(C) && s_.rules == rules && s_.source.size() == size &&
+                          (size == 0 || std::memcmp(s_.source.data(), bytes, size) == 0);
+        if (!same) {
+            s_.remembered = s_.lines = false;
+            s_.lexed.line_starts.clear();
+            Lexer<C>(t, rules).run(s_.lexed);
+            if (size <= kRememberedBytes) {
+                s_.source.assign(bytes, bytes + size);
+                s_.width = sizeof(C);
+                s_.rules = rules;
+                s_.remembered = true;
+            } else {
+                std::vector<unsigned char>().swap(s_.source);
+            }
+        }
+        if (lines && !s_.lines) {
+            detail::index_lines(t, s_.lexed.line_starts);
+            s_.lines = true;
+        }
     }
     ~LexedLease() {
-        if (lexed_.tokens.capacity() > kKeptTokens) std::vector<Token>().swap(lexed_.tokens);
-        if (lexed_.line_starts.capacity() > kKeptTokens) std::vector<std::size_t>().swap(lexed_.line_starts);
+        Lexed& l = s_.lexed;
+        if (l.tokens.size() > kKeptTokens || l.tokens.capacity() > 4 * kKeptTokens) {
+            std::vector<Token>().swap(l.tokens);
+            s_.remembered = false;
+        }
+        if (l.line_starts.capacity() > kKeptTokens) {
+            std::vector<std::size_t>().swap(l.line_starts);
+            s_.lines = false;
+        }
     }
     LexedLease(const LexedLease&) = delete;
     LexedLease& operator=(const LexedLease&) = delete;
 
-    const Lexed& get() const noexcept { return lexed_; }
+    const Lexed& get() const noexcept { return s_.lexed; }
 
    private:
-    static Lexed& thread_lexed() { return thread_scratch<Lexed>(); }
-    Lexed& lexed_;
+    struct Scratch {
+        Lexed lexed;
+        std::vector<unsigned char> source;  // the text the tokens are of, when remembered
+        std::size_t width = 0;              // its code unit's size
+        DialectRules rules{};
+        bool remembered = false;
+        bool lines = false;  // lexed.line_starts indexed for that text
+    };
+    Scratch& s_;
 };
 
 }  // namespace quorvane::inventory

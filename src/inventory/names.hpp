@@ -97,7 +97,16 @@ inline std::optional<Head> parse_head(const std::vector<Token>& k, std::size_t i
                 case Kw::View: kind = ObjectKind::View; break;
                 case Kw::Trigger: kind = ObjectKind::Trigger; break;
                 case Kw::Table: kind = ObjectKind::Table; break;
-                case Kw::Type: kind = ObjectKind::Type; break;
+                case Kw::Type:
+                    // Oracle's TYPE BODY name (not a type named "body").
+                    kind = ObjectKind::Type;
+                    if (j + 2 < end && k[j + 1].type == Tok::Word && k[j + 1].kw == Kw::Body &&
+                        is_name_part(k[j + 2]) && !(k[j + 2].type == Tok::Word && k[j + 2].reserved)) {
+                        kind = ObjectKind::TypeBody;
+                        ++j;
+                    }
+                    break;
+                case Kw::Macro: kind = ObjectKind::Macro; break;
                 case Kw::Sequence: kind = ObjectKind::Sequence; break;
                 case Kw::Synonym: kind = ObjectKind::Synonym; break;
                 case Kw::Schema: kind = ObjectKind::Schema; break;
@@ -147,7 +156,13 @@ inline std::optional<Head> parse_head(const std::vector<Token>& k, std::size_t i
 
 constexpr bool is_routine(ObjectKind k) noexcept {
     return k == ObjectKind::Procedure || k == ObjectKind::Function || k == ObjectKind::View ||
-           k == ObjectKind::Trigger || k == ObjectKind::Package || k == ObjectKind::PackageBody;
+           k == ObjectKind::Trigger || k == ObjectKind::Package || k == ObjectKind::PackageBody ||
+           k == ObjectKind::TypeBody || k == ObjectKind::Macro;
+}
+
+// A package or type body: a container of routines.
+constexpr bool is_body(ObjectKind k) noexcept {
+    return k == ObjectKind::Package || k == ObjectKind::PackageBody || k == ObjectKind::TypeBody;
 }
 
 }  // namespace quorvane::inventory
