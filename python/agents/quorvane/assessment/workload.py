@@ -32,7 +32,7 @@ HOT_TABLES = 25
 # Times of one of these types compare with another of the same type as
 # _time_key orders them.
 _PLAIN_TIMES = frozenset({str, int, float})
-_WHOLE, _UNTERMINATED, _BLANK = FingerprintBatch.WHOLE, FingerprintBatch.UNTERMINATED, FingerprintBatch.BLANK
+_UNTERMINATED, _BLANK, _NOT_TEXT = FingerprintBatch.UNTERMINATED, FingerprintBatch.BLANK, FingerprintBatch.NOT_TEXT
 
 
 @dataclass
@@ -146,29 +146,19 @@ class Workload:
         templates = self.templates
         touched: list[Template] = []
         for i, flag in enumerate(batch_fps.flags):
-            if flag == _WHOLE:
-                text = texts[i]
-                h = hashes[i]
-                if len(text) in ROUND_LENGTHS:
-                    self._truncated(first + i, text, False)
-                    continue
-            elif flag == _UNTERMINATED:
-                self._truncated(first + i, texts[i], True)
-                continue
-            elif flag == _BLANK:
+            if flag == _BLANK:
                 self._bad(first + i, "empty")
                 continue
-            else:  # not a str: bytes to decode, a reader's note, a number, ...
-                judged, problem = text_problem(texts[i])
-                if judged is None:
+            if flag == _NOT_TEXT:  # bytes to decode, a reader's note, a number, ...
+                text, problem = text_problem(texts[i])
+                if text is None:
                     self._bad(first + i, problem or "")
                     continue
-                fp = inventory.fingerprint(str(judged), platform=self.platform)
-                if fp.unterminated or len(judged) in ROUND_LENGTHS:
-                    self._truncated(first + i, judged, fp.unterminated)
-                    continue
-                text, h = judged, fp.hash
+                fp = inventory.fingerprint(str(text), platform=self.platform)
+                h, unterminated = fp.hash, fp.unterminated
                 shapes.setdefault(h, (i, fp.template))
+            else:
+                text, h, unterminated = texts[i], hashes[i], flag == _UNTERMINATED
             count = 1
             if counts is not None:
                 count = counts[i]
@@ -177,6 +167,9 @@ class Workload:
                     if count is None:
                         self._bad(first + i, "bad count")
                         continue
+            if unterminated or len(text) in ROUND_LENGTHS:
+                self._truncated(first + i, text, unterminated)
+                continue
             t = templates.get(h)
             if t is None:
                 t = templates[h] = Template(h, shapes[h][1], analyze_statement(text, self.platform))
