@@ -135,13 +135,6 @@ def _statement_columns(
 
     texts, hashes, columns = _fingerprints(values, platform)
     errors = columns["error"]
-    if counted is not None:
-        truncated, seen = columns["truncated"], set()
-        for i, h in enumerate(hashes):
-            if errors[i] is None and truncated[i] is None and counted[i] and h not in seen:
-                seen.add(h)
-            else:
-                texts[i] = None
     if any(f.name in ANALYSIS_FIELDS for f in fields):
         analyses: list[dict[str, Any] | None] = []
         for i, text in enumerate(texts):
@@ -155,6 +148,13 @@ def _statement_columns(
                 analyses.append(None)
         for name in ANALYSIS_FIELDS:
             columns[name] = [a[name] if a is not None else None for a in analyses]
+    if counted is not None:
+        truncated, seen = columns["truncated"], set()
+        for i, h in enumerate(hashes):
+            if errors[i] is None and truncated[i] is None and counted[i] and h not in seen:
+                seen.add(h)
+            else:
+                texts[i] = None
     failed = any(e is not None for e in errors)
     # The hashes go to Arrow as they are, the rows with an error masked.
     valid = pa.array([e is None for e in errors], pa.bool_()).buffers()[1] if failed else None
