@@ -118,6 +118,46 @@ def test_record_and_arguments():
         fingerprint("SELECT 1", "sqlserver")
 
 
+# --- a batch in one call ------------------------------------------------------
+
+Batch = inventory.FingerprintBatch
+
+
+class _Text(str):
+    pass
+
+
+def _batch_as_rows(texts, **kw):
+    batch = inventory.fingerprint_many(texts, **kw)
+    return list(memoryview(batch.hashes).cast("Q")), list(batch.flags), batch.templates
+
+
+@given(st.lists(st.one_of(st.text(max_size=40), st.sampled_from(["SELECT 1", "select 2", "SELECT 'x", " \u3000"]))))
+def test_fingerprint_many_agrees_with_fingerprint_row_by_row(texts):
+    hashes, flags, templates = _batch_as_rows(texts)
+    expected_templates = {}
+    for i, text in enumerate(texts):
+        if not text.strip():
+            assert (hashes[i], flags[i]) == (0, Batch.BLANK)
+            continue
+        fp = fingerprint(text)
+        assert (hashes[i], flags[i]) == (fp.hash, Batch.UNTERMINATED if fp.unterminated else Batch.WHOLE)
+        expected_templates.setdefault(fp.hash, (i, fp.template))
+    assert list(templates.items()) == list(expected_templates.items())
+
+
+def test_fingerprint_many_leaves_what_is_not_a_str_and_checks_its_arguments():
+    texts = ["SELECT 1 -- a", None, b"SELECT 1", 42, _Text("SELECT 1"), "", "SELECT \U0001f600 FROM t"]
+    hashes, flags, templates = _batch_as_rows(texts, platform="sqlserver")
+    assert flags == [Batch.WHOLE, *[Batch.NOT_TEXT] * 4, Batch.BLANK, Batch.WHOLE]
+    assert hashes[1:6] == [0] * 5 and hashes[0] == fingerprint("SELECT 1", platform="sqlserver").hash
+    assert [first for first, _ in templates.values()] == [0, 6]
+    with pytest.raises(TypeError, match="sequence of str"):
+        inventory.fingerprint_many("SELECT 1")
+    with pytest.raises(ValueError, match="unknown platform"):
+        inventory.fingerprint_many(["SELECT 1"], platform="cobol")
+
+
 # --- properties --------------------------------------------------------------
 
 NAMES = ["orders", "Customer", "dbo.Sales", "[Line Items]", "#stage", "x"]

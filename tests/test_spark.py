@@ -94,3 +94,17 @@ def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
     assert [(r["template"], r["count"]) for r in workload(df, count_col="n").collect()] == [("select ?", 2)]
     with pytest.raises(ValueError, match="no column"):
         analyze_statements(df, "sql")
+
+
+def test_only_each_templates_first_counted_text_travels_back_from_the_worker():
+    import pyarrow as pa
+
+    from agents.quorvane.spark import FINGERPRINT_COLUMNS, _add_columns
+
+    texts = ["SELECT 'cut", "SELECT 1", "SELECT 2", "SELECT 3", None, "", "SELECT 4 FROM t", "select 5 from T"]
+    counts = [1, None, 1, 1, 1, 1, 1, 1]  # None: a count that cannot be used
+    batch = pa.record_batch([pa.array(texts), pa.array(counts, pa.int64())], names=["t", "n"])
+    (out,) = _add_columns(iter([batch]), "t", None, FINGERPRINT_COLUMNS, "n")
+    assert out.column("t").to_pylist() == [None, None, "SELECT 2", None, None, None, "SELECT 4 FROM t", None]
+    assert out.column("error").to_pylist() == [None] * 4 + ["null", "empty", None, None]
+    assert out.column("fingerprint").null_count == 2

@@ -95,6 +95,21 @@ def test_template_fields_users_times_and_summary(tmp_path, capsys):
     assert s["hot_tables"][0] == {"table": "dbo.Orders", "statements": 3}
 
 
+def test_times_of_mixed_types_compare_as_numbers_then_as_text(tmp_path, capsys):
+    times = [3, 1.5, 2, "2026-12-01", "2026-11-30", 7]
+    rows = [{"query": "SELECT 1", "at": at} for at in times]
+    (top,) = report(capsys, write(tmp_path / "log.jsonl", rows), "--time-column", "at")["templates"]
+    assert (top["first_seen"], top["last_seen"]) == (1.5, "2026-12-01")
+
+
+def test_users_past_the_exact_limit_are_estimated_in_bounded_memory(tmp_path, capsys):
+    rows = [{"query": f"SELECT {n} FROM t", "who": f"user{n % 3000}"} for n in range(9000)]
+    rows.append({"query": "SELECT 1 FROM u", "who": "ann"})
+    doc = report(capsys, write(tmp_path / "log.parquet", rows), "--user-column", "who")
+    many, one = doc["templates"]
+    assert one["users"] == 1 and abs(many["users"] - 3000) / 3000 < 0.07
+
+
 def test_bad_rows_are_counted_by_number_and_never_stop_the_run(tmp_path, capsys):
     log = tmp_path / "log.jsonl"
     lines = [
@@ -106,12 +121,14 @@ def test_bad_rows_are_counted_by_number_and_never_stop_the_run(tmp_path, capsys)
         json.dumps({"query_text": "SELECT 2", "n": "many"}),
         json.dumps({"query_text": "SELECT 3", "n": 1}),
     ]
+    lines.append(json.dumps({"query_text": "SELECT 'cut", "n": -1}))  # a bad count, though truncated too
     log.write_bytes("\n".join(lines).encode() + b'\n{"query_text": "SELECT \xff"}\n')
     doc = report(capsys, log, "--count-column", "n")
     s = doc["summary"]
-    assert (s["statements"], s["bad_rows"], s["bad_row_numbers"]) == (3, 6, [2, 3, 4, 5, 6, 8])
-    assert s["bad_row_problems"] == {"bad count": 1, "empty": 1, "not JSON": 1, "not text": 1, "null": 1,
+    assert (s["statements"], s["bad_rows"], s["bad_row_numbers"]) == (3, 7, [2, 3, 4, 5, 6, 8, 9])
+    assert s["bad_row_problems"] == {"bad count": 2, "empty": 1, "not JSON": 1, "not text": 1, "null": 1,
                                      "undecodable": 1}  # fmt: skip
+    assert s["truncated"] == 0
     # Undecodable bytes in a CSV field spoil that row alone.
     table = tmp_path / "log.csv"
     table.write_bytes(b'query_text\n"SELECT 1"\n"SELECT \xff"\n"SELECT 2"\n')

@@ -186,6 +186,11 @@ PyObject* fingerprint(State& s, const BoundSignature& sig, PyObject* const* args
     return s.fingerprints.call(sig, args, nargs, kwnames);
 }
 
+PyObject* fingerprint_many(State& s, const BoundSignature& sig, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return s.fingerprints.call_many(sig, args, nargs, kwnames);
+}
+
 FunctionRow kFunctions[] = {
     function<State, split_objects>({"split_objects", {"sql_content"}, {"platform"}},
         "split_objects(sql_content, *, platform=None)\n--\n\n"
@@ -200,6 +205,7 @@ FunctionRow kFunctions[] = {
         "functions it calls, its temporary tables and whether it runs dynamic\n"
         "SQL, as a References record, read as `platform`'s dialect."),
     function<State, fingerprint>({"fingerprint", {"sql_content"}, {"platform"}}, kFingerprintDoc),
+    function<State, fingerprint_many>({"fingerprint_many", {"texts"}, {"platform"}}, kFingerprintManyDoc),
     {},
 };
 

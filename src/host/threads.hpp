@@ -35,19 +35,16 @@ inline void reacquire(PyThreadState* saved) {
 #endif
 }
 
-// f(text::Text<C>) on a ready host string in its own storage kind, with the
-// interpreter lock released for a string of kReleaseThreshold characters or
-// more (f must touch no host object but the string, which is immutable and
-// kept alive by the caller).  A C++ exception from f is rethrown once the
-// lock is held again, for the entry point's guard.
+// f() with the interpreter lock released (f must touch no host object but
+// immutable ones the caller keeps alive).  A C++ exception from f is
+// rethrown once the lock is held again, for the entry point's guard.
 template <class F>
-auto scan(PyObject* str, F&& f) {
-    if (PyUnicode_GET_LENGTH(str) < kReleaseThreshold) return with_text(str, f);
-    std::optional<decltype(with_text(str, f))> result;
+auto unlocked(F&& f) {
+    std::optional<decltype(f())> result;
     std::exception_ptr error;
     PyThreadState* saved = PyEval_SaveThread();
     try {
-        result.emplace(with_text(str, f));
+        result.emplace(f());
     }
     QUORVANE_PASS_THREAD_EXIT
     catch (...) {
@@ -56,6 +53,17 @@ auto scan(PyObject* str, F&& f) {
     reacquire(saved);
     if (error) std::rethrow_exception(error);
     return std::move(*result);
+}
+
+// f(text::Text<C>) on a ready host string in its own storage kind, with the
+// interpreter lock released for a string of kReleaseThreshold characters or
+// more (f must touch no host object but the string, which is immutable and
+// kept alive by the caller).  A C++ exception from f is rethrown as by
+// unlocked().
+template <class F>
+auto scan(PyObject* str, F&& f) {
+    if (PyUnicode_GET_LENGTH(str) < kReleaseThreshold) return with_text(str, f);
+    return unlocked([&] { return with_text(str, f); });
 }
 
 }  // namespace quorvane::host

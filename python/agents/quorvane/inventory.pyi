@@ -1,4 +1,6 @@
+from collections.abc import Sequence
 from dataclasses import dataclass, field
+from typing import ClassVar
 
 FINGERPRINT_VERSION: int
 
@@ -62,3 +64,15 @@ class Fingerprint:
     unterminated: bool = field(default=False, compare=False)
 
 def fingerprint(sql_content: str, *, platform: str | None = None) -> Fingerprint: ...
+
+@dataclass(frozen=True)
+class FingerprintBatch:
+    WHOLE: ClassVar[int]
+    UNTERMINATED: ClassVar[int]
+    BLANK: ClassVar[int]
+    NOT_TEXT: ClassVar[int]
+    hashes: bytes
+    flags: bytes
+    templates: dict[int, tuple[int, str]]
+
+def fingerprint_many(texts: Sequence[object], *, platform: str | None = None) -> FingerprintBatch: ...

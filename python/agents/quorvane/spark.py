@@ -23,8 +23,15 @@ from __future__ import annotations
 from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
 
-from agents.quorvane.assessment.statements import ANALYSIS_FIELDS, analyze_statement, truncation
+from agents.quorvane.assessment.statements import (
+    ANALYSIS_FIELDS,
+    ROUND_LENGTHS,
+    analyze_statement,
+    truncation,
+    truncation_reason,
+)
 from agents.quorvane.assessment.workload import text_problem
+from agents.quorvane.inventory import FingerprintBatch
 
 if TYPE_CHECKING:  # pragma: no cover
     import pyarrow as pa
@@ -39,6 +46,7 @@ STATEMENT_SCHEMA = (
 )
 STATEMENT_COLUMNS = ("fingerprint", "template", "truncated", *ANALYSIS_FIELDS, "error")
 _SIGNED = 1 << 63
+_WHOLE, _UNTERMINATED = FingerprintBatch.WHOLE, FingerprintBatch.UNTERMINATED
 
 
 def _arrow_fields() -> list[pa.Field]:
@@ -51,12 +59,11 @@ def _arrow_fields() -> list[pa.Field]:
     return [pa.field(name, types.get(name, pa.string())) for name in STATEMENT_COLUMNS]
 
 
-FINGERPRINT_COLUMNS = ("fingerprint", "template", "truncated", "error")
+FINGERPRINT_COLUMNS = ("fingerprint", "truncated", "error")
 
 
-def statement_row(value: Any, platform: str | None = None, *, analysis: bool = True) -> dict[str, Any]:
-    """The added columns of one row, as Python values (without the analysis
-    fields when ``analysis`` is false)."""
+def statement_row(value: Any, platform: str | None = None) -> dict[str, Any]:
+    """The added columns of one row, as Python values."""
     from agents.quorvane import inventory
 
     row: dict[str, Any] = dict.fromkeys(STATEMENT_COLUMNS)
@@ -65,15 +72,102 @@ def statement_row(value: Any, platform: str | None = None, *, analysis: bool = T
         row["error"] = problem
         return row
     try:
-        fp = inventory.fingerprint(text, platform=platform)
+        fp = inventory.fingerprint(str(text), platform=platform)
         row["fingerprint"] = fp.hash - (fp.hash >= _SIGNED) * (1 << 64)
         row["template"] = fp.template
         row["truncated"] = truncation(text, fp)
-        if analysis:
-            row.update(analyze_statement(text, platform))
+        row.update(analyze_statement(text, platform))
     except Exception as exc:  # one row's failure is that row's error, never the task's
         return {**dict.fromkeys(STATEMENT_COLUMNS), "error": f"{type(exc).__name__}: {exc}"}
     return row
+
+
+def _fingerprints(values: list[Any], platform: str | None) -> tuple[list[Any], memoryview, dict[str, list[Any]]]:
+    """Each row's text (None for an error), signed hash (a memoryview of
+    64-bit integers; 0 where there is none), and the columns template,
+    truncated and error, from one native call for the batch: Python judges
+    only the rows that are not str."""
+    from agents.quorvane import inventory
+
+    n = len(values)
+    batch = inventory.fingerprint_many(values, platform=platform)
+    hashes = memoryview(bytearray(batch.hashes)).cast("q")  # the same bits as Spark's signed BIGINT
+    shapes = {h - (h >= _SIGNED) * (1 << 64): shape for h, (_, shape) in batch.templates.items()}
+    templates: list[Any] = [shapes.get(h) for h in hashes]
+    truncated: list[Any] = [None] * n
+    errors: list[Any] = [None] * n
+    texts = list(values)
+    flags = batch.flags
+    for i, flag in enumerate(flags):
+        value = values[i]
+        if flag == _WHOLE:
+            if len(value) in ROUND_LENGTHS:
+                truncated[i] = truncation_reason(len(value), False)
+        elif flag == _UNTERMINATED:
+            truncated[i] = truncation_reason(len(value), True)
+        else:
+            text, problem = text_problem(value)
+            texts[i] = None
+            if text is None:
+                errors[i] = problem
+                continue
+            try:  # a text the batch call left to Python: bytes, a str of a subclass
+                fp = inventory.fingerprint(str(text), platform=platform)
+            except Exception as exc:
+                errors[i] = f"{type(exc).__name__}: {exc}"
+                continue
+            texts[i] = str(text)
+            hashes[i] = fp.hash - (fp.hash >= _SIGNED) * (1 << 64)
+            templates[i] = fp.template
+            truncated[i] = truncation(text, fp)
+    return texts, hashes, {"template": templates, "truncated": truncated, "error": errors}
+
+
+def _statement_columns(
+    values: list[Any], platform: str | None, fields: list[pa.Field], counted: list[bool] | None = None
+) -> tuple[list[pa.Array], list[Any]]:
+    """The columns ``fields`` of STATEMENT_SCHEMA for a batch of texts, and
+    the texts themselves; with ``counted`` (whether each row's count is
+    usable), only the first text of each fingerprint among the rows that
+    make templates (no error, no truncation, a usable count), the others
+    None, so that the texts need not travel back whole."""
+    import pyarrow as pa
+
+    texts, hashes, columns = _fingerprints(values, platform)
+    errors = columns["error"]
+    if any(f.name in ANALYSIS_FIELDS for f in fields):
+        analyses: list[dict[str, Any] | None] = []
+        for i, text in enumerate(texts):
+            if errors[i] is not None:
+                analyses.append(None)
+                continue
+            try:
+                analyses.append(analyze_statement(text, platform))
+            except Exception as exc:  # one row's failure is that row's error, never the task's
+                errors[i] = f"{type(exc).__name__}: {exc}"
+                analyses.append(None)
+        for name in ANALYSIS_FIELDS:
+            columns[name] = [a[name] if a is not None else None for a in analyses]
+    if counted is not None:
+        truncated, seen = columns["truncated"], set()
+        for i, h in enumerate(hashes):
+            if errors[i] is None and truncated[i] is None and counted[i] and h not in seen:
+                seen.add(h)
+            else:
+                texts[i] = None
+    failed = any(e is not None for e in errors)
+    # The hashes go to Arrow as they are, the rows with an error masked.
+    valid = pa.array([e is None for e in errors], pa.bool_()).buffers()[1] if failed else None
+    out = []
+    for f in fields:
+        if f.name == "fingerprint":
+            out.append(pa.Array.from_buffers(pa.int64(), len(texts), [valid, pa.py_buffer(hashes)]))
+            continue
+        column = columns[f.name]
+        if failed and f.name != "error":
+            column = [v if e is None else None for v, e in zip(column, errors)]
+        out.append(pa.array(column, type=f.type))
+    return out, texts
 
 
 def _quiet_worker() -> None:
@@ -88,22 +182,33 @@ def _quiet_worker() -> None:
 
 
 def _add_columns(
-    batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None, names: tuple[str, ...]
+    batches: Iterator[pa.RecordBatch],
+    text_col: str,
+    platform: str | None,
+    names: tuple[str, ...],
+    count_col: str | None = None,
 ) -> Iterator[pa.RecordBatch]:
-    """Each batch with the columns ``names`` of its rows' statement_row."""
+    """Each batch with the columns ``names`` of its rows' statements; with
+    ``count_col``, the text column keeps only each fingerprint's first
+    text (see _statement_columns)."""
     import pyarrow as pa
 
     _quiet_worker()
     fields = [f for f in _arrow_fields() if f.name in names]
-    analysis = any(n in ANALYSIS_FIELDS for n in names)
     for batch in batches:
-        rows = [statement_row(v, platform, analysis=analysis) for v in batch.column(text_col).to_pylist()]
-        added = [pa.array([r[f.name] for r in rows], type=f.type) for f in fields]
-        yield pa.RecordBatch.from_arrays([*batch.columns, *added], schema=pa.schema([*batch.schema, *fields]))
+        counted = None if count_col is None else batch.column(count_col).is_valid().to_pylist()
+        added, texts = _statement_columns(batch.column(text_col).to_pylist(), platform, fields, counted)
+        columns = list(batch.columns)
+        if count_col is not None:
+            at = batch.schema.get_field_index(text_col)
+            columns[at] = pa.array(texts, type=pa.string())
+        yield pa.RecordBatch.from_arrays([*columns, *added], schema=pa.schema([*batch.schema, *fields]))
 
 
-def _with_columns(df: DataFrame, text_col: str, platform: str | None, names: tuple[str, ...]) -> DataFrame:
-    from pyspark.sql.types import StructType, _parse_datatype_string
+def _with_columns(
+    df: DataFrame, text_col: str, platform: str | None, names: tuple[str, ...], count_col: str | None = None
+) -> DataFrame:
+    from pyspark.sql.types import StringType, StructField, StructType, _parse_datatype_string
 
     if text_col not in df.columns:
         raise ValueError(f"no column {text_col!r} (columns: {', '.join(df.columns)})")
@@ -111,10 +216,13 @@ def _with_columns(df: DataFrame, text_col: str, platform: str | None, names: tup
     if clash:
         raise ValueError(f"the DataFrame already has the column(s) {', '.join(clash)}")
     added = [f for f in _parse_datatype_string(STATEMENT_SCHEMA).fields if f.name in names]
-    schema = StructType([*df.schema.fields, *added])
+    fields = df.schema.fields
+    if count_col is not None:  # the first texts only, as strings
+        fields = [StructField(f.name, StringType()) if f.name == text_col else f for f in fields]
+    schema = StructType([*fields, *added])
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        return _add_columns(batches, text_col, platform, names)
+        return _add_columns(batches, text_col, platform, names, count_col)
 
     return df.mapInArrow(run, schema)
 
@@ -140,55 +248,52 @@ def workload(
     a whole number of at least 0, or a suspected truncation are left out,
     as the command leaves them out of its templates.  Only the first text of
     each template is analysed."""
+    from pyspark.sql import Window
     from pyspark.sql import functions as F
 
-    order, text = "__quorvane_row", "__quorvane_text"
+    for name in (text_col, count_col, user_col, time_col):
+        if name is not None and name not in df.columns:
+            raise ValueError(f"no column {name!r} (columns: {', '.join(df.columns)})")
+    # Only the columns the table needs go through the job, under names of
+    # its own (a column may serve twice, as text and user, say).
+    order, text, count, user, when = "__quorvane_row", "__quorvane_text", "__count", "__user", "__time"
+    if count_col is None:
+        counted = F.lit(1).cast("long")
+    else:
+        raw = F.trim(F.col(count_col).cast("string"))
+        counted = F.when(raw.rlike(r"^[0-9]+(\.0*)?$"), raw.cast("decimal(38,0)").cast("long"))
     rows = _with_columns(
-        df.withColumn(order, F.monotonically_increasing_id()).withColumn(text, F.col(text_col)),
+        df.select(
+            F.monotonically_increasing_id().alias(order),
+            F.col(text_col).alias(text),
+            counted.alias(count),
+            (F.col(user_col) if user_col else F.lit(None)).alias(user),
+            (F.col(time_col) if time_col else F.lit(None).cast("string")).alias(when),
+        ),
         text,
         platform,
         FINGERPRINT_COLUMNS,
+        count,
     )
-    if count_col is None:
-        rows = rows.withColumn("__count", F.lit(1).cast("long"))
-    else:
-        raw = F.trim(F.col(count_col).cast("string"))
-        rows = rows.withColumn("__count", F.when(raw.rlike(r"^[0-9]+(\.0*)?$"), raw.cast("decimal(38,0)").cast("long")))
-    rows = rows.where(F.col("error").isNull() & F.col("truncated").isNull() & F.col("__count").isNotNull())
-    aggregates = [
-        F.sum("__count").alias("count"),
-        F.min_by(F.struct(F.col("template"), F.col(text)), F.col(order)).alias("__first"),
-        (F.countDistinct(user_col) if user_col else F.lit(None).cast("long")).alias("users"),
-        (F.min(time_col) if time_col else F.lit(None).cast("string")).alias("first_seen"),
-        (F.max(time_col) if time_col else F.lit(None).cast("string")).alias("last_seen"),
-    ]
-    grouped = (
-        rows.groupBy("fingerprint")
-        .agg(*aggregates)
-        .select(
-            "fingerprint",
-            F.col("__first.template").alias("__template"),
-            F.col(f"__first.{text}").alias(text),
-            "count",
-            "users",
-            "first_seen",
-            "last_seen",
-        )  # fmt: skip
+    rows = rows.where(F.col("error").isNull() & F.col("truncated").isNull() & F.col(count).isNotNull())
+    grouped = rows.groupBy("fingerprint").agg(
+        F.sum(count).alias("count"),
+        F.min_by(F.col(text), F.col(order)).alias(text),
+        (F.countDistinct(user) if user_col else F.lit(None).cast("long")).alias("users"),
+        F.min(when).alias("first_seen"),
+        F.max(when).alias("last_seen"),
     )
-    # The analysis of each template's first text only: one per template.
-    analysed = _with_columns(grouped, text, platform, ANALYSIS_FIELDS)
-    total = rows.agg(F.sum("__count").alias("__total"))
-    return (
-        analysed.crossJoin(total)
-        .select(
-            "fingerprint",
-            F.col("__template").alias("template"),
-            "count",
-            F.round(F.col("count") / F.col("__total"), 6).alias("share"),
-            "users",
-            "first_seen",
-            "last_seen",
-            *ANALYSIS_FIELDS,
-        )
-        .orderBy(F.col("count").desc(), F.col("template"))
-    )
+    # The template and analysis of each template's first text only: one per
+    # template, on the grouped table (as small as the templates).
+    analysed = _with_columns(grouped, text, platform, ("template", *ANALYSIS_FIELDS))
+    total = F.sum("count").over(Window.partitionBy())
+    return analysed.select(
+        "fingerprint",
+        "template",
+        "count",
+        F.round(F.col("count") / total, 6).alias("share"),
+        "users",
+        "first_seen",
+        "last_seen",
+        *ANALYSIS_FIELDS,
+    ).orderBy(F.col("count").desc(), F.col("template"))

@@ -4,7 +4,8 @@ readers, JSON Lines line by line.
 Each batch carries the raw values of the text, count, user and time
 columns; judging a value (null, empty, not text, undecodable) is the
 caller's, so that one bad row never stops a log.  The text column of a CSV
-file is read as bytes and decoded per row for the same reason.  JSON Lines
+file is read as bytes for the same reason: a batch that is all valid UTF-8
+becomes str at once, any other is decoded per row.  JSON Lines
 are parsed by the standard library, one line at a time: pyarrow's JSON
 reader fails a whole block on one line it cannot parse or whose value
 changes type.
@@ -158,6 +159,10 @@ def _read_csv(path: str, columns: Columns) -> Iterator[Batch]:
         with reader:
             for record_batch in reader:
                 cols = {name: record_batch.column(name) for name in record_batch.schema.names}
+                try:  # a batch of valid UTF-8 (most are) goes on as str, the rest is decoded row by row
+                    cols[roles["text"]] = cols[roles["text"]].cast(pa.string())
+                except pa.ArrowInvalid:
+                    pass
                 yield _batch(first, cols, roles, dropped[0] - reported)
                 reported = dropped[0]
                 first += record_batch.num_rows
@@ -170,7 +175,9 @@ def _read_parquet(path: str, columns: Columns, batch_rows: int) -> Iterator[Batc
     import pyarrow.parquet as pq
 
     try:
-        source = pq.ParquetFile(path)
+        # Without pre-buffering: it keeps every column chunk read so far
+        # until the file is closed, the whole file by the end of the log.
+        source = pq.ParquetFile(path, pre_buffer=False)
     except (pa.ArrowInvalid, pa.ArrowException) as exc:
         raise LogError(f"not a Parquet log: {exc}") from None
     roles = resolve(list(source.schema_arrow.names), columns)

@@ -32,9 +32,15 @@ ANALYSIS_FIELDS = (
 
 def truncation(text: str, fingerprint: Any) -> str | None:
     """Why ``text`` looks cut short, or None."""
-    if len(text) in ROUND_LENGTHS:
-        return f"cut at {len(text)} characters"
-    if fingerprint.unterminated:
+    return truncation_reason(len(text), fingerprint.unterminated)
+
+
+def truncation_reason(length: int, unterminated: bool) -> str | None:
+    """Why a text of ``length`` characters looks cut short, or None;
+    ``unterminated``: it ends inside a literal, quoted name or comment."""
+    if length in ROUND_LENGTHS:
+        return f"cut at {length} characters"
+    if unterminated:
         return "ends inside a literal or comment"
     return None
 

@@ -5,8 +5,9 @@ truncation, bad rows and, against a code base, the objects nothing uses and
 the references it does not define.
 
 Memory grows with the number of templates, not of rows: a log is read in
-batches and only per-template totals are kept (and at most MAX_LISTED bad
-row numbers and truncated rows).
+batches, each fingerprinted in one native call, and only per-template
+totals are kept (distinct users in a DistinctCount, at most a few kilobytes
+each; at most MAX_LISTED bad row numbers and truncated rows).
 """
 
 from __future__ import annotations
@@ -19,13 +20,19 @@ from typing import Any
 
 from agents.quorvane import inventory
 from agents.quorvane.assessment.dependencies import UNREFERENCED_KINDS, Unit, _Names, is_system_name
+from agents.quorvane.assessment.distinct_count import DistinctCount
 from agents.quorvane.assessment.query_logs import Batch, Unreadable
 from agents.quorvane.assessment.record import LEVELS
-from agents.quorvane.assessment.statements import ANALYSIS_FIELDS, ROUND_LENGTHS, analyze_statement, truncation
+from agents.quorvane.assessment.statements import ANALYSIS_FIELDS, ROUND_LENGTHS, analyze_statement, truncation_reason
+from agents.quorvane.inventory import FingerprintBatch
 
 SCHEMA_VERSION = 1
 MAX_LISTED = 10_000
 HOT_TABLES = 25
+# Times of one of these types compare with another of the same type as
+# _time_key orders them.
+_PLAIN_TIMES = frozenset({str, int, float})
+_UNTERMINATED, _BLANK, _NOT_TEXT = FingerprintBatch.UNTERMINATED, FingerprintBatch.BLANK, FingerprintBatch.NOT_TEXT
 
 
 @dataclass
@@ -34,9 +41,17 @@ class Template:
     template: str
     analysis: dict[str, Any]
     count: int = 0
-    users: set[str] = field(default_factory=set)
+    users: DistinctCount = field(default_factory=DistinctCount)
+    batch_users: set[str] = field(default_factory=set)  # this batch's, before they join `users`
     first_seen: Any = None
     last_seen: Any = None
+
+    def seen(self, when: Any) -> None:
+        """Widens first and last seen to take in ``when``."""
+        if self.first_seen is None or _time_key(when) < _time_key(self.first_seen):
+            self.first_seen = when
+        if self.last_seen is None or _time_key(when) > _time_key(self.last_seen):
+            self.last_seen = when
 
 
 def _time_key(value: Any) -> tuple[int, Any]:
@@ -116,50 +131,73 @@ class Workload:
     def add(self, batch: Batch, offset: int = 0) -> None:
         """Adds one batch; ``offset`` is the number of rows of the logs read
         before this one, so that row numbers run on across logs."""
-        fingerprint = inventory.fingerprint
-        templates = self.templates
-        counts, users, times = batch.counts, batch.users, batch.times
+        texts, counts, users, times = batch.texts, batch.counts, batch.users, batch.times
         self.has_users = self.has_users or users is not None
         self.has_times = self.has_times or times is not None
         for _ in range(batch.malformed):
             self._bad(None, "malformed")
-        self.rows += len(batch.texts) + batch.malformed
+        self.rows += len(texts) + batch.malformed
         first = offset + batch.first_row
-        for i, value in enumerate(batch.texts):
-            number = first + i
-            if type(value) is str and value and not value[0].isspace():
-                text: str | None = value  # the common case, checked cheaply
-            else:
-                text, problem = text_problem(value)
+        # Every str of the batch in one native call; only the template of
+        # each hash's first row comes back as a string.
+        batch_fps = inventory.fingerprint_many(texts, platform=self.platform)
+        hashes = memoryview(batch_fps.hashes).cast("Q")
+        shapes = batch_fps.templates
+        templates = self.templates
+        touched: list[Template] = []
+        for i, flag in enumerate(batch_fps.flags):
+            if flag == _BLANK:
+                self._bad(first + i, "empty")
+                continue
+            if flag == _NOT_TEXT:  # bytes to decode, a reader's note, a number, ...
+                text, problem = text_problem(texts[i])
                 if text is None:
-                    self._bad(number, problem or "")
+                    self._bad(first + i, problem or "")
                     continue
+                fp = inventory.fingerprint(str(text), platform=self.platform)
+                h, unterminated = fp.hash, fp.unterminated
+                shapes.setdefault(h, (i, fp.template))
+            else:
+                text, h, unterminated = texts[i], hashes[i], flag == _UNTERMINATED
             count = 1
             if counts is not None:
-                parsed = parse_count(counts[i])
-                if parsed is None:
-                    self._bad(number, "bad count")
-                    continue
-                count = parsed
-            fp = fingerprint(text, platform=self.platform)
-            if fp.unterminated or len(text) in ROUND_LENGTHS:
-                self.truncated += 1
-                if len(self.truncated_rows) < MAX_LISTED:
-                    self.truncated_rows.append({"row": number, "length": len(text), "reason": truncation(text, fp)})
+                count = counts[i]
+                if type(count) is not int or count < 0:
+                    count = parse_count(count)  # type: ignore[assignment]
+                    if count is None:
+                        self._bad(first + i, "bad count")
+                        continue
+            if unterminated or len(text) in ROUND_LENGTHS:
+                self._truncated(first + i, text, unterminated)
                 continue
-            t = templates.get(fp.hash)
+            t = templates.get(h)
             if t is None:
-                t = templates[fp.hash] = Template(fp.hash, fp.template, analyze_statement(text, self.platform))
+                t = templates[h] = Template(h, shapes[h][1], analyze_statement(text, self.platform))
             t.count += count
             self.statements += count
             if users is not None and users[i] is not None:
-                t.users.add(str(users[i]))
-            if times is not None and times[i] is not None:
-                when = times[i]
-                if t.first_seen is None or _time_key(when) < _time_key(t.first_seen):
-                    t.first_seen = when
-                if t.last_seen is None or _time_key(when) > _time_key(t.last_seen):
-                    t.last_seen = when
+                if not t.batch_users:
+                    touched.append(t)
+                t.batch_users.add(str(users[i]))
+            if times is not None and (when := times[i]) is not None:
+                lo, hi = t.first_seen, t.last_seen
+                kind = type(when)
+                if kind is type(lo) and kind is type(hi) and kind in _PLAIN_TIMES:  # they compare as themselves
+                    if when < lo:
+                        t.first_seen = when
+                    elif when > hi:
+                        t.last_seen = when
+                else:
+                    t.seen(when)
+        for t in touched:
+            t.users.update(t.batch_users)
+            t.batch_users.clear()
+
+    def _truncated(self, number: int, text: str, unterminated: bool) -> None:
+        self.truncated += 1
+        if len(self.truncated_rows) < MAX_LISTED:
+            reason = truncation_reason(len(text), unterminated)
+            self.truncated_rows.append({"row": number, "length": len(text), "reason": reason})
 
 
 def _ordered(templates: Iterable[Template]) -> list[Template]:
