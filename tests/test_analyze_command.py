@@ -101,7 +101,7 @@ class TestOneRecord:
         assert all(tuple(r) == FIELDS for r in as_json)
         assert {r["status"] for r in as_json} == {"ok", "error"}
         failed = next(r for r in as_json if r["status"] == "error")
-        assert failed["error"] and failed["complexity"] is None and failed["schema_version"] == 1
+        assert failed["error"] and failed["complexity"] is None and failed["schema_version"] == 2
         table = list(csv.reader(io.StringIO(run("analyze", ".", "--format", "csv", cwd=mixed).stdout)))
         assert tuple(table[0]) == FIELDS
         for row, record in zip(table[1:], as_json):

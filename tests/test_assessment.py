@@ -186,7 +186,7 @@ class TestRecord:
             None,
         )
         assert ok["hotspots"] == [{"line": 3, "kind": "category", "name": "join"}]
-        assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 1
+        assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 2
         json.dumps(ok)
 
     def test_csv_spelling_follows_json(self):

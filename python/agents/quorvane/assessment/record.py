@@ -14,7 +14,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 # Raised when a field is added, removed, renamed or changes meaning.
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2
 
 LEVELS = ("simple", "moderate", "complex")
 
@@ -33,6 +33,25 @@ class Hotspot:
 
     def to_json(self) -> dict[str, Any]:
         return {"line": self.line, "kind": self.kind, "name": self.name}
+
+
+# The longest construct text a blocker keeps; longer text is cut with "…".
+BLOCKER_TEXT_LIMIT = 120
+
+
+@dataclass(frozen=True)
+class Blocker:
+    """A construct with no mechanical equivalent on Spark: its kind (an
+    identifier of the blocker catalogue), its line (1-based) and the
+    construct as written on that line, trimmed and cut to
+    ``BLOCKER_TEXT_LIMIT`` characters."""
+
+    kind: str
+    line: int
+    text: str
+
+    def to_json(self) -> dict[str, Any]:
+        return {"kind": self.kind, "line": self.line, "text": self.text}
 
 
 # The row's keys, in output order.
@@ -69,6 +88,7 @@ FIELDS = (
     "platform_ranking",
     "platform_markers",
     "hotspots",
+    "blockers",
     "effort_hours",
 )
 
@@ -108,6 +128,7 @@ class Row:
     platform_ranking: tuple[tuple[str, float], ...] | None = None
     platform_markers: tuple[str, ...] | None = None
     hotspots: tuple[Hotspot, ...] | None = None
+    blockers: tuple[Blocker, ...] | None = None
     effort_hours: float | None = None
 
     @property
@@ -124,7 +145,7 @@ class Row:
         record = {}
         for name in FIELDS:
             value = values[name] if name in values else getattr(self, name)
-            if name == "hotspots" and value is not None:
+            if name in ("hotspots", "blockers") and value is not None:
                 value = [h.to_json() for h in value]
             elif name == "platform_ranking" and value is not None:
                 value = [[p, s] for p, s in value]
