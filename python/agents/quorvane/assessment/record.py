@@ -89,7 +89,13 @@ FIELDS = (
     "platform_markers",
     "hotspots",
     "blockers",
+    "effort_lines",
+    "effort_low",
     "effort_hours",
+    "effort_high",
+    "bucket",
+    "duplicate_of",
+    "wave",
 )
 
 
@@ -129,7 +135,13 @@ class Row:
     platform_markers: tuple[str, ...] | None = None
     hotspots: tuple[Hotspot, ...] | None = None
     blockers: tuple[Blocker, ...] | None = None
+    effort_lines: int | None = None
+    effort_low: float | None = None
     effort_hours: float | None = None
+    effort_high: float | None = None
+    bucket: str | None = None
+    duplicate_of: str | None = None
+    wave: int | None = None
 
     @property
     def ok(self) -> bool:
@@ -156,17 +168,52 @@ class Row:
 
 
 @dataclass(frozen=True)
+class WorkItem:
+    """One line of the work plan: an object, or the batches of one file
+    that define nothing and share a bucket, costed as one unit.
+    ``depends_on`` names the defined objects it needs (``kind:name``),
+    ``missing`` the names it references that nothing defines."""
+
+    path: str
+    kind: str | None
+    name: str | None
+    start_line: int | None
+    end_line: int | None
+    bucket: str
+    complexity: str
+    effective_lines: int
+    effort_lines: int
+    low: float
+    hours: float
+    high: float
+    wave: int
+    duplicate_of: str | None = None
+    blockers: tuple[Blocker, ...] = ()
+    depends_on: tuple[str, ...] = ()
+    missing: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
 class FileResult:
     """What the analysis of one file gives: its file-level row, one row per
     unit the inventory finds (objects, and batches of statements that define
     nothing; empty without the inventory), the inventory's records of those
     units (``agents.quorvane.inventory.SqlObject``), and the source lines
-    around each hotspot (line number -> text), kept only for the HTML page."""
+    around each hotspot (line number -> text), kept only for the HTML page.
+
+    ``costs`` holds what the estimate needs of each unit (the ``objects``
+    themselves when they were kept; a bare row per unit otherwise, or the
+    file's row alone when the file was not split), ``signature`` the
+    fingerprints of its units (equal for near-identical files), and
+    ``work`` the costed units once the whole run is planned."""
 
     file: Row
     objects: tuple[Row, ...] = ()
     units: tuple[Any, ...] = ()
     context: dict[int, str] = field(default_factory=dict)
+    costs: tuple[Row, ...] = ()
+    signature: tuple[int, ...] = ()
+    work: tuple[WorkItem, ...] = ()
 
     @property
     def path(self) -> str:

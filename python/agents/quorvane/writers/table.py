@@ -3,8 +3,10 @@ then the hardest rows.
 
 The table fits the terminal: ``COLUMNS``, else the terminal's width, else
 120 columns.  It shows the path (shortened in the middle), with
-``--objects`` the object, and the level, effective lines, hours and
-platform; the path and object take the room the other columns leave.
+``--objects`` the object, and the level, effective lines, expected hours
+(whole hours), bucket and platform (on a terminal too narrow for them, the
+platform and then the bucket are left out); the path and object take the
+room the other columns leave.
 ``wide=True`` shows every column at its full width instead.
 
 Failed files go to standard error, one line each, not into the table.
@@ -17,6 +19,7 @@ import textwrap
 from collections.abc import Sequence
 from typing import TextIO
 
+from agents.quorvane.assessment.buckets import CONVERSION
 from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.spelling import NULL_CELL, number, printable, shorten_middle
@@ -30,11 +33,12 @@ DEFAULT_WIDTH = 120
 # The path and object columns never get narrower than this.
 MIN_NAME_WIDTH = 16
 
-_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
+_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours", "range", "wave"}
 # The columns of the narrow table, after the path (and object).
-_NARROW = ("level", "eff. lines", "hours", "platform")
+_NARROW = ("level", "eff. lines", "hours", "bucket", "platform")
 _WIDE = ("level", "eff. lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read", "encoding",
-         "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+         "platform", "confidence", "hours", "range", "bucket", "wave", "duplicate of", "hotspots",
+         "categories")  # fmt: skip
 
 
 def terminal_width() -> int:
@@ -58,6 +62,17 @@ def platform_label(row: Row) -> str:
     if row.platform is None:
         return NULL_CELL
     return row.platform if row.platform_score is None else f"{row.platform} ({number(row.platform_score)})"
+
+
+def hours(value: float | None) -> str:
+    """Hours as whole hours: an estimate has no decimals worth showing."""
+    return NULL_CELL if value is None else str(round(value))
+
+
+def range_label(row: Row) -> str:
+    if row.effort_low is None or row.effort_high is None:
+        return NULL_CELL
+    return f"{round(row.effort_low)}-{round(row.effort_high)}"
 
 
 def hotspots_label(row: Row) -> str:
@@ -91,7 +106,11 @@ def _row(r: Row, per_object: bool) -> list[str]:
         encoding,
         platform_label(r),
         r.platform_confidence or NULL_CELL,
-        number(r.effort_hours),
+        hours(r.effort_hours),
+        range_label(r),
+        r.bucket or NULL_CELL,
+        number(r.wave),
+        printable(r.duplicate_of or NULL_CELL),
         printable(hotspots_label(r)),
         ", ".join(r.categories or ()) or NULL_CELL,
     ]
@@ -103,7 +122,13 @@ def _object_label(r: Row) -> str:
 
 def _narrow_row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)] + ([_object_label(r)] if per_object else [])
-    return head + [r.complexity or NULL_CELL, number(r.effective_lines), number(r.effort_hours), platform_label(r)]
+    return head + [
+        r.complexity or NULL_CELL,
+        number(r.effective_lines),
+        hours(r.effort_hours),
+        r.bucket or NULL_CELL,
+        platform_label(r),
+    ]
 
 
 def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int) -> list[int]:
@@ -116,6 +141,23 @@ def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int)
         for i in range(names):
             widths[i] = max(MIN_NAME_WIDTH, min(widths[i], room * widths[i] // max(wanted, 1)))
     return widths
+
+
+# Narrow columns left out, in this order, while the path and object would
+# get less than MIN_NAME_WIDTH each.
+_DROPPABLE = ("platform", "bucket")
+
+
+def _droppable(columns: tuple[str, ...], cells: list[list[str]], names: int) -> tuple[tuple[str, ...], list[list[str]]]:
+    width = terminal_width()
+    for name in _DROPPABLE:
+        widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
+        if width - sum(widths[names:]) - 2 * (len(columns) - 1) >= MIN_NAME_WIDTH * names:
+            break
+        k = columns.index(name)
+        columns = columns[:k] + columns[k + 1 :]
+        cells = [row[:k] + row[k + 1 :] for row in cells]
+    return columns, cells
 
 
 def _write_grid(columns: Sequence[str], cells: list[list[str]], widths: Sequence[int], out: TextIO) -> None:
@@ -132,9 +174,9 @@ def _write_grid(columns: Sequence[str], cells: list[list[str]], widths: Sequence
 
 
 def hardest(rows: Sequence[Row], count: int = HARDEST) -> list[Row]:
-    """The ``count`` rows of most hours; among equal hours the higher level,
-    then path and line."""
-    costed = [r for r in rows if r.ok and r.effort_hours is not None]
+    """The ``count`` conversion rows of most hours; among equal hours the
+    higher level, then path and line."""
+    costed = [r for r in rows if r.ok and r.effort_hours is not None and r.bucket in (None, CONVERSION)]
     return sorted(
         costed,
         key=lambda r: (-(r.effort_hours or 0), -LEVELS.index(r.complexity or LEVELS[0]), r.path, r.start_line or 0),
@@ -153,8 +195,9 @@ def write_table(
         cells = [_row(r, per_object) for r in ok]
         widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
     else:
-        columns = ("file", "object")[:names] + _NARROW
-        cells = [_narrow_row(r, per_object) for r in ok]
+        columns, cells = _droppable(
+            ("file", "object")[:names] + _NARROW, [_narrow_row(r, per_object) for r in ok], names
+        )
         widths = _fit(columns, cells, terminal_width(), names)
     _write_grid(columns, cells, widths, out)
     top = hardest(ok)
@@ -164,7 +207,7 @@ def write_table(
         cells = [
             [printable(r.path)]
             + ([_object_label(r)] if per_object else [])
-            + [number(r.effort_hours), r.complexity or NULL_CELL, number(r.effective_lines)]
+            + [hours(r.effort_hours), r.complexity or NULL_CELL, number(r.effective_lines)]
             for r in top
         ]
         _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
@@ -186,9 +229,26 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
         lines.append("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()))
     lines.append("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL))
     lines.append(
-        f"effort: {number(s.total_hours)} hours = {number(s.conversion_hours)} converting + "
-        f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once"
+        f"effort: {s.total_hours} hours ({s.total_low}-{s.total_high}) = {s.conversion_hours} converting "
+        f"({s.conversion_low}-{s.conversion_high}) + {s.learning} learning {len(s.learning_hours)} categories once"
     )
+    if s.buckets:
+        lines.append(
+            "buckets: "
+            + ", ".join(
+                f"{name} {b['files']} files, {b['items']} items, {b['hours']} hours ({b['low']}-{b['high']})"
+                for name, b in s.buckets.items()
+            )
+            + " (only conversion counts in the effort)"
+        )
+    if s.waves:
+        lines.append(
+            "conversion waves: " + ", ".join(f"{w['wave']}: {w['items']} items, {w['hours']} hours" for w in s.waves)
+        )
+    if s.copies or s.duplicates:
+        lines.append(
+            f"costed once: {s.duplicates} items duplicate another ({s.copies} files are near-copies of another)"
+        )
     for text in lines:
         if width is not None:
             text = textwrap.fill(text, width, subsequent_indent="  ", break_long_words=False, break_on_hyphens=False)
