@@ -161,12 +161,17 @@ class FileResult:
     unit the inventory finds (objects, and batches of statements that define
     nothing; empty without the inventory), the inventory's records of those
     units (``agents.quorvane.inventory.SqlObject``), and the source lines
-    around each hotspot (line number -> text), kept only for the HTML page."""
+    around each hotspot (line number -> text), kept only for the HTML page;
+    and the databases and schemas the file creates or switches to, or defines
+    objects in (case-folded), which decide which three-part names leave the
+    code base."""
 
     file: Row
     objects: tuple[Row, ...] = ()
     units: tuple[Any, ...] = ()
     context: dict[int, str] = field(default_factory=dict)
+    databases: frozenset[str] = frozenset()
+    schemas: frozenset[str] = frozenset()
 
     @property
     def path(self) -> str:

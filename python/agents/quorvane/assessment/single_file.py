@@ -13,6 +13,7 @@ from typing import Any
 
 from agents.quorvane import complexity, inventory, loresift, platform_detect
 from agents.quorvane.assessment import decoding
+from agents.quorvane.assessment.blockers import find_blockers, in_lines, schema_of
 from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
 from agents.quorvane.assessment.lines import line_spans, unit_bodies
@@ -126,6 +127,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     plan = plan_text(text)
     platform, platform_spots = _platform_fields(text, options)
     hotspots = tuple(sorted({*_construct_hotspots(text), *platform_spots}, key=_hotspot_order))
+    found = find_blockers(text, platform["platform_tied"] or ([platform["platform"]] if platform["platform"] else ()))
     large = len(text) > UNIT_EFFORT_LIMIT
     units = split_units(text, platform["platform"]) if options.units or not large else None
     file_row = Row(
@@ -137,6 +139,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         sections=len(plan.section_boundaries),
         dynamic_sql=None if units is None else any(u.dynamic_sql for u in units),
         hotspots=hotspots,
+        blockers=found.blockers,
         **graded,
         **platform,
     )
@@ -153,11 +156,12 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         hours = model.file_hours(file_row, objects)
     file_row = replace(file_row, effort_hours=hours)
     context = _context(text, hotspots) if options.context and hotspots else {}
+    schemas = found.schemas | {s for s in (schema_of(u.name) for u in units or ()) if s}
     if not options.units:
         # A large file has many units; what the output needs of them is in
         # the file's row already.
-        return FileResult(file_row, (), (), context)
-    return FileResult(file_row, objects, units or (), context)
+        return FileResult(file_row, (), (), context, found.databases, schemas)
+    return FileResult(file_row, objects, units or (), context, found.databases, schemas)
 
 
 def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
@@ -188,6 +192,7 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
                 sections=None,
                 dynamic_sql=s.dynamic_sql,
                 hotspots=hotspots,
+                blockers=in_lines(file_row.blockers, s.start_line, s.end_line),
                 **graded,
             )
         )

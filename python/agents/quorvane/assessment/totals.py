@@ -5,9 +5,10 @@ from __future__ import annotations
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
+from typing import Any
 
 from agents.quorvane.assessment.effort import EffortModel
-from agents.quorvane.assessment.record import LEVELS, FileResult
+from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 
 UNKNOWN_PLATFORM = "unknown"
 
@@ -28,6 +29,9 @@ class Summary:
     conversion_hours: float = 0.0
     learning_hours: dict[str, float] = field(default_factory=dict)
     unreadable_dirs: tuple[tuple[str, str], ...] = ()
+    # Blocker kind -> {"count": blockers found, "files": the files, sorted};
+    # most found first.
+    blockers: dict[str, dict[str, Any]] = field(default_factory=dict)
 
     @property
     def analysed(self) -> int:
@@ -36,6 +40,16 @@ class Summary:
     @property
     def total_hours(self) -> float:
         return round(self.conversion_hours + sum(self.learning_hours.values()), 2)
+
+
+def _blocker_kinds(files: Sequence[Row]) -> dict[str, dict[str, Any]]:
+    counts: Counter[str] = Counter()
+    where: dict[str, set[str]] = {}
+    for r in files:
+        for b in r.blockers or ():
+            counts[b.kind] += 1
+            where.setdefault(b.kind, set()).add(r.path)
+    return {kind: {"count": n, "files": sorted(where[kind])} for kind, n in _by_count(counts).items()}
 
 
 def _by_count(counter: Counter[str]) -> dict[str, int]:
@@ -75,4 +89,5 @@ def summarize(
         conversion_hours=round(sum(r.effort_hours or 0.0 for r in good), 2),
         learning_hours=effort.learning(categories) if effort is not None else {},
         unreadable_dirs=tuple(unreadable_dirs),
+        blockers=_blocker_kinds(good),
     )

@@ -3,8 +3,9 @@ then the hardest rows.
 
 The table fits the terminal: ``COLUMNS``, else the terminal's width, else
 120 columns.  It shows the path (shortened in the middle), with
-``--objects`` the object, and the level, effective lines, hours and
-platform; the path and object take the room the other columns leave.
+``--objects`` the object, and the level, effective lines, hours, platform
+and number of blockers; the path and object take the room the other
+columns leave.
 ``wide=True`` shows every column at its full width instead.
 
 Failed files go to standard error, one line each, not into the table.
@@ -15,7 +16,7 @@ from __future__ import annotations
 import shutil
 import textwrap
 from collections.abc import Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
 from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.totals import Summary
@@ -30,11 +31,11 @@ DEFAULT_WIDTH = 120
 # The path and object columns never get narrower than this.
 MIN_NAME_WIDTH = 16
 
-_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
+_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours", "blockers"}
 # The columns of the narrow table, after the path (and object).
-_NARROW = ("level", "eff. lines", "hours", "platform")
+_NARROW = ("level", "eff. lines", "hours", "platform", "blockers")
 _WIDE = ("level", "eff. lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read", "encoding",
-         "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+         "platform", "confidence", "hours", "hotspots", "blockers", "categories")  # fmt: skip
 
 
 def terminal_width() -> int:
@@ -70,6 +71,17 @@ def hotspots_label(row: Row) -> str:
     return f"{len(row.hotspots)}: {shown}{more}"
 
 
+def blockers_label(row: Row) -> str:
+    """The number of blockers, then the first ones as kind@line."""
+    if row.blockers is None:
+        return NULL_CELL
+    if not row.blockers:
+        return "0"
+    shown = ", ".join(f"{b.kind}@{b.line}" for b in row.blockers[:SHORT_HOTSPOTS])
+    more = ", …" if len(row.blockers) > SHORT_HOTSPOTS else ""
+    return f"{len(row.blockers)}: {shown}{more}"
+
+
 def _row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)]
     if per_object:
@@ -93,6 +105,7 @@ def _row(r: Row, per_object: bool) -> list[str]:
         r.platform_confidence or NULL_CELL,
         number(r.effort_hours),
         printable(hotspots_label(r)),
+        blockers_label(r),
         ", ".join(r.categories or ()) or NULL_CELL,
     ]
 
@@ -103,7 +116,27 @@ def _object_label(r: Row) -> str:
 
 def _narrow_row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)] + ([_object_label(r)] if per_object else [])
-    return head + [r.complexity or NULL_CELL, number(r.effective_lines), number(r.effort_hours), platform_label(r)]
+    return head + [
+        r.complexity or NULL_CELL,
+        number(r.effective_lines),
+        number(r.effort_hours),
+        platform_label(r),
+        NULL_CELL if r.blockers is None else str(len(r.blockers)),
+    ]
+
+
+def _within(
+    columns: tuple[str, ...], cells: list[list[str]], width: int, names: int
+) -> tuple[tuple[str, ...], list[list[str]]]:
+    """The columns that fit ``width`` beside names of the least width: the
+    last ones are left out of a terminal too narrow for all."""
+    while len(columns) > names + 1:
+        needed = MIN_NAME_WIDTH * names + 2 * (len(columns) - 1)
+        needed += sum(max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns) if i >= names)
+        if needed <= width:
+            break
+        columns, cells = columns[:-1], [row[:-1] for row in cells]
+    return columns, cells
 
 
 def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int) -> list[int]:
@@ -155,6 +188,7 @@ def write_table(
     else:
         columns = ("file", "object")[:names] + _NARROW
         cells = [_narrow_row(r, per_object) for r in ok]
+        columns, cells = _within(columns, cells, terminal_width(), names)
         widths = _fit(columns, cells, terminal_width(), names)
     _write_grid(columns, cells, widths, out)
     top = hardest(ok)
@@ -168,6 +202,11 @@ def write_table(
             for r in top
         ]
         _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
+
+
+def _blocker_total(kind: str, found: dict[str, Any]) -> str:
+    files = len(found["files"])
+    return f"{kind} {found['count']} in {files} file{'s' if files != 1 else ''}"
 
 
 def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
@@ -185,6 +224,7 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
     if s.confidence:
         lines.append("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()))
     lines.append("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL))
+    lines.append("blockers: " + (", ".join(_blocker_total(k, v) for k, v in s.blockers.items()) or NULL_CELL))
     lines.append(
         f"effort: {number(s.total_hours)} hours = {number(s.conversion_hours)} converting + "
         f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once"
