@@ -214,6 +214,13 @@ def build_parser() -> argparse.ArgumentParser:
     _add_encoding(p)
     p.add_argument("--platform", choices=PLATFORMS, help="the code base's platform, known: skips platform detection")
     p.add_argument(
+        "--database",
+        action="append",
+        metavar="NAME",
+        help="a database of the code base's own, beside those it creates or USEs: its three-part names are no "
+        "cross-database blockers; repeatable",
+    )
+    p.add_argument(
         "--config",
         metavar="FILE",
         help="settings file (TOML; [tool.quorvane] of a pyproject.toml or its keys at top level); "

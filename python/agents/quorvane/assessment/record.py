@@ -199,7 +199,10 @@ class FileResult:
     unit the inventory finds (objects, and batches of statements that define
     nothing; empty without the inventory), the inventory's records of those
     units (``agents.quorvane.inventory.SqlObject``), and the source lines
-    around each hotspot (line number -> text), kept only for the HTML page.
+    around each hotspot (line number -> text), kept only for the HTML page;
+    and the databases and schemas the file creates or switches to, or defines
+    objects in (case-folded), which decide which three-part names leave the
+    code base.
 
     ``costs`` holds what the estimate needs of each unit (the ``objects``
     themselves when they were kept; a bare row per unit otherwise, or the
@@ -211,6 +214,8 @@ class FileResult:
     objects: tuple[Row, ...] = ()
     units: tuple[Any, ...] = ()
     context: dict[int, str] = field(default_factory=dict)
+    databases: frozenset[str] = frozenset()
+    schemas: frozenset[str] = frozenset()
     costs: tuple[Row, ...] = ()
     signature: tuple[int, ...] = ()
     work: tuple[WorkItem, ...] = ()

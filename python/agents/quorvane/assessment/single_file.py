@@ -14,6 +14,7 @@ from typing import Any
 
 from agents.quorvane import complexity, inventory, loresift, platform_detect
 from agents.quorvane.assessment import decoding
+from agents.quorvane.assessment.blockers import find_blockers, in_lines, schema_of
 from agents.quorvane.assessment.buckets import text_bucket
 from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
 from agents.quorvane.assessment.lines import line_spans, unit_bodies
@@ -127,6 +128,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     plan = plan_text(text)
     platform, platform_spots = _platform_fields(text, options)
     hotspots = tuple(sorted({*_construct_hotspots(text), *platform_spots}, key=_hotspot_order))
+    found = find_blockers(text, platform["platform_tied"] or ([platform["platform"]] if platform["platform"] else ()))
     large = len(text) > UNIT_EFFORT_LIMIT
     units = split_units(text, platform["platform"]) if options.units or not large else None
     file_row = Row(
@@ -138,6 +140,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         sections=len(plan.section_boundaries),
         dynamic_sql=None if units is None else any(u.dynamic_sql for u in units),
         hotspots=hotspots,
+        blockers=found.blockers,
         **graded,
         **platform,
     )
@@ -161,7 +164,10 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         costs = objects or _unit_costs(path, units, bodies)
         signature = tuple(inventory.fingerprint(b, platform=platform["platform"]).hash for b in bodies)
     context = _context(text, hotspots) if options.context and hotspots else {}
-    return FileResult(file_row, objects, units or (), context, costs=costs, signature=signature)
+    schemas = found.schemas | {s for s in (schema_of(u.name) for u in units or ()) if s}
+    return FileResult(
+        file_row, objects, units or (), context, found.databases, schemas, costs=costs, signature=signature
+    )
 
 
 def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
@@ -194,6 +200,7 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...], bodies: Seque
                 hotspots=hotspots,
                 bucket=text_bucket(s.kind, body),
                 effort_lines=sized_lines(body, graded["effective_lines"]),
+                blockers=in_lines(file_row.blockers, s.start_line, s.end_line),
                 **graded,
             )
         )

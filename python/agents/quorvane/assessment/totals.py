@@ -12,10 +12,11 @@ from __future__ import annotations
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
+from typing import Any
 
 from agents.quorvane.assessment.buckets import BUCKETS, CONVERSION
 from agents.quorvane.assessment.effort import EffortModel
-from agents.quorvane.assessment.record import LEVELS, FileResult, WorkItem
+from agents.quorvane.assessment.record import LEVELS, FileResult, Row, WorkItem
 
 UNKNOWN_PLATFORM = "unknown"
 
@@ -45,6 +46,9 @@ class Summary:
     # Files that are near-copies of another, and items costed as duplicates.
     copies: int = 0
     duplicates: int = 0
+    # Blocker kind -> {"count": blockers found, "files": the files, sorted};
+    # most found first.
+    blockers: dict[str, dict[str, Any]] = field(default_factory=dict)
 
     @property
     def analysed(self) -> int:
@@ -65,6 +69,16 @@ class Summary:
     @property
     def total_high(self) -> int:
         return self.conversion_high + self.learning
+
+
+def _blocker_kinds(files: Sequence[Row]) -> dict[str, dict[str, Any]]:
+    counts: Counter[str] = Counter()
+    where: dict[str, set[str]] = {}
+    for r in files:
+        for b in r.blockers or ():
+            counts[b.kind] += 1
+            where.setdefault(b.kind, set()).add(r.path)
+    return {kind: {"count": n, "files": sorted(where[kind])} for kind, n in _by_count(counts).items()}
 
 
 def _by_count(counter: Counter[str]) -> dict[str, int]:
@@ -127,4 +141,5 @@ def summarize(
         waves=tuple({"wave": n, **_hours(by_wave[n])} for n in sorted(by_wave)),
         copies=sum(r.duplicate_of is not None for r in good),
         duplicates=sum(w.duplicate_of is not None for w in work),
+        blockers=_blocker_kinds(good),
     )

@@ -34,6 +34,7 @@ from collections import defaultdict
 from collections.abc import Sequence
 from dataclasses import dataclass, replace
 
+from agents.quorvane.assessment.blockers import in_lines
 from agents.quorvane.assessment.buckets import BUCKETS, CONVERSION, DEFAULT_RULES, BucketRules
 from agents.quorvane.assessment.dependencies import DYNAMIC, Unit, build_graph, not_production
 from agents.quorvane.assessment.effort import BATCH, NO_HOURS, EffortModel, Estimate
@@ -170,7 +171,18 @@ def plan_work(
         work = []
         for item in items[fi]:
             absent = sorted({name for uid in item.unit_ids for name in missing[uid]}, key=str.casefold)
-            blockers = tuple(sorted({b for row in item.rows for b in row.blockers or ()}, key=lambda b: b.line))
+            # The file's blockers, settled for the whole code base, on the unit's lines.
+            found = {
+                b
+                for row in item.rows
+                for b in (
+                    r.file.blockers
+                    if row.start_line is None
+                    else in_lines(r.file.blockers, row.start_line, row.end_line or 0)
+                )
+                or ()
+            }
+            blockers = tuple(sorted(found, key=lambda b: (b.line, b.kind, b.text)))
             if item.duplicate_of is None:
                 level, _, sized, dynamic = _pooled(item.rows)
                 item.estimate = model.estimate(

@@ -6,6 +6,7 @@ import argparse
 import sys
 from collections.abc import Sequence
 
+from agents.quorvane.assessment.blockers import settle
 from agents.quorvane.assessment.config import ConfigError, load_settings
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, empty_path_message, find_inputs
 from agents.quorvane.assessment.input_files import STDIN_PATH
@@ -66,6 +67,9 @@ def run(args: argparse.Namespace) -> int:
         results.append(analyze_bytes(STDIN_PATH, stdin_data, options))
         del stdin_data
     results.sort(key=lambda r: r.path)
+    # Which databases are the code base's own is known only now; then the
+    # whole run is costed and placed.
+    results = settle(results, args.database or ())
     results = plan_work(results, settings.effort, settings.buckets)
     rows = [row for r in results for row in r.rows(args.objects)]
     summary = summarize(results, effort=settings.effort, unreadable_dirs=unreadable_dirs)

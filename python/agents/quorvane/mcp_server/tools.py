@@ -17,6 +17,7 @@ from agents.quorvane.assessment.dependencies import build_graph
 from agents.quorvane.assessment.buckets import DEFAULT_RULES, BucketRules
 from agents.quorvane.assessment.effort import EffortModel
 from agents.quorvane.assessment.input_files import os_error_text
+from agents.quorvane.assessment.blockers import settle
 from agents.quorvane.assessment.record import SCHEMA_VERSION, FileResult, Row
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.totals import Summary, summarize
@@ -117,10 +118,14 @@ def assess(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     offset = _offset(ws, args, call, state)
 
     def rows_and_totals() -> tuple[list[dict[str, Any]], dict[str, Any]]:
-        results = [
-            FileResult(Row(shown, error=refusal)) if info is None else ws.sources.analysis(real, info, shown, objects)
-            for real, shown, info, refusal in files
-        ]
+        results = settle(
+            [
+                FileResult(Row(shown, error=refusal))
+                if info is None
+                else ws.sources.analysis(real, info, shown, objects)
+                for real, shown, info, refusal in files
+            ]
+        )
         results = plan_work(results, ws.effort, ws.buckets)
         rows = [row.to_record() for r in results for row in r.rows(objects)]
         return rows, totals_record(summarize(results, effort=ws.effort))

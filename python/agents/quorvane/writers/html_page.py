@@ -15,6 +15,7 @@ from agents.quorvane import __version__
 from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.dependency_graph import graph_svg
+from agents.quorvane.writers.html_blockers import blockers_cell, blockers_section
 from agents.quorvane.writers.html_assets import SCRIPT, STYLE
 from agents.quorvane.writers.html_hotspots import hotspots_section
 from agents.quorvane.writers.svg_charts import bar_chart
@@ -48,6 +49,7 @@ _FILE_COLUMNS = (
     ("Confidence", "text"),
     ("Hours", "num"),
     ("Hotspots", "num"),
+    ("Blockers", "num"),
     ("Categories", "text"),
 )
 _OBJECT_COLUMNS = (
@@ -63,6 +65,7 @@ _OBJECT_COLUMNS = (
     ("Dynamic SQL", "text"),
     ("Hours", "num"),
     ("Hotspots", "num"),
+    ("Blockers", "num"),
     ("Categories", "text"),
 )
 
@@ -138,6 +141,7 @@ def _file_row(result: FileResult, anchors: dict[str, str]) -> str:
         _td(r.platform_confidence),
         _td(r.effort_hours, num=True),
         _hotspot_cell(r, anchors.get(r.path)),
+        blockers_cell(r),
         _td(", ".join(r.categories or ()), cls="clip", title=", ".join(r.categories or ())),
     ]
     return f'<tr data-level="{escape(r.complexity or "")}">{"".join(cells)}</tr>'
@@ -157,6 +161,7 @@ def _object_row(o: Row, anchors: dict[str, str]) -> str:
         _td("yes" if o.dynamic_sql else "no"),
         _td(o.effort_hours, num=True),
         _hotspot_cell(o, anchors.get(o.path)),
+        blockers_cell(o),
         _td(", ".join(o.categories or ()), cls="clip", title=", ".join(o.categories or ())),
     ]
     return f'<tr data-level="{escape(o.complexity or "")}">{"".join(cells)}</tr>'
@@ -289,6 +294,8 @@ Effort {summary.total_hours} hours ({summary.total_low}-{summary.total_high}). M
 <div class="cards">{cards}</div>
 <h2>Failures</h2>
 {_failures(results, summary)}
+<h2>Blockers</h2>
+{blockers_section(summary)}
 <div class="charts">{charts}</div>
 <h2>Effort and waves</h2>
 {_effort_section(summary)}

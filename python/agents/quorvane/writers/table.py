@@ -4,9 +4,9 @@ then the hardest rows.
 The table fits the terminal: ``COLUMNS``, else the terminal's width, else
 120 columns.  It shows the path (shortened in the middle), with
 ``--objects`` the object, and the level, effective lines, expected hours
-(whole hours), bucket and platform (on a terminal too narrow for them, the
-platform and then the bucket are left out); the path and object take the
-room the other columns leave.
+(whole hours), bucket, platform and number of blockers; the path and object
+take the room the other columns leave (on a terminal too narrow for all,
+the last columns are left out).
 ``wide=True`` shows every column at its full width instead.
 
 Failed files go to standard error, one line each, not into the table.
@@ -17,7 +17,7 @@ from __future__ import annotations
 import shutil
 import textwrap
 from collections.abc import Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
 from agents.quorvane.assessment.buckets import CONVERSION
 from agents.quorvane.assessment.record import LEVELS, Row
@@ -33,11 +33,11 @@ DEFAULT_WIDTH = 120
 # The path and object columns never get narrower than this.
 MIN_NAME_WIDTH = 16
 
-_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours", "range", "wave"}
+_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours", "range", "wave", "blockers"}
 # The columns of the narrow table, after the path (and object).
-_NARROW = ("level", "eff. lines", "hours", "bucket", "platform")
+_NARROW = ("level", "eff. lines", "hours", "bucket", "platform", "blockers")
 _WIDE = ("level", "eff. lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read", "encoding",
-         "platform", "confidence", "hours", "range", "bucket", "wave", "duplicate of", "hotspots",
+         "platform", "confidence", "hours", "range", "bucket", "wave", "duplicate of", "hotspots", "blockers",
          "categories")  # fmt: skip
 
 
@@ -85,6 +85,17 @@ def hotspots_label(row: Row) -> str:
     return f"{len(row.hotspots)}: {shown}{more}"
 
 
+def blockers_label(row: Row) -> str:
+    """The number of blockers, then the first ones as kind@line."""
+    if row.blockers is None:
+        return NULL_CELL
+    if not row.blockers:
+        return "0"
+    shown = ", ".join(f"{b.kind}@{b.line}" for b in row.blockers[:SHORT_HOTSPOTS])
+    more = ", …" if len(row.blockers) > SHORT_HOTSPOTS else ""
+    return f"{len(row.blockers)}: {shown}{more}"
+
+
 def _row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)]
     if per_object:
@@ -112,6 +123,7 @@ def _row(r: Row, per_object: bool) -> list[str]:
         number(r.wave),
         printable(r.duplicate_of or NULL_CELL),
         printable(hotspots_label(r)),
+        blockers_label(r),
         ", ".join(r.categories or ()) or NULL_CELL,
     ]
 
@@ -128,7 +140,22 @@ def _narrow_row(r: Row, per_object: bool) -> list[str]:
         hours(r.effort_hours),
         r.bucket or NULL_CELL,
         platform_label(r),
+        NULL_CELL if r.blockers is None else str(len(r.blockers)),
     ]
+
+
+def _within(
+    columns: tuple[str, ...], cells: list[list[str]], width: int, names: int
+) -> tuple[tuple[str, ...], list[list[str]]]:
+    """The columns that fit ``width`` beside names of the least width: the
+    last ones are left out of a terminal too narrow for all."""
+    while len(columns) > names + 1:
+        needed = MIN_NAME_WIDTH * names + 2 * (len(columns) - 1)
+        needed += sum(max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns) if i >= names)
+        if needed <= width:
+            break
+        columns, cells = columns[:-1], [row[:-1] for row in cells]
+    return columns, cells
 
 
 def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int) -> list[int]:
@@ -141,23 +168,6 @@ def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int)
         for i in range(names):
             widths[i] = max(MIN_NAME_WIDTH, min(widths[i], room * widths[i] // max(wanted, 1)))
     return widths
-
-
-# Narrow columns left out, in this order, while the path and object would
-# get less than MIN_NAME_WIDTH each.
-_DROPPABLE = ("platform", "bucket")
-
-
-def _droppable(columns: tuple[str, ...], cells: list[list[str]], names: int) -> tuple[tuple[str, ...], list[list[str]]]:
-    width = terminal_width()
-    for name in _DROPPABLE:
-        widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
-        if width - sum(widths[names:]) - 2 * (len(columns) - 1) >= MIN_NAME_WIDTH * names:
-            break
-        k = columns.index(name)
-        columns = columns[:k] + columns[k + 1 :]
-        cells = [row[:k] + row[k + 1 :] for row in cells]
-    return columns, cells
 
 
 def _write_grid(columns: Sequence[str], cells: list[list[str]], widths: Sequence[int], out: TextIO) -> None:
@@ -195,9 +205,9 @@ def write_table(
         cells = [_row(r, per_object) for r in ok]
         widths = [max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns)]
     else:
-        columns, cells = _droppable(
-            ("file", "object")[:names] + _NARROW, [_narrow_row(r, per_object) for r in ok], names
-        )
+        columns = ("file", "object")[:names] + _NARROW
+        cells = [_narrow_row(r, per_object) for r in ok]
+        columns, cells = _within(columns, cells, terminal_width(), names)
         widths = _fit(columns, cells, terminal_width(), names)
     _write_grid(columns, cells, widths, out)
     top = hardest(ok)
@@ -211,6 +221,11 @@ def write_table(
             for r in top
         ]
         _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
+
+
+def _blocker_total(kind: str, found: dict[str, Any]) -> str:
+    files = len(found["files"])
+    return f"{kind} {found['count']} in {files} file{'s' if files != 1 else ''}"
 
 
 def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
@@ -228,6 +243,7 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
     if s.confidence:
         lines.append("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()))
     lines.append("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL))
+    lines.append("blockers: " + (", ".join(_blocker_total(k, v) for k, v in s.blockers.items()) or NULL_CELL))
     lines.append(
         f"effort: {s.total_hours} hours ({s.total_low}-{s.total_high}) = {s.conversion_hours} converting "
         f"({s.conversion_low}-{s.conversion_high}) + {s.learning} learning {len(s.learning_hours)} categories once"
