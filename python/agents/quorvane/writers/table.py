@@ -262,9 +262,7 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
             "conversion waves: " + ", ".join(f"{w['wave']}: {w['items']} items, {w['hours']} hours" for w in s.waves)
         )
     if s.copies or s.duplicates:
-        lines.append(
-            f"costed once: {s.duplicates} items duplicate another ({s.copies} files are near-copies of another)"
-        )
+        lines.append(f"costed once: {s.duplicates} items duplicate another; near-copy files: {s.copies}")
     for text in lines:
         if width is not None:
             text = textwrap.fill(text, width, subsequent_indent="  ", break_long_words=False, break_on_hyphens=False)
