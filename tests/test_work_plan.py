@@ -31,14 +31,19 @@ def work(planned):
     return {(w.path, w.name): w for r in planned for w in r.work}
 
 
+def word(i):
+    return "".join(chr(ord("a") + int(d)) for d in str(i))
+
+
 @pytest.mark.parametrize(
     "text, counted",
     [
-        ("".join(f"INSERT INTO t (a, b) VALUES ({i}, N'x{i}');\n" for i in range(300)), 1),
-        ("INSERT INTO t VALUES\n" + "".join(f"  ({i}, 0x{i:04x}),\n" for i in range(300)), 2),
+        # One shape per length of the numbers: 1 to 9, 10 to 99, 100 to 299.
+        ("".join(f"INSERT INTO t (a, b) VALUES ({i}, N'x{i}');\n" for i in range(300)), 3),
+        ("INSERT INTO t VALUES\n" + "".join(f"  ({i}, 0x{i:04x}),\n" for i in range(300)), 4),
         ("COPY t (a) FROM stdin;\n" + "".join(f"{i}\tname {i}\n" for i in range(300)) + "\\.\n", 2),
         ("".join(f"INSERT INTO t VALUES ({i});\n" for i in range(150)), 150),  # too small to matter
-        ("".join(f"UPDATE t{i} SET a = b{i};\n" for i in range(300)), 300),  # code, not data
+        ("".join(f"UPDATE {word(i)} SET a = {word(i)}x;\n" for i in range(300)), 300),  # code, not data
     ],
 )
 def test_repeated_data_lines_are_counted_once(text, counted):
