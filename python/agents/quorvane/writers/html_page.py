@@ -228,7 +228,7 @@ def _effort_section(summary: Summary) -> str:
         f'<section id="effort"><p class="meta">Conversion {summary.conversion_hours} hours '
         f"({summary.conversion_low}-{summary.conversion_high}) plus {summary.learning} hours learning; "
         "operations and tests are counted apart. "
-        f"{summary.duplicates} items cost once as duplicates ({summary.copies} files are near-copies).</p>"
+        f"{summary.duplicates} items cost once as duplicates; near-copy files: {summary.copies}.</p>"
         f"{buckets}<h3>Conversion waves</h3>{waves}"
         f"{_figure('Conversion hours per wave', chart) if summary.waves else ''}</section>"
     )
