@@ -15,7 +15,8 @@ the dependency graph (``dependencies``) and
   by one (the same statements up to literals, spacing, comments and
   letter case), are one original (the first by path that is not named for
   tests, demos or samples) and copies, whose items cost the review weight
-  and name the original's item in ``duplicate_of``;
+  and name the original's item in ``duplicate_of`` (at most what the item
+  would cost on its own);
 * costs an object **defined more than once** once, at its largest
   definition (most effective lines; the one references resolve to among
   equals): the others cost nothing and name it in ``duplicate_of``;
@@ -32,7 +33,7 @@ from __future__ import annotations
 import os
 from collections import defaultdict
 from collections.abc import Sequence
-from dataclasses import dataclass, replace
+from dataclasses import astuple, dataclass, replace
 
 from agents.quorvane.assessment.blockers import in_lines
 from agents.quorvane.assessment.buckets import BUCKETS, CONVERSION, DEFAULT_RULES, BucketRules
@@ -54,6 +55,7 @@ class _Item:
     bucket: str
     estimate: Estimate = NO_HOURS
     duplicate_of: str | None = None
+    copy: bool = False  # of a near-copy file: reviewed, not converted
 
     @property
     def location(self) -> str:
@@ -153,7 +155,7 @@ def plan_work(
     for fi, original in copies.items():
         same = len(items[fi]) == len(items[original])
         for k, item in enumerate(items[fi]):
-            item.estimate = model.copy_review()
+            item.copy = True
             item.duplicate_of = items[original][k].location if same else results[original].path
     item_of = {uid: item for file_items in items for item in file_items for uid in item.unit_ids}
     for d in graph.duplicates:
@@ -183,11 +185,15 @@ def plan_work(
                 or ()
             }
             blockers = tuple(sorted(found, key=lambda b: (b.line, b.kind, b.text)))
-            if item.duplicate_of is None:
+            if item.duplicate_of is None or item.copy:
                 level, _, sized, dynamic = _pooled(item.rows)
                 item.estimate = model.estimate(
                     level, sized, dynamic_sql=dynamic, blockers=len(blockers), missing=len(absent)
                 )
+                if item.copy:
+                    # Reviewing a copy never costs more than converting it.
+                    review = model.copy_review()
+                    item.estimate = Estimate(*(min(a, b) for a, b in zip(astuple(item.estimate), astuple(review))))
             own = set(item.unit_ids)
             depends = {
                 f"{units[t].obj.kind}:{units[t].obj.name}" for uid in item.unit_ids for t in needs[uid] if t not in own
