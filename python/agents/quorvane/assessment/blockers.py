@@ -226,17 +226,17 @@ CATALOGUE: tuple[BlockerKind, ...] = (
 
 KINDS = {k.id: k for k in CATALOGUE}
 
-# What the transaction and database rules read beside the catalogue's
-# patterns: signal name -> pattern.
-_SIGNALS = {
-    "begin_tran": r"\bBEGIN\s+TRAN(?:SACTION)?\b",
-    "commit": r"\bCOMMIT\b",
-    "rollback": r"\bROLLBACK\b",
-    "go": r"^[ \t]*GO\b",
-    "dots": _DOTS,
-    "use": rf"\bUSE\s+(?:DATABASE\s+)?{_PART}",
-    "create_database": rf"\bCREATE\s+DATABASE\s+{_PART}",
-    "create_schema": rf"\bCREATE\s+SCHEMA\s+{_PART}",
+# What the rules of the kinds without a pattern read: signal name ->
+# (pattern, the kinds that need it).
+_SIGNALS: dict[str, tuple[str, tuple[str, ...]]] = {
+    "begin_tran": (r"\bBEGIN\s+TRAN(?:SACTION)?\b", (CROSS_BATCH_TRANSACTION,)),
+    "commit": (r"\bCOMMIT\b", (CROSS_BATCH_TRANSACTION,)),
+    "rollback": (r"\bROLLBACK\b", (CROSS_BATCH_TRANSACTION,)),
+    "go": (r"^[ \t]*GO\b", (CROSS_BATCH_TRANSACTION,)),
+    "dots": (_DOTS, (CROSS_DATABASE, FOUR_PART_NAME)),
+    "use": (rf"\bUSE\s+(?:DATABASE\s+)?{_PART}", (CROSS_DATABASE,)),
+    "create_database": (rf"\bCREATE\s+DATABASE\s+{_PART}", (CROSS_DATABASE,)),
+    "create_schema": (rf"\bCREATE\s+SCHEMA\s+{_PART}", (CROSS_DATABASE,)),
 }
 
 # Schemas every SQL Server database has; a three-part name starting with one
@@ -247,14 +247,15 @@ BUILTIN_DATABASES = frozenset({"tempdb"})
 
 
 @cache
-def _scanner() -> tuple[Any, tuple[str, ...]]:
-    """The scanner over every pattern (catalogue, then signals), compiled
-    once, and the name of each row."""
+def _scanner(kinds: frozenset[str]) -> tuple[Any, tuple[str, ...]]:
+    """The scanner over the patterns of ``kinds`` and the signals they need,
+    compiled once per set of kinds (one per platform), and the name of each
+    row."""
     from agents.quorvane.dialectra import MarkerScanner
 
-    names = tuple(k.id for k in CATALOGUE if k.pattern) + tuple(_SIGNALS)
-    patterns = [k.pattern for k in CATALOGUE if k.pattern] + list(_SIGNALS.values())
-    return MarkerScanner([(p, False) for p in patterns]), names
+    rows = [(k.id, k.pattern) for k in CATALOGUE if k.pattern and k.id in kinds]
+    rows += [(name, pattern) for name, (pattern, users) in _SIGNALS.items() if kinds.intersection(users)]
+    return MarkerScanner([(pattern, False) for _, pattern in rows]), tuple(name for name, _ in rows)
 
 
 @dataclass(frozen=True)
@@ -265,6 +266,11 @@ class Findings:
     blockers: tuple[Blocker, ...]
     databases: frozenset[str]
     schemas: frozenset[str]
+
+
+@cache
+def _wanted(platforms: tuple[str, ...]) -> frozenset[str]:
+    return frozenset(k.id for k in CATALOGUE if applies(k, platforms))
 
 
 def applies(kind: BlockerKind, platforms: Iterable[str]) -> bool:
@@ -318,26 +324,38 @@ def _line_window(text: str, start: int, end: int) -> tuple[int, int]:
     return (low + cut + 1 if cut >= 0 else low), (end + min(stops) if stops else high)
 
 
+def _part_start(text: str, end: int, low: int) -> int:
+    """Where the name part that ends at ``end`` starts (``end`` itself for
+    an empty part)."""
+    if end > low and text[end - 1] in ']"':
+        opener = text.rfind("[" if text[end - 1] == "]" else '"', low, end - 1)
+        return opener if opener >= 0 else end
+    i = end
+    while i > low and (text[i - 1].isalnum() or text[i - 1] in "_$#@"):
+        i -= 1
+    return i
+
+
 def _dotted_name(text: str, at: int) -> tuple[int, int, list[str]] | None:
     """The dotted name that holds the dot at ``at``: its bounds and its
     parts ("" for an empty one, as in db..object)."""
-    low, high = _line_window(text, at, at + 1)
-    for m in _DOTTED.finditer(text, low, high):
-        if m.start() <= at < m.end():
-            pieces = _NAME_PIECES.findall(m.group())
-            parts = [""]
-            for piece in pieces:
-                if piece == ".":
-                    parts.append("")
-                else:
-                    parts[-1] = piece
-            return m.start(), m.end(), parts
-        if m.start() > at:
-            break
-    return None
+    low = max(0, at - _WINDOW)
+    start = _part_start(text, at, low)
+    while start > low and text[start - 1] == ".":
+        start = _part_start(text, start - 1, low)
+    m = _DOTTED.match(text, start, min(len(text), at + _WINDOW))
+    if m is None or m.end() <= at:
+        return None
+    parts = [""]
+    for piece in _NAME_PIECES.findall(m.group()):
+        if piece == ".":
+            parts.append("")
+        else:
+            parts[-1] = piece
+    return m.start(), m.end(), parts
 
 
-def _name_blocker(text: str, at: int, line: int, wanted: set[str]) -> tuple[Blocker, int, int] | None:
+def _name_blocker(text: str, at: int, line: int, wanted: frozenset[str]) -> tuple[Blocker, int, int] | None:
     """A four-part name, or a three-part one of a database that is not a
     built-in one, at the dot ``at``."""
     found = _dotted_name(text, at)
@@ -374,8 +392,10 @@ def _linked(text: str, start: int, end: int) -> tuple[int, int]:
 def find_blockers(text: str, platforms: Iterable[str] = ()) -> Findings:
     """The blockers of ``text``, ordered by line, then kind, for a file of
     ``platforms``."""
-    scanner, names = _scanner()
-    wanted = {k.id for k in CATALOGUE if applies(k, platforms)}
+    wanted = _wanted(tuple(platforms))
+    if not wanted:
+        return Findings((), frozenset(), frozenset())
+    scanner, names = _scanner(wanted)
     found: list[tuple[Blocker, int, int]] = []
     databases: set[str] = set()
     schemas: set[str] = set()
@@ -395,19 +415,18 @@ def find_blockers(text: str, platforms: Iterable[str] = ()) -> Findings:
         elif name == "rollback":
             open_tran.clear()
         elif name == "go":
-            if open_tran and CROSS_BATCH_TRANSACTION in wanted:
+            if open_tran:
                 found.append((open_tran[0], start, start))
             open_tran.clear()
         elif name == "dots":
-            if FOUR_PART_NAME in wanted or CROSS_DATABASE in wanted:
-                blocker = _name_blocker(text, start, line, wanted)
-                if blocker is not None and blocker[1] not in named:
-                    named.add(blocker[1])
-                    found.append(blocker)
-        elif name == DATABASE_LINK and name in wanted and text[start] == "@":
+            blocker = _name_blocker(text, start, line, wanted)
+            if blocker is not None and blocker[1] not in named:
+                named.add(blocker[1])
+                found.append(blocker)
+        elif name == DATABASE_LINK and text[start] == "@":
             a, b = _linked(text, start, end)
             found.append((Blocker(name, line, _construct(text, a, b)), a, b))
-        elif name in wanted:
+        else:
             found.append((Blocker(name, line, _construct(text, start, end)), start, end))
     # A three-part name that is part of another blocker (msdb.dbo.sp_send_dbmail,
     # EXTERNAL NAME assembly.class.method) is that blocker alone.
