@@ -169,9 +169,10 @@ def test_the_totals_list_every_kind_with_its_count_and_files(tmp_path):
     assert "<code>a.sql</code>" in section and "<code>b.sql</code>" in section and "c.sql" not in section
 
 
-def test_the_scanner_reports_every_match_outside_comments_and_literals():
+@pytest.mark.parametrize("wide", ["", "\u00e9", "\u20ac", "\U0001f600"])  # each storage width of a str
+def test_the_scanner_reports_every_match_outside_comments_and_literals(wide):
     scanner = MarkerScanner([(r"\bab\b", False), (r"c+", False)])
-    text = "ab x ab\n-- ab\n'ab' ab /* c */ cc\r\nab"
+    text = f"ab x ab\n-- ab {wide}\n'ab' ab /* c */ cc\r\nab"
     matches = scanner.all_matches(text)
     assert [(row, line, text[a:b]) for row, line, a, b in matches] == [
         (0, 1, "ab"),
