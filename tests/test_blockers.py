@@ -124,10 +124,10 @@ def test_three_part_names_that_are_no_other_database(sql):
 
 
 def test_own_databases_are_created_used_named_or_hold_defined_objects(tmp_path):
-    (tmp_path / "setup.sql").write_text("CREATE DATABASE Mart\nGO\nUSE [Warehouse]\nGO\nCREATE SCHEMA etl\n")
+    (tmp_path / "setup.sql").write_text("CREATE DATABASE Mart\nGO\nUSE [Ware House]\nGO\nCREATE SCHEMA etl\n")
     (tmp_path / "load.sql").write_text(
         "CREATE PROCEDURE Stage.Load AS\n"
-        "INSERT INTO Mart.dbo.Sales SELECT * FROM Warehouse.dbo.Orders\n"
+        "INSERT INTO Mart.dbo.Sales SELECT * FROM [WARE HOUSE].dbo.Orders\n"
         "SELECT etl.Orders.id, Stage.Orders.id FROM etl.Orders, Stage.Orders\n"
         "SELECT * FROM Archive.dbo.Orders JOIN Legacy.dbo.Customers ON 1 = 1\n"
         "GO\n"

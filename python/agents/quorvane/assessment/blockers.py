@@ -11,9 +11,9 @@ not known until it runs, and the row's ``dynamic_sql`` says so already.
 
 A kind is looked for in a file whose platform (detected, or given with
 ``--platform``; on a tie, any of the tied ones) is one of the kind's
-platforms, and in a file with no platform evidence at all.  The platform
-matters where the same syntax means something else elsewhere: ``a.b.c`` is
-a column of a table on Oracle, a table of another database on SQL Server.
+platforms, and in a file with no platform evidence at all unless its syntax
+means something else elsewhere (``own_platforms_only``): ``a.b.c`` is a
+column of a table on Oracle, a table of another database on SQL Server.
 
 Two kinds are decided from more than a match:
 
@@ -50,14 +50,16 @@ from agents.quorvane.platforms import (
 # The first character of a plain identifier: a letter or "_".
 _START = r"(?![0-9])\w"
 # A name part: [bracketed], "quoted" or a plain identifier.
-_PART = rf'(?:\[[^\]\r\n]+\]|"[^"\r\n]+"|{_START}[\w$#@]*)'
+_PART_TEXT = rf'\[[^\]\r\n]+\]|"[^"\r\n]+"|{_START}[\w$#@]*'
+_PART = rf"(?:{_PART_TEXT})"
 # Where a name of three parts or more may be: two dots with at most one part
 # between them.  The scan starts at a dot (a quick search); the name around
 # it is read from its line (``_dotted_name``).
 _DOTS = r'\.(?:\[[^\]\r\n]*\]|"[^"\r\n]*"|[\w$#@]*)\.'
-# The same name parts for reading a whole name on its line, and the name.
-_PART_TEXT = r'\[[^\]\r\n]+\]|"[^"\r\n]+"|(?![0-9])\w[\w$#@]*'
-_DOTTED = re.compile(rf'(?<![\w$#@.\]"])(?:{_PART_TEXT})(?:\.(?:{_PART_TEXT})?)*')
+# A whole dotted name, read where a scan found its dots; the name after the
+# keywords of a USE or CREATE DATABASE.
+_DOTTED = re.compile(rf'(?<![\w$#@.\]"]){_PART}(?:\.{_PART}?)*')
+_LAST_PART = re.compile(rf"{_PART}$")
 _NAME_PIECES = re.compile(r'\[[^\]]*\]|"[^"]*"|[^.]+|\.')
 # Methods of the xml, hierarchyid and spatial types, called on a column as
 # table.column.method(…), and the spatial properties: a column, not a name.
@@ -260,8 +262,9 @@ def _scanner(kinds: frozenset[str]) -> tuple[Any, tuple[str, ...]]:
 
 @dataclass(frozen=True)
 class Findings:
-    """A file's blockers (``cross_database`` ones still unsettled), and the
-    databases it creates or switches to."""
+    """A file's blockers (``cross_database`` ones still unsettled), the
+    databases it creates or switches to and the schemas it creates
+    (case-folded)."""
 
     blockers: tuple[Blocker, ...]
     databases: frozenset[str]
@@ -308,8 +311,8 @@ def database_of(text: str) -> str:
 
 def _named(text: str) -> str:
     """The name after the keywords of a USE or CREATE DATABASE match."""
-    words = text.split()
-    return unquote(words[-1]) if words else ""
+    found = _LAST_PART.search(text)
+    return unquote(found.group()) if found else ""
 
 
 def _line_window(text: str, start: int, end: int) -> tuple[int, int]:
