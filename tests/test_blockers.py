@@ -117,6 +117,8 @@ def test_a_transaction_spans_batches_when_open_at_go(sql, lines):
         "SELECT x.c.value('.', 'int'), n.Node.GetAncestor(1), g.Shape.STDistance(@p) FROM t x",
         "SELECT ct.[Location].Lat FROM Cities ct",
         "EXEC msdb.dbo.sp_send_dbmail @body = 1",  # the mail blocker alone
+        "CREATE DATABASE SCOPED CREDENTIAL [https://api.example.com/] WITH IDENTITY = 'x'",
+        "SELECT d AS [Details: db_schema.table.index], [Survey].[ref].[value]('x', 'int') FROM t",
     ],
 )
 def test_three_part_names_that_are_no_other_database(sql):

@@ -58,7 +58,8 @@ _PART = rf"(?:{_PART_TEXT})"
 _DOTS = r'\.(?:\[[^\]\r\n]*\]|"[^"\r\n]*"|[\w$#@]*)\.'
 # A whole dotted name, read where a scan found its dots; the name after the
 # keywords of a USE or CREATE DATABASE.
-_DOTTED = re.compile(rf'(?<![\w$#@.\]"]){_PART}(?:\.{_PART}?)*')
+# (Not after "/" or ":": a host name of a URL in a bracketed name.)
+_DOTTED = re.compile(rf'(?<![\w$#@.\]"/:]){_PART}(?:\.{_PART}?)*')
 _LAST_PART = re.compile(rf"{_PART}$")
 _NAME_PIECES = re.compile(r'\[[^\]]*\]|"[^"]*"|[^.]+|\.')
 # Methods of the xml, hierarchyid and spatial types, called on a column as
@@ -346,6 +347,9 @@ def _dotted_name(text: str, at: int) -> tuple[int, int, list[str]] | None:
     start = _part_start(text, at, low)
     while start > low and text[start - 1] == ".":
         start = _part_start(text, start - 1, low)
+    line_start = max(text.rfind("\n", low, start), text.rfind("\r", low, start)) + 1
+    if text.rfind("[", line_start, start) > text.rfind("]", line_start, start):
+        return None  # words inside a bracketed name ([Details: db.table.index])
     m = _DOTTED.match(text, start, min(len(text), at + _WINDOW))
     if m is None or m.end() <= at:
         return None
@@ -370,10 +374,10 @@ def _name_blocker(text: str, at: int, line: int, wanted: frozenset[str]) -> tupl
     if len(parts) == 4 and FOUR_PART_NAME in wanted:
         kind = FOUR_PART_NAME
     elif len(parts) == 3 and CROSS_DATABASE in wanted:
-        last = parts[-1]
-        if last.casefold() in _TYPE_PROPERTIES:
+        last = unquote(parts[-1])
+        if last in _TYPE_PROPERTIES:
             return None
-        if (last.casefold() in _TYPE_METHODS or _SPATIAL_METHOD.fullmatch(last)) and _CALL.match(text, end):
+        if (last in _TYPE_METHODS or _SPATIAL_METHOD.fullmatch(parts[-1].strip('[]"'))) and _CALL.match(text, end):
             return None
         if unquote(parts[0]) in BUILTIN_DATABASES or unquote(parts[0]) in BUILTIN_SCHEMAS:
             return None
