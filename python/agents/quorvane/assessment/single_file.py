@@ -17,7 +17,7 @@ from agents.quorvane.assessment.blockers import find_blockers, in_lines, schema_
 from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
 from agents.quorvane.assessment.lines import line_spans, unit_bodies
-from agents.quorvane.assessment.record import Blocker, FileResult, Hotspot, Row
+from agents.quorvane.assessment.record import FileResult, Hotspot, Row
 
 DEFAULT_MAX_SIZE = 256 * 1024 * 1024
 # The HTML page shows this many lines either side of a hotspot, for at most
@@ -148,7 +148,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
     else:
         # The file's estimate alone: each unit's grade, none of its rows.
-        objects = tuple(_unit_estimates(text, path, units or (), model, file_row.blockers or ()))
+        objects = tuple(_unit_estimates(text, path, units or (), model))
     if large:
         # The same estimate with or without the units: the file's own grade.
         hours = model.row_hours(replace(file_row, dynamic_sql=None))
@@ -199,11 +199,9 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
     return tuple(rows)
 
 
-def _unit_estimates(
-    text: str, path: str, units: tuple[Any, ...], model: Any, blockers: tuple[Blocker, ...]
-) -> list[Row]:
-    """What a file's estimate needs of each unit: its kind, level, lines,
-    dynamic SQL and blockers, with its hours."""
+def _unit_estimates(text: str, path: str, units: tuple[Any, ...], model: Any) -> list[Row]:
+    """What a file's estimate needs of each unit: its kind, level, lines and
+    dynamic SQL, with its hours."""
     rows = []
     for s, body in zip(units, unit_bodies(text, units)):
         graded = complexity.classify_sql(body)
@@ -215,7 +213,6 @@ def _unit_estimates(
                 complexity=level,
                 effective_lines=graded.effective_lines,
                 dynamic_sql=s.dynamic_sql,
-                blockers=in_lines(blockers, s.start_line, s.end_line),
                 effort_hours=model.unit_hours(s.kind, level, graded.effective_lines, s.dynamic_sql),
             )
         )
