@@ -505,8 +505,9 @@ std::vector<ScanMatch> MarkerScanner::all_matches(text::Text<C> sql) const {
             if (any && span.start < kept_end) continue;  // overlaps the match kept before it
             any = true;
             kept_end = std::max(span.end, span.start + 1);
-            if (probe.leading_space) {
-                while (span.start < span.end && text::unit_is_space(searched[span.start])) ++span.start;
+            if (probe.leading_space) {  // as first_lines() reads it
+                while (span.start < searched.size() && text::unit_is_space(searched[span.start])) ++span.start;
+                span.end = std::max(span.end, span.start);
             }
             std::size_t begin = span.start, end = span.end;
             if (!probe.comment_scope) {

@@ -11,9 +11,9 @@ not known until it runs, and the row's ``dynamic_sql`` says so already.
 
 A kind is looked for in a file whose platform (detected, or given with
 ``--platform``; on a tie, any of the tied ones) is one of the kind's
-platforms, and in a file with no platform evidence at all.  The platform
-matters where the same syntax means something else elsewhere: ``a.b.c`` is
-a column of a table on Oracle, a table of another database on SQL Server.
+platforms, and in a file with no platform evidence at all unless its syntax
+means something else elsewhere (``own_platforms_only``): ``a.b.c`` is a
+column of a table on Oracle, a table of another database on SQL Server.
 
 Two kinds are decided from more than a match:
 
@@ -50,14 +50,17 @@ from agents.quorvane.platforms import (
 # The first character of a plain identifier: a letter or "_".
 _START = r"(?![0-9])\w"
 # A name part: [bracketed], "quoted" or a plain identifier.
-_PART = rf'(?:\[[^\]\r\n]+\]|"[^"\r\n]+"|{_START}[\w$#@]*)'
+_PART_TEXT = rf'\[[^\]\r\n]+\]|"[^"\r\n]+"|{_START}[\w$#@]*'
+_PART = rf"(?:{_PART_TEXT})"
 # Where a name of three parts or more may be: two dots with at most one part
 # between them.  The scan starts at a dot (a quick search); the name around
 # it is read from its line (``_dotted_name``).
 _DOTS = r'\.(?:\[[^\]\r\n]*\]|"[^"\r\n]*"|[\w$#@]*)\.'
-# The same name parts for reading a whole name on its line, and the name.
-_PART_TEXT = r'\[[^\]\r\n]+\]|"[^"\r\n]+"|(?![0-9])\w[\w$#@]*'
-_DOTTED = re.compile(rf'(?<![\w$#@.\]"])(?:{_PART_TEXT})(?:\.(?:{_PART_TEXT})?)*')
+# A whole dotted name, read where a scan found its dots; the name after the
+# keywords of a USE or CREATE DATABASE.
+# (Not after "/" or ":": a host name of a URL in a bracketed name.)
+_DOTTED = re.compile(rf'(?<![\w$#@.\]"/:]){_PART}(?:\.{_PART}?)*')
+_LAST_PART = re.compile(rf"{_PART}$")
 _NAME_PIECES = re.compile(r'\[[^\]]*\]|"[^"]*"|[^.]+|\.')
 # Methods of the xml, hierarchyid and spatial types, called on a column as
 # table.column.method(…), and the spatial properties: a column, not a name.
@@ -226,17 +229,17 @@ CATALOGUE: tuple[BlockerKind, ...] = (
 
 KINDS = {k.id: k for k in CATALOGUE}
 
-# What the transaction and database rules read beside the catalogue's
-# patterns: signal name -> pattern.
-_SIGNALS = {
-    "begin_tran": r"\bBEGIN\s+TRAN(?:SACTION)?\b",
-    "commit": r"\bCOMMIT\b",
-    "rollback": r"\bROLLBACK\b",
-    "go": r"^[ \t]*GO\b",
-    "dots": _DOTS,
-    "use": rf"\bUSE\s+(?:DATABASE\s+)?{_PART}",
-    "create_database": rf"\bCREATE\s+DATABASE\s+{_PART}",
-    "create_schema": rf"\bCREATE\s+SCHEMA\s+{_PART}",
+# What the rules of the kinds without a pattern read: signal name ->
+# (pattern, the kinds that need it).
+_SIGNALS: dict[str, tuple[str, tuple[str, ...]]] = {
+    "begin_tran": (r"\bBEGIN\s+TRAN(?:SACTION)?\b", (CROSS_BATCH_TRANSACTION,)),
+    "commit": (r"\bCOMMIT\b", (CROSS_BATCH_TRANSACTION,)),
+    "rollback": (r"\bROLLBACK\b", (CROSS_BATCH_TRANSACTION,)),
+    "go": (r"^[ \t]*GO\b", (CROSS_BATCH_TRANSACTION,)),
+    "dots": (_DOTS, (CROSS_DATABASE, FOUR_PART_NAME)),
+    "use": (rf"\bUSE\s+(?:DATABASE\s+)?{_PART}", (CROSS_DATABASE,)),
+    "create_database": (rf"\bCREATE\s+DATABASE\s+{_PART}", (CROSS_DATABASE,)),
+    "create_schema": (rf"\bCREATE\s+SCHEMA\s+{_PART}", (CROSS_DATABASE,)),
 }
 
 # Schemas every SQL Server database has; a three-part name starting with one
@@ -247,24 +250,31 @@ BUILTIN_DATABASES = frozenset({"tempdb"})
 
 
 @cache
-def _scanner() -> tuple[Any, tuple[str, ...]]:
-    """The scanner over every pattern (catalogue, then signals), compiled
-    once, and the name of each row."""
+def _scanner(kinds: frozenset[str]) -> tuple[Any, tuple[str, ...]]:
+    """The scanner over the patterns of ``kinds`` and the signals they need,
+    compiled once per set of kinds (one per platform), and the name of each
+    row."""
     from agents.quorvane.dialectra import MarkerScanner
 
-    names = tuple(k.id for k in CATALOGUE if k.pattern) + tuple(_SIGNALS)
-    patterns = [k.pattern for k in CATALOGUE if k.pattern] + list(_SIGNALS.values())
-    return MarkerScanner([(p, False) for p in patterns]), names
+    rows = [(k.id, k.pattern) for k in CATALOGUE if k.pattern and k.id in kinds]
+    rows += [(name, pattern) for name, (pattern, users) in _SIGNALS.items() if kinds.intersection(users)]
+    return MarkerScanner([(pattern, False) for _, pattern in rows]), tuple(name for name, _ in rows)
 
 
 @dataclass(frozen=True)
 class Findings:
-    """A file's blockers (``cross_database`` ones still unsettled), and the
-    databases it creates or switches to."""
+    """A file's blockers (``cross_database`` ones still unsettled), the
+    databases it creates or switches to and the schemas it creates
+    (case-folded)."""
 
     blockers: tuple[Blocker, ...]
     databases: frozenset[str]
     schemas: frozenset[str]
+
+
+@cache
+def _wanted(platforms: tuple[str, ...]) -> frozenset[str]:
+    return frozenset(k.id for k in CATALOGUE if applies(k, platforms))
 
 
 def applies(kind: BlockerKind, platforms: Iterable[str]) -> bool:
@@ -302,8 +312,8 @@ def database_of(text: str) -> str:
 
 def _named(text: str) -> str:
     """The name after the keywords of a USE or CREATE DATABASE match."""
-    words = text.split()
-    return unquote(words[-1]) if words else ""
+    found = _LAST_PART.search(text)
+    return unquote(found.group()) if found else ""
 
 
 def _line_window(text: str, start: int, end: int) -> tuple[int, int]:
@@ -318,26 +328,41 @@ def _line_window(text: str, start: int, end: int) -> tuple[int, int]:
     return (low + cut + 1 if cut >= 0 else low), (end + min(stops) if stops else high)
 
 
+def _part_start(text: str, end: int, low: int) -> int:
+    """Where the name part that ends at ``end`` starts (``end`` itself for
+    an empty part)."""
+    if end > low and text[end - 1] in ']"':
+        opener = text.rfind("[" if text[end - 1] == "]" else '"', low, end - 1)
+        return opener if opener >= 0 else end
+    i = end
+    while i > low and (text[i - 1].isalnum() or text[i - 1] in "_$#@"):
+        i -= 1
+    return i
+
+
 def _dotted_name(text: str, at: int) -> tuple[int, int, list[str]] | None:
     """The dotted name that holds the dot at ``at``: its bounds and its
     parts ("" for an empty one, as in db..object)."""
-    low, high = _line_window(text, at, at + 1)
-    for m in _DOTTED.finditer(text, low, high):
-        if m.start() <= at < m.end():
-            pieces = _NAME_PIECES.findall(m.group())
-            parts = [""]
-            for piece in pieces:
-                if piece == ".":
-                    parts.append("")
-                else:
-                    parts[-1] = piece
-            return m.start(), m.end(), parts
-        if m.start() > at:
-            break
-    return None
+    low = max(0, at - _WINDOW)
+    start = _part_start(text, at, low)
+    while start > low and text[start - 1] == ".":
+        start = _part_start(text, start - 1, low)
+    line_start = max(text.rfind("\n", low, start), text.rfind("\r", low, start)) + 1
+    if text.rfind("[", line_start, start) > text.rfind("]", line_start, start):
+        return None  # words inside a bracketed name ([Details: db.table.index])
+    m = _DOTTED.match(text, start, min(len(text), at + _WINDOW))
+    if m is None or m.end() <= at:
+        return None
+    parts = [""]
+    for piece in _NAME_PIECES.findall(m.group()):
+        if piece == ".":
+            parts.append("")
+        else:
+            parts[-1] = piece
+    return m.start(), m.end(), parts
 
 
-def _name_blocker(text: str, at: int, line: int, wanted: set[str]) -> tuple[Blocker, int, int] | None:
+def _name_blocker(text: str, at: int, line: int, wanted: frozenset[str]) -> tuple[Blocker, int, int] | None:
     """A four-part name, or a three-part one of a database that is not a
     built-in one, at the dot ``at``."""
     found = _dotted_name(text, at)
@@ -349,10 +374,10 @@ def _name_blocker(text: str, at: int, line: int, wanted: set[str]) -> tuple[Bloc
     if len(parts) == 4 and FOUR_PART_NAME in wanted:
         kind = FOUR_PART_NAME
     elif len(parts) == 3 and CROSS_DATABASE in wanted:
-        last = parts[-1]
-        if last.casefold() in _TYPE_PROPERTIES:
+        last = unquote(parts[-1])
+        if last in _TYPE_PROPERTIES:
             return None
-        if (last.casefold() in _TYPE_METHODS or _SPATIAL_METHOD.fullmatch(last)) and _CALL.match(text, end):
+        if (last in _TYPE_METHODS or _SPATIAL_METHOD.fullmatch(parts[-1].strip('[]"'))) and _CALL.match(text, end):
             return None
         if unquote(parts[0]) in BUILTIN_DATABASES or unquote(parts[0]) in BUILTIN_SCHEMAS:
             return None
@@ -374,8 +399,10 @@ def _linked(text: str, start: int, end: int) -> tuple[int, int]:
 def find_blockers(text: str, platforms: Iterable[str] = ()) -> Findings:
     """The blockers of ``text``, ordered by line, then kind, for a file of
     ``platforms``."""
-    scanner, names = _scanner()
-    wanted = {k.id for k in CATALOGUE if applies(k, platforms)}
+    wanted = _wanted(tuple(platforms))
+    if not wanted:
+        return Findings((), frozenset(), frozenset())
+    scanner, names = _scanner(wanted)
     found: list[tuple[Blocker, int, int]] = []
     databases: set[str] = set()
     schemas: set[str] = set()
@@ -395,19 +422,18 @@ def find_blockers(text: str, platforms: Iterable[str] = ()) -> Findings:
         elif name == "rollback":
             open_tran.clear()
         elif name == "go":
-            if open_tran and CROSS_BATCH_TRANSACTION in wanted:
+            if open_tran:
                 found.append((open_tran[0], start, start))
             open_tran.clear()
         elif name == "dots":
-            if FOUR_PART_NAME in wanted or CROSS_DATABASE in wanted:
-                blocker = _name_blocker(text, start, line, wanted)
-                if blocker is not None and blocker[1] not in named:
-                    named.add(blocker[1])
-                    found.append(blocker)
-        elif name == DATABASE_LINK and name in wanted and text[start] == "@":
+            blocker = _name_blocker(text, start, line, wanted)
+            if blocker is not None and blocker[1] not in named:
+                named.add(blocker[1])
+                found.append(blocker)
+        elif name == DATABASE_LINK and text[start] == "@":
             a, b = _linked(text, start, end)
             found.append((Blocker(name, line, _construct(text, a, b)), a, b))
-        elif name in wanted:
+        else:
             found.append((Blocker(name, line, _construct(text, start, end)), start, end))
     # A three-part name that is part of another blocker (msdb.dbo.sp_send_dbmail,
     # EXTERNAL NAME assembly.class.method) is that blocker alone.
