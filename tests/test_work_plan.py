@@ -5,10 +5,12 @@ from __future__ import annotations
 
 import csv
 import io
+import os
+import subprocess
+import sys
 
 import pytest
-
-from agents.quorvane.assessment.buckets import BucketRules, text_bucket
+from agents.quorvane.assessment.buckets import DEFAULT_RULES, BucketRules, text_bucket
 from agents.quorvane.assessment.decoding import Decoded
 from agents.quorvane.assessment.effort import DEFAULT_MODEL
 from agents.quorvane.assessment.single_file import Options, analyze_text
@@ -20,7 +22,7 @@ from agents.quorvane.writers.plan_csv import write_plan_csv
 pytest.importorskip("agents.quorvane.inventory")
 
 
-def plan(files, rules=BucketRules({}), units=True):
+def plan(files, rules=DEFAULT_RULES, units=True):
     results = [
         analyze_text(path, Decoded(text, "utf-8", False), Options(units=units)) for path, text in sorted(files.items())
     ]
@@ -183,3 +185,27 @@ def test_the_plan_csv_lists_every_item_by_wave():
     ]
     assert rows[2]["depends_on"] == "table:dbo.t" and rows[2]["missing"] == "dbo.gone"
     assert float(rows[2]["effort_low"]) < float(rows[2]["effort_hours"]) < float(rows[2]["effort_high"])
+
+
+def test_the_command_takes_bucket_globs_and_shows_whole_hours(tmp_path):
+    (tmp_path / "jobs").mkdir()
+    (tmp_path / "jobs" / "nightly.sql").write_text("SELECT a FROM dbo.t;\n")
+    (tmp_path / "load.sql").write_text("CREATE PROCEDURE dbo.p AS\nBEGIN\n  UPDATE dbo.t SET a = a + 1.5;\nEND\n")
+    (tmp_path / "pyproject.toml").write_text('[tool.quorvane.buckets]\noperations = ["jobs/**"]\n')
+
+    def analyze(*args):
+        command = [sys.executable, "-m", "agents.quorvane", "analyze", ".", "--no-progress", *args]
+        return subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, timeout=120, check=True).stdout
+
+    plan_rows = list(csv.DictReader(io.StringIO(analyze("--format", "plan-csv"))))
+    assert {(r["path"], r["bucket"]) for r in plan_rows} == {
+        (os.path.join(".", "jobs", "nightly.sql"), "operations"),
+        (os.path.join(".", "load.sql"), "conversion"),
+    }
+    table = analyze("--wide").splitlines()
+    header = next(i for i, line in enumerate(table) if line.startswith("file "))
+    hours = table[header].index("hours")
+    cells = [line[hours - 2 : hours + 5].strip() for line in table[header + 2 :] if line.strip()][:2]
+    assert all(cell.isdigit() for cell in cells), cells
+    effort = next(line for line in table if line.startswith("effort: "))
+    assert "." not in effort.split("=")[1].split("+")[0]  # whole hours
