@@ -2,7 +2,9 @@
 // each whole catalogue pattern on the comment-free text (no branches, no
 // literal filter, gaps searched as written), skipping matches that start in
 // a single-quoted literal.  A pattern that starts with `^\s*` is at the
-// first character after its leading whitespace.
+// first character after its leading whitespace.  Every match of all_matches
+// lies in the text, in order of start, and each row's first one is on the
+// line first_lines gives.
 
 #include <vector>
 
@@ -57,6 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input.visit([&](auto t) {
         const std::vector<std::size_t> lines = scanner.first_lines(t);
         FUZZ_CHECK(lines.size() == plain.size());
+        const std::vector<dialectra::ScanMatch> all = scanner.all_matches(t);
+        std::vector<std::size_t> first(plain.size(), 0);
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            FUZZ_CHECK(all[i].row < plain.size() && all[i].begin <= all[i].end && all[i].end <= t.size());
+            FUZZ_CHECK(i == 0 || all[i - 1].begin <= all[i].begin);
+            if (first[all[i].row] == 0) first[all[i].row] = all[i].line;
+        }
+        FUZZ_CHECK(first == lines);
         const dialectra::CodeView<typename decltype(t)::value_type> view(t);
         for (std::size_t r = 0; r < plain.size(); ++r) {
             std::size_t want = 0;

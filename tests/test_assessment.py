@@ -15,7 +15,7 @@ from agents.quorvane.assessment import decoding
 from agents.quorvane.assessment.config import ConfigError, load_effort_model
 from agents.quorvane.assessment.effort import DEFAULT_MODEL
 from agents.quorvane.assessment.lines import line_spans
-from agents.quorvane.assessment.record import FIELDS, Hotspot, Row
+from agents.quorvane.assessment.record import FIELDS, LEVELS, Hotspot, Row
 from agents.quorvane.writers.spelling import csv_value, printable
 
 SQL = "SELECT N'café', 'Größe' AS x -- ok\nFROM t;\n"
@@ -111,24 +111,37 @@ def test_line_spans_skip_whole_blocks(monkeypatch):
 
 
 class TestEffort:
-    def test_levels_lines_and_dynamic_sql(self):
-        row = Row("a.sql", complexity="moderate", effective_lines=300)
-        assert DEFAULT_MODEL.row_hours(row) == 4 + 1.5
-        assert (
-            DEFAULT_MODEL.row_hours(Row("a.sql", complexity="moderate", effective_lines=300, dynamic_sql=True)) == 8.25
-        )
-        assert DEFAULT_MODEL.row_hours(Row("a.sql", error="gone")) is None
+    def test_hours_grow_with_size_so_that_large_routines_dominate(self):
+        hours = {
+            (level, lines): DEFAULT_MODEL.expected(level, lines, False)
+            for level in LEVELS
+            for lines in (16, 50, 500, 2000)
+        }
+        assert hours[("simple", 16)] < 1 and hours[("complex", 2000)] > 5 * hours[("complex", 50)]
+        for level in LEVELS:
+            # More lines cost more, but less per line (a power below 1).
+            assert hours[(level, 50)] < hours[(level, 500)] < hours[(level, 2000)]
+            assert hours[(level, 2000)] / 2000 < hours[(level, 50)] / 50
+        for lines in (16, 2000):
+            assert hours[("simple", lines)] < hours[("moderate", lines)] < hours[("complex", lines)]
+        assert DEFAULT_MODEL.expected("moderate", 300, True) == DEFAULT_MODEL.expected("moderate", 300, False) * 1.25
 
-    def test_a_file_costs_its_objects_and_its_batches_once(self):
-        units = [
-            Row("a", object_kind="procedure", complexity="complex", effective_lines=0, effort_hours=12.0),
-            Row("a", object_kind="batch", complexity="moderate", effective_lines=100),
-            Row("a", object_kind="batch", complexity="simple", effective_lines=100, dynamic_sql=True),
-        ]
-        assert DEFAULT_MODEL.row_hours(units[1]) is None
-        # 12 + (moderate 4 + 200 lines 1) * 1.5 for the dynamic SQL
-        assert DEFAULT_MODEL.file_hours(Row("a", complexity="complex"), units) == 19.5
-        assert DEFAULT_MODEL.file_hours(Row("a", complexity="simple", effective_lines=0), []) == 1.0
+    @pytest.mark.parametrize(
+        "risks, high",
+        [
+            ({}, 1.5),
+            ({"dynamic_sql": True}, 2.0),
+            ({"blockers": 2}, 2.0),
+            ({"blockers": 9}, 2.5),  # at most +1.0
+            ({"missing": 3}, 1.8),
+            ({"missing": 30}, 2.0),  # at most +0.5
+            ({"dynamic_sql": True, "blockers": 1, "missing": 1}, 2.35),
+        ],
+    )
+    def test_the_range_widens_with_what_cannot_be_seen(self, risks, high):
+        e = DEFAULT_MODEL.estimate("complex", 100, **risks)
+        base = DEFAULT_MODEL.expected("complex", 100, risks.get("dynamic_sql", False))
+        assert e.expected == base and e.low == pytest.approx(0.75 * base) and e.high == pytest.approx(high * base)
 
     def test_learning_is_paid_once_per_category(self):
         assert DEFAULT_MODEL.learning(["cursor", "join", "cursor", "cursor"]) == {"cursor": 6.0, "join": 0.5}
@@ -136,15 +149,16 @@ class TestEffort:
     def test_pyproject_table_and_config_file(self, tmp_path):
         (tmp_path / "pyproject.toml").write_text(
             '[project]\nname = "x"\n[tool.quorvane.effort]\nhours = { complex = 40 }\n'
-            "category_learning_hours = { cursor = 10 }\n"
+            "category_learning_hours = { cursor = 10 }\nhours_per_line = { simple = 1 }\n"
         )
         deeper = tmp_path / "a" / "b"
         deeper.mkdir(parents=True)
         model, source = load_effort_model(None, deeper)
         assert source == str(tmp_path / "pyproject.toml")
-        assert (model.hours["complex"], model.hours["simple"], model.category_learning_hours["cursor"]) == (40, 1, 10)
+        assert (model.hours["complex"], model.hours["simple"], model.category_learning_hours["cursor"]) == (40, 0.1, 10)
+        assert model.hours_per_line == {"simple": 1, "moderate": 0.15, "complex": 0.3}
         plain = tmp_path / "weights.toml"
-        plain.write_text("[effort]\nlearning_hours = 0\nhours_per_100_lines = 0\n")
+        plain.write_text("[effort]\nlearning_hours = 0\nline_exponent = 1\n")
         model, _ = load_effort_model(str(plain))
         assert model.learning(["query", "unlisted"]) == {"query": 0.5, "unlisted": 0.0}
 
@@ -156,6 +170,12 @@ class TestEffort:
             ("[effort]\nlearning_hours = -1\n", "from 0 to"),
             ("[effort]\nlearning_hours = true\n", "from 0 to"),
             ("[effort]\ncategory_learning_hours = { cursr = 1 }\n", "unknown category 'cursr'"),
+            ("[effort]\nhours_per_line = { hard = 1 }\n", "hours_per_line: unknown level 'hard'"),
+            ("[effort]\nline_exponent = 1.5\n", "line_exponent must be a number from 0 to 1,"),
+            ("[effort]\nspread_low = 2\n", "spread_low must be a number from 0 to 1,"),
+            ('[buckets]\nops = ["x"]\n', "unknown bucket 'ops'"),
+            ('[buckets]\noperations = "jobs/**"\n', "operations must be a list of globs"),
+            ("[buckets]\ntests = [1]\n", "tests must be a list of globs"),
             ("[output]\n", "unknown key"),
             ("effort = [", "not valid TOML"),
         ],
@@ -186,7 +206,7 @@ class TestRecord:
             None,
         )
         assert ok["hotspots"] == [{"line": 3, "kind": "category", "name": "join"}]
-        assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 1
+        assert ok["platform_ranking"] == [["oracle", 2.0]] and ok["schema_version"] == 2
         json.dumps(ok)
 
     def test_csv_spelling_follows_json(self):
@@ -201,34 +221,42 @@ class TestRecord:
 def test_a_large_file_is_split_into_units_only_on_demand(monkeypatch):
     pytest.importorskip("agents.quorvane.inventory")
     from agents.quorvane.assessment import single_file
+    from agents.quorvane.assessment.work_plan import plan_work
+
+    def planned(options):
+        return plan_work([single_file.analyze_text("x.sql", decoded, options)], DEFAULT_MODEL)[0]
 
     text = "CREATE PROCEDURE dbo.a AS SELECT 1;\nGO\nCREATE PROCEDURE dbo.b AS EXEC('SELECT 2');\nGO\n"
     decoded = decoding.Decoded(text, "utf-8", False)
-    small = single_file.analyze_text("x.sql", decoded, single_file.Options())
+    small = planned(single_file.Options())
     assert small.file.dynamic_sql is True and small.objects == ()  # rows not kept unless wanted
-    wanted = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    wanted = planned(single_file.Options(units=True))
     assert [o.object_name for o in wanted.objects] == ["dbo.a", "dbo.b"]
-    assert small.file.effort_hours == wanted.file.effort_hours == round(sum(o.effort_hours for o in wanted.objects), 2)
+    assert small.file.effort_hours == wanted.file.effort_hours == round(sum(o.effort_hours for o in wanted.objects), 1)
     monkeypatch.setattr(single_file, "UNIT_EFFORT_LIMIT", 10)
-    large = single_file.analyze_text("x.sql", decoded, single_file.Options())
-    assert large.file.dynamic_sql is None and large.file.effort_hours == DEFAULT_MODEL.row_hours(large.file)
-    large_objects = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    large = planned(single_file.Options())
+    own = DEFAULT_MODEL.expected(large.file.complexity, large.file.effective_lines, False)
+    assert large.file.dynamic_sql is None and large.file.effort_hours == round(own, 1)
+    large_objects = planned(single_file.Options(units=True))
     assert len(large_objects.objects) == 2 and large_objects.file.effort_hours == large.file.effort_hours
 
 
 def test_a_file_estimate_is_the_same_with_or_without_object_rows():
     pytest.importorskip("agents.quorvane.inventory")
     from agents.quorvane.assessment import single_file
+    from agents.quorvane.assessment.work_plan import plan_work
 
     text = (
         "INSERT INTO t VALUES (1);\nGO\nCREATE PROCEDURE dbo.a AS SELECT 1;\nGO\n"
         "UPDATE t SET a = 2;\nGO\nCREATE VIEW v AS SELECT a FROM t;\nGO\n"
     )
     decoded = decoding.Decoded(text, "utf-8", False)
-    without = single_file.analyze_text("x.sql", decoded, single_file.Options())
-    with_rows = single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))
+    without = plan_work([single_file.analyze_text("x.sql", decoded, single_file.Options())], DEFAULT_MODEL)[0]
+    with_rows = plan_work([single_file.analyze_text("x.sql", decoded, single_file.Options(units=True))], DEFAULT_MODEL)[
+        0
+    ]
     assert "batch" in [o.object_kind for o in with_rows.objects]
-    assert without.file == with_rows.file
+    assert without.file == with_rows.file and without.work == with_rows.work
 
 
 @given(st.lists(st.integers(min_value=0, max_value=10**7), max_size=300), st.integers(min_value=1, max_value=8))

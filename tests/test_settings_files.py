@@ -13,7 +13,7 @@ DEEP = "x = " + "[" * 5000 + "]" * 5000 + "\n"
 BAD = {
     "infinite.toml": ("[effort]\nlearning_hours = inf\n", "learning_hours"),
     "nan.toml": ("[effort]\nhours = { simple = nan }\n", "hours.simple"),
-    "huge.toml": ("[effort]\nhours_per_100_lines = " + "9" * 400 + "\n", "hours_per_100_lines"),
+    "huge.toml": ("[effort]\ncopy_review_hours = " + "9" * 400 + "\n", "copy_review_hours"),
     "above.toml": ("[effort]\ncategory_learning_hours = { cursor = 2e6 }\n", "category_learning_hours.cursor"),
     "latin1.toml": ("[effort]\nlearning_hours = 1 # caf\xe9\n".encode("latin-1"), None),
     "deep.toml": (DEEP, None),

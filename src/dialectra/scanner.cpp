@@ -191,6 +191,27 @@ struct Branch {
         return found;
     }
 
+    // Appends every counted match in `subject`, left to right, each search
+    // resuming at the end of the previous match.
+    template <text::CodeUnit C>
+    void all_counted(text::Text<C> subject, const CodeView<C>* literals, std::vector<rx::Span>& out) const {
+        Starts<C> starts(this, subject);
+        const rx::CalloutCheck check = starts.callouts();
+        std::size_t from = 0;
+        while (from <= subject.size()) {
+            const auto m = links.empty() ? main->search(subject, from) : main->search_with(subject, from, check);
+            if (!m) break;
+            std::size_t resume = 0;
+            if (literals && literals->in_literal(m->start, resume)) {
+                from = resume;
+                continue;
+            }
+            out.push_back(*m);
+            from = m->end > m->start ? m->end : m->start + 1;
+        }
+        starts.rethrow_failure();
+    }
+
     // The anchor with the fewest occurrences, when they are few enough for
     // searching their windows to beat one search of the whole text; or kNone.
     std::size_t rarest_anchor(std::size_t text_size, const Occurrences& occurrences) const {
@@ -456,6 +477,61 @@ std::vector<std::size_t> MarkerScanner::first_lines(text::Text<C> sql) const {
     number_lines(sql, offsets_rows, lines);
     return lines;
 }
+
+template <text::CodeUnit C>
+std::vector<ScanMatch> MarkerScanner::all_matches(text::Text<C> sql) const {
+    const CodeView<C> view(sql);
+    std::vector<char> found_code(code_literals_->size(), 0);
+    std::vector<char> found_comment(comment_literals_->size(), 0);
+    code_literals_->find(view.text(), found_code);
+    if (comment_literals_->size()) comment_literals_->find(sql, found_comment);
+
+    std::vector<ScanMatch> matches;
+    std::vector<rx::Span> spans;
+    for (std::size_t r = 0; r < probes_.size(); ++r) {
+        const Probe& probe = *probes_[r];
+        const text::Text<C> searched = probe.comment_scope ? sql : view.text();
+        spans.clear();
+        for (const Branch& branch : probe.branches) {
+            if (!satisfied(branch.clauses, probe.comment_scope ? found_comment : found_code)) continue;
+            branch.all_counted(searched, probe.comment_scope ? nullptr : &view, spans);
+        }
+        std::sort(spans.begin(), spans.end(), [](const rx::Span& a, const rx::Span& b) {
+            return a.start != b.start ? a.start < b.start : a.end > b.end;
+        });
+        std::size_t kept_end = 0;
+        bool any = false;
+        for (rx::Span span : spans) {
+            if (any && span.start < kept_end) continue;  // overlaps the match kept before it
+            any = true;
+            kept_end = std::max(span.end, span.start + 1);
+            if (probe.leading_space) {  // as first_lines() reads it
+                while (span.start < searched.size() && text::unit_is_space(searched[span.start])) ++span.start;
+                span.end = std::max(span.end, span.start);
+            }
+            std::size_t begin = span.start, end = span.end;
+            if (!probe.comment_scope) {
+                begin = view.original_offset(span.start);
+                end = span.end > span.start ? view.original_offset(span.end - 1) + 1 : begin;
+            }
+            matches.push_back({r, 0, begin, end});
+        }
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> offsets_rows;
+    offsets_rows.reserve(matches.size());
+    for (std::size_t i = 0; i < matches.size(); ++i) offsets_rows.emplace_back(matches[i].begin, i);
+    std::vector<std::size_t> lines(matches.size(), 0);
+    number_lines(sql, offsets_rows, lines);
+    for (std::size_t i = 0; i < matches.size(); ++i) matches[i].line = lines[i];
+    std::sort(matches.begin(), matches.end(), [](const ScanMatch& a, const ScanMatch& b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.row < b.row;
+    });
+    return matches;
+}
+
+template std::vector<ScanMatch> MarkerScanner::all_matches(text::Text<std::uint8_t>) const;
+template std::vector<ScanMatch> MarkerScanner::all_matches(text::Text<std::uint16_t>) const;
+template std::vector<ScanMatch> MarkerScanner::all_matches(text::Text<std::uint32_t>) const;
 
 template std::vector<std::size_t> MarkerScanner::first_lines(text::Text<std::uint8_t>) const;
 template std::vector<std::size_t> MarkerScanner::first_lines(text::Text<std::uint16_t>) const;

@@ -49,6 +49,16 @@ struct ScanRow {
     bool comment_scope;
 };
 
+// One counted match of a row: its line (1-based) and its span in the
+// original text (for a code row, from its start to the end of its last
+// character, comments inside included).
+struct ScanMatch {
+    std::size_t row;
+    std::size_t line;
+    std::size_t begin;
+    std::size_t end;
+};
+
 class MarkerScanner {
    public:
     // Compiles every row; a pattern outside the supported syntax, or that
@@ -63,6 +73,13 @@ class MarkerScanner {
     // The line of each row's first counted match (0: none), in row order.
     template <text::CodeUnit C>
     std::vector<std::size_t> first_lines(text::Text<C> sql) const;
+
+    // Every counted match of every row, ordered by start, then row.  A row's
+    // matches do not overlap: each search resumes at the end of the last
+    // match (one character on after an empty one), and of matches of its
+    // branches that overlap, the earliest (then the longest) is kept.
+    template <text::CodeUnit C>
+    std::vector<ScanMatch> all_matches(text::Text<C> sql) const;
 
     // Test hooks: the literal clauses of a row's whole pattern, the number
     // of bounded gaps read as start checks, and the number of branches.

@@ -8,6 +8,9 @@
 //                            counted match in `sql` (0: none), in row order.
 //   scanner.first_matches(sql)
 //                            tuple of (row, line) for the rows that match.
+//   scanner.all_matches(sql) tuple of (row, line, start, end) for every
+//                            counted match, ordered by start, then row;
+//                            start and end are indexes of `sql`.
 //   len(scanner)             the number of rows.
 //
 // The scan reads the str in its own storage and releases the interpreter
@@ -141,6 +144,30 @@ PyObject* matches_tuple(PyObject* self, PyObject* sql) {
     return result.release();
 }
 
+PyObject* all_matches_tuple(PyObject* self, PyObject* sql) {
+    if (!PyUnicode_Check(sql)) {
+        PyErr_Format(PyExc_TypeError, "all_matches() argument must be str, not %.200s", Py_TYPE(sql)->tp_name);
+        return nullptr;
+    }
+    if (!ready(sql)) return nullptr;
+    const dl::MarkerScanner& scanner = *reinterpret_cast<ScannerObject*>(self)->scanner;
+    const std::vector<dl::ScanMatch> found = host::scan(sql, [&](auto text) { return scanner.all_matches(text); });
+    Ref result(PyTuple_New(static_cast<Py_ssize_t>(found.size())));
+    if (!result) return nullptr;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const dl::ScanMatch& m = found[i];
+        PyObject* item = Py_BuildValue("(nnnn)", static_cast<Py_ssize_t>(m.row), static_cast<Py_ssize_t>(m.line),
+                                       static_cast<Py_ssize_t>(m.begin), static_cast<Py_ssize_t>(m.end));
+        if (!item) return nullptr;
+        PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return result.release();
+}
+
+PyObject* all_matches(PyObject* self, PyObject* sql) {
+    return guarded([&] { return all_matches_tuple(self, sql); });
+}
+
 PyObject* first_lines(PyObject* self, PyObject* sql) {
     return guarded([&] { return lines_tuple(self, sql); });
 }
@@ -162,6 +189,11 @@ PyMethodDef kMethods[] = {
      "first_matches($self, sql, /)\n--\n\n"
      "(row, line) for each row with a counted match in sql, in row order:\n"
      "the non-zero entries of first_lines(sql) with their indexes."},
+    {"all_matches", all_matches, METH_O,
+     "all_matches($self, sql, /)\n--\n\n"
+     "(row, line, start, end) for every counted match in sql, ordered by\n"
+     "start, then row: a row's matches do not overlap; start and end index\n"
+     "sql (a code row's span includes any comment inside the match)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

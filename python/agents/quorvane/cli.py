@@ -230,6 +230,13 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_encoding(p)
     p.add_argument("--platform", choices=PLATFORMS, help="the code base's platform, known: skips platform detection")
+    p.add_argument(
+        "--database",
+        action="append",
+        metavar="NAME",
+        help="a database of the code base's own, beside those it creates or USEs: its three-part names are no "
+        "cross-database blockers; repeatable",
+    )
     _add_config(p)
     p.add_argument(
         "--jobs", "-j", type=_jobs, default=_all_cpus(), metavar="N", help="workers (default and 0: one per CPU)"

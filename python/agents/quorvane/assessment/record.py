@@ -14,7 +14,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 # Raised when a field is added, removed, renamed or changes meaning.
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2
 
 LEVELS = ("simple", "moderate", "complex")
 
@@ -33,6 +33,25 @@ class Hotspot:
 
     def to_json(self) -> dict[str, Any]:
         return {"line": self.line, "kind": self.kind, "name": self.name}
+
+
+# The longest construct text a blocker keeps; longer text is cut with "…".
+BLOCKER_TEXT_LIMIT = 120
+
+
+@dataclass(frozen=True)
+class Blocker:
+    """A construct with no mechanical equivalent on Spark: its kind (an
+    identifier of the blocker catalogue), its line (1-based) and the
+    construct as written on that line, trimmed and cut to
+    ``BLOCKER_TEXT_LIMIT`` characters."""
+
+    kind: str
+    line: int
+    text: str
+
+    def to_json(self) -> dict[str, Any]:
+        return {"kind": self.kind, "line": self.line, "text": self.text}
 
 
 # The row's keys, in output order.
@@ -69,7 +88,14 @@ FIELDS = (
     "platform_ranking",
     "platform_markers",
     "hotspots",
+    "blockers",
+    "effort_lines",
+    "effort_low",
     "effort_hours",
+    "effort_high",
+    "bucket",
+    "duplicate_of",
+    "wave",
 )
 
 
@@ -108,7 +134,14 @@ class Row:
     platform_ranking: tuple[tuple[str, float], ...] | None = None
     platform_markers: tuple[str, ...] | None = None
     hotspots: tuple[Hotspot, ...] | None = None
+    blockers: tuple[Blocker, ...] | None = None
+    effort_lines: int | None = None
+    effort_low: float | None = None
     effort_hours: float | None = None
+    effort_high: float | None = None
+    bucket: str | None = None
+    duplicate_of: str | None = None
+    wave: int | None = None
 
     @property
     def ok(self) -> bool:
@@ -124,7 +157,7 @@ class Row:
         record = {}
         for name in FIELDS:
             value = values[name] if name in values else getattr(self, name)
-            if name == "hotspots" and value is not None:
+            if name in ("hotspots", "blockers") and value is not None:
                 value = [h.to_json() for h in value]
             elif name == "platform_ranking" and value is not None:
                 value = [[p, s] for p, s in value]
@@ -135,17 +168,57 @@ class Row:
 
 
 @dataclass(frozen=True)
+class WorkItem:
+    """One line of the work plan: an object, or the batches of one file
+    that define nothing and share a bucket, costed as one unit.
+    ``depends_on`` names the defined objects it needs (``kind:name``),
+    ``missing`` the names it references that nothing defines."""
+
+    path: str
+    kind: str | None
+    name: str | None
+    start_line: int | None
+    end_line: int | None
+    bucket: str
+    complexity: str
+    effective_lines: int
+    effort_lines: int
+    low: float
+    hours: float
+    high: float
+    wave: int
+    duplicate_of: str | None = None
+    blockers: tuple[Blocker, ...] = ()
+    depends_on: tuple[str, ...] = ()
+    missing: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
 class FileResult:
     """What the analysis of one file gives: its file-level row, one row per
     unit the inventory finds (objects, and batches of statements that define
     nothing; empty without the inventory), the inventory's records of those
     units (``agents.quorvane.inventory.SqlObject``), and the source lines
-    around each hotspot (line number -> text), kept only for the HTML page."""
+    around each hotspot (line number -> text), kept only for the HTML page;
+    and the databases and schemas the file creates or switches to, or defines
+    objects in (case-folded), which decide which three-part names leave the
+    code base.
+
+    ``costs`` holds what the estimate needs of each unit (the ``objects``
+    themselves when they were kept; a bare row per unit otherwise, or the
+    file's row alone when the file was not split), ``signature`` the
+    fingerprints of its units (equal for near-identical files), and
+    ``work`` the costed units once the whole run is planned."""
 
     file: Row
     objects: tuple[Row, ...] = ()
     units: tuple[Any, ...] = ()
     context: dict[int, str] = field(default_factory=dict)
+    databases: frozenset[str] = frozenset()
+    schemas: frozenset[str] = frozenset()
+    costs: tuple[Row, ...] = ()
+    signature: tuple[int, ...] = ()
+    work: tuple[WorkItem, ...] = ()
 
     @property
     def path(self) -> str:

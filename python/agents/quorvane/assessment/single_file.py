@@ -8,15 +8,18 @@ exception is a fault of this program and propagates.
 
 from __future__ import annotations
 
+from collections.abc import Sequence
 from dataclasses import dataclass, replace
 from typing import Any
 
 from agents.quorvane import complexity, inventory, loresift, platform_detect
 from agents.quorvane.assessment import decoding
-from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
+from agents.quorvane.assessment.blockers import find_blockers, in_lines, schema_of
+from agents.quorvane.assessment.buckets import text_bucket
 from agents.quorvane.assessment.input_files import InputError, decode_bytes, read_input
 from agents.quorvane.assessment.lines import line_spans, unit_bodies
 from agents.quorvane.assessment.record import FileResult, Hotspot, Row
+from agents.quorvane.assessment.sizing import sized_lines
 
 DEFAULT_MAX_SIZE = 256 * 1024 * 1024
 # The HTML page shows this many lines either side of a hotspot, for at most
@@ -26,7 +29,7 @@ CONTEXT_HOTSPOTS = 40
 CONTEXT_WIDTH = 240
 # Above this many characters a file is split into units only when the units
 # themselves are wanted: the inventory needs several times the text's memory.
-# Such a file's effort is then estimated from its own grade.
+# Such a file's effort is then estimated from its own grade, as one unit.
 UNIT_EFFORT_LIMIT = 16 * 1024 * 1024
 
 
@@ -36,8 +39,7 @@ class Options:
     encoding: str | None = None  # forced; None: detect
     platform: str | None = None  # given by the user: detection is skipped
     context: bool = False  # keep the source lines around hotspots (page)
-    units: bool = False  # keep the rows and records of each unit (--objects, page)
-    effort: EffortModel = DEFAULT_MODEL
+    units: bool = False  # keep the rows of each unit (--objects, page)
 
 
 def analyze_file(path: str, options: Options = Options()) -> FileResult:
@@ -126,6 +128,7 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
     plan = plan_text(text)
     platform, platform_spots = _platform_fields(text, options)
     hotspots = tuple(sorted({*_construct_hotspots(text), *platform_spots}, key=_hotspot_order))
+    found = find_blockers(text, platform["platform_tied"] or ([platform["platform"]] if platform["platform"] else ()))
     large = len(text) > UNIT_EFFORT_LIMIT
     units = split_units(text, platform["platform"]) if options.units or not large else None
     file_row = Row(
@@ -137,38 +140,45 @@ def analyze_text(path: str, decoded: decoding.Decoded, options: Options = Option
         sections=len(plan.section_boundaries),
         dynamic_sql=None if units is None else any(u.dynamic_sql for u in units),
         hotspots=hotspots,
+        blockers=found.blockers,
         **graded,
         **platform,
     )
-    model = options.effort
+    objects: tuple[Row, ...] = ()
+    bodies = unit_bodies(text, units) if units else []
     if options.units:
-        objects = tuple(replace(o, effort_hours=model.row_hours(o)) for o in _object_rows(text, file_row, units or ()))
+        objects = _object_rows(text, file_row, units or (), bodies)
+    if large or not units:
+        # The file is its own unit: it was not split (the same estimate
+        # with or without its units), or it defines nothing.
+        own = replace(
+            file_row,
+            dynamic_sql=None,  # known only when split: the same estimate either way
+            bucket=text_bucket(None, text),
+            effort_lines=sized_lines(text, graded["effective_lines"]),
+        )
+        costs: tuple[Row, ...] = (own,)
+        signature = (inventory.fingerprint(text, platform=platform["platform"]).hash,)
     else:
-        # The file's estimate alone: each unit's grade, none of its rows.
-        objects = tuple(_unit_estimates(text, path, units or (), model))
-    if large:
-        # The same estimate with or without the units: the file's own grade.
-        hours = model.row_hours(replace(file_row, dynamic_sql=None))
-    else:
-        hours = model.file_hours(file_row, objects)
-    file_row = replace(file_row, effort_hours=hours)
+        # What the estimate needs of each unit: the rows, or a bare row each.
+        costs = objects or _unit_costs(path, units, bodies)
+        signature = tuple(inventory.fingerprint(b, platform=platform["platform"]).hash for b in bodies)
     context = _context(text, hotspots) if options.context and hotspots else {}
-    if not options.units:
-        # A large file has many units; what the output needs of them is in
-        # the file's row already.
-        return FileResult(file_row, (), (), context)
-    return FileResult(file_row, objects, units or (), context)
+    schemas = found.schemas | {s for s in (schema_of(u.name) for u in units or ()) if s}
+    return FileResult(
+        file_row, objects, units or (), context, found.databases, schemas, costs=costs, signature=signature
+    )
 
 
 def _hotspot_order(h: Hotspot) -> tuple[int, str, str]:
     return (h.line, h.kind, h.name)
 
 
-def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row, ...]:
+def _object_rows(text: str, file_row: Row, units: tuple[Any, ...], bodies: Sequence[str]) -> tuple[Row, ...]:
     """One row per unit, graded on its own lines; platform and encoding are
     the file's."""
     rows = []
-    for s, body in zip(units, unit_bodies(text, units)):
+    for s, body in zip(units, bodies):
         # One row per unit, always (the rows and the units stay parallel).
         graded = _grade(body)
         # The unit's own first occurrences; platform evidence is the file's.
@@ -188,30 +198,36 @@ def _object_rows(text: str, file_row: Row, units: tuple[Any, ...]) -> tuple[Row,
                 sections=None,
                 dynamic_sql=s.dynamic_sql,
                 hotspots=hotspots,
+                bucket=text_bucket(s.kind, body),
+                effort_lines=sized_lines(body, graded["effective_lines"]),
+                blockers=in_lines(file_row.blockers, s.start_line, s.end_line),
                 **graded,
             )
         )
     return tuple(rows)
 
 
-def _unit_estimates(text: str, path: str, units: tuple[Any, ...], model: Any) -> list[Row]:
-    """What a file's estimate needs of each unit: its kind, level, lines and
-    dynamic SQL, with its hours."""
+def _unit_costs(path: str, units: tuple[Any, ...], bodies: Sequence[str]) -> tuple[Row, ...]:
+    """What the estimate needs of each unit: its kind, name, lines, level,
+    dynamic SQL and bucket."""
     rows = []
-    for s, body in zip(units, unit_bodies(text, units)):
+    for s, body in zip(units, bodies):
         graded = complexity.classify_sql(body)
-        level = str(graded.complexity)
         rows.append(
             Row(
                 path,
                 object_kind=s.kind,
-                complexity=level,
+                object_name=s.name,
+                start_line=s.start_line,
+                end_line=s.end_line,
+                complexity=str(graded.complexity),
                 effective_lines=graded.effective_lines,
+                effort_lines=sized_lines(body, graded.effective_lines),
                 dynamic_sql=s.dynamic_sql,
-                effort_hours=model.unit_hours(s.kind, level, graded.effective_lines, s.dynamic_sql),
+                bucket=text_bucket(s.kind, body),
             )
         )
-    return rows
+    return tuple(rows)
 
 
 def _context(text: str, hotspots: tuple[Hotspot, ...]) -> dict[int, str]:

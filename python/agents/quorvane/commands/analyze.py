@@ -6,12 +6,14 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from agents.quorvane.assessment.config import ConfigError, load_effort_model
+from agents.quorvane.assessment.blockers import settle
+from agents.quorvane.assessment.config import ConfigError, load_settings
 from agents.quorvane.assessment.discovery import DEFAULT_GLOBS, empty_path_message, find_inputs
 from agents.quorvane.assessment.input_files import STDIN_PATH
 from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.single_file import Options, analyze_bytes
 from agents.quorvane.assessment.totals import summarize
+from agents.quorvane.assessment.work_plan import plan_work
 from agents.quorvane.assessment.workers import run_analysis
 from agents.quorvane.commands.exit_status import EXIT_FAILED, EXIT_OK, EXIT_USAGE, error
 from agents.quorvane.writers.output_files import STDOUT, output_problem, write_output
@@ -45,7 +47,7 @@ def run(args: argparse.Namespace) -> int:
         error("analyze", problem)
         return EXIT_USAGE
     try:
-        model, _ = load_effort_model(args.config)
+        settings = load_settings(args.config)
     except ConfigError as exc:
         error("analyze", str(exc))
         return EXIT_USAGE
@@ -55,7 +57,6 @@ def run(args: argparse.Namespace) -> int:
         platform=args.platform,
         context=args.html is not None,
         units=args.objects or args.html is not None or args.fail_on is not None,
-        effort=model,
     )
     globs = args.glob or list(DEFAULT_GLOBS)
     stdin_data = sys.stdin.buffer.read() if STDIN_PATH in args.paths else None
@@ -66,8 +67,12 @@ def run(args: argparse.Namespace) -> int:
         results.append(analyze_bytes(STDIN_PATH, stdin_data, options))
         del stdin_data
     results.sort(key=lambda r: r.path)
+    # Which databases are the code base's own is known only now; then the
+    # whole run is costed and placed.
+    results = settle(results, args.database or ())
+    results = plan_work(results, settings.effort, settings.buckets)
     rows = [row for r in results for row in r.rows(args.objects)]
-    summary = summarize(results, effort=model, unreadable_dirs=unreadable_dirs)
+    summary = summarize(results, effort=settings.effort, unreadable_dirs=unreadable_dirs)
 
     for folder, reason in unreadable_dirs:
         error("analyze", f"{printable(folder)}: cannot read the directory: {reason}")

@@ -6,7 +6,7 @@ from __future__ import annotations
 import argparse
 import os
 
-from agents.quorvane.assessment.config import ConfigError, load_effort_model
+from agents.quorvane.assessment.config import ConfigError, load_settings
 from agents.quorvane.commands.exit_status import EXIT_OK, EXIT_USAGE, error
 from agents.quorvane.writers.spelling import printable
 
@@ -26,12 +26,18 @@ def run(args: argparse.Namespace) -> int:
             error("mcp", f"{printable(folder)}: not a folder")
             return EXIT_USAGE
     try:
-        effort, _ = load_effort_model(None)
+        settings = load_settings(None)
     except ConfigError as exc:
         error("mcp", str(exc))
         return EXIT_USAGE
     workspace = Workspace.create(
-        roots, effort=effort, kb=args.kb, platform=args.platform, max_tokens=args.max_tokens, max_size=args.max_size
+        roots,
+        effort=settings.effort,
+        kb=args.kb,
+        platform=args.platform,
+        max_tokens=args.max_tokens,
+        max_size=args.max_size,
+        buckets=settings.buckets,
     )
     anyio.run(serve_stdio, workspace)
     return EXIT_OK

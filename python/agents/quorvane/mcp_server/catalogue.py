@@ -41,7 +41,7 @@ def _tool(
 TOOLS = (
     _tool(
         "assess",
-        "Grade SQL files: analyze's rows (complexity, turns, categories, platform, hotspots, effort), "
+        "Grade SQL files: analyze's rows (complexity, turns, categories, platform, hotspots, blockers, effort), "
         "per file or per object, totals on page 1.",
         {"path": _PATH, "objects": _BOOL, "cursor": _CURSOR},
         ["path"],

@@ -14,11 +14,14 @@ from typing import Any
 
 from agents.quorvane import complexity, loresift, platform_detect
 from agents.quorvane.assessment.dependencies import build_graph
+from agents.quorvane.assessment.buckets import DEFAULT_RULES, BucketRules
 from agents.quorvane.assessment.effort import EffortModel
 from agents.quorvane.assessment.input_files import os_error_text
+from agents.quorvane.assessment.blockers import settle
 from agents.quorvane.assessment.record import SCHEMA_VERSION, FileResult, Row
 from agents.quorvane.assessment.single_file import DEFAULT_MAX_SIZE
 from agents.quorvane.assessment.totals import Summary, summarize
+from agents.quorvane.assessment.work_plan import plan_work
 from agents.quorvane.commands.inventory import units_of
 from agents.quorvane.mcp_server.confinement import Roots, Target, ToolError
 from agents.quorvane.mcp_server.cursors import Cursors, tree_state
@@ -44,6 +47,7 @@ class Workspace:
     kb: str | None = None
     platform: str | None = None
     max_tokens: int = DEFAULT_MAX_TOKENS
+    buckets: BucketRules = DEFAULT_RULES
 
     @classmethod
     def create(
@@ -55,6 +59,7 @@ class Workspace:
         platform: str | None = None,
         max_tokens: int = DEFAULT_MAX_TOKENS,
         max_size: int = DEFAULT_MAX_SIZE,
+        buckets: BucketRules = DEFAULT_RULES,
     ) -> Workspace:
         return cls(
             Roots(roots, max_size),
@@ -64,6 +69,7 @@ class Workspace:
             kb=os.path.realpath(kb) if kb else None,
             platform=platform,
             max_tokens=max_tokens,
+            buckets=buckets,
         )
 
     def budget(self, args: dict[str, Any]) -> int:
@@ -96,7 +102,10 @@ def totals_record(summary: Summary) -> dict[str, Any]:
     record = dataclasses.asdict(summary)
     record["unreadable_dirs"] = [list(d) for d in summary.unreadable_dirs]
     record["analysed"] = summary.analysed
+    record["waves"] = list(summary.waves)
+    record["total_low"] = summary.total_low
     record["total_hours"] = summary.total_hours
+    record["total_high"] = summary.total_high
     return record
 
 
@@ -109,10 +118,15 @@ def assess(ws: Workspace, args: dict[str, Any]) -> dict[str, Any]:
     offset = _offset(ws, args, call, state)
 
     def rows_and_totals() -> tuple[list[dict[str, Any]], dict[str, Any]]:
-        results = [
-            FileResult(Row(shown, error=refusal)) if info is None else ws.sources.analysis(real, info, shown, objects)
-            for real, shown, info, refusal in files
-        ]
+        results = settle(
+            [
+                FileResult(Row(shown, error=refusal))
+                if info is None
+                else ws.sources.analysis(real, info, shown, objects)
+                for real, shown, info, refusal in files
+            ]
+        )
+        results = plan_work(results, ws.effort, ws.buckets)
         rows = [row.to_record() for r in results for row in r.rows(objects)]
         return rows, totals_record(summarize(results, effort=ws.effort))
 

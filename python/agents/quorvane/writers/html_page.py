@@ -16,6 +16,7 @@ from agents.quorvane.assessment.record import LEVELS, FileResult, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.dependency_graph import graph_html
 from agents.quorvane.writers.graph_assets import GRAPH_SCRIPT, GRAPH_STYLE
+from agents.quorvane.writers.html_blockers import blockers_cell, blockers_section
 from agents.quorvane.writers.html_assets import SCRIPT, STYLE
 from agents.quorvane.writers.html_hotspots import hotspots_section
 from agents.quorvane.writers.svg_charts import bar_chart
@@ -49,6 +50,7 @@ _FILE_COLUMNS = (
     ("Confidence", "text"),
     ("Hours", "num"),
     ("Hotspots", "num"),
+    ("Blockers", "num"),
     ("Categories", "text"),
 )
 _OBJECT_COLUMNS = (
@@ -64,6 +66,7 @@ _OBJECT_COLUMNS = (
     ("Dynamic SQL", "text"),
     ("Hours", "num"),
     ("Hotspots", "num"),
+    ("Blockers", "num"),
     ("Categories", "text"),
 )
 
@@ -139,6 +142,7 @@ def _file_row(result: FileResult, anchors: dict[str, str]) -> str:
         _td(r.platform_confidence),
         _td(r.effort_hours, num=True),
         _hotspot_cell(r, anchors.get(r.path)),
+        blockers_cell(r),
         _td(", ".join(r.categories or ()), cls="clip", title=", ".join(r.categories or ())),
     ]
     return f'<tr data-level="{escape(r.complexity or "")}">{"".join(cells)}</tr>'
@@ -158,6 +162,7 @@ def _object_row(o: Row, anchors: dict[str, str]) -> str:
         _td("yes" if o.dynamic_sql else "no"),
         _td(o.effort_hours, num=True),
         _hotspot_cell(o, anchors.get(o.path)),
+        blockers_cell(o),
         _td(", ".join(o.categories or ()), cls="clip", title=", ".join(o.categories or ())),
     ]
     return f'<tr data-level="{escape(o.complexity or "")}">{"".join(cells)}</tr>'
@@ -196,9 +201,42 @@ def _dependency_graph(results: Sequence[FileResult]) -> str:
     return section or '<p class="meta">No objects were found.</p>'
 
 
+def _hours_table(table_id: str, columns: Sequence[str], rows: Sequence[Sequence[object]]) -> str:
+    """A small table whose columns after the first are numbers."""
+    num = ' class="num"'
+    head = "".join(f'<th scope="col"{num if i else ""}>{escape(c)}</th>' for i, c in enumerate(columns))
+    body = "".join(
+        "<tr>" + "".join(_td(v) if i == 0 else _td(v, num=True) for i, v in enumerate(row)) + "</tr>" for row in rows
+    )
+    return f'<table id="{table_id}"><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>'
+
+
+def _effort_section(summary: Summary) -> str:
+    """Hours per bucket and per conversion wave, as ranges."""
+    buckets = _hours_table(
+        "buckets",
+        ("Bucket", "Files", "Items", "Low", "Expected hours", "High"),
+        [(name, b["files"], b["items"], b["low"], b["hours"], b["high"]) for name, b in summary.buckets.items()],
+    )
+    waves = _hours_table(
+        "waves",
+        ("Wave", "Items", "Low", "Expected hours", "High"),
+        [(str(w["wave"]), w["items"], w["low"], w["hours"], w["high"]) for w in summary.waves],
+    )
+    chart = bar_chart([(f"wave {w['wave']}", w["hours"], EFFORT_COLOUR) for w in summary.waves], label_width=80)
+    return (
+        f'<section id="effort"><p class="meta">Conversion {summary.conversion_hours} hours '
+        f"({summary.conversion_low}-{summary.conversion_high}) plus {summary.learning} hours learning; "
+        "operations and tests are counted apart. "
+        f"{summary.duplicates} items cost once as duplicates; near-copy files: {summary.copies}.</p>"
+        f"{buckets}<h3>Conversion waves</h3>{waves}"
+        f"{_figure('Conversion hours per wave', chart) if summary.waves else ''}</section>"
+    )
+
+
 def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) -> str:
     """The whole page for ``results`` (in the order given) and their summary."""
-    learning = round(sum(summary.learning_hours.values()), 2)
+    learning = summary.learning
     cards = "".join(
         [
             _card(summary.files, "files"),
@@ -252,11 +290,15 @@ def render_html(results: Sequence[FileResult], summary: Summary, *, title: str) 
 <body>
 <h1>{escape(title)}</h1>
 <p class="meta">{summary.files} files, {summary.analysed} analysed, {summary.failed} failed; {summary.objects} objects.
-Effort {summary.total_hours:g} hours. Made by quorvane {escape(__version__)}.</p>
+Effort {summary.total_hours} hours ({summary.total_low}-{summary.total_high}). Made by quorvane {escape(__version__)}.</p>
 <div class="cards">{cards}</div>
 <h2>Failures</h2>
 {_failures(results, summary)}
+<h2>Blockers</h2>
+{blockers_section(summary)}
 <div class="charts">{charts}</div>
+<h2>Effort and waves</h2>
+{_effort_section(summary)}
 <div class="controls"><input type="search" id="filter" placeholder="Filter rows and graph: path, name, level, platform, category…"
  aria-label="Filter rows"><select id="level" aria-label="Level"><option value="">any level</option>{level_options}</select>
 <span id="shown" class="meta"></span></div>

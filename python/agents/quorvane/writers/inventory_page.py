@@ -8,7 +8,7 @@ from html import escape
 
 from agents.quorvane import __version__
 from agents.quorvane.assessment.dependencies import Graph, Unit
-from agents.quorvane.assessment.effort import DEFAULT_MODEL, EffortModel
+from agents.quorvane.assessment.effort import BATCH, DEFAULT_MODEL, EffortModel
 from agents.quorvane.assessment.record import LEVELS
 from agents.quorvane.writers.graph_assets import GRAPH_SCRIPT, GRAPH_STYLE
 from agents.quorvane.writers.graph_view import graph_section
@@ -36,8 +36,11 @@ COLUMNS = (
 
 
 def unit_hours(model: EffortModel, u: Unit) -> float | None:
-    """The hours of one unit, by the effort model (None for a batch)."""
-    return model.unit_hours(u.obj.kind, u.complexity, u.effective_lines, u.obj.dynamic_sql)
+    """The expected hours of one unit, by the effort model's size curve
+    (None for a batch, and for a unit that could not be graded)."""
+    if u.obj.kind == BATCH or u.complexity is None:
+        return None
+    return round(model.expected(u.complexity, u.effective_lines, u.obj.dynamic_sql), 1)
 
 
 def _num(value: object, sort: object = None) -> str:

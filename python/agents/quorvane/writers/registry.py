@@ -30,6 +30,7 @@ from agents.quorvane.writers import (
     knowledge_text,
     marker_list,
     packet_files,
+    plan_csv,
     table,
     workload_formats,
 )
@@ -126,6 +127,10 @@ FORMATS: Mapping[str, Formats] = {
             ),
             "json": Writer("json (one object per line)", lambda r, out: json_lines.write_json_lines(r.rows, out)),
             "csv": Writer("csv", lambda r, out: csv_rows.write_csv(r.rows, out)),
+            "plan-csv": Writer(
+                "plan-csv (the work plan: one row per object by wave)",
+                lambda r, out: plan_csv.write_plan_csv(r.results, out),
+            ),
         }
     ),
     "inventory": Formats(

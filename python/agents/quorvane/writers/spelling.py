@@ -4,7 +4,7 @@
 * JSON: as they are; ``null`` where a value does not apply.
 * CSV: numbers and ``true``/``false`` as in JSON, an empty cell for
   ``null``, lists of names joined with ``;``, lists of pairs or objects
-  (``platform_ranking``, ``hotspots``) as compact JSON.  A text cell that
+  (``platform_ranking``, ``hotspots``, ``blockers``) as compact JSON.  A text cell that
   a spreadsheet would take for a formula gets a leading ``'``
   (``csv_text``); numbers are never changed.
 * table: ``-`` for ``null``; control characters escaped, so that a cell
@@ -16,7 +16,7 @@ from __future__ import annotations
 import json
 from typing import Any
 
-STRUCTURED = {"platform_ranking", "hotspots"}
+STRUCTURED = {"platform_ranking", "hotspots", "blockers"}
 NULL_CELL = "-"
 ELLIPSIS = "…"
 

@@ -3,8 +3,10 @@ then the hardest rows.
 
 The table fits the terminal: ``COLUMNS``, else the terminal's width, else
 120 columns.  It shows the path (shortened in the middle), with
-``--objects`` the object, and the level, effective lines, hours and
-platform; the path and object take the room the other columns leave.
+``--objects`` the object, and the level, effective lines, expected hours
+(whole hours), bucket, platform and number of blockers; the path and object
+take the room the other columns leave (on a terminal too narrow for all,
+the last columns are left out).
 ``wide=True`` shows every column at its full width instead.
 
 Failed files go to standard error, one line each, not into the table.
@@ -15,8 +17,9 @@ from __future__ import annotations
 import shutil
 import textwrap
 from collections.abc import Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
+from agents.quorvane.assessment.buckets import CONVERSION
 from agents.quorvane.assessment.record import LEVELS, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.spelling import NULL_CELL, number, printable, shorten_middle
@@ -30,11 +33,12 @@ DEFAULT_WIDTH = 120
 # The path and object columns never get narrower than this.
 MIN_NAME_WIDTH = 16
 
-_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours"}
+_NUMERIC = {"eff. lines", "procs", "complex", "moderate", "temp", "cte", "hours", "range", "wave", "blockers"}
 # The columns of the narrow table, after the path (and object).
-_NARROW = ("level", "eff. lines", "hours", "platform")
+_NARROW = ("level", "eff. lines", "hours", "bucket", "platform", "blockers")
 _WIDE = ("level", "eff. lines", "procs", "complex", "moderate", "temp", "cte", "turns a/c/a", "read", "encoding",
-         "platform", "confidence", "hours", "hotspots", "categories")  # fmt: skip
+         "platform", "confidence", "hours", "range", "bucket", "wave", "duplicate of", "hotspots", "blockers",
+         "categories")  # fmt: skip
 
 
 def terminal_width() -> int:
@@ -60,6 +64,17 @@ def platform_label(row: Row) -> str:
     return row.platform if row.platform_score is None else f"{row.platform} ({number(row.platform_score)})"
 
 
+def hours(value: float | None) -> str:
+    """Hours as whole hours: an estimate has no decimals worth showing."""
+    return NULL_CELL if value is None else str(round(value))
+
+
+def range_label(row: Row) -> str:
+    if row.effort_low is None or row.effort_high is None:
+        return NULL_CELL
+    return f"{round(row.effort_low)}-{round(row.effort_high)}"
+
+
 def hotspots_label(row: Row) -> str:
     if row.hotspots is None:
         return NULL_CELL
@@ -68,6 +83,17 @@ def hotspots_label(row: Row) -> str:
     shown = ", ".join(f"{h.name}@{h.line}" for h in row.hotspots[:SHORT_HOTSPOTS])
     more = ", …" if len(row.hotspots) > SHORT_HOTSPOTS else ""
     return f"{len(row.hotspots)}: {shown}{more}"
+
+
+def blockers_label(row: Row) -> str:
+    """The number of blockers, then the first ones as kind@line."""
+    if row.blockers is None:
+        return NULL_CELL
+    if not row.blockers:
+        return "0"
+    shown = ", ".join(f"{b.kind}@{b.line}" for b in row.blockers[:SHORT_HOTSPOTS])
+    more = ", …" if len(row.blockers) > SHORT_HOTSPOTS else ""
+    return f"{len(row.blockers)}: {shown}{more}"
 
 
 def _row(r: Row, per_object: bool) -> list[str]:
@@ -91,8 +117,13 @@ def _row(r: Row, per_object: bool) -> list[str]:
         encoding,
         platform_label(r),
         r.platform_confidence or NULL_CELL,
-        number(r.effort_hours),
+        hours(r.effort_hours),
+        range_label(r),
+        r.bucket or NULL_CELL,
+        number(r.wave),
+        printable(r.duplicate_of or NULL_CELL),
         printable(hotspots_label(r)),
+        blockers_label(r),
         ", ".join(r.categories or ()) or NULL_CELL,
     ]
 
@@ -103,7 +134,28 @@ def _object_label(r: Row) -> str:
 
 def _narrow_row(r: Row, per_object: bool) -> list[str]:
     head = [printable(r.path)] + ([_object_label(r)] if per_object else [])
-    return head + [r.complexity or NULL_CELL, number(r.effective_lines), number(r.effort_hours), platform_label(r)]
+    return head + [
+        r.complexity or NULL_CELL,
+        number(r.effective_lines),
+        hours(r.effort_hours),
+        r.bucket or NULL_CELL,
+        platform_label(r),
+        NULL_CELL if r.blockers is None else str(len(r.blockers)),
+    ]
+
+
+def _within(
+    columns: tuple[str, ...], cells: list[list[str]], width: int, names: int
+) -> tuple[tuple[str, ...], list[list[str]]]:
+    """The columns that fit ``width`` beside names of the least width: the
+    last ones are left out of a terminal too narrow for all."""
+    while len(columns) > names + 1:
+        needed = MIN_NAME_WIDTH * names + 2 * (len(columns) - 1)
+        needed += sum(max([len(h)] + [len(row[i]) for row in cells]) for i, h in enumerate(columns) if i >= names)
+        if needed <= width:
+            break
+        columns, cells = columns[:-1], [row[:-1] for row in cells]
+    return columns, cells
 
 
 def _fit(columns: Sequence[str], cells: list[list[str]], width: int, names: int) -> list[int]:
@@ -132,9 +184,9 @@ def _write_grid(columns: Sequence[str], cells: list[list[str]], widths: Sequence
 
 
 def hardest(rows: Sequence[Row], count: int = HARDEST) -> list[Row]:
-    """The ``count`` rows of most hours; among equal hours the higher level,
-    then path and line."""
-    costed = [r for r in rows if r.ok and r.effort_hours is not None]
+    """The ``count`` conversion rows of most hours; among equal hours the
+    higher level, then path and line."""
+    costed = [r for r in rows if r.ok and r.effort_hours is not None and r.bucket in (None, CONVERSION)]
     return sorted(
         costed,
         key=lambda r: (-(r.effort_hours or 0), -LEVELS.index(r.complexity or LEVELS[0]), r.path, r.start_line or 0),
@@ -155,6 +207,7 @@ def write_table(
     else:
         columns = ("file", "object")[:names] + _NARROW
         cells = [_narrow_row(r, per_object) for r in ok]
+        columns, cells = _within(columns, cells, terminal_width(), names)
         widths = _fit(columns, cells, terminal_width(), names)
     _write_grid(columns, cells, widths, out)
     top = hardest(ok)
@@ -164,10 +217,15 @@ def write_table(
         cells = [
             [printable(r.path)]
             + ([_object_label(r)] if per_object else [])
-            + [number(r.effort_hours), r.complexity or NULL_CELL, number(r.effective_lines)]
+            + [hours(r.effort_hours), r.complexity or NULL_CELL, number(r.effective_lines)]
             for r in top
         ]
         _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
+
+
+def _blocker_total(kind: str, found: dict[str, Any]) -> str:
+    files = len(found["files"])
+    return f"{kind} {found['count']} in {files} file{'s' if files != 1 else ''}"
 
 
 def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
@@ -185,10 +243,26 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
     if s.confidence:
         lines.append("platform confidence: " + ", ".join(f"{k} {v}" for k, v in s.confidence.items()))
     lines.append("categories: " + (", ".join(f"{k} {v}" for k, v in s.categories.items()) or NULL_CELL))
+    lines.append("blockers: " + (", ".join(_blocker_total(k, v) for k, v in s.blockers.items()) or NULL_CELL))
     lines.append(
-        f"effort: {number(s.total_hours)} hours = {number(s.conversion_hours)} converting + "
-        f"{number(round(sum(s.learning_hours.values()), 2))} learning {len(s.learning_hours)} categories once"
+        f"effort: {s.total_hours} hours ({s.total_low}-{s.total_high}) = {s.conversion_hours} converting "
+        f"({s.conversion_low}-{s.conversion_high}) + {s.learning} learning {len(s.learning_hours)} categories once"
     )
+    if s.buckets:
+        lines.append(
+            "buckets: "
+            + ", ".join(
+                f"{name} {b['files']} files, {b['items']} items, {b['hours']} hours ({b['low']}-{b['high']})"
+                for name, b in s.buckets.items()
+            )
+            + " (only conversion counts in the effort)"
+        )
+    if s.waves:
+        lines.append(
+            "conversion waves: " + ", ".join(f"{w['wave']}: {w['items']} items, {w['hours']} hours" for w in s.waves)
+        )
+    if s.copies or s.duplicates:
+        lines.append(f"costed once: {s.duplicates} items duplicate another; near-copy files: {s.copies}")
     for text in lines:
         if width is not None:
             text = textwrap.fill(text, width, subsequent_indent="  ", break_long_words=False, break_on_hyphens=False)
