@@ -16,11 +16,11 @@ from __future__ import annotations
 
 import shutil
 import textwrap
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, TextIO
 
 from agents.quorvane.assessment.buckets import CONVERSION
-from agents.quorvane.assessment.record import LEVELS, Row
+from agents.quorvane.assessment.record import LEVELS, Blocker, Hotspot, Row
 from agents.quorvane.assessment.totals import Summary
 from agents.quorvane.writers.spelling import NULL_CELL, number, printable, shorten_middle
 
@@ -75,25 +75,24 @@ def range_label(row: Row) -> str:
     return f"{round(row.effort_low)}-{round(row.effort_high)}"
 
 
-def hotspots_label(row: Row) -> str:
-    if row.hotspots is None:
+def _findings_label(findings: Sequence[Hotspot | Blocker] | None, name: Callable[[Any], str]) -> str:
+    """The number of findings, then the first ones as name@line."""
+    if findings is None:
         return NULL_CELL
-    if not row.hotspots:
+    if not findings:
         return "0"
-    shown = ", ".join(f"{h.name}@{h.line}" for h in row.hotspots[:SHORT_HOTSPOTS])
-    more = ", …" if len(row.hotspots) > SHORT_HOTSPOTS else ""
-    return f"{len(row.hotspots)}: {shown}{more}"
+    shown = ", ".join(f"{name(f)}@{f.line}" for f in findings[:SHORT_HOTSPOTS])
+    more = ", …" if len(findings) > SHORT_HOTSPOTS else ""
+    return f"{len(findings)}: {shown}{more}"
+
+
+def hotspots_label(row: Row) -> str:
+    return _findings_label(row.hotspots, lambda h: h.name)
 
 
 def blockers_label(row: Row) -> str:
     """The number of blockers, then the first ones as kind@line."""
-    if row.blockers is None:
-        return NULL_CELL
-    if not row.blockers:
-        return "0"
-    shown = ", ".join(f"{b.kind}@{b.line}" for b in row.blockers[:SHORT_HOTSPOTS])
-    more = ", …" if len(row.blockers) > SHORT_HOTSPOTS else ""
-    return f"{len(row.blockers)}: {shown}{more}"
+    return _findings_label(row.blockers, lambda b: b.kind)
 
 
 def _row(r: Row, per_object: bool) -> list[str]:
