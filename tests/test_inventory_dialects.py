@@ -245,3 +245,17 @@ def test_names_in_executed_literals_are_dynamic_references(inv):
     assert (proc.reads, proc.writes, proc.calls) == ((), (), ())
     plsql = "BEGIN\n  EXECUTE IMMEDIATE 'TRUNCATE TABLE t1'; EXECUTE IMMEDIATE 'INSERT INTO s.t2 VALUES (1)';\nEND;\n"
     assert inv.split_objects(plsql, platform="oracle")[0].dynamic_references == ("s.t2",)
+
+
+@pytest.mark.parametrize("n", [3, 40])
+def test_declared_names_and_repeated_tables_at_any_count(inv, n):
+    # Few or many declarations and tables: the same answer either way.
+    sql = (
+        "CREATE FUNCTION f() RETURNS int AS $$\nDECLARE\n"
+        + "".join(f"  v{i} int;\n" for i in range(n))
+        + "BEGIN\n"
+        + "".join(f"  SELECT a INTO V{i} FROM T{i} JOIN t{i} ON 1=1;\n" for i in range(n))
+        + "END;\n$$ LANGUAGE plpgsql;\n"
+    )
+    (fn,) = inv.split_objects(sql, platform="postgresql")
+    assert (fn.reads, fn.writes) == (tuple(f"T{i}" for i in range(n)), ())

@@ -383,3 +383,7 @@ def test_a_result_does_not_depend_on_the_call_before():
         objects = native.split_objects(sql, platform=platform)
         assert native.references(sql, platform=platform).reads == reads
         assert objects[0].reads == reads
+    # A script of two units, then the whole of it: both units' tables.
+    sql = "CREATE VIEW v AS SELECT * FROM a\nGO\nSELECT * FROM b\n"
+    assert [o.reads for o in native.split_objects(sql)] == [("a",), ("b",)]
+    assert native.references(sql).reads == ("a", "b")

@@ -1,11 +1,13 @@
 #include "inventory/inventory.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include "inventory/lexer.hpp"
 #include "inventory/names.hpp"
 #include "inventory/references.hpp"
+#include "shared/thread_scratch.hpp"
 
 namespace quorvane::inventory {
 namespace {
@@ -296,6 +298,16 @@ class Cutter {
     std::vector<std::size_t> declaring_;   // block depths opened by IS / AS / DECLARE, awaiting BEGIN
 };
 
+// The references of a whole script, kept when split_objects found it to be
+// one unit: references of the same script right after (the usual pair on a
+// file) then costs a copy instead of a second scan.  Valid while the
+// thread's token buffers hold the same generation of tokens.
+struct WholeReferences {
+    std::uint64_t generation = 0;
+    bool valid = false;
+    References refs;
+};
+
 }  // namespace
 
 template <text::CodeUnit C>
@@ -321,12 +333,21 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
         o.defs = definitions(sql, lexed, s.kind, s.name_end, s.first, s.last + 1);
         out.push_back(std::move(o));
     }
+    WholeReferences& whole = thread_scratch<WholeReferences>();
+    whole.valid = lease.remembered() && spans.size() == 1 && spans[0].first == 0 && spans[0].last + 1 == k.size() &&
+                  spans[0].holes.empty();
+    if (whole.valid) {
+        whole.generation = lease.generation();
+        whole.refs = out[0].refs;
+    }
     return out;
 }
 
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules) {
     const LexedLease lease(sql, rules, false);
+    const WholeReferences& whole = thread_scratch<WholeReferences>();
+    if (whole.valid && lease.remembered() && whole.generation == lease.generation()) return whole.refs;
     return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
 }
 

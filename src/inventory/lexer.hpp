@@ -538,6 +538,7 @@ class LexedLease {
         const bool same = s_.remembered && s_.width == sizeof(C) && s_.rules == rules && s_.source.size() == size &&
                           (size == 0 || std::memcmp(s_.source.data(), bytes, size) == 0);
         if (!same) {
+            ++s_.generation;
             s_.remembered = s_.lines = false;
             s_.lexed.line_starts.clear();
             Lexer<C>(t, rules).run(s_.lexed);
@@ -571,6 +572,12 @@ class LexedLease {
 
     const Lexed& get() const noexcept { return s_.lexed; }
 
+    // What the buffers hold: the same number, with remembered() true, for
+    // as long as they hold the tokens of the same text and dialect, so that
+    // a result computed from them can be kept beside them.
+    std::uint64_t generation() const noexcept { return s_.generation; }
+    bool remembered() const noexcept { return s_.remembered; }
+
    private:
     struct Scratch {
         Lexed lexed;
@@ -579,6 +586,7 @@ class LexedLease {
         DialectRules rules{};
         bool remembered = false;
         bool lines = false;  // lexed.line_starts indexed for that text
+        std::uint64_t generation = 0;  // counts the texts lexed
     };
     Scratch& s_;
 };

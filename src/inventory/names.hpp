@@ -2,9 +2,12 @@
 // the token stream.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "inventory/inventory.hpp"
@@ -33,11 +36,11 @@ inline std::size_t name_end(const std::vector<Token>& k, std::size_t i, std::siz
     return j;
 }
 
-// The text of tokens [i, e) as a name: words as written, quoted names
-// without their quotes and with doubled closing quotes undoubled.
+// The text of tokens [i, e) as a name, appended to `out`: words as written,
+// quoted names without their quotes and with doubled closing quotes
+// undoubled.
 template <text::CodeUnit C>
-Name name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std::size_t e) {
-    Name out;
+void append_name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std::size_t e, Name& out) {
     for (std::size_t j = i; j < e; ++j) {
         const Token& tk = k[j];
         if (tk.type == Tok::Punct) {
@@ -52,17 +55,69 @@ Name name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std:
             for (std::size_t p = tk.begin; p < tk.end; ++p) out.push_back(static_cast<char32_t>(t[p]));
         }
     }
+}
+
+// The text of tokens [i, e) as a new name.
+template <text::CodeUnit C>
+Name name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std::size_t e) {
+    Name out;
+    append_name_text(t, k, i, e, out);
     return out;
+}
+
+// ASCII letters folded to lower case in place.
+inline void fold_key(Name& n) noexcept {
+    for (char32_t& c : n) {
+        if (c >= U'A' && c <= U'Z') c |= 0x20;
+    }
 }
 
 // The key names are compared by: ASCII letters folded to lower case.
 inline Name name_key(const Name& n) {
     Name k = n;
-    for (char32_t& c : k) {
-        if (c >= U'A' && c <= U'Z') c |= 0x20;
-    }
+    fold_key(k);
     return k;
 }
+
+// The key of tokens [i, e) written over `out`, whose buffer is reused: a
+// lookup by key then allocates nothing once the buffer has grown.
+template <text::CodeUnit C>
+void name_key_into(text::Text<C> t, const std::vector<Token>& k, std::size_t i, std::size_t e, Name& out) {
+    out.clear();
+    append_name_text(t, k, i, e, out);
+    fold_key(out);
+}
+
+// A set of name keys.  Units declare a handful of names, so the keys are a
+// plain list, searched in order, until there are kListed of them; past that
+// they move to a hash set, so that a unit declaring thousands stays linear.
+class KeySet {
+   public:
+    bool empty() const noexcept { return list_.empty() && set_.empty(); }
+
+    bool contains(const Name& key) const {
+        if (!set_.empty()) return set_.count(key) != 0;
+        return std::find(list_.begin(), list_.end(), key) != list_.end();
+    }
+
+    void insert(const Name& key) {
+        if (set_.empty()) {
+            if (std::find(list_.begin(), list_.end(), key) != list_.end()) return;
+            if (list_.size() < kListed) {
+                list_.push_back(key);
+                return;
+            }
+            set_.insert(std::make_move_iterator(list_.begin()), std::make_move_iterator(list_.end()));
+            list_.clear();
+        }
+        set_.insert(key);
+    }
+
+   private:
+    static constexpr std::size_t kListed = 16;
+    std::vector<Name> list_;
+    std::unordered_set<Name> set_;
+};
 
 // The last part of a name, lower-cased ASCII, as a narrow string (empty when
 // it holds anything else).

@@ -34,6 +34,7 @@ class ReferenceScanner {
     References scan(std::size_t begin, std::size_t end, const std::vector<TokenRange>& holes) {
         begin_ = begin;
         frames_.assign(1, Frame{});
+        events_.reserve(16);  // grown once, not at every doubling, for the usual unit
         if (!rules_.routines_run_to_batch_end) declarations(begin, end);
         std::size_t from = begin;
         for (const TokenRange& h : holes) {
@@ -71,10 +72,15 @@ class ReferenceScanner {
     // --- declared names (procedural dialects) ---
 
     bool declared(std::size_t j, std::size_t e) const {
-        return !declared_.empty() && e == j + 1 && declared_.count(name_key(name_text(t_, k_, j, e))) != 0;
+        if (declared_.empty() || e != j + 1) return false;
+        name_key_into(t_, k_, j, e, key_);
+        return declared_.contains(key_);
     }
 
-    void declare(std::size_t j) { declared_.insert(name_key(name_text(t_, k_, j, j + 1))); }
+    void declare(std::size_t j) {
+        name_key_into(t_, k_, j, j + 1, key_);
+        declared_.insert(key_);
+    }
 
     // The names a unit declares: its routine's parameters, the names its
     // declaration sections (after DECLARE, or after the routine's IS / AS,
@@ -194,7 +200,7 @@ class ReferenceScanner {
         }
         if (declared(j, e)) return -1;  // a variable of the routine
         Name name = name_text(t_, k_, j, e);
-        if (e == j + 1 && is_cte(name_key(name))) return -1;
+        if (e == j + 1 && !ctes_.empty() && is_cte(name_key(name))) return -1;
         add(list, std::move(name));
         return static_cast<long>(events_.size() - 1);
     }
@@ -705,7 +711,8 @@ class ReferenceScanner {
         if (at(j).type == Tok::String) {
             executed_literals_.push_back(j);
         } else if (at(j).type == Tok::Word && !at(j).reserved) {
-            executed_variables_.insert(name_key(name_text(t_, k_, j, j + 1)));
+            name_key_into(t_, k_, j, j + 1, key_);
+            executed_variables_.insert(key_);
         }
     }
 
@@ -744,7 +751,7 @@ class ReferenceScanner {
     std::vector<Name> dynamic_references() {
         std::vector<std::size_t> literals = executed_literals_;
         for (const auto& [key, j] : assigned_literals_) {
-            if (executed_variables_.count(key) != 0) literals.push_back(j);
+            if (executed_variables_.contains(key)) literals.push_back(j);
         }
         std::sort(literals.begin(), literals.end());
         literals.erase(std::unique(literals.begin(), literals.end()), literals.end());
@@ -898,13 +905,40 @@ class ReferenceScanner {
         using_depth_ = 0;
     }
 
+    // Names equal once ASCII letters are lower-cased (as name_key makes them).
+    static bool same_key(const Name& a, const Name& b) noexcept {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            char32_t x = a[i], y = b[i];
+            if (x >= U'A' && x <= U'Z') x |= 0x20;
+            if (y >= U'A' && y <= U'Z') y |= 0x20;
+            if (x != y) return false;
+        }
+        return true;
+    }
+
+    // Lists of up to this many events are deduplicated by comparing each
+    // name with the names kept so far, without building keys: most units
+    // name a handful of tables, and hashing them costs more than the scan.
+    static constexpr std::size_t kLinearDedup = 32;
+
     References collect() {
         References r;
-        std::unordered_set<Name> seen[4];
         std::vector<Name>* lists[4] = {&r.reads, &r.writes, &r.calls, &r.temp_tables};
-        for (Event& e : events_) {
-            if (!e.alive) continue;
-            if (seen[e.list].insert(name_key(e.name)).second) lists[e.list]->push_back(std::move(e.name));
+        if (events_.size() <= kLinearDedup) {
+            for (Event& e : events_) {
+                if (!e.alive) continue;
+                std::vector<Name>& list = *lists[e.list];
+                if (std::none_of(list.begin(), list.end(), [&](const Name& n) { return same_key(n, e.name); })) {
+                    list.push_back(std::move(e.name));
+                }
+            }
+        } else {
+            std::unordered_set<Name> seen[4];
+            for (Event& e : events_) {
+                if (!e.alive) continue;
+                if (seen[e.list].insert(name_key(e.name)).second) lists[e.list]->push_back(std::move(e.name));
+            }
         }
         r.dynamic_sql = dynamic_;
         if (dynamic_) r.dynamic_references = dynamic_references();
@@ -914,9 +948,10 @@ class ReferenceScanner {
     text::Text<C> t_;
     const std::vector<Token>& k_;
     const DialectRules& rules_;
-    std::unordered_set<Name> declared_;  // keys of the names the unit declares
+    KeySet declared_;  // keys of the names the unit declares
     std::vector<std::size_t> executed_literals_;
-    std::unordered_set<Name> executed_variables_;
+    KeySet executed_variables_;
+    mutable Name key_;  // the key being looked up, its buffer reused
     std::vector<std::pair<Name, std::size_t>> assigned_literals_;
     std::size_t i_ = 0, begin_ = 0, end_ = 0;
     std::vector<Frame> frames_;
