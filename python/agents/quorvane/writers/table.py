@@ -222,9 +222,12 @@ def write_table(
         _write_grid(columns, cells, _fit(columns, cells, terminal_width(), names), out)
 
 
+def _counted(n: int, noun: str) -> str:
+    return f"{n} {noun}{'s' if n != 1 else ''}"
+
+
 def _blocker_total(kind: str, found: dict[str, Any]) -> str:
-    files = len(found["files"])
-    return f"{kind} {found['count']} in {files} file{'s' if files != 1 else ''}"
+    return f"{kind} {found['count']} in {_counted(len(found['files']), 'file')}"
 
 
 def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
@@ -251,14 +254,16 @@ def write_totals(s: Summary, out: TextIO, width: int | None = None) -> None:
         lines.append(
             "buckets: "
             + ", ".join(
-                f"{name} {b['files']} files, {b['items']} items, {b['hours']} hours ({b['low']}-{b['high']})"
+                f"{name} {_counted(b['files'], 'file')}, {_counted(b['items'], 'item')}, {b['hours']} hours "
+                f"({b['low']}-{b['high']})"
                 for name, b in s.buckets.items()
             )
             + " (only conversion counts in the effort)"
         )
     if s.waves:
         lines.append(
-            "conversion waves: " + ", ".join(f"{w['wave']}: {w['items']} items, {w['hours']} hours" for w in s.waves)
+            "conversion waves: "
+            + ", ".join(f"{w['wave']}: {_counted(w['items'], 'item')}, {w['hours']} hours" for w in s.waves)
         )
     if s.copies or s.duplicates:
         lines.append(f"costed once: {s.duplicates} items duplicate another; near-copy files: {s.copies}")
