@@ -69,8 +69,12 @@ class Cutter {
     std::vector<Span> run() {
         for (std::size_t i = 0; i < k_.size(); ++i) token(i);
         close(k_.size());
-        // A batch is closed after the objects defined inside it.
-        std::stable_sort(spans_.begin(), spans_.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+        // A batch is closed after the objects defined inside it.  (Sorting
+        // costs a buffer even when nothing moves, as with most scripts.)
+        const auto by_first = [](const Span& a, const Span& b) { return a.first < b.first; };
+        if (!std::is_sorted(spans_.begin(), spans_.end(), by_first)) {
+            std::stable_sort(spans_.begin(), spans_.end(), by_first);
+        }
         return std::move(spans_);
     }
 

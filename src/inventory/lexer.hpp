@@ -34,6 +34,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -86,6 +87,41 @@ constexpr bool in_word(C c) noexcept {
     if (c >= 0x80) return !text::is_space(c);
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
            c == '#' || c == '$';
+}
+
+// in_word for the first 256 code points: 0 outside a word, 1 inside, 2 for
+// "$" (inside, but it may begin a dollar body's closing tag).
+struct WordUnitTable {
+    std::uint8_t v[256];
+    constexpr WordUnitTable() : v{} {
+        for (std::uint32_t c = 0; c < 256; ++c) v[c] = c == '$' ? 2 : in_word(static_cast<std::uint32_t>(c)) ? 1 : 0;
+    }
+};
+inline constexpr WordUnitTable kWordUnit{};
+
+// The lower-case packing of the ASCII word t[i, i + len) (len at most
+// kLongestKeyword), read eight bytes at a time: a word with any other
+// character packs to size 0 (it is no keyword).  Needs 16 readable bytes
+// at i.
+inline PackedWord pack_bytes(const std::uint8_t* p, std::size_t len) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    std::uint64_t lo, hi;
+    std::memcpy(&lo, p, 8);
+    std::memcpy(&hi, p + 8, 8);
+    lo &= len >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * len)) - 1;
+    hi &= len <= 8 ? 0 : len >= 16 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * (len - 8))) - 1;
+    PackedWord w;
+    if ((lo | hi) & kHigh) return w;
+    // Bytes are below 0x80, so these sums carry into no neighbour: the high
+    // bit of a byte of (x + 0x3F) says x >= 'A', of (x + 0x25) x > 'Z'.
+    const auto lower = [](std::uint64_t x) {
+        const std::uint64_t upper = (x + (0x80 - 'A') * kOnes) & ~(x + (0x80 - 'Z' - 1) * kOnes) & kHigh;
+        return x | (upper >> 2);
+    };
+    w.lo = lower(lo);
+    w.hi = lower(hi);
+    w.size = static_cast<std::uint8_t>(len);
+    return w;
 }
 
 template <text::CodeUnit C>
@@ -416,23 +452,26 @@ class Lexer {
         std::size_t j = i + 1;
         // Inside a dollar body a word ends where the closing tag begins
         // ("lines$$").
-        while (j < n_ && detail::in_word(t_[j]) && !(t_[j] == '$' && tag_len_ != 0 && at_tag(j))) ++j;
+        if constexpr (sizeof(C) == 1) {
+            for (; j < n_; ++j) {
+                const std::uint8_t cls = detail::kWordUnit.v[t_[j]];
+                if (cls == 0 || (cls == 2 && tag_len_ != 0 && at_tag(j))) break;
+            }
+        } else {
+            while (j < n_ && detail::in_word(t_[j]) && !(t_[j] == '$' && tag_len_ != 0 && at_tag(j))) ++j;
+        }
         Kw kw = Kw::None;
         bool reserved = false;
         if (j - i <= kLongestKeyword) {
             PackedWord lower;
-            for (std::size_t k = i; k < j; ++k) {
-                const std::uint32_t u = t_[k];
-                if (u < 0x80) {
-                    lower.push(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
-                } else if (u == 0x017F) {
-                    lower.push('s');
-                } else if (u == 0x212A) {
-                    lower.push('k');
+            if constexpr (sizeof(C) == 1 && std::endian::native == std::endian::little) {
+                if (n_ - i >= 16) {
+                    lower = detail::pack_bytes(t_.data() + i, j - i);
                 } else {
-                    lower.size = 0;
-                    break;
+                    lower = packed_units(i, j);
                 }
+            } else {
+                lower = packed_units(i, j);
             }
             if (lower.size != 0) {
                 if (const KeywordRow* row = find_keyword(lower)) {
@@ -450,6 +489,25 @@ class Lexer {
         }
         emit(toks, i, j, Tok::Word, static_cast<char32_t>(t_[i]), kw, reserved);
         return j;
+    }
+
+    // The lower-case packing of the word t[i, j) (at most kLongestKeyword
+    // units), size 0 when a character has no ASCII folding.
+    PackedWord packed_units(std::size_t i, std::size_t j) const noexcept {
+        PackedWord lower;
+        for (std::size_t k = i; k < j; ++k) {
+            const std::uint32_t u = t_[k];
+            if (u < 0x80) {
+                lower.push(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
+            } else if (u == 0x017F) {
+                lower.push('s');
+            } else if (u == 0x212A) {
+                lower.push('k');
+            } else {
+                return PackedWord{};
+            }
+        }
+        return lower;
     }
 
     bool at_tag(std::size_t j) const noexcept {

@@ -487,7 +487,7 @@ class ReferenceScanner {
 
     static constexpr std::size_t kLanguageReach = 32;
 
-    bool is_word_text(std::size_t j, std::string_view lower) const {
+    [[gnu::always_inline]] bool is_word_text(std::size_t j, std::string_view lower) const {
         return j < end_ && at(j).type == Tok::Word && at(j).end - at(j).begin == lower.size() &&
                text::equals_folded_ascii(t_, at(j).begin, lower.data(), lower.size());
     }

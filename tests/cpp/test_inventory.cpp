@@ -96,6 +96,40 @@ TEST(inventory_same_result_in_every_width) {
     CHECK_EQ(narrow(o1[0].refs.writes.at(0)), std::string("dbo.T"));
 }
 
+TEST(inventory_keywords_in_any_case_and_width) {
+    // Every keyword in mixed case, then words that are none (one letter
+    // more, longer than any keyword, a Latin-1 letter inside); the last
+    // ones end the text, where fewer than 16 units follow a word.
+    std::u32string text;
+    std::vector<inv::Kw> expected;
+    for (const inv::KeywordRow& row : inv::kKeywords) {
+        for (std::size_t i = 0; i < row.word.size(); ++i) {
+            const char c = row.word[i];
+            text.push_back(static_cast<char32_t>(i % 2 == 1 && c >= 'a' && c <= 'z' ? c - 0x20 : c));
+        }
+        text += U' ';
+        expected.push_back(row.kw);
+    }
+    for (const char32_t* w : {U"selectx", U"transactionstatus", U"s\u00e9lect", U"SeLeCt", U"INTO"}) {
+        text += w;
+        text += U' ';
+    }
+    text += U"x\nfROM";
+    expected.insert(expected.end(), {inv::Kw::None, inv::Kw::None, inv::Kw::None, inv::Kw::Select, inv::Kw::Into,
+                                     inv::Kw::None, inv::Kw::From});
+    const auto bytes = units<std::uint8_t>(text);
+    const auto wide = units<std::uint32_t>(text);
+    const auto narrow_tokens = inv::lex(Text<std::uint8_t>(bytes.data(), bytes.size())).tokens;
+    const auto wide_tokens = inv::lex(Text<std::uint32_t>(wide.data(), wide.size())).tokens;
+    CHECK_EQ(narrow_tokens.size(), expected.size());
+    CHECK_EQ(wide_tokens.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size() && i < narrow_tokens.size() && i < wide_tokens.size(); ++i) {
+        CHECK(narrow_tokens[i].kw == expected[i]);
+        CHECK(wide_tokens[i].kw == expected[i]);
+        CHECK_EQ(narrow_tokens[i].reserved, wide_tokens[i].reserved);
+    }
+}
+
 TEST(inventory_deep_nesting_is_flat_work) {
     // Nested parentheses and blocks a million deep: no recursion to
     // overflow, one unit.
