@@ -5,6 +5,7 @@
 // NEON on ARM), with a plain loop for the tail.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +36,21 @@ struct Lanes {
         std::memcpy(&w, &mask, sizeof w);
         return (w[0] | w[1]) != 0;
     }
+
+    // The first lane set in a mask that has one (0 where the byte order
+    // does not tell it cheaply).
+    template <class M>
+    static std::size_t first_lane(M mask) noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::uint64_t w[2];
+            std::memcpy(w, &mask, sizeof w);
+            const std::size_t byte = w[0] != 0 ? static_cast<std::size_t>(std::countr_zero(w[0])) / 8
+                                               : 8 + static_cast<std::size_t>(std::countr_zero(w[1])) / 8;
+            return byte / sizeof(C);
+        } else {
+            return 0;
+        }
+    }
 };
 
 // Lane masks (all ones or zero) of the whitespace characters in v.
@@ -52,15 +68,24 @@ auto space_lanes(typename Lanes<C>::Vector v) noexcept {
 
 // The first index i >= from at which `at_unit(p + i)` holds (for i with
 // `reach` units left from i), or text.size().  `in_lanes(p + i)` tests the
-// same condition for the kCount positions from i at once (any lane set); the
-// scan skips whole blocks where it finds none.
+// same condition for the kCount positions from i at once, one lane each (a
+// lane may be set where at_unit does not hold, never the reverse); the scan
+// skips whole blocks where it finds none, and goes on one by one from the
+// first lane set.
 template <CodeUnit C, class InLanes, class AtUnit>
 std::size_t find_first(Text<C> text, std::size_t from, std::size_t reach, InLanes in_lanes, AtUnit at_unit) noexcept {
     using L = detail::Lanes<C>;
     const C* p = text.data();
     const std::size_t n = text.size();
     std::size_t i = from;
-    while (i + L::kCount + reach - 1 <= n && !L::any(in_lanes(p + i))) i += L::kCount;
+    while (i + L::kCount + reach - 1 <= n) {
+        const auto lanes = in_lanes(p + i);
+        if (L::any(lanes)) {
+            i += L::first_lane(lanes);
+            break;
+        }
+        i += L::kCount;
+    }
     for (; i + reach <= n; ++i) {
         if (at_unit(p + i)) return i;
     }

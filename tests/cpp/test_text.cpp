@@ -108,6 +108,38 @@ TEST(word_counts_match_a_plain_scan) {
     CHECK_EQ(text::count_words(Text<std::uint8_t>(many.data(), many.size())), 50000u);  // counters flush
 }
 
+namespace {
+
+// find_either, find_pair and find_line_break against a plain scan, on
+// texts of width C with hits at any lane of a block.
+template <class C>
+void searches_match_a_plain_scan(std::mt19937& rng) {
+    const std::u32string alphabet = U"aaaaaaab*/\n\r\x85";
+    std::vector<C> v(rng() % 80);
+    for (auto& c : v) c = static_cast<C>(alphabet[rng() % alphabet.size()]);
+    const Text<C> t(v.data(), v.size());
+    const std::size_t from = rng() % (v.size() + 1);
+    std::size_t either = from, pair = from, line = from;
+    while (either < v.size() && v[either] != '*' && v[either] != '/') ++either;
+    while (pair + 1 < v.size() && !(v[pair] == '*' && v[pair + 1] == '/')) ++pair;
+    if (pair + 1 >= v.size()) pair = v.size();
+    while (line < v.size() && !text::is_line_break(v[line])) ++line;
+    CHECK_EQ(text::find_either(t, from, C('*'), C('/')), either);
+    CHECK_EQ(text::find_pair(t, from, C('*'), C('/')), pair);
+    CHECK_EQ(text::find_line_break(t, from), line);
+}
+
+}  // namespace
+
+TEST(vector_searches_match_a_plain_scan) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 5000; ++round) {
+        searches_match_a_plain_scan<std::uint8_t>(rng);
+        searches_match_a_plain_scan<std::uint16_t>(rng);
+        searches_match_a_plain_scan<std::uint32_t>(rng);
+    }
+}
+
 TEST(comment_removal_examples) {
     auto strip = [](std::u32string_view s) {
         const auto in = u32(s);
