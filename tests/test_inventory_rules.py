@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import dataclasses
 import pickle
+import threading
 
 import pytest
 
@@ -387,3 +388,31 @@ def test_a_result_does_not_depend_on_the_call_before():
     sql = "CREATE VIEW v AS SELECT * FROM a\nGO\nSELECT * FROM b\n"
     assert [o.reads for o in native.split_objects(sql)] == [("a",), ("b",)]
     assert native.references(sql).reads == ("a", "b")
+
+
+def test_a_result_does_not_depend_on_another_threads_calls():
+    # A thread splits its script, another splits and reads its own in
+    # between, then the first reads its script: each gets its own tables.
+    native = pytest.importorskip("agents.quorvane.inventory")
+    split_a, done_b = threading.Event(), threading.Event()
+    seen = {}
+
+    def first() -> None:
+        native.split_objects("SELECT * FROM ta")
+        split_a.set()
+        done_b.wait(10)
+        seen["a"] = native.references("SELECT * FROM ta").reads
+        seen["c"] = native.references("SELECT * FROM tc").reads
+
+    def second() -> None:
+        split_a.wait(10)
+        native.split_objects("SELECT * FROM tb")
+        seen["b"] = native.references("SELECT * FROM tb").reads
+        done_b.set()
+
+    threads = [threading.Thread(target=first), threading.Thread(target=second)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert seen == {"a": ("ta",), "b": ("tb",), "c": ("tc",)}

@@ -29,6 +29,13 @@ struct State : ModuleState {
     std::array<PyObject*, kKinds> kinds{};  // interned kind names
     FingerprintBinding fingerprints;
 
+    // The reference fields of the last script split_objects found to be one
+    // unit, under the core's number for it (0: none), so that references()
+    // of the same script right after makes none of them again.  Immutable
+    // tuples and a bool, shared with that unit's record.
+    std::uint64_t whole_number = 0;
+    std::array<Ref, 5> whole_fields;
+
     bool load();
 };
 
@@ -108,8 +115,8 @@ PyObject* new_local_table(State& s, const inv::LocalTable& t, const RecordType& 
     return type.make(args);
 }
 
-PyObject* new_object(State& s, const inv::SqlObject& o) {
-    std::array<Ref, 5> f;
+// A SqlObject record; its reference fields are left in `f`.
+PyObject* new_object(State& s, const inv::SqlObject& o, std::array<Ref, 5>& f) {
     if (!reference_fields(o.refs, f)) return nullptr;
     Ref name(o.has_name ? name_string(o.name) : Py_NewRef(Py_None));
     Ref start(PyLong_FromSize_t(o.start_line)), end(PyLong_FromSize_t(o.end_line));
@@ -159,14 +166,23 @@ PyObject* split_objects(State& s, const BoundSignature& sig, PyObject* const* ar
     if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
     const inv::DialectRules* rules = dialect_of(values[1]);
     if (!rules) return nullptr;
-    const std::vector<inv::SqlObject> objects =
-        scan(values[0], [rules](auto t) { return inv::split_objects(t, *rules); });
+    std::uint64_t number = 0;
+    const std::vector<inv::SqlObject> objects = scan(values[0], [&](auto t) {
+        std::vector<inv::SqlObject> found = inv::split_objects(t, *rules);
+        number = inv::kept_references_number();
+        return found;
+    });
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(objects.size())));
     if (!tuple) return nullptr;
+    std::array<Ref, 5> fields;
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        PyObject* o = new_object(s, objects[i]);
+        PyObject* o = new_object(s, objects[i], fields);
         if (!o) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), o);
+    }
+    if (number != 0 && objects.size() == 1) {
+        s.whole_fields = std::move(fields);
+        s.whole_number = number;
     }
     return tuple.release();
 }
@@ -177,6 +193,15 @@ PyObject* references(State& s, const BoundSignature& sig, PyObject* const* args,
     if (!sig.parse(args, nargs, kwnames, values) || !check_text(values[0], "sql_content")) return nullptr;
     const inv::DialectRules* rules = dialect_of(values[1]);
     if (!rules) return nullptr;
+    if (s.whole_number != 0 &&
+        scan(values[0], [rules](auto t) { return inv::references_number(t, *rules); }) == s.whole_number) {
+        // Owned here: making the record may run code that replaces them.
+        const std::array<Ref, 5> f = {Ref::borrow(s.whole_fields[0].get()), Ref::borrow(s.whole_fields[1].get()),
+                                      Ref::borrow(s.whole_fields[2].get()), Ref::borrow(s.whole_fields[3].get()),
+                                      Ref::borrow(s.whole_fields[4].get())};
+        PyObject* args[] = {f[0].get(), f[1].get(), f[2].get(), f[3].get(), f[4].get()};
+        return s.references_type.make(args);
+    }
     const inv::References refs = scan(values[0], [rules](auto t) { return inv::references(t, *rules); });
     return new_references(s, refs);
 }

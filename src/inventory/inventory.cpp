@@ -355,11 +355,25 @@ References references(text::Text<C> sql, const DialectRules& rules) {
     return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
 }
 
+std::uint64_t kept_references_number() {
+    const WholeReferences& whole = thread_scratch<WholeReferences>();
+    return whole.valid ? whole.generation : 0;
+}
+
+template <text::CodeUnit C>
+std::uint64_t references_number(text::Text<C> sql, const DialectRules& rules) {
+    const WholeReferences& whole = thread_scratch<WholeReferences>();
+    return whole.valid && LexedLease::holding(sql, rules) == whole.generation ? whole.generation : 0;
+}
+
 template std::vector<SqlObject> split_objects(text::Text<std::uint8_t>, const DialectRules&);
 template std::vector<SqlObject> split_objects(text::Text<std::uint16_t>, const DialectRules&);
 template std::vector<SqlObject> split_objects(text::Text<std::uint32_t>, const DialectRules&);
 template References references(text::Text<std::uint8_t>, const DialectRules&);
 template References references(text::Text<std::uint16_t>, const DialectRules&);
 template References references(text::Text<std::uint32_t>, const DialectRules&);
+template std::uint64_t references_number(text::Text<std::uint8_t>, const DialectRules&);
+template std::uint64_t references_number(text::Text<std::uint16_t>, const DialectRules&);
+template std::uint64_t references_number(text::Text<std::uint32_t>, const DialectRules&);
 
 }  // namespace quorvane::inventory

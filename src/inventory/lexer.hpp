@@ -34,6 +34,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -593,10 +594,8 @@ class LexedLease {
     LexedLease(text::Text<C> t, const DialectRules& rules, bool lines) : s_(thread_scratch<Scratch>()) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(t.data());
         const std::size_t size = t.size() * sizeof(C);
-        const bool same = s_.remembered && s_.width == sizeof(C) && s_.rules == rules && s_.source.size() == size &&
-                          (size == 0 || std::memcmp(s_.source.data(), bytes, size) == 0);
-        if (!same) {
-            ++s_.generation;
+        if (!holds(s_, t, rules)) {
+            s_.generation = new_generation();
             s_.remembered = s_.lines = false;
             s_.lexed.line_starts.clear();
             Lexer<C>(t, rules).run(s_.lexed);
@@ -632,11 +631,25 @@ class LexedLease {
 
     // What the buffers hold: the same number, with remembered() true, for
     // as long as they hold the tokens of the same text and dialect, so that
-    // a result computed from them can be kept beside them.
+    // a result computed from them can be kept beside them.  No two texts
+    // lexed in the process, on any thread, share a number.
     std::uint64_t generation() const noexcept { return s_.generation; }
     bool remembered() const noexcept { return s_.remembered; }
 
+    // The generation of the calling thread's buffers when they hold the
+    // tokens of `t` read as `rules`, else 0; lexes nothing.
+    template <text::CodeUnit C>
+    static std::uint64_t holding(text::Text<C> t, const DialectRules& rules) {
+        const Scratch& s = thread_scratch<Scratch>();
+        return holds(s, t, rules) ? s.generation : 0;
+    }
+
    private:
+    static std::uint64_t new_generation() noexcept {
+        static std::atomic<std::uint64_t> last{0};
+        return last.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+
     struct Scratch {
         Lexed lexed;
         std::vector<unsigned char> source;  // the text the tokens are of, when remembered
@@ -644,8 +657,16 @@ class LexedLease {
         DialectRules rules{};
         bool remembered = false;
         bool lines = false;  // lexed.line_starts indexed for that text
-        std::uint64_t generation = 0;  // counts the texts lexed
+        std::uint64_t generation = 0;  // of the text lexed last
     };
+
+    template <text::CodeUnit C>
+    static bool holds(const Scratch& s, text::Text<C> t, const DialectRules& rules) noexcept {
+        const std::size_t size = t.size() * sizeof(C);
+        return s.remembered && s.width == sizeof(C) && s.rules == rules && s.source.size() == size &&
+               (size == 0 || std::memcmp(s.source.data(), t.data(), size) == 0);
+    }
+
     Scratch& s_;
 };
 
