@@ -302,14 +302,15 @@ class Cutter {
     std::vector<std::size_t> declaring_;   // block depths opened by IS / AS / DECLARE, awaiting BEGIN
 };
 
-// The references of a whole script, kept when split_objects found it to be
-// one unit: references of the same script right after (the usual pair on a
-// file) then costs a copy instead of a second scan.  Valid while the
-// thread's token buffers hold the same generation of tokens.
+// Whether split_objects last found a whole script to be one unit, and the
+// generation of that script's tokens: the caller keeps what it made of the
+// unit's references under that number (kept_references_number), so that
+// references of the same script right after (the usual pair on a file)
+// costs no second scan.  Valid while the thread's token buffers hold the
+// same generation of tokens.
 struct WholeReferences {
     std::uint64_t generation = 0;
     bool valid = false;
-    References refs;
 };
 
 }  // namespace
@@ -319,14 +320,7 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
     const LexedLease lease(sql, rules, true);
     const Lexed& lexed = lease.get();
     const std::vector<Token>& k = lexed.tokens;
-    bool has_go = false;
-    for (const Token& tk : k) {
-        if (tk.type == Tok::Separator && tk.ch == U'g') {
-            has_go = true;
-            break;
-        }
-    }
-    const std::vector<Span> spans = Cutter<C>(sql, k, has_go, rules).run();
+    const std::vector<Span> spans = Cutter<C>(sql, k, lexed.has_go, rules).run();
     std::vector<SqlObject> out;
     out.reserve(spans.size());
     for (const Span& s : spans) {
@@ -340,18 +334,13 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
     WholeReferences& whole = thread_scratch<WholeReferences>();
     whole.valid = lease.remembered() && spans.size() == 1 && spans[0].first == 0 && spans[0].last + 1 == k.size() &&
                   spans[0].holes.empty();
-    if (whole.valid) {
-        whole.generation = lease.generation();
-        whole.refs = out[0].refs;
-    }
+    if (whole.valid) whole.generation = lease.generation();
     return out;
 }
 
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules) {
     const LexedLease lease(sql, rules, false);
-    const WholeReferences& whole = thread_scratch<WholeReferences>();
-    if (whole.valid && lease.remembered() && whole.generation == lease.generation()) return whole.refs;
     return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
 }
 

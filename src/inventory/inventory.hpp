@@ -66,14 +66,15 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules = kAnyDialect);
 
-// When split_objects finds a whole script to be one unit, the calling
-// thread keeps that unit's references for a references() call on the same
-// script, under a number no other text lexed in the process shares.
-// kept_references_number() is that number right after such a call (0
-// after a split_objects that kept none); references_number(sql, rules) is
-// it while `sql` read as `rules` is still the script kept (0 otherwise; it
-// lexes nothing).  A caller may keep what it built from those references
-// under the number.
+// When split_objects finds a whole script to be one unit, that unit's
+// references are those references() would give for the script.  The
+// calling thread then notes the script under a number no other text lexed
+// in the process shares: kept_references_number() is that number right
+// after such a call (0 after a split_objects that found more or less than
+// the whole script); references_number(sql, rules) is it while `sql` read
+// as `rules` is still that script (0 otherwise; it lexes nothing).  A
+// caller may keep what it built from the unit's references under the
+// number and use it for references() of the same script.
 std::uint64_t kept_references_number();
 template <text::CodeUnit C>
 std::uint64_t references_number(text::Text<C> sql, const DialectRules& rules);

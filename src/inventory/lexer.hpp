@@ -67,6 +67,7 @@ struct Token {
 struct Lexed {
     std::vector<Token> tokens;
     std::vector<std::size_t> line_starts;  // offset of the first character of each line, when indexed
+    bool has_go = false;                   // a token is a GO line
 
     // 1-based number of the line holding `offset` (lines indexed).
     std::size_t line_of(std::size_t offset) const noexcept {
@@ -255,6 +256,7 @@ class Lexer {
             emit(toks, i, i + 1, Tok::Punct, static_cast<char32_t>(c));
             ++i;
         }
+        out.has_go = has_go_;
     }
 
    private:
@@ -312,6 +314,7 @@ class Lexer {
         } else if ((first | 0x20) == 'g') {
             if (!detail::is_go_line(t_, i, te)) return false;
             what = U'g';
+            has_go_ = true;
         } else {
             if (te - i <= 10) return false;
             std::size_t a = i + 9;
@@ -557,6 +560,7 @@ class Lexer {
     bool nesting_dead_ = false;
     bool placeholders_dead_[2] = {false, false};
     bool dollars_dead_ = false;
+    bool has_go_ = false;
     bool dead_[6] = {false, false, false, false, false, false};
     std::size_t delim_begin_ = 0, delim_end_ = 0;
     std::size_t tag_begin_ = 0, tag_len_ = 0;
