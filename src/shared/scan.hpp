@@ -73,7 +73,8 @@ auto space_lanes(typename Lanes<C>::Vector v) noexcept {
 // skips whole blocks where it finds none, and goes on one by one from the
 // first lane set.
 template <CodeUnit C, class InLanes, class AtUnit>
-std::size_t find_first(Text<C> text, std::size_t from, std::size_t reach, InLanes in_lanes, AtUnit at_unit) noexcept {
+[[gnu::always_inline]] inline std::size_t find_first(Text<C> text, std::size_t from, std::size_t reach, InLanes in_lanes,
+                                                AtUnit at_unit) noexcept {
     using L = detail::Lanes<C>;
     const C* p = text.data();
     const std::size_t n = text.size();
