@@ -211,7 +211,7 @@ class Cutter {
                 }
                 break;
             case Tok::Word:
-                word(i);
+                if (tk.kw != Kw::None) word(i);  // other words change nothing
                 break;
             case Tok::DollarOpen:
                 in_body_ = true;
