@@ -16,12 +16,13 @@ statements (bench/workload_gen.py):
 CPU time rather than wall time, so that other work on the machine skews
 the figures less; the ratios are the figures to compare.
 
-    python3 bench/workload.py [--quick] [--skip-stream] [--skip-spark] [--spark-copies N...]
+    python3 bench/workload.py [--quick] [--skip-stream] [--skip-spark] [--spark-copies N...] [--spark-conf K=V]
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import statistics
 import subprocess
@@ -182,28 +183,59 @@ def _tree_cpu() -> dict[str, float]:
     return out
 
 
-def spark(texts: list[str], folder: str) -> None:
+def _one_process(path: str) -> tuple[float, float]:
+    """Wall and CPU seconds of the command's path over the log at ``path``."""
+    t, c = time.perf_counter(), time.process_time()
+    w = Workload()
+    for batch in read_log(path, Columns(count="execution_count")):
+        w.add(batch)
+    return time.perf_counter() - t, time.process_time() - c
+
+
+def spark(texts: list[str], folder: str, conf: list[str]) -> None:
     from pyspark.sql import SparkSession
 
     from agents.quorvane.spark import workload as spark_workload
 
     path = os.path.join(folder, "spark.parquet")
     workload_gen.write_log(path, texts)
-    t, c = time.perf_counter(), time.process_time()
-    w = Workload()
-    for batch in read_log(path, Columns(count="execution_count")):
-        w.add(batch)
-    one, one_cpu = time.perf_counter() - t, time.process_time() - c
+    one, one_cpu = _one_process(path)
     print(
         f"spark: {len(texts):,} rows; one process {one:.1f} s wall, {one_cpu:.1f} s CPU ({rate(len(texts), one_cpu)})"
     )
+    # The same with both cores busy, as Spark keeps them: two processes at
+    # once, each over the whole log.  A core shared with a busy neighbour
+    # (caches, memory) does less per CPU second than one on an idle machine.
+    both = []
+    for _ in range(2):
+        r, w = os.pipe()
+        if (pid := os.fork()) == 0:
+            os.close(r)
+            os.write(w, json.dumps(_one_process(path)).encode())
+            os._exit(0)
+        os.close(w)
+        both.append((pid, r))
+    busy = []
+    for pid, r in both:
+        with os.fdopen(r) as fh:
+            busy.append(json.loads(fh.read()))
+        os.waitpid(pid, 0)
+    busy_wall, busy_cpu = max(b[0] for b in busy), sum(b[1] for b in busy) / 2
+    print(
+        f"  one process per core, both cores busy: {busy_wall:.1f} s wall, {busy_cpu:.1f} s CPU each "
+        f"({rate(len(texts), busy_cpu)}; the machine {rate(2 * len(texts), busy_wall)} of wall time)"
+    )
     t = time.perf_counter()
-    session = (
+    builder = (
         SparkSession.builder.master("local[2]")
         .config("spark.ui.enabled", "false")
         .config("spark.ui.showConsoleProgress", "false")
-        .getOrCreate()
     )
+    for setting in conf:
+        builder = builder.config(*setting.split("=", 1))
+    if conf:
+        print(f"  settings: {' '.join(conf)}")
+    session = builder.getOrCreate()
     session.sparkContext.setLogLevel("ERROR")
     session.range(1).collect()
     start = time.perf_counter() - t
@@ -213,21 +245,32 @@ def spark(texts: list[str], folder: str) -> None:
     t = time.perf_counter()
     spark_workload(df, count_col="execution_count").collect()
     warm = time.perf_counter() - t
-    t, before = time.perf_counter(), _tree_cpu()
-    got = spark_workload(df, count_col="execution_count").collect()
-    run, after = time.perf_counter() - t, _tree_cpu()
+    # Then the job again, three times: the first runs on a large log still
+    # pay for the JVM's compiling and for the workers' fresh memory.
+    runs = []
+    for _ in range(3):
+        t, before = time.perf_counter(), _tree_cpu()
+        got = spark_workload(df, count_col="execution_count").collect()
+        run, after = time.perf_counter() - t, _tree_cpu()
+        cpu = {kind: after.get(kind, 0.0) - before.get(kind, 0.0) for kind in after}
+        runs.append((sum(cpu.values()), run, cpu))
+        print(
+            f"  local[2] job: {run:.1f} s wall ({rate(len(texts), run)}, {len(got)} templates), "
+            f"{runs[-1][0]:.1f} s CPU: the JVM {cpu.get('jvm', 0):.1f} s, the Python workers {cpu.get('python', 0):.1f} s",
+            flush=True,
+        )
     session.stop()
-    cpu = {kind: after.get(kind, 0.0) - before.get(kind, 0.0) for kind in after}
-    total = sum(cpu.values())
+    total, run, cpu = sorted(runs, key=lambda r: r[0])[1]
+    print(f"  local[2]: start {start:.1f} s, first run {warm:.1f} s; the median job of three by CPU time below")
     print(
-        f"  local[2]: start {start:.1f} s, first run {warm:.1f} s; job {run:.1f} s wall ({rate(len(texts), run)}, "
-        f"{len(got)} templates), {total:.1f} s CPU: the JVM {cpu.get('jvm', 0):.1f} s, the Python workers "
-        f"{cpu.get('python', 0):.1f} s",
+        f"  per CPU second: Spark {rate(len(texts), total)} (its Python workers alone "
+        f"{rate(len(texts), cpu.get('python', 0) or 1e-9)}) vs one process {rate(len(texts), one_cpu)} alone, "
+        f"{rate(len(texts), busy_cpu)} with both cores busy",
         flush=True,
     )
     print(
-        f"  per CPU second: Spark {rate(len(texts), total)} (its Python workers alone "
-        f"{rate(len(texts), cpu.get('python', 0) or 1e-9)}) vs one process {rate(len(texts), one_cpu)}",
+        f"  the machine's two cores: Spark {rate(len(texts), run)} of wall time vs one process per core "
+        f"{rate(2 * len(texts), busy_wall)}",
         flush=True,
     )
 
@@ -246,6 +289,13 @@ def main() -> None:
         help="Spark's logs, as copies of the generated statements (default 4: 200,000 rows); several sizes show "
         "what is fixed cost per job and what grows with the rows",
     )
+    p.add_argument(
+        "--spark-conf",
+        action="append",
+        default=[],
+        metavar="KEY=VALUE",
+        help="a setting of the Spark session, e.g. spark.driver.extraJavaOptions=-XX:+UseParallelGC",
+    )
     args = p.parse_args()
     quiet_logging()
     n = 5_000 if args.quick else 50_000
@@ -256,7 +306,7 @@ def main() -> None:
             for copies in args.spark_copies or [1 if args.quick else 4]:
                 pid = os.fork()
                 if pid == 0:  # its own process: one_core pins this one to a core
-                    spark(texts * copies, folder)
+                    spark(texts * copies, folder, args.spark_conf)
                     os._exit(0)
                 os.waitpid(pid, 0)
         if not args.skip_stream:

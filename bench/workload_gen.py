@@ -195,6 +195,13 @@ def log_rows(texts: list[str], seed: int = 1) -> Iterator[dict[str, object]]:
         }
 
 
+# Rows per Parquet row group: about 40 MB of these statements, as a
+# warehouse export writes them (one reader's unit of work; pyarrow's own
+# default of a million rows makes 400 MB groups that a 1 GB executor heap
+# cannot read two at a time).
+ROW_GROUP_ROWS = 100_000
+
+
 def write_log(path: str, texts: list[str], seed: int = 1) -> None:
     import pyarrow as pa
 
@@ -202,7 +209,7 @@ def write_log(path: str, texts: list[str], seed: int = 1) -> None:
     if path.endswith(".parquet"):
         import pyarrow.parquet as pq
 
-        pq.write_table(table, path)
+        pq.write_table(table, path, row_group_size=ROW_GROUP_ROWS)
     elif path.endswith(".csv"):
         import pyarrow.csv as pacsv
 

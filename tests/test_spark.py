@@ -75,11 +75,13 @@ def test_statement_columns_equal_the_one_process_analysis(spark, generated_log):
 def test_workload_gives_the_commands_templates_and_counts(spark, generated_log, capsys):
     path, _ = generated_log
     assert main(["workload", str(path), "--count-column", "execution_count", "--user-column", "user_name",
-                 "--format", "json", "--no-progress"]) == 0  # fmt: skip
+                 "--time-column", "start_time", "--format", "json", "--no-progress"]) == 0  # fmt: skip
     expected = json.loads(capsys.readouterr().out)["templates"]
-    got = workload(spark.read.parquet(str(path)), count_col="execution_count", user_col="user_name").collect()
-    assert [(r["fingerprint"] % (1 << 64), r["template"], r["count"], r["users"]) for r in got] == [
-        (t["fingerprint"], t["template"], t["count"], t["users"]) for t in expected
+    got = workload(spark.read.parquet(str(path)), count_col="execution_count", user_col="user_name",
+                   time_col="start_time").collect()  # fmt: skip
+    seen = ("count", "users", "first_seen", "last_seen")
+    assert [(r["fingerprint"] % (1 << 64), r["template"], *(r[k] for k in seen)) for r in got] == [
+        (t["fingerprint"], t["template"], *(t[k] for k in seen)) for t in expected
     ]
     assert [r["level"] for r in got] == [t["level"] for t in expected]
 
@@ -96,15 +98,33 @@ def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
         analyze_statements(df, "sql")
 
 
-def test_only_each_templates_first_counted_text_travels_back_from_the_worker():
+@pytest.mark.parametrize("binary", [False, True])
+def test_a_batch_goes_back_as_one_row_per_fingerprint_and_user(binary):
     import pyarrow as pa
 
-    from agents.quorvane.spark import FINGERPRINT_COLUMNS, _add_columns
+    from agents.quorvane.spark import _COUNT, _FIRST, _LAST, _ROW, _TEXT, _USER, _combined
 
-    texts = ["SELECT 'cut", "SELECT 1", "SELECT 2", "SELECT 3", None, "", "SELECT 4 FROM t", "select 5 from T"]
-    counts = [1, None, 1, 1, 1, 1, 1, 1]  # None: a count that cannot be used
-    batch = pa.record_batch([pa.array(texts), pa.array(counts, pa.int64())], names=["t", "n"])
-    (out,) = _add_columns(iter([batch]), "t", None, FINGERPRINT_COLUMNS, "n")
-    assert out.column("t").to_pylist() == [None, None, "SELECT 2", None, None, None, "SELECT 4 FROM t", None]
-    assert out.column("error").to_pylist() == [None] * 4 + ["null", "empty", None, None]
-    assert out.column("fingerprint").null_count == 2
+    texts = [
+        "SELECT 'cut",
+        "SELECT 1",
+        "SELECT 2",
+        "SELECT 3",
+        None,
+        "",
+        "SELECT 4 FROM t",
+        "select 5 from T",
+        "x" * 4000,
+    ]
+    counts = [1, None, 2, 3, 1, 1, 1, 4, 1]  # None: a count that cannot be used
+    users = ["a", "a", "b", "a", "a", "a", "a", "a", "a"]
+    times = ["t5", "t0", "t3", "t1", "t0", "t0", "t9", "t2", "t0"]
+    values = pa.array([t.encode() if t is not None else None for t in texts]) if binary else pa.array(texts)
+    batch = pa.record_batch(
+        [pa.array(range(10, 19), pa.int64()), values, pa.array(counts, pa.int64()), pa.array(users), pa.array(times)],
+        names=[_ROW, _TEXT, _COUNT, _USER, _FIRST],
+    )
+    out = _combined(batch, None, True, True).to_pylist()
+    got = sorted((r[_ROW], r[_TEXT], r[_COUNT], r[_USER], r[_FIRST], r[_LAST]) for r in out)
+    assert got == [(12, "SELECT 2", 2, "b", "t3", "t3"), (13, None, 3, "a", "t1", "t1"),
+                   (16, "SELECT 4 FROM t", 5, "a", "t2", "t9")]  # fmt: skip
+    assert len({r["fingerprint"] for r in out}) == 2

@@ -59,9 +59,6 @@ def _arrow_fields() -> list[pa.Field]:
     return [pa.field(name, types.get(name, pa.string())) for name in STATEMENT_COLUMNS]
 
 
-FINGERPRINT_COLUMNS = ("fingerprint", "truncated", "error")
-
-
 def statement_row(value: Any, platform: str | None = None) -> dict[str, Any]:
     """The added columns of one row, as Python values."""
     from agents.quorvane import inventory
@@ -123,14 +120,8 @@ def _fingerprints(values: list[Any], platform: str | None) -> tuple[list[Any], m
     return texts, hashes, {"template": templates, "truncated": truncated, "error": errors}
 
 
-def _statement_columns(
-    values: list[Any], platform: str | None, fields: list[pa.Field], counted: list[bool] | None = None
-) -> tuple[list[pa.Array], list[Any]]:
-    """The columns ``fields`` of STATEMENT_SCHEMA for a batch of texts, and
-    the texts themselves; with ``counted`` (whether each row's count is
-    usable), only the first text of each fingerprint among the rows that
-    make templates (no error, no truncation, a usable count), the others
-    None, so that the texts need not travel back whole."""
+def _statement_columns(values: list[Any], platform: str | None, fields: list[pa.Field]) -> list[pa.Array]:
+    """The columns ``fields`` of STATEMENT_SCHEMA for a batch of texts."""
     import pyarrow as pa
 
     texts, hashes, columns = _fingerprints(values, platform)
@@ -148,13 +139,6 @@ def _statement_columns(
                 analyses.append(None)
         for name in ANALYSIS_FIELDS:
             columns[name] = [a[name] if a is not None else None for a in analyses]
-    if counted is not None:
-        truncated, seen = columns["truncated"], set()
-        for i, h in enumerate(hashes):
-            if errors[i] is None and truncated[i] is None and counted[i] and h not in seen:
-                seen.add(h)
-            else:
-                texts[i] = None
     failed = any(e is not None for e in errors)
     # The hashes go to Arrow as they are, the rows with an error masked.
     valid = pa.array([e is None for e in errors], pa.bool_()).buffers()[1] if failed else None
@@ -167,7 +151,7 @@ def _statement_columns(
         if failed and f.name != "error":
             column = [v if e is None else None for v, e in zip(column, errors)]
         out.append(pa.array(column, type=f.type))
-    return out, texts
+    return out
 
 
 def _quiet_worker() -> None:
@@ -182,33 +166,20 @@ def _quiet_worker() -> None:
 
 
 def _add_columns(
-    batches: Iterator[pa.RecordBatch],
-    text_col: str,
-    platform: str | None,
-    names: tuple[str, ...],
-    count_col: str | None = None,
+    batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None, names: tuple[str, ...]
 ) -> Iterator[pa.RecordBatch]:
-    """Each batch with the columns ``names`` of its rows' statements; with
-    ``count_col``, the text column keeps only each fingerprint's first
-    text (see _statement_columns)."""
+    """Each batch with the columns ``names`` of its rows' statements."""
     import pyarrow as pa
 
     _quiet_worker()
     fields = [f for f in _arrow_fields() if f.name in names]
     for batch in batches:
-        counted = None if count_col is None else batch.column(count_col).is_valid().to_pylist()
-        added, texts = _statement_columns(batch.column(text_col).to_pylist(), platform, fields, counted)
-        columns = list(batch.columns)
-        if count_col is not None:
-            at = batch.schema.get_field_index(text_col)
-            columns[at] = pa.array(texts, type=pa.string())
-        yield pa.RecordBatch.from_arrays([*columns, *added], schema=pa.schema([*batch.schema, *fields]))
+        added = _statement_columns(batch.column(text_col).to_pylist(), platform, fields)
+        yield pa.RecordBatch.from_arrays([*batch.columns, *added], schema=pa.schema([*batch.schema, *fields]))
 
 
-def _with_columns(
-    df: DataFrame, text_col: str, platform: str | None, names: tuple[str, ...], count_col: str | None = None
-) -> DataFrame:
-    from pyspark.sql.types import StringType, StructField, StructType, _parse_datatype_string
+def _with_columns(df: DataFrame, text_col: str, platform: str | None, names: tuple[str, ...]) -> DataFrame:
+    from pyspark.sql.types import StructType, _parse_datatype_string
 
     if text_col not in df.columns:
         raise ValueError(f"no column {text_col!r} (columns: {', '.join(df.columns)})")
@@ -216,15 +187,84 @@ def _with_columns(
     if clash:
         raise ValueError(f"the DataFrame already has the column(s) {', '.join(clash)}")
     added = [f for f in _parse_datatype_string(STATEMENT_SCHEMA).fields if f.name in names]
-    fields = df.schema.fields
-    if count_col is not None:  # the first texts only, as strings
-        fields = [StructField(f.name, StringType()) if f.name == text_col else f for f in fields]
-    schema = StructType([*fields, *added])
+    schema = StructType([*df.schema.fields, *added])
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        return _add_columns(batches, text_col, platform, names, count_col)
+        return _add_columns(batches, text_col, platform, names)
 
     return df.mapInArrow(run, schema)
+
+
+# The columns of workload's first stage, under names of its own.
+_ROW, _TEXT, _COUNT, _USER, _FIRST, _LAST = (
+    "__quorvane_row", "__quorvane_text", "__quorvane_count", "__quorvane_user", "__quorvane_first", "__quorvane_last"
+)  # fmt: skip
+
+
+def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: bool) -> pa.RecordBatch:
+    """The rows of ``batch`` that make templates (no error, no suspected
+    truncation, a usable count), combined into one row per fingerprint (and
+    user): the summed count, the first row number, the first and last time,
+    and the text of the fingerprint's first row on the row that holds it
+    (null on the others).  Only these few rows go back to Spark, which
+    finishes the grouping across batches exactly as it would over the rows
+    themselves."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+    from agents.quorvane import inventory
+
+    column = batch.column(_TEXT)
+    values = column.to_pylist()
+    n = len(values)
+    if pa.types.is_string(column.type) or pa.types.is_large_string(column.type):
+        # Every value is a str or null: the flags and lengths say it all.
+        found = inventory.fingerprint_many(values, platform=platform)
+        texts = values
+        hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(found.hashes)])
+        flags = pa.Array.from_buffers(pa.uint8(), n, [None, pa.py_buffer(found.flags)])
+        cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
+        keep = pc.and_(pc.equal(flags, _WHOLE), pc.invert(cut))
+    else:  # bytes to decode, numbers, ...: judged row by row
+        texts, signed, columns = _fingerprints(values, platform)
+        hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(signed)])
+        keep = pa.array([e is None and t is None for e, t in zip(columns["error"], columns["truncated"])])
+    at = pc.indices_nonzero(pc.and_(keep, batch.column(_COUNT).is_valid()))
+    kept_hashes = hashes.take(at)
+    rows = batch.column(_ROW).take(at)
+    kept = {"fingerprint": kept_hashes, _COUNT: batch.column(_COUNT).take(at), _ROW: rows}
+    keys, sums = ["fingerprint"], [(_COUNT, "sum"), (_ROW, "min")]
+    if user:
+        kept[_USER] = batch.column(_USER).take(at)
+        keys.append(_USER)
+    if time:
+        kept[_FIRST] = batch.column(_FIRST).take(at)
+        sums += [(_FIRST, "min"), (_FIRST, "max")]
+    groups = pa.table(kept).group_by(keys, use_threads=False).aggregate(sums)
+    # Each fingerprint's first row: its number and its text.
+    distinct = pc.unique(kept_hashes)
+    firsts = pc.index_in(distinct, value_set=kept_hashes)
+    first_rows = rows.take(firsts).to_pylist()
+    first_at = at.take(firsts).to_pylist()
+    first = {h: (r, texts[i]) for h, r, i in zip(distinct.to_pylist(), first_rows, first_at)}
+    group_rows = groups.column(f"{_ROW}_min").to_pylist()
+    text = [
+        t if r == row else None
+        for (row, t), r in zip(map(first.get, groups.column("fingerprint").to_pylist()), group_rows)
+    ]
+    out = {
+        "fingerprint": groups.column("fingerprint"),
+        _TEXT: pa.array(text, pa.string()),
+        _COUNT: groups.column(f"{_COUNT}_sum"),
+        _ROW: groups.column(f"{_ROW}_min"),
+    }
+    if user:
+        out[_USER] = groups.column(_USER)
+    if time:
+        out[_FIRST] = groups.column(f"{_FIRST}_min")
+        out[_LAST] = groups.column(f"{_FIRST}_max")
+    return pa.RecordBatch.from_arrays(
+        [c.combine_chunks() if isinstance(c, pa.ChunkedArray) else c for c in out.values()], names=list(out)
+    )
 
 
 def analyze_statements(df: DataFrame, text_col: str = "query_text", *, platform: str | None = None) -> DataFrame:
@@ -250,42 +290,57 @@ def workload(
     each template is analysed."""
     from pyspark.sql import Window
     from pyspark.sql import functions as F
+    from pyspark.sql.types import ArrayType, IntegralType, LongType, MapType, StringType, StructField, StructType
 
     for name in (text_col, count_col, user_col, time_col):
         if name is not None and name not in df.columns:
             raise ValueError(f"no column {name!r} (columns: {', '.join(df.columns)})")
-    # Only the columns the table needs go through the job, under names of
-    # its own (a column may serve twice, as text and user, say).
-    order, text, count, user, when = "__quorvane_row", "__quorvane_text", "__count", "__user", "__time"
+    types = {f.name: f.dataType for f in df.schema.fields}
     if count_col is None:
         counted = F.lit(1).cast("long")
+    elif isinstance(types[count_col], IntegralType):  # whole already: only the sign to check
+        counted = F.when(F.col(count_col) >= 0, F.col(count_col).cast("long"))
     else:
         raw = F.trim(F.col(count_col).cast("string"))
         counted = F.when(raw.rlike(r"^[0-9]+(\.0*)?$"), raw.cast("decimal(38,0)").cast("long"))
-    rows = _with_columns(
-        df.select(
-            F.monotonically_increasing_id().alias(order),
-            F.col(text_col).alias(text),
-            counted.alias(count),
-            (F.col(user_col) if user_col else F.lit(None)).alias(user),
-            (F.col(time_col) if time_col else F.lit(None).cast("string")).alias(when),
-        ),
-        text,
-        platform,
-        FINGERPRINT_COLUMNS,
-        count,
-    )
-    rows = rows.where(F.col("error").isNull() & F.col("truncated").isNull() & F.col(count).isNotNull())
+
+    def plain(name: str) -> Any:
+        # Nested values are grouped and ordered by their text in the workers.
+        column = F.col(name)
+        return column.cast("string") if isinstance(types[name], (ArrayType, MapType, StructType)) else column
+
+    # Only the columns the table needs go through the job, under names of
+    # its own (a column may serve twice, as text and user, say).
+    columns = [F.monotonically_increasing_id().alias(_ROW), F.col(text_col).alias(_TEXT), counted.alias(_COUNT)]
+    if user_col is not None:
+        columns.append(plain(user_col).alias(_USER))
+    if time_col is not None:
+        columns.append(plain(time_col).alias(_FIRST))
+    selected = df.select(*columns)
+    fields = [StructField("fingerprint", LongType()), StructField(_TEXT, StringType()),
+              StructField(_COUNT, LongType()), StructField(_ROW, LongType())]  # fmt: skip
+    if user_col is not None:
+        fields.append(selected.schema[_USER])
+    if time_col is not None:
+        fields += [selected.schema[_FIRST], StructField(_LAST, selected.schema[_FIRST].dataType)]
+    has_user, has_time = user_col is not None, time_col is not None
+
+    def combine(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        _quiet_worker()
+        for batch in batches:
+            yield _combined(batch, platform, has_user, has_time)
+
+    rows = selected.mapInArrow(combine, StructType(fields))
     grouped = rows.groupBy("fingerprint").agg(
-        F.sum(count).alias("count"),
-        F.min_by(F.col(text), F.col(order)).alias(text),
-        (F.countDistinct(user) if user_col else F.lit(None).cast("long")).alias("users"),
-        F.min(when).alias("first_seen"),
-        F.max(when).alias("last_seen"),
+        F.sum(_COUNT).alias("count"),
+        F.min_by(F.col(_TEXT), F.col(_ROW)).alias(_TEXT),
+        (F.countDistinct(_USER) if has_user else F.lit(None).cast("long")).alias("users"),
+        (F.min(_FIRST) if has_time else F.lit(None).cast("string")).alias("first_seen"),
+        (F.max(_LAST) if has_time else F.lit(None).cast("string")).alias("last_seen"),
     )
     # The template and analysis of each template's first text only: one per
     # template, on the grouped table (as small as the templates).
-    analysed = _with_columns(grouped, text, platform, ("template", *ANALYSIS_FIELDS))
+    analysed = _with_columns(grouped, _TEXT, platform, ("template", *ANALYSIS_FIELDS))
     total = F.sum("count").over(Window.partitionBy())
     return analysed.select(
         "fingerprint",
