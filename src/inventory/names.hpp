@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "inventory/inventory.hpp"
@@ -88,35 +88,83 @@ void name_key_into(text::Text<C> t, const std::vector<Token>& k, std::size_t i, 
     fold_key(out);
 }
 
-// A set of name keys.  Units declare a handful of names, so the keys are a
-// plain list, searched in order, until there are kListed of them; past that
-// they move to a hash set, so that a unit declaring thousands stays linear.
+// A set of name keys.  The keys lie one after another in one buffer, so
+// that a unit declaring a table's hundred columns allocates a few times, not
+// once or twice per key; a unit declares a handful of names, so they are
+// searched in order until there are kListed of them, and past that through
+// an open-addressing index of their hashes, so that a unit declaring
+// thousands stays linear.
 class KeySet {
    public:
-    bool empty() const noexcept { return list_.empty() && set_.empty(); }
+    bool empty() const noexcept { return keys_.empty(); }
 
-    bool contains(const Name& key) const {
-        if (!set_.empty()) return set_.count(key) != 0;
-        return std::find(list_.begin(), list_.end(), key) != list_.end();
-    }
+    bool contains(const Name& key) const { return find(key, hash(key)) != kNone; }
 
     void insert(const Name& key) {
-        if (set_.empty()) {
-            if (std::find(list_.begin(), list_.end(), key) != list_.end()) return;
-            if (list_.size() < kListed) {
-                list_.push_back(key);
-                return;
+        const std::uint64_t h = hash(key);
+        if (find(key, h) != kNone) return;
+        keys_.push_back(Key{chars_.size(), key.size(), h});
+        chars_.append(key);
+        if (keys_.size() > kListed) {
+            if (slots_.size() < 2 * keys_.size()) {
+                rehash();
+            } else {
+                place(keys_.size() - 1);
             }
-            set_.insert(std::make_move_iterator(list_.begin()), std::make_move_iterator(list_.end()));
-            list_.clear();
         }
-        set_.insert(key);
     }
 
    private:
+    struct Key {
+        std::size_t at, size;
+        std::uint64_t hash;
+    };
     static constexpr std::size_t kListed = 16;
-    std::vector<Name> list_;
-    std::unordered_set<Name> set_;
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    static std::uint64_t hash(const Name& key) noexcept {
+        std::uint64_t h = 0xCBF29CE484222325ull;  // FNV-1a over the code points
+        for (char32_t c : key) h = (h ^ c) * 0x100000001B3ull;
+        return h ^ (h >> 29);
+    }
+
+    bool same(const Key& k, const Name& key) const noexcept {
+        return k.size == key.size() &&
+               std::char_traits<char32_t>::compare(chars_.data() + k.at, key.data(), k.size) == 0;
+    }
+
+    std::uint32_t find(const Name& key, std::uint64_t h) const noexcept {
+        if (slots_.empty()) {
+            for (std::size_t i = 0; i < keys_.size(); ++i) {
+                if (keys_[i].hash == h && same(keys_[i], key)) return static_cast<std::uint32_t>(i);
+            }
+            return kNone;
+        }
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+            const std::uint32_t i = slots_[s];
+            if (i == kNone) return kNone;
+            if (keys_[i].hash == h && same(keys_[i], key)) return i;
+        }
+    }
+
+    void place(std::size_t i) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t s = keys_[i].hash & mask;
+        while (slots_[s] != kNone) s = (s + 1) & mask;
+        slots_[s] = static_cast<std::uint32_t>(i);
+    }
+
+    void rehash() {
+        std::size_t n = 64;
+        while (n < 4 * keys_.size()) n *= 2;
+        slots_.assign(n, kNone);
+        for (std::size_t i = 0; i < keys_.size(); ++i) place(i);
+    }
+
+    Name chars_;              // the keys, one after another
+    std::vector<Key> keys_;   // where each key lies in chars_, and its hash
+    std::vector<std::uint32_t> slots_;  // the index past kListed keys: positions in keys_, kNone empty
 };
 
 // The last part of a name, lower-cased ASCII, as a narrow string (empty when

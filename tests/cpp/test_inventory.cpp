@@ -7,6 +7,7 @@
 #include "check.hpp"
 #include "inventory/inventory.hpp"
 #include "inventory/lexer.hpp"
+#include "inventory/names.hpp"
 
 namespace inv = quorvane::inventory;
 using quorvane::text::Text;
@@ -139,4 +140,29 @@ TEST(inventory_deep_nesting_is_flat_work) {
         inv::split_objects(Text<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     CHECK_EQ(objects.size(), std::size_t{1});
     CHECK(objects.at(0).refs.reads == std::vector<inv::Name>{U"t"});
+}
+
+TEST(inventory_key_set_listed_and_indexed) {
+    // Past its first keys the set moves to an index: every key stays found
+    // once, in both forms, and near misses stay out.
+    const auto key_of = [](int i) {
+        return U"v" + inv::Name(i % 7 + 1, U'x') + inv::Name(1, U'0' + i % 10) + inv::Name(1, char32_t(0x4E00 + i));
+    };
+    inv::KeySet set;
+    CHECK(set.empty());
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 1000; ++i) set.insert(key_of(i));
+    }
+    for (int i = 0; i < 1000; ++i) {
+        const inv::Name key = key_of(i);
+        CHECK(set.contains(key));
+        CHECK(!set.contains(key + U"x"));
+        CHECK(!set.contains(key.substr(0, key.size() - 1)));
+    }
+    inv::KeySet few;
+    few.insert(U"a");
+    few.insert(U"a");
+    CHECK(few.contains(U"a"));
+    CHECK(!few.contains(U"b"));
+    CHECK(!few.contains(U""));
 }
