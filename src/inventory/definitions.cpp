@@ -101,16 +101,9 @@ class Reader {
         std::string out;
         if (tk.type != Tok::Word || tk.end - tk.begin > kLongestWord) return out;
         for (std::size_t p = tk.begin; p < tk.end; ++p) {
-            const std::uint32_t u = t_[p];
-            if (u < 0x80) {
-                out.push_back(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
-            } else if (u == 0x017F) {
-                out.push_back('s');
-            } else if (u == 0x212A) {
-                out.push_back('k');
-            } else {
-                return {};
-            }
+            const int folded = text::ascii_folded(t_[p]);
+            if (folded < 0) return {};
+            out.push_back(static_cast<char>(folded));
         }
         return out;
     }

@@ -500,16 +500,9 @@ class Lexer {
     PackedWord packed_units(std::size_t i, std::size_t j) const noexcept {
         PackedWord lower;
         for (std::size_t k = i; k < j; ++k) {
-            const std::uint32_t u = t_[k];
-            if (u < 0x80) {
-                lower.push(static_cast<char>(u >= 'A' && u <= 'Z' ? u | 0x20 : u));
-            } else if (u == 0x017F) {
-                lower.push('s');
-            } else if (u == 0x212A) {
-                lower.push('k');
-            } else {
-                return PackedWord{};
-            }
+            const int folded = text::ascii_folded(t_[k]);
+            if (folded < 0) return PackedWord{};
+            lower.push(static_cast<char>(folded));
         }
         return lower;
     }

@@ -84,6 +84,16 @@ constexpr bool folds_to_ascii_letter(std::uint32_t c, char lower) noexcept {
     return (lower == 's' && c == 0x017F) || (lower == 'k' && c == 0x212A);
 }
 
+// What c folds to under Unicode simple case folding, when that is ASCII:
+// ASCII letters lower-cased, other ASCII unchanged, U+017F to 's' and
+// U+212A to 'k'; -1 for anything else.
+constexpr int ascii_folded(std::uint32_t c) noexcept {
+    if (c < 0x80) return static_cast<int>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+    if (c == 0x017F) return 's';
+    if (c == 0x212A) return 'k';
+    return -1;
+}
+
 template <CodeUnit C>
 constexpr bool equals_folded_ascii(Text<C> text, std::size_t at, const char* lower_word,
                                    std::size_t length) noexcept {
