@@ -11,81 +11,87 @@
 namespace quorvane::inventory {
 namespace {
 
-// --- word tables (lower case, sorted) ----------------------------------------
+// --- word tables -------------------------------------------------------------
+
+// A table of lower-case words (of up to 16 characters), packed and sorted
+// when the program is compiled, so that looking a token up compares
+// integers and builds no string.
+template <std::size_t N>
+constexpr std::array<PackedWord, N> packed_table(const std::array<std::string_view, N>& words) {
+    std::array<PackedWord, N> out{};
+    for (std::size_t i = 0; i < N; ++i) {
+        if (words[i].empty() || words[i].size() > kLongestKeyword) throw "a table word holds 1 to 16 characters";
+        out[i] = detail::pack(words[i]);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 // Words that end a column's type in a table's column list.
-constexpr auto kColumnTypeEnds = std::to_array<std::string_view>({
+constexpr auto kColumnTypeEnds = packed_table(std::to_array<std::string_view>({
     "after", "as", "auto_increment", "autoincrement", "casespecific", "character", "charset", "check", "collate",
     "column_format", "comment", "compress", "compression", "constraint", "default", "disable", "distkey",
     "enable", "encode", "encrypted", "filestream", "first", "foreign", "format", "generated", "hidden", "identity", "index",
     "inline_length", "invisible", "key", "masked", "not", "null", "on", "options", "persisted", "primary",
     "references", "rowguidcol", "sortkey", "sparse", "storage", "tag", "title", "unique", "uppercase",
     "visible", "with",
-});
+}));
 
 // Words that end a parameter's type.
-constexpr auto kParameterTypeEnds = std::to_array<std::string_view>({
+constexpr auto kParameterTypeEnds = packed_table(std::to_array<std::string_view>({
     "as", "comment", "default", "not", "null", "out", "output", "readonly",
-});
+}));
 
 // Words that end a function's return type.
-constexpr auto kReturnTypeEnds = std::to_array<std::string_view>({
+constexpr auto kReturnTypeEnds = packed_table(std::to_array<std::string_view>({
     "aggregate", "as", "authid", "begin", "called", "charset", "collate", "comment", "contains", "cost",
     "deterministic", "execute", "external", "immutable", "is", "language", "leakproof", "modifies", "no",
     "not", "null", "options", "parallel", "parallel_enable", "pipelined", "reads", "result_cache", "return",
     "returns", "rows", "security", "set", "sql", "stable", "strict", "support", "transform", "volatile",
     "window", "with",
-});
+}));
 
 // After a one-word RETURN (not RETURNS) a type is declared only when one of
 // these follows it.
-constexpr auto kReturnClauseEnds = std::to_array<std::string_view>({
+constexpr auto kReturnClauseEnds = packed_table(std::to_array<std::string_view>({
     "aggregate", "as", "authid", "deterministic", "is", "parallel_enable", "pipelined", "result_cache",
-});
+}));
 
 // Words that open a table constraint, index or other element of a column
 // list that is not a column.
-constexpr auto kElementStarts = std::to_array<std::string_view>({
+constexpr auto kElementStarts = packed_table(std::to_array<std::string_view>({
     "check", "constraint", "exclude", "foreign", "fulltext", "index", "key", "like", "period", "primary",
     "spatial", "unique",
-});
+}));
 
 // Element starts that may also be a column's name.
-constexpr auto kMaybeColumn = std::to_array<std::string_view>({"fulltext", "index", "key", "spatial"});
-constexpr auto kIndexWords = std::to_array<std::string_view>({"index", "key"});
+constexpr auto kMaybeColumn = packed_table(std::to_array<std::string_view>({"fulltext", "index", "key", "spatial"}));
+constexpr auto kIndexWords = packed_table(std::to_array<std::string_view>({"index", "key"}));
 // Words after an index's name.
-constexpr auto kIndexOptions = std::to_array<std::string_view>({
+constexpr auto kIndexOptions = packed_table(std::to_array<std::string_view>({
     "clustered", "columnstore", "hash", "nonclustered", "unique", "using",
-});
+}));
 
 // Words after a CREATE TABLE's name that say no column list follows.
-constexpr auto kNoColumnList = std::to_array<std::string_view>({
+constexpr auto kNoColumnList = packed_table(std::to_array<std::string_view>({
     "as", "clone", "like", "location", "of", "options", "partition", "partitioned", "row",
     "select", "stored", "tblproperties", "using", "with",
-});
+}));
 
 // Reserved words that open a statement, besides those the lexer names.
-constexpr auto kStatementWords = std::to_array<std::string_view>({"declare", "go", "grant", "print", "return", "use"});
+constexpr auto kStatementWords =
+    packed_table(std::to_array<std::string_view>({"declare", "go", "grant", "print", "return", "use"}));
 
 // Modifiers that make a CREATE TABLE inside a unit a temporary table.
-constexpr auto kTemporary = std::to_array<std::string_view>({"temp", "temporary", "volatile"});
+constexpr auto kTemporary = packed_table(std::to_array<std::string_view>({"temp", "temporary", "volatile"}));
 
 template <std::size_t N>
-constexpr bool sorted(const std::array<std::string_view, N>& table) {
-    return std::is_sorted(table.begin(), table.end());
-}
-static_assert(sorted(kColumnTypeEnds) && sorted(kParameterTypeEnds) && sorted(kReturnTypeEnds) &&
-              sorted(kReturnClauseEnds) && sorted(kElementStarts) && sorted(kMaybeColumn) && sorted(kIndexWords) &&
-              sorted(kIndexOptions) && sorted(kNoColumnList) && sorted(kTemporary) && sorted(kStatementWords));
-
-template <std::size_t N>
-bool in(const std::array<std::string_view, N>& table, std::string_view w) {
-    return !w.empty() && std::binary_search(table.begin(), table.end(), w);
+bool in(const std::array<PackedWord, N>& table, const PackedWord& w) {
+    return w.size != 0 && std::binary_search(table.begin(), table.end(), w);
 }
 
 // --- tokens --------------------------------------------------------------------
 
-constexpr std::size_t kLongestWord = 24;
 constexpr std::size_t kTableOptionTokens = 64;
 
 template <text::CodeUnit C>
@@ -94,21 +100,16 @@ class Reader {
     Reader(text::Text<C> t, const std::vector<Token>& k, std::size_t first, std::size_t last)
         : t_(t), k_(k), first_(first), last_(last) {}
 
-    // A word in lower case (ASCII letters, and the long s and the Kelvin
-    // sign, which fold onto s and k), or empty for any other token.
-    std::string word(std::size_t i) const {
+    // A word packed in lower case (ASCII letters, and the long s and the
+    // Kelvin sign, which fold onto s and k), or the empty packing (size 0)
+    // for any other token and for words longer than any the tables hold.
+    PackedWord word(std::size_t i) const {
         const Token& tk = k_[i];
-        std::string out;
-        if (tk.type != Tok::Word || tk.end - tk.begin > kLongestWord) return out;
-        for (std::size_t p = tk.begin; p < tk.end; ++p) {
-            const int folded = text::ascii_folded(t_[p]);
-            if (folded < 0) return {};
-            out.push_back(static_cast<char>(folded));
-        }
-        return out;
+        if (tk.type != Tok::Word) return PackedWord{};
+        return detail::packed_word(t_, tk.begin, tk.end);
     }
 
-    bool is_word(std::size_t i, std::string_view w) const { return word(i) == w; }
+    bool is_word(std::size_t i, const PackedWord& w) const { return word(i) == w; }
 
     bool punct(std::size_t i, char32_t c) const { return is_punct(k_[i], c); }
 
@@ -127,10 +128,11 @@ class Reader {
         return c < end ? c + 1 : end;
     }
 
-    // The elements of a list [b, e) cut at commas outside parentheses and
-    // angle brackets (ARRAY<STRUCT<a INT, b INT>>).
-    std::vector<std::pair<std::size_t, std::size_t>> elements(std::size_t b, std::size_t e) const {
-        std::vector<std::pair<std::size_t, std::size_t>> out;
+    // Calls f(eb, ee) for each element [eb, ee) of a list [b, e), in order:
+    // the list cut at commas outside parentheses and angle brackets
+    // (ARRAY<STRUCT<a INT, b INT>>).  No list of them is built.
+    template <class F>
+    void for_each_element(std::size_t b, std::size_t e, F&& f) const {
         std::size_t angle = 0, from = b;
         for (std::size_t j = b; j < e;) {
             if (punct(j, U'(')) {
@@ -142,13 +144,12 @@ class Reader {
             } else if (angle > 0 && punct(j, U'>')) {
                 --angle;
             } else if (angle == 0 && punct(j, U',')) {
-                if (j > from) out.emplace_back(from, j);
+                if (j > from) f(from, j);
                 from = j + 1;
             }
             ++j;
         }
-        if (e > from) out.emplace_back(from, e);
-        return out;
+        if (e > from) f(from, e);
     }
 
     // A "<" right after a word opens a type's parameters.
@@ -161,7 +162,7 @@ class Reader {
     // (WITH TIME ZONE, WITH LOCAL TIME ZONE and CHARACTER VARYING stay in
     // the type), "=", ":=", ";", a literal or a dollar body.
     template <std::size_t N>
-    std::size_t type_end(std::size_t b, std::size_t e, const std::array<std::string_view, N>& ends) const {
+    std::size_t type_end(std::size_t b, std::size_t e, const std::array<PackedWord, N>& ends) const {
         std::size_t angle = 0;
         for (std::size_t j = b; j < e;) {
             const Token& tk = k_[j];
@@ -174,11 +175,11 @@ class Reader {
             } else if (angle > 0) {
                 if (punct(j, U'>')) --angle;
             } else if (tk.type == Tok::Word) {
-                const std::string w = word(j);
+                const PackedWord w = word(j);
                 if (j > b && in(ends, w)) {
-                    const std::string next = j + 1 < e ? word(j + 1) : std::string();
-                    const bool kept = (w == "with" && (next == "time" || next == "local")) ||
-                                      (w == "character" && next != "set");
+                    const PackedWord next = j + 1 < e ? word(j + 1) : PackedWord{};
+                    const bool kept = (w == "with"_w && (next == "time"_w || next == "local"_w)) ||
+                                      (w == "character"_w && next != "set"_w);
                     if (!kept) return j;
                 }
             } else if (tk.type == Tok::String || tk.type == Tok::DollarOpen || tk.type == Tok::DollarClose ||
@@ -197,13 +198,14 @@ class Reader {
     // int[3]).
     std::u32string collapsed(std::size_t b, std::size_t e) const {
         std::u32string out;
+        if (b < e) out.reserve(k_[e - 1].end - k_[b].begin);  // the text's length, at most
         for (std::size_t j = b; j < e; ++j) {
             const Token& tk = k_[j];
             if (j > b && tk.begin > k_[j - 1].end) out.push_back(U' ');
             if (tk.type == Tok::Quoted && !(tk.ch == U'[' && bracket_is_subscript(tk))) {
-                out += name_text(t_, k_, j, j + 1);
+                append_name_text(t_, k_, j, j + 1, out);
             } else {
-                for (std::size_t p = tk.begin; p < tk.end; ++p) out.push_back(static_cast<char32_t>(t_[p]));
+                append_units(t_, tk.begin, tk.end, out);
             }
         }
         return out;
@@ -225,14 +227,15 @@ class Reader {
     // no type.
     std::vector<Column> columns(std::size_t b, std::size_t e) {
         std::vector<Column> out;
-        for (const auto& [eb, ee] : elements(b, e)) {
-            if (!is_name_part(k_[eb])) continue;
-            const std::string w = word(eb);
-            if (in(kElementStarts, w) && !(in(kMaybeColumn, w) && !is_index(eb + 1, ee))) continue;
-            Column c{one_name(eb), {}};
-            if (eb + 1 < ee && !is_word(eb + 1, "as")) c.type = collapsed(eb + 1, type_end(eb + 1, ee, kColumnTypeEnds));
-            out.push_back(std::move(c));
-        }
+        for_each_element(b, e, [&](std::size_t eb, std::size_t ee) {
+            if (!is_name_part(k_[eb])) return;
+            const PackedWord w = word(eb);
+            if (in(kElementStarts, w) && !(in(kMaybeColumn, w) && !is_index(eb + 1, ee))) return;
+            Column& c = out.emplace_back(Column{one_name(eb), {}});
+            if (eb + 1 < ee && !is_word(eb + 1, "as"_w)) {
+                c.type = collapsed(eb + 1, type_end(eb + 1, ee, kColumnTypeEnds));
+            }
+        });
         return out;
     }
 
@@ -256,9 +259,9 @@ class Reader {
     // the list opens at `at`.
     std::vector<Column> names_only(std::size_t b, std::size_t e) const {
         std::vector<Column> out;
-        for (const auto& [eb, ee] : elements(b, e)) {
+        for_each_element(b, e, [&](std::size_t eb, std::size_t) {
             if (is_name_part(k_[eb])) out.push_back({one_name(eb), {}});
-        }
+        });
         return out;
     }
 
@@ -277,7 +280,7 @@ class Reader {
 
     std::vector<Parameter> parameters(std::size_t b, std::size_t e) {
         std::vector<Parameter> out;
-        for (const auto& [eb, ee] : elements(b, e)) out.push_back(parameter(eb, ee));
+        for_each_element(b, e, [&](std::size_t eb, std::size_t ee) { out.push_back(parameter(eb, ee)); });
         return out;
     }
 
@@ -285,9 +288,9 @@ class Reader {
         Parameter p;
         std::size_t j = b;
         // A mode before the name: IN, OUT, INOUT, VARIADIC.
-        const std::string lead = word(j);
-        if (j + 1 < e && (lead == "in" || lead == "out" || lead == "inout" || lead == "variadic")) {
-            p.mode = lead == "out" ? ParameterMode::Out : lead == "inout" ? ParameterMode::InOut : ParameterMode::In;
+        const PackedWord lead = word(j);
+        if (j + 1 < e && (lead == "in"_w || lead == "out"_w || lead == "inout"_w || lead == "variadic"_w)) {
+            p.mode = lead == "out"_w ? ParameterMode::Out : lead == "inout"_w ? ParameterMode::InOut : ParameterMode::In;
             ++j;
         }
         if (j >= e) return p;
@@ -298,23 +301,23 @@ class Reader {
                                                  !(k_[j + 1].type == Tok::Quoted && k_[j + 1].ch == U'[')));
         if (named) {
             p.name = one_name(j++);
-            if (j < e && is_word(j, "as")) ++j;
+            if (j < e && is_word(j, "as"_w)) ++j;
             // A mode after the name: IN, OUT, IN OUT, INOUT, then NOCOPY.
-            const std::string m = j + 1 < e ? word(j) : std::string();
-            if (m == "in" || m == "out" || m == "inout") {
+            const PackedWord m = j + 1 < e ? word(j) : PackedWord{};
+            if (m == "in"_w || m == "out"_w || m == "inout"_w) {
                 ++j;
-                p.mode = m == "out" ? ParameterMode::Out : m == "inout" ? ParameterMode::InOut : ParameterMode::In;
-                if (m == "in" && j + 1 < e && is_word(j, "out")) {
+                p.mode = m == "out"_w ? ParameterMode::Out : m == "inout"_w ? ParameterMode::InOut : ParameterMode::In;
+                if (m == "in"_w && j + 1 < e && is_word(j, "out"_w)) {
                     p.mode = ParameterMode::InOut;
                     ++j;
                 }
-                if (j + 1 < e && is_word(j, "nocopy")) ++j;
+                if (j + 1 < e && is_word(j, "nocopy"_w)) ++j;
             }
         }
         const std::size_t te = type_end(j, e, kParameterTypeEnds);
         p.type = collapsed(j, te);
         j = te;
-        if (j < e && (punct(j, U'=') || is_word(j, "default") || (punct(j, U':') && j + 1 < e && punct(j + 1, U'=')))) {
+        if (j < e && (punct(j, U'=') || is_word(j, "default"_w) || (punct(j, U':') && j + 1 < e && punct(j + 1, U'=')))) {
             j += punct(j, U':') ? 2 : 1;
             std::size_t d = j;
             while (d < e) {
@@ -322,8 +325,8 @@ class Reader {
                     d = group_end(d, e);
                     continue;
                 }
-                const std::string w = word(d);
-                if (w == "output" || w == "out" || w == "readonly" || w == "comment") break;
+                const PackedWord w = word(d);
+                if (w == "output"_w || w == "out"_w || w == "readonly"_w || w == "comment"_w) break;
                 ++d;
             }
             p.has_default = true;
@@ -331,9 +334,9 @@ class Reader {
             j = d;
         }
         for (; j < e; ++j) {
-            const std::string w = word(j);
-            if (w == "output" || w == "out") p.mode = ParameterMode::Out;
-            if (w == "readonly") p.mode = ParameterMode::ReadOnly;
+            const PackedWord w = word(j);
+            if (w == "output"_w || w == "out"_w) p.mode = ParameterMode::Out;
+            if (w == "readonly"_w) p.mode = ParameterMode::ReadOnly;
         }
         return p;
     }
@@ -354,23 +357,23 @@ class Reader {
                     continue;
                 }
                 // AS ends the list, unless it follows a parameter's name (@p AS INT).
-                const std::string w = word(p);
-                const bool typed_as = w == "as" && k_[p - 1].type == Tok::Word && k_[p - 1].ch == U'@';
-                if ((w == "as" && !typed_as) || w == "with" || w == "for" || w == "begin" || w == "is") break;
+                const PackedWord w = word(p);
+                const bool typed_as = w == "as"_w && k_[p - 1].type == Tok::Word && k_[p - 1].ch == U'@';
+                if ((w == "as"_w && !typed_as) || w == "with"_w || w == "for"_w || w == "begin"_w || w == "is"_w) break;
                 ++p;
             }
             d.parameters = parameters(j, p);
             j = p;
         }
         if (kind != ObjectKind::Function || j >= e) return;
-        const std::string w = word(j);
-        if (w != "returns" && w != "return") return;
+        const PackedWord w = word(j);
+        if (w != "returns"_w && w != "return"_w) return;
         const std::size_t te = type_end(j + 1, e, kReturnTypeEnds);
-        if (te == j + 1 || is_word(j + 1, "select") || (w == "return" && (te >= e || !in(kReturnClauseEnds, word(te))))) return;
+        if (te == j + 1 || is_word(j + 1, "select"_w) || (w == "return"_w && (te >= e || !in(kReturnClauseEnds, word(te))))) return;
         d.has_returns = true;
         d.returns = collapsed(j + 1, te);
         for (std::size_t p = j + 1; p + 1 < te; ++p) {
-            if (is_word(p, "table") && punct(p + 1, U'(')) {
+            if (is_word(p, "table"_w) && punct(p + 1, U'(')) {
                 d.columns = columns(p + 2, inner_end(p + 1, te));
                 break;
             }
@@ -383,30 +386,30 @@ class Reader {
     std::vector<Column> output_names(std::size_t b, std::size_t e) {
         // DISTINCT, ALL, TOP n | TOP (n) [PERCENT] [WITH TIES]
         while (b < e) {
-            const std::string w = word(b);
-            if (w == "distinct" || w == "all") {
+            const PackedWord w = word(b);
+            if (w == "distinct"_w || w == "all"_w) {
                 ++b;
-            } else if (w == "top" && b + 1 < e) {
+            } else if (w == "top"_w && b + 1 < e) {
                 b = punct(b + 1, U'(') ? group_end(b + 1, e) : b + 2;
-                if (b < e && is_word(b, "percent")) ++b;
-                if (b + 1 < e && is_word(b, "with") && is_word(b + 1, "ties")) b += 2;
+                if (b < e && is_word(b, "percent"_w)) ++b;
+                if (b + 1 < e && is_word(b, "with"_w) && is_word(b + 1, "ties"_w)) b += 2;
             } else {
                 break;
             }
         }
         std::vector<Column> out;
-        for (const auto& [ib, ie] : elements(b, e)) {
+        for_each_element(b, e, [&](std::size_t ib, std::size_t ie) {
             const Token& last = k_[ie - 1];
             if (ie - ib >= 3 && is_name_part(k_[ib]) && punct(ib + 1, U'=')) {
                 out.push_back({one_name(ib), {}});  // alias = expression
             } else if (punct(ie - 1, U'*')) {
                 out.push_back({collapsed(ib, ie), {}});
             } else if (is_name_part(last) && !(last.type == Tok::Word && last.reserved)) {
-                if (ie - ib == 1 || punct(ie - 2, U'.') || is_word(ie - 2, "as") || is_alias_before(ie - 2)) {
+                if (ie - ib == 1 || punct(ie - 2, U'.') || is_word(ie - 2, "as"_w) || is_alias_before(ie - 2)) {
                     out.push_back({one_name(ie - 1), {}});
                 }
             }
-        }
+        });
         return out;
     }
 
@@ -422,7 +425,7 @@ class Reader {
         if (j < e && k_[j].type == Tok::Word && k_[j].ch == U'#') return std::pair{j, name_end(k_, j, e)};
         if (j < e && in(kTemporary, word(j))) {
             ++j;
-            if (j < e && is_word(j, "table")) ++j;
+            if (j < e && is_word(j, "table"_w)) ++j;
             if (j < e && is_name_part(k_[j])) return std::pair{j, name_end(k_, j, e)};
         }
         return std::nullopt;
@@ -480,10 +483,10 @@ class Reader {
                     break;
             }
             // DECLARE @t [AS] TABLE (...), also after a comma in a DECLARE.
-            if (tk.ch == U'@' && j > first && (punct(j - 1, U',') || is_word(j - 1, "declare"))) {
+            if (tk.ch == U'@' && j > first && (punct(j - 1, U',') || is_word(j - 1, "declare"_w))) {
                 std::size_t p = j + 1;
-                if (p < e && is_word(p, "as")) ++p;
-                if (p + 1 < e && is_word(p, "table") && punct(p + 1, U'(')) {
+                if (p < e && is_word(p, "as"_w)) ++p;
+                if (p + 1 < e && is_word(p, "table"_w) && punct(p + 1, U'(')) {
                     d.local_tables.push_back({one_name(j), columns(p + 2, inner_end(p + 1, e)), j});
                 }
             }
@@ -495,28 +498,28 @@ class Reader {
     // columns added, up to the end of the statement.
     void alter_add(Definitions& d, std::size_t j, std::size_t e) {
         std::size_t p = j + 1;
-        if (!(p < e && is_word(p, "table"))) return;
+        if (!(p < e && is_word(p, "table"_w))) return;
         ++p;
-        if (p < e && is_word(p, "only")) ++p;
-        if (p + 1 < e && is_word(p, "if") && is_word(p + 1, "exists")) p += 2;
+        if (p < e && is_word(p, "only"_w)) ++p;
+        if (p + 1 < e && is_word(p, "if"_w) && is_word(p + 1, "exists"_w)) p += 2;
         if (!(p < e && is_name_part(k_[p]))) return;
         const std::size_t name_begin = p, name_stop = name_end(k_, p, e);
-        if (!(name_stop < e && is_word(name_stop, "add"))) return;
+        if (!(name_stop < e && is_word(name_stop, "add"_w))) return;
         // The statement ends at ";", a separator or the next statement.
         std::size_t stop = name_stop + 1;
         while (stop < e && !punct(stop, U';') && k_[stop].type != Tok::Separator &&
-               !(starts_statement(stop) && !(stop + 1 < e && is_word(stop, "if") && is_word(stop + 1, "not")))) {
+               !(starts_statement(stop) && !(stop + 1 < e && is_word(stop, "if"_w) && is_word(stop + 1, "not"_w)))) {
             stop = punct(stop, U'(') ? group_end(stop, e) : stop + 1;
         }
         std::vector<Column> added;
-        for (auto [pb, pe] : elements(name_stop, stop)) {
-            if (pb < pe && is_word(pb, "add")) ++pb;
-            if (pb < pe && is_word(pb, "column")) ++pb;
-            if (pb + 2 < pe && is_word(pb, "if") && is_word(pb + 1, "not") && is_word(pb + 2, "exists")) pb += 3;
-            if (pb >= pe || (k_[pb].type == Tok::Word && k_[pb].reserved)) continue;
+        for_each_element(name_stop, stop, [&](std::size_t pb, std::size_t pe) {
+            if (pb < pe && is_word(pb, "add"_w)) ++pb;
+            if (pb < pe && is_word(pb, "column"_w)) ++pb;
+            if (pb + 2 < pe && is_word(pb, "if"_w) && is_word(pb + 1, "not"_w) && is_word(pb + 2, "exists"_w)) pb += 3;
+            if (pb >= pe || (k_[pb].type == Tok::Word && k_[pb].reserved)) return;
             std::vector<Column> found = punct(pb, U'(') ? columns(pb + 1, inner_end(pb, pe)) : columns(pb, pe);
             added.insert(added.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
-        }
+        });
         if (!added.empty()) d.added_columns.push_back({name_text(t_, k_, name_begin, name_stop), std::move(added), name_begin});
     }
 
@@ -587,8 +590,8 @@ Definitions definitions(text::Text<C> sql, const Lexed& lexed, ObjectKind kind, 
             break;
         case ObjectKind::Type:
             // A table type (AS TABLE (...)) or a composite type (AS (...)).
-            if (name_end > first && name_end + 1 < last && r.is_word(name_end, "as")) {
-                const std::size_t open = r.is_word(name_end + 1, "table") ? name_end + 2 : name_end + 1;
+            if (name_end > first && name_end + 1 < last && r.is_word(name_end, "as"_w)) {
+                const std::size_t open = r.is_word(name_end + 1, "table"_w) ? name_end + 2 : name_end + 1;
                 if (open < last && r.punct(open, U'(')) d.columns = r.columns(open + 1, r.inner_end(open, last));
             }
             break;

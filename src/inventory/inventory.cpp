@@ -323,11 +323,12 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
     const std::vector<Span> spans = Cutter<C>(sql, k, lexed.has_go, rules).run();
     std::vector<SqlObject> out;
     out.reserve(spans.size());
+    ReferenceScanner<C> scanner(sql, k, rules);
     for (const Span& s : spans) {
         SqlObject o{s.kind, s.name_end > s.name_begin, {}, lexed.line_of(k[s.first].begin),
                     lexed.line_of(k[s.last].end - 1), {}, {}};
         if (o.has_name) o.name = name_text(sql, k, s.name_begin, s.name_end);
-        o.refs = ReferenceScanner<C>(sql, k, rules).scan(s.first, s.last + 1, s.holes);
+        o.refs = scanner.scan(s.first, s.last + 1, s.holes);
         o.defs = definitions(sql, lexed, s.kind, s.name_end, s.first, s.last + 1);
         out.push_back(std::move(o));
     }

@@ -172,6 +172,10 @@ struct PackedWord {
         ++size;
     }
     constexpr bool operator==(const PackedWord&) const noexcept = default;
+    // An order of packed words, for sorted tables of them.
+    constexpr bool operator<(const PackedWord& o) const noexcept {
+        return lo != o.lo ? lo < o.lo : hi != o.hi ? hi < o.hi : size < o.size;
+    }
 };
 
 namespace detail {
@@ -216,6 +220,13 @@ static_assert([] {
 }());
 
 }  // namespace detail
+
+// "select"_w: a lower-case word of up to kLongestKeyword characters, packed
+// when the program is compiled.
+consteval PackedWord operator""_w(const char* s, std::size_t n) {
+    if (n == 0 || n > kLongestKeyword) throw "a packed word holds 1 to 16 characters";
+    return detail::pack(std::string_view(s, n));
+}
 
 // The row of a packed lower-case word, or null.
 inline const KeywordRow* find_keyword(const PackedWord& w) noexcept {

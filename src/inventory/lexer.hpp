@@ -101,6 +101,20 @@ struct WordUnitTable {
 };
 inline constexpr WordUnitTable kWordUnit{};
 
+// The ASCII characters that start a word and nothing else the tokenizer
+// looks for at a token's start: letters but g and d (a GO or DELIMITER
+// line), "_" and "@" ("#" may open a line comment).
+struct PlainLeadTable {
+    bool v[128];
+    constexpr PlainLeadTable() : v{} {
+        for (std::uint32_t c = 0; c < 128; ++c) {
+            const std::uint32_t l = c | 0x20;
+            v[c] = ((l >= 'a' && l <= 'z') && l != 'g' && l != 'd') || c == '_' || c == '@';
+        }
+    }
+};
+inline constexpr PlainLeadTable kPlainLead{};
+
 // The lower-case packing of the ASCII word t[i, i + len) (len at most
 // kLongestKeyword), read eight bytes at a time: a word with any other
 // character packs to size 0 (it is no keyword).  Needs 16 readable bytes
@@ -124,6 +138,23 @@ inline PackedWord pack_bytes(const std::uint8_t* p, std::size_t len) noexcept {
     w.hi = lower(hi);
     w.size = static_cast<std::uint8_t>(len);
     return w;
+}
+
+// The lower-case packing of the word t[i, j): size 0 when it is longer
+// than kLongestKeyword or a character has no ASCII folding.
+template <text::CodeUnit C>
+PackedWord packed_word(text::Text<C> t, std::size_t i, std::size_t j) noexcept {
+    if (j - i > kLongestKeyword) return PackedWord{};
+    if constexpr (sizeof(C) == 1 && std::endian::native == std::endian::little) {
+        if (t.size() - i >= 16) return pack_bytes(t.data() + i, j - i);
+    }
+    PackedWord lower;
+    for (std::size_t k = i; k < j; ++k) {
+        const int folded = text::ascii_folded(t[k]);
+        if (folded < 0) return PackedWord{};
+        lower.push(static_cast<char>(folded));
+    }
+    return lower;
 }
 
 template <text::CodeUnit C>
@@ -176,6 +207,13 @@ class Lexer {
                 ++i;
                 continue;
             }
+            // Most tokens are words whose first letter can open nothing
+            // else (no separator line, comment or custom delimiter): tested
+            // first, they skip the tests below, which all fail for them.
+            if (c < 0x80 && detail::kPlainLead.v[c] && delim_end_ == delim_begin_) {
+                i = word_or_literal(toks, i);
+                continue;
+            }
             if ((c == '/' || (c | 0x20) == 'g' || (c | 0x20) == 'd') && separator_line(toks, i)) {
                 i = toks.back().end;
                 continue;
@@ -204,17 +242,7 @@ class Lexer {
                 blocks_dead_ = true;
             }
             if (detail::starts_word(c)) {
-                if (rules_.triple_and_raw && prefixed_string(toks, i)) {
-                    i = toks.back().end;
-                    continue;
-                }
-                if (i + 1 < n_ && t_[i + 1] == '\'' && is_literal_prefix(c) && !dead_[kSingle]) {
-                    if (quoted(toks, i + 1, '\'', '\'', kSingle, Tok::String, i)) {
-                        i = toks.back().end;
-                        continue;
-                    }
-                }
-                i = word(toks, i);
+                i = word_or_literal(toks, i);
                 continue;
             }
             if (c >= '0' && c <= '9') {
@@ -452,6 +480,17 @@ class Lexer {
         return true;
     }
 
+    // The token that starts at i with a word's first character: a
+    // prefixed string (N'...', r"..."), else a word.  Returns its end.
+    std::size_t word_or_literal(std::vector<Token>& toks, std::size_t i) {
+        if (rules_.triple_and_raw && prefixed_string(toks, i)) return toks.back().end;
+        if (i + 1 < n_ && t_[i + 1] == '\'' && is_literal_prefix(t_[i]) && !dead_[kSingle] &&
+            quoted(toks, i + 1, '\'', '\'', kSingle, Tok::String, i)) {
+            return toks.back().end;
+        }
+        return word(toks, i);
+    }
+
     std::size_t word(std::vector<Token>& toks, std::size_t i) {
         std::size_t j = i + 1;
         // Inside a dollar body a word ends where the closing tag begins
@@ -467,16 +506,7 @@ class Lexer {
         Kw kw = Kw::None;
         bool reserved = false;
         if (j - i <= kLongestKeyword) {
-            PackedWord lower;
-            if constexpr (sizeof(C) == 1 && std::endian::native == std::endian::little) {
-                if (n_ - i >= 16) {
-                    lower = detail::pack_bytes(t_.data() + i, j - i);
-                } else {
-                    lower = packed_units(i, j);
-                }
-            } else {
-                lower = packed_units(i, j);
-            }
+            const PackedWord lower = detail::packed_word(t_, i, j);
             if (lower.size != 0) {
                 if (const KeywordRow* row = find_keyword(lower)) {
                     kw = row->kw;
@@ -493,18 +523,6 @@ class Lexer {
         }
         emit(toks, i, j, Tok::Word, static_cast<char32_t>(t_[i]), kw, reserved);
         return j;
-    }
-
-    // The lower-case packing of the word t[i, j) (at most kLongestKeyword
-    // units), size 0 when a character has no ASCII folding.
-    PackedWord packed_units(std::size_t i, std::size_t j) const noexcept {
-        PackedWord lower;
-        for (std::size_t k = i; k < j; ++k) {
-            const int folded = text::ascii_folded(t_[k]);
-            if (folded < 0) return PackedWord{};
-            lower.push(static_cast<char>(folded));
-        }
-        return lower;
     }
 
     bool at_tag(std::size_t j) const noexcept {

@@ -36,6 +36,16 @@ inline std::size_t name_end(const std::vector<Token>& k, std::size_t i, std::siz
     return j;
 }
 
+// The code units t[b, e) appended to `out` as code points, in one step
+// rather than one growth check per unit.
+template <text::CodeUnit C>
+void append_units(text::Text<C> t, std::size_t b, std::size_t e, Name& out) {
+    const std::size_t at = out.size();
+    out.resize(at + (e - b));
+    char32_t* to = out.data() + at;
+    for (std::size_t p = b; p < e; ++p) *to++ = static_cast<char32_t>(t[p]);
+}
+
 // The text of tokens [i, e) as a name, appended to `out`: words as written,
 // quoted names without their quotes and with doubled closing quotes
 // undoubled.
@@ -52,7 +62,7 @@ void append_name_text(text::Text<C> t, const std::vector<Token>& k, std::size_t 
                 if (t[p] == close) ++p;
             }
         } else {
-            for (std::size_t p = tk.begin; p < tk.end; ++p) out.push_back(static_cast<char32_t>(t[p]));
+            append_units(t, tk.begin, tk.end, out);
         }
     }
 }
@@ -97,6 +107,13 @@ void name_key_into(text::Text<C> t, const std::vector<Token>& k, std::size_t i, 
 class KeySet {
    public:
     bool empty() const noexcept { return keys_.empty(); }
+
+    // Empties the set, keeping its buffers.
+    void clear() noexcept {
+        chars_.clear();
+        keys_.clear();
+        slots_.clear();
+    }
 
     bool contains(const Name& key) const { return find(key, hash(key)) != kNone; }
 

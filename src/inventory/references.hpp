@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -30,8 +31,10 @@ class ReferenceScanner {
 
     // The references of tokens [begin, end) less the `holes` (ascending,
     // inside the range): objects defined inside a batch are units of their
-    // own.
+    // own.  A scanner may scan one unit after another: each scan starts
+    // afresh, keeping only the buffers.
     References scan(std::size_t begin, std::size_t end, const std::vector<TokenRange>& holes) {
+        clear();
         begin_ = begin;
         frames_.assign(1, Frame{});
         events_.reserve(16);  // grown once, not at every doubling, for the usual unit
@@ -47,6 +50,22 @@ class ReferenceScanner {
 
    private:
     enum List : std::uint8_t { kReads, kWrites, kCalls, kTemp };
+
+    void clear() {
+        declared_.clear();
+        undeclared_.clear();
+        declared_bits_ = 0;
+        executed_literals_.clear();
+        executed_variables_.clear();
+        assigned_literals_.clear();
+        i_ = begin_ = end_ = 0;
+        events_.clear();
+        pending_.clear();
+        cte_count_.clear();
+        ctes_.clear();
+        using_depth_ = 0;
+        dynamic_ = false;
+    }
 
     struct Frame {
         bool call = false;        // a call's argument list
@@ -71,15 +90,33 @@ class ReferenceScanner {
 
     // --- declared names (procedural dialects) ---
 
-    bool declared(std::size_t j, std::size_t e) const {
-        if (declared_.empty() || e != j + 1) return false;
+    // Declared names are words.  Each is noted by its token and a bit of
+    // its length and first letter, and made a key only when a lookup passes
+    // that bit: most declared names (a table's column list) are never looked
+    // up, and most lookups (a table's own name) miss every bit.
+    bool declared(std::size_t j, std::size_t e) {
+        if (declared_bits_ == 0 || e != j + 1) return false;
+        if (at(j).type == Tok::Word && (declared_bits_ & word_bit(j)) == 0) return false;
+        for (const std::size_t d : undeclared_) {
+            name_key_into(t_, k_, d, d + 1, key_);
+            declared_.insert(key_);
+        }
+        undeclared_.clear();
         name_key_into(t_, k_, j, e, key_);
         return declared_.contains(key_);
     }
 
     void declare(std::size_t j) {
-        name_key_into(t_, k_, j, j + 1, key_);
-        declared_.insert(key_);
+        undeclared_.push_back(j);
+        declared_bits_ |= word_bit(j);
+    }
+
+    // The bit of a word's key (its text, ASCII letters lower-cased): equal
+    // keys have equal bits.
+    std::uint64_t word_bit(std::size_t j) const noexcept {
+        std::uint32_t first = static_cast<std::uint32_t>(t_[at(j).begin]);
+        if (first >= 'A' && first <= 'Z') first |= 0x20;
+        return std::uint64_t{1} << ((7 * (at(j).end - at(j).begin) + first) & 63);
     }
 
     // The names a unit declares: its routine's parameters, the names its
@@ -948,7 +985,9 @@ class ReferenceScanner {
     text::Text<C> t_;
     const std::vector<Token>& k_;
     const DialectRules& rules_;
-    KeySet declared_;  // keys of the names the unit declares
+    KeySet declared_;  // keys of the names the unit declares, but for those in undeclared_
+    std::vector<std::size_t> undeclared_;  // declared words not yet in declared_
+    std::uint64_t declared_bits_ = 0;      // the word_bit of every declared word
     std::vector<std::size_t> executed_literals_;
     KeySet executed_variables_;
     mutable Name key_;  // the key being looked up, its buffer reused
