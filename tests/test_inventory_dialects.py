@@ -247,6 +247,21 @@ def test_names_in_executed_literals_are_dynamic_references(inv):
     assert inv.split_objects(plsql, platform="oracle")[0].dynamic_references == ("s.t2",)
 
 
+def test_declarations_and_ctes_stay_in_their_unit(inv):
+    # A name the first routine declares (looked up quoted, too) or defines
+    # as a CTE is a table in the second.
+    sql = (
+        "CREATE FUNCTION f() RETURNS int AS $$\nDECLARE v_total int;\nBEGIN\n"
+        '  SELECT count(*) INTO "v_total" FROM orders;\n'
+        "  WITH recent AS (SELECT 1) SELECT * FROM recent;\nEND;\n$$ LANGUAGE plpgsql;\n"
+        "CREATE FUNCTION g() RETURNS int AS $$\nBEGIN\n"
+        "  INSERT INTO v_total SELECT * FROM recent;\nEND;\n$$ LANGUAGE plpgsql;\n"
+    )
+    f, g = inv.split_objects(sql, platform="postgresql")
+    assert (f.reads, f.writes) == (("orders",), ())
+    assert (g.reads, g.writes) == (("recent",), ("v_total",))
+
+
 @pytest.mark.parametrize("n", [3, 40])
 def test_declared_names_and_repeated_tables_at_any_count(inv, n):
     # Few or many declarations and tables: the same answer either way.

@@ -323,7 +323,7 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
     const std::vector<Span> spans = Cutter<C>(sql, k, lexed.has_go, rules).run();
     std::vector<SqlObject> out;
     out.reserve(spans.size());
-    ReferenceScanner<C> scanner(sql, k, rules);
+    ReferenceScanner<C> scanner(sql, k, rules, lexed.has_declaring);
     for (const Span& s : spans) {
         SqlObject o{s.kind, s.name_end > s.name_begin, {}, lexed.line_of(k[s.first].begin),
                     lexed.line_of(k[s.last].end - 1), {}, {}};
@@ -342,7 +342,8 @@ std::vector<SqlObject> split_objects(text::Text<C> sql, const DialectRules& rule
 template <text::CodeUnit C>
 References references(text::Text<C> sql, const DialectRules& rules) {
     const LexedLease lease(sql, rules, false);
-    return ReferenceScanner<C>(sql, lease.get().tokens, rules).scan(0, lease.get().tokens.size(), {});
+    const Lexed& lexed = lease.get();
+    return ReferenceScanner<C>(sql, lexed.tokens, rules, lexed.has_declaring).scan(0, lexed.tokens.size(), {});
 }
 
 std::uint64_t kept_references_number() {

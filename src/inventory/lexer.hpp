@@ -68,6 +68,7 @@ struct Lexed {
     std::vector<Token> tokens;
     std::vector<std::size_t> line_starts;  // offset of the first character of each line, when indexed
     bool has_go = false;                   // a token is a GO line
+    bool has_declaring = false;            // a token is DECLARE, FOR or LET, which may declare a name
 
     // 1-based number of the line holding `offset` (lines indexed).
     std::size_t line_of(std::size_t offset) const noexcept {
@@ -285,6 +286,7 @@ class Lexer {
             ++i;
         }
         out.has_go = has_go_;
+        out.has_declaring = has_declaring_;
     }
 
    private:
@@ -482,7 +484,7 @@ class Lexer {
 
     // The token that starts at i with a word's first character: a
     // prefixed string (N'...', r"..."), else a word.  Returns its end.
-    std::size_t word_or_literal(std::vector<Token>& toks, std::size_t i) {
+    [[gnu::flatten]] std::size_t word_or_literal(std::vector<Token>& toks, std::size_t i) {
         if (rules_.triple_and_raw && prefixed_string(toks, i)) return toks.back().end;
         if (i + 1 < n_ && t_[i + 1] == '\'' && is_literal_prefix(t_[i]) && !dead_[kSingle] &&
             quoted(toks, i + 1, '\'', '\'', kSingle, Tok::String, i)) {
@@ -512,6 +514,7 @@ class Lexer {
                     kw = row->kw;
                     reserved = row->reserved;
                 }
+                if (kw == Kw::Declare || kw == Kw::For || lower == "let"_w) has_declaring_ = true;
                 // Teradata's REPLACE VIEW | PROCEDURE | MACRO ... is its
                 // CREATE OR REPLACE.
                 if (kw == Kw::Replace && rules_.replace_creates &&
@@ -572,6 +575,7 @@ class Lexer {
     bool placeholders_dead_[2] = {false, false};
     bool dollars_dead_ = false;
     bool has_go_ = false;
+    bool has_declaring_ = false;
     bool dead_[6] = {false, false, false, false, false, false};
     std::size_t delim_begin_ = 0, delim_end_ = 0;
     std::size_t tag_begin_ = 0, tag_len_ = 0;

@@ -108,8 +108,12 @@ class KeySet {
    public:
     bool empty() const noexcept { return keys_.empty(); }
 
-    // Empties the set, keeping its buffers.
+    // Empties the set, keeping its buffers unless they grew large.
     void clear() noexcept {
+        if (keys_.capacity() > kKeptKeys) {
+            *this = KeySet();
+            return;
+        }
         chars_.clear();
         keys_.clear();
         slots_.clear();
@@ -137,6 +141,7 @@ class KeySet {
         std::uint64_t hash;
     };
     static constexpr std::size_t kListed = 16;
+    static constexpr std::size_t kKeptKeys = 4096;
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
     static std::uint64_t hash(const Name& key) noexcept {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -20,14 +21,29 @@
 #include "inventory/keywords.hpp"
 #include "inventory/lexer.hpp"
 #include "inventory/names.hpp"
+#include "shared/thread_scratch.hpp"
 
 namespace quorvane::inventory {
 
 template <text::CodeUnit C>
 class ReferenceScanner {
    public:
-    ReferenceScanner(text::Text<C> t, const std::vector<Token>& k, const DialectRules& rules = kAnyDialect)
-        : t_(t), k_(k), rules_(rules) {}
+    // `declaring` false says no token of `k` is DECLARE, FOR or LET (see
+    // Lexed::has_declaring), which spares looking for declarations a unit
+    // cannot hold.
+    ReferenceScanner(text::Text<C> t, const std::vector<Token>& k, const DialectRules& rules = kAnyDialect,
+                     bool declaring = true)
+        : t_(t), k_(k), rules_(rules), declaring_(declaring), b_(take_buffers(own_)) {}
+    ~ReferenceScanner() {
+        if (own_) return;
+        clear();
+        if (b_.frames.capacity() > kKeptEntries) std::vector<Frame>().swap(b_.frames);
+        if (b_.events.capacity() > kKeptEntries) std::vector<Event>().swap(b_.events);
+        if (b_.cte_count.bucket_count() > kKeptEntries) b_.cte_count = {};
+        b_.leased = false;
+    }
+    ReferenceScanner(const ReferenceScanner&) = delete;
+    ReferenceScanner& operator=(const ReferenceScanner&) = delete;
 
     // The references of tokens [begin, end) less the `holes` (ascending,
     // inside the range): objects defined inside a batch are units of their
@@ -88,6 +104,35 @@ class ReferenceScanner {
         std::size_t depth;  // frames open at the target
     };
 
+    // The buffers a scanner grows, kept by the calling thread from scanner
+    // to scanner (one per call of split_objects or references): on a small
+    // script, allocating and freeing them costs more than the scan.  A
+    // buffer that grew past kKeptEntries entries is given back.
+    struct Buffers {
+        KeySet declared, executed_variables;
+        std::vector<std::size_t> undeclared, executed_literals;
+        Name key;
+        std::vector<std::pair<Name, std::size_t>> assigned_literals, ctes;
+        std::vector<Frame> frames;
+        std::vector<Event> events;
+        std::vector<Pending> pending;
+        std::unordered_map<Name, int> cte_count;
+        bool leased = false;  // a scanner of the thread uses them
+    };
+    static constexpr std::size_t kKeptEntries = 4096;
+
+    // The thread's buffers, or (when a scanner of the thread holds them)
+    // buffers of this scanner's own, made in `own`.
+    static Buffers& take_buffers(std::unique_ptr<Buffers>& own) {
+        Buffers& kept = thread_scratch<Buffers>();
+        if (!kept.leased) {
+            kept.leased = true;
+            return kept;
+        }
+        own = std::make_unique<Buffers>();
+        return *own;
+    }
+
     // --- declared names (procedural dialects) ---
 
     // Declared names are words.  Each is noted by its token and a bit of
@@ -137,6 +182,9 @@ class ReferenceScanner {
                 }
             }
         }
+        // Without a declaration section, a DECLARE, FOR or LET, or a
+        // declared name that a list could go on from, nothing below declares.
+        if (!section && !declaring_ && declared_bits_ == 0) return;
         for (std::size_t j = from; j < end; ++j) {
             const Token& tk = at(j);
             if (tk.type == Tok::Punct) {
@@ -985,19 +1033,22 @@ class ReferenceScanner {
     text::Text<C> t_;
     const std::vector<Token>& k_;
     const DialectRules& rules_;
-    KeySet declared_;  // keys of the names the unit declares, but for those in undeclared_
-    std::vector<std::size_t> undeclared_;  // declared words not yet in declared_
-    std::uint64_t declared_bits_ = 0;      // the word_bit of every declared word
-    std::vector<std::size_t> executed_literals_;
-    KeySet executed_variables_;
-    mutable Name key_;  // the key being looked up, its buffer reused
-    std::vector<std::pair<Name, std::size_t>> assigned_literals_;
+    const bool declaring_;
+    std::unique_ptr<Buffers> own_;  // the buffers, when the thread's are taken
+    Buffers& b_;
+    KeySet& declared_ = b_.declared;  // keys of the names the unit declares, but for those in undeclared_
+    std::vector<std::size_t>& undeclared_ = b_.undeclared;  // declared words not yet in declared_
+    std::uint64_t declared_bits_ = 0;  // the word_bit of every declared word
+    std::vector<std::size_t>& executed_literals_ = b_.executed_literals;
+    KeySet& executed_variables_ = b_.executed_variables;
+    Name& key_ = b_.key;  // the key being looked up, its buffer reused
+    std::vector<std::pair<Name, std::size_t>>& assigned_literals_ = b_.assigned_literals;
     std::size_t i_ = 0, begin_ = 0, end_ = 0;
-    std::vector<Frame> frames_;
-    std::vector<Event> events_;
-    std::vector<Pending> pending_;
-    std::unordered_map<Name, int> cte_count_;
-    std::vector<std::pair<Name, std::size_t>> ctes_;
+    std::vector<Frame>& frames_ = b_.frames;
+    std::vector<Event>& events_ = b_.events;
+    std::vector<Pending>& pending_ = b_.pending;
+    std::unordered_map<Name, int>& cte_count_ = b_.cte_count;
+    std::vector<std::pair<Name, std::size_t>>& ctes_ = b_.ctes;
     std::size_t using_depth_ = 0;
     bool dynamic_ = false;
 };
