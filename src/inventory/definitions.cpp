@@ -7,6 +7,7 @@
 #include "inventory/inventory.hpp"
 #include "inventory/lexer.hpp"
 #include "inventory/names.hpp"
+#include "shared/thread_scratch.hpp"
 
 namespace quorvane::inventory {
 namespace {
@@ -93,12 +94,22 @@ bool in(const std::array<PackedWord, N>& table, const PackedWord& w) {
 // --- tokens --------------------------------------------------------------------
 
 constexpr std::size_t kTableOptionTokens = 64;
+constexpr std::size_t kReservedColumns = 1024;
+
+// The buffers of a unit's parenthesis pairs (Reader::inner_end), kept by
+// the calling thread from unit to unit (one Reader at a time): allocating
+// them for every unit costs more than matching a small unit's pairs.
+struct Pairs {
+    std::vector<std::size_t> match;  // per token of the unit: the ")" closing a "(" there, or none
+    std::vector<std::size_t> open;   // the "(" not yet closed
+};
+constexpr std::size_t kKeptPairs = std::size_t{1} << 16;
 
 template <text::CodeUnit C>
 class Reader {
    public:
-    Reader(text::Text<C> t, const std::vector<Token>& k, std::size_t first, std::size_t last)
-        : t_(t), k_(k), first_(first), last_(last) {}
+    Reader(text::Text<C> t, const std::vector<Token>& k, std::size_t first, std::size_t last, Pairs& pairs)
+        : t_(t), k_(k), first_(first), last_(last), pairs_(pairs) {}
 
     // A word packed in lower case (ASCII letters, and the long s and the
     // Kelvin sign, which fold onto s and k), or the empty packing (size 0)
@@ -227,6 +238,9 @@ class Reader {
     // no type.
     std::vector<Column> columns(std::size_t b, std::size_t e) {
         std::vector<Column> out;
+        // Room for every element (each a token or more, and a comma), so
+        // that a long column list moves no column while it grows.
+        out.reserve(std::min<std::size_t>((e - b + 1) / 2, kReservedColumns));
         for_each_element(b, e, [&](std::size_t eb, std::size_t ee) {
             if (!is_name_part(k_[eb])) return;
             const PackedWord w = word(eb);
@@ -552,7 +566,8 @@ class Reader {
    private:
     void match() const {
         match_.assign(last_ - first_, kNone);
-        std::vector<std::size_t> open;
+        std::vector<std::size_t>& open = pairs_.open;
+        open.clear();
         for (std::size_t j = first_; j < last_; ++j) {
             if (punct(j, U'(')) {
                 open.push_back(j);
@@ -567,8 +582,9 @@ class Reader {
     text::Text<C> t_;
     const std::vector<Token>& k_;
     std::size_t first_, last_;
+    Pairs& pairs_;
     mutable bool matched_ = false;
-    mutable std::vector<std::size_t> match_;
+    std::vector<std::size_t>& match_ = pairs_.match;
 };
 
 }  // namespace
@@ -578,7 +594,15 @@ Definitions definitions(text::Text<C> sql, const Lexed& lexed, ObjectKind kind, 
                         std::size_t first, std::size_t last) {
     const std::vector<Token>& k = lexed.tokens;
     Definitions d;
-    Reader<C> r(sql, k, first, last);
+    Pairs& pairs = thread_scratch<Pairs>();
+    const struct Trim {  // the buffers given back when a unit made them large
+        Pairs& p;
+        ~Trim() {
+            if (p.match.capacity() > kKeptPairs) std::vector<std::size_t>().swap(p.match);
+            if (p.open.capacity() > kKeptPairs) std::vector<std::size_t>().swap(p.open);
+        }
+    } trim{pairs};
+    Reader<C> r(sql, k, first, last, pairs);
     switch (kind) {
         case ObjectKind::Table:
             if (name_end > first) d.columns = r.table_columns(name_end, last);
