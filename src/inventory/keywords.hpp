@@ -221,9 +221,10 @@ static_assert([] {
 
 }  // namespace detail
 
-// "select"_w: a lower-case word of up to kLongestKeyword characters, packed
-// when the program is compiled.
-consteval PackedWord operator""_w(const char* s, std::size_t n) {
+// "select"_w: a lower-case word of 1 to kLongestKeyword characters, packed
+// (when the program is compiled, where the compiler folds constants; a
+// longer word is an error there).
+constexpr PackedWord operator""_w(const char* s, std::size_t n) {
     if (n == 0 || n > kLongestKeyword) throw "a packed word holds 1 to 16 characters";
     return detail::pack(std::string_view(s, n));
 }

@@ -293,6 +293,7 @@ class Lexer {
     static constexpr int kSingle = 0, kBracket = 1, kDouble = 2, kBacktick = 3, kTripleSingle = 4, kTripleDouble = 5;
 
     static constexpr std::size_t kReservedTokens = std::size_t{1} << 24;
+    static constexpr PackedWord kLet = "let"_w;
 
     // Appends a token, built in place: a token built on the stack and
     // copied in is read back before its fields' stores have landed, which
@@ -514,7 +515,7 @@ class Lexer {
                     kw = row->kw;
                     reserved = row->reserved;
                 }
-                if (kw == Kw::Declare || kw == Kw::For || lower == "let"_w) has_declaring_ = true;
+                if (kw == Kw::Declare || kw == Kw::For || lower == kLet) has_declaring_ = true;
                 // Teradata's REPLACE VIEW | PROCEDURE | MACRO ... is its
                 // CREATE OR REPLACE.
                 if (kw == Kw::Replace && rules_.replace_creates &&
