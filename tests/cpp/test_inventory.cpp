@@ -165,4 +165,14 @@ TEST(inventory_key_set_listed_and_indexed) {
     CHECK(few.contains(U"a"));
     CHECK(!few.contains(U"b"));
     CHECK(!few.contains(U""));
+    // Emptied (a scanner reuses its sets unit after unit), a set holds
+    // nothing it held, and fills again in either form.
+    for (inv::KeySet* s : {&set, &few}) {
+        s->clear();
+        CHECK(s->empty());
+        CHECK(!s->contains(U"a"));
+        CHECK(!s->contains(key_of(0)));
+    }
+    for (int i = 0; i < 20; ++i) set.insert(key_of(2 * i));
+    for (int i = 0; i < 40; ++i) CHECK_EQ(set.contains(key_of(i)), i % 2 == 0);
 }
