@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -37,8 +38,17 @@ class ReferenceScanner {
     ~ReferenceScanner() {
         if (own_) return;
         clear();
-        if (b_.frames.capacity() > kKeptEntries) std::vector<Frame>().swap(b_.frames);
-        if (b_.events.capacity() > kKeptEntries) std::vector<Event>().swap(b_.events);
+        const auto trim = [](auto& buffer) {
+            if (buffer.capacity() > kKeptEntries) std::remove_reference_t<decltype(buffer)>().swap(buffer);
+        };
+        trim(b_.undeclared);
+        trim(b_.executed_literals);
+        trim(b_.key);
+        trim(b_.assigned_literals);
+        trim(b_.ctes);
+        trim(b_.frames);
+        trim(b_.events);
+        trim(b_.pending);
         if (b_.cte_count.bucket_count() > kKeptEntries) b_.cte_count = {};
         b_.leased = false;
     }
