@@ -498,13 +498,10 @@ class Lexer {
         std::size_t j = i + 1;
         // Inside a dollar body a word ends where the closing tag begins
         // ("lines$$").
-        if constexpr (sizeof(C) == 1) {
-            for (; j < n_; ++j) {
-                const std::uint8_t cls = detail::kWordUnit.v[t_[j]];
-                if (cls == 0 || (cls == 2 && tag_len_ != 0 && at_tag(j))) break;
-            }
-        } else {
-            while (j < n_ && detail::in_word(t_[j]) && !(t_[j] == '$' && tag_len_ != 0 && at_tag(j))) ++j;
+        for (; j < n_; ++j) {
+            const C u = t_[j];
+            const std::uint8_t cls = u < 256 ? detail::kWordUnit.v[u] : !text::is_space(u);
+            if (cls == 0 || (cls == 2 && tag_len_ != 0 && at_tag(j))) break;
         }
         Kw kw = Kw::None;
         bool reserved = false;
