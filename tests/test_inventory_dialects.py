@@ -262,6 +262,26 @@ def test_declarations_and_ctes_stay_in_their_unit(inv):
     assert (g.reads, g.writes) == (("recent",), ("v_total",))
 
 
+@pytest.mark.parametrize(
+    "platform,sql",
+    [
+        (
+            "snowflake",
+            "BEGIN\n  LET cnt INTEGER := 0;\n  INSERT INTO cnt SELECT 1;\n  INSERT INTO dst SELECT 2;\nEND;\n",
+        ),
+        (
+            "oracle",
+            "BEGIN\n  FOR r IN (SELECT id FROM src) LOOP\n    INSERT INTO r SELECT 1 FROM dual;\n"
+            "    INSERT INTO dst VALUES (1);\n  END LOOP;\nEND;\n",
+        ),
+    ],
+)
+def test_let_or_loop_alone_declares(inv, platform, sql):
+    # A block whose only declaration is a LET or a FOR loop's record.
+    assert [o.writes for o in inv.split_objects(sql, platform=platform)] == [("dst",)]
+    assert inv.references(sql, platform=platform).writes == ("dst",)
+
+
 @pytest.mark.parametrize("n", [3, 40])
 def test_declared_names_and_repeated_tables_at_any_count(inv, n):
     # Few or many declarations and tables: the same answer either way.
