@@ -89,9 +89,13 @@ def test_workload_gives_the_commands_templates_and_counts(spark, generated_log, 
 def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
     df = spark.createDataFrame([("SELECT 1", "2"), (None, "1"), ("", "1"), ("SELECT 'cut", "1"), ("SELECT 2", "x"),
                                 ("SELECT 3", "5")], "query_text string, n string")  # fmt: skip
+    # Spark's cast of binary data to a string does not check its bytes.
+    cast = spark.createDataFrame([(bytearray(b"SELECT \xff"), "1")], "raw binary, n string")
+    df = df.union(cast.selectExpr("CAST(raw AS string) AS query_text", "n"))
     rows = analyze_statements(df).collect()
     assert [(r["error"], r["truncated"] is not None) for r in rows] == [
-        (None, False), ("null", False), ("empty", False), (None, True), (None, False), (None, False)
+        (None, False), ("null", False), ("empty", False), (None, True), (None, False), (None, False),
+        ("undecodable", False)
     ]  # fmt: skip
     assert [(r["template"], r["count"]) for r in workload(df, count_col="n").collect()] == [("select ?", 7)]
     assert [(r["template"], r["count"]) for r in workload(df).collect()] == [("select ?", 3)]

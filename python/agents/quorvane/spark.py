@@ -165,6 +165,25 @@ def _quiet_worker() -> None:
         quiet_logging()
 
 
+def _values(column: pa.Array) -> list[Any]:
+    """A column's rows as Python values.  A string column may hold bytes
+    that are not UTF-8 (Spark's cast of binary data does not check them):
+    those rows come as bytes, to be reported as undecodable rather than fail
+    the whole batch."""
+    import pyarrow as pa
+
+    try:
+        return column.to_pylist()
+    except UnicodeDecodeError:
+        values = column.cast(pa.large_binary()).to_pylist()
+    for i, value in enumerate(values):
+        try:
+            values[i] = value.decode("utf-8") if value is not None else None
+        except UnicodeDecodeError:
+            pass
+    return values
+
+
 def _add_columns(
     batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None, names: tuple[str, ...]
 ) -> Iterator[pa.RecordBatch]:
@@ -174,7 +193,7 @@ def _add_columns(
     _quiet_worker()
     fields = [f for f in _arrow_fields() if f.name in names]
     for batch in batches:
-        added = _statement_columns(batch.column(text_col).to_pylist(), platform, fields)
+        added = _statement_columns(_values(batch.column(text_col)), platform, fields)
         yield pa.RecordBatch.from_arrays([*batch.columns, *added], schema=pa.schema([*batch.schema, *fields]))
 
 
@@ -215,18 +234,18 @@ def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: boo
     from agents.quorvane import inventory
 
     column = batch.column(_TEXT)
-    values = column.to_pylist()
-    n = len(values)
+    n = len(column)
     if pa.types.is_string(column.type) or pa.types.is_large_string(column.type):
-        # Every value is a str or null: the flags and lengths say it all.
-        found = inventory.fingerprint_many(values, platform=platform)
-        texts = values
+        # Read in place, with no str made for each row: the flags and lengths
+        # say it all.  A null, or bytes that are not UTF-8, is no template.
+        found = inventory.fingerprint_many(column, platform=platform)
+        texts = column
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(found.hashes)])
         flags = pa.Array.from_buffers(pa.uint8(), n, [None, pa.py_buffer(found.flags)])
         cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
         keep = pc.and_(pc.equal(flags, _WHOLE), pc.invert(cut))
     else:  # bytes to decode, numbers, ...: judged row by row
-        texts, signed, columns = _fingerprints(values, platform)
+        texts, signed, columns = _fingerprints(_values(column), platform)
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(signed)])
         keep = pa.array([e is None and t is None for e, t in zip(columns["error"], columns["truncated"])])
     counted = _COUNT in batch.schema.names
@@ -247,8 +266,11 @@ def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: boo
     distinct = pc.unique(kept_hashes)
     firsts = pc.index_in(distinct, value_set=kept_hashes)
     first_rows = rows.take(firsts).to_pylist()
-    first_at = at.take(firsts).to_pylist()
-    first = {h: (r, texts[i]) for h, r, i in zip(distinct.to_pylist(), first_rows, first_at)}
+    first_at = at.take(firsts)
+    first_texts = (
+        texts.take(first_at).to_pylist() if isinstance(texts, pa.Array) else [texts[i] for i in first_at.to_pylist()]
+    )
+    first = dict(zip(distinct.to_pylist(), zip(first_rows, first_texts)))
     group_rows = groups.column(f"{_ROW}_min").to_pylist()
     text = [
         t if r == row else None
