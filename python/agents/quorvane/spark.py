@@ -242,8 +242,12 @@ def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: boo
         texts = column
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(found.hashes)])
         flags = pa.Array.from_buffers(pa.uint8(), n, [None, pa.py_buffer(found.flags)])
-        cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
-        keep = pc.and_(pc.equal(flags, _WHOLE), pc.invert(cut))
+        keep = pc.equal(flags, _WHOLE)
+        # A text has no more characters than bytes: only one of a round
+        # length's bytes or more needs its characters counted.
+        if (pc.max(pc.binary_length(column)).as_py() or 0) >= min(ROUND_LENGTHS):
+            cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
+            keep = pc.and_(keep, pc.invert(cut))
     else:  # bytes to decode, numbers, ...: judged row by row
         texts, signed, columns = _fingerprints(_values(column), platform)
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(signed)])
