@@ -10,8 +10,10 @@ statements (bench/workload_gen.py):
   million rows in a child process, its peak resident memory and time;
 - Spark: ``agents.quorvane.spark.workload`` on a local[2] session against
   the one-process path on the same log, per CPU second (the JVM and its
-  Python workers apart, read from /proc) and wall time, after a first run
-  that pays Spark's fixed costs (start, worker imports, the JVM's compiling).
+  Python workers apart, read from /proc) and wall time, after first runs
+  that pay Spark's fixed costs (start, worker imports, the JVM's compiling);
+  then both again over one copy of the generated statements, for the cost
+  of a job whatever its size, and the cost beyond it per row.
 
 CPU time rather than wall time, so that other work on the machine skews
 the figures less; the ratios are the figures to compare.
@@ -31,6 +33,7 @@ import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -192,20 +195,11 @@ def _one_process(path: str) -> tuple[float, float]:
     return time.perf_counter() - t, time.process_time() - c
 
 
-def spark(texts: list[str], folder: str, conf: list[str]) -> None:
-    from pyspark.sql import SparkSession
-
-    from agents.quorvane.spark import workload as spark_workload
-
-    path = os.path.join(folder, "spark.parquet")
-    workload_gen.write_log(path, texts)
-    one, one_cpu = _one_process(path)
-    print(
-        f"spark: {len(texts):,} rows; one process {one:.1f} s wall, {one_cpu:.1f} s CPU ({rate(len(texts), one_cpu)})"
-    )
-    # The same with both cores busy, as Spark keeps them: two processes at
-    # once, each over the whole log.  A core shared with a busy neighbour
-    # (caches, memory) does less per CPU second than one on an idle machine.
+def _both_cores_busy(path: str) -> tuple[float, float]:
+    """The command's path over ``path`` in two processes at once, as Spark
+    keeps both cores busy: the longer wall time, and the CPU seconds of
+    one.  A core shared with a busy neighbour (caches, memory) does less
+    per CPU second than one on an idle machine."""
     both = []
     for _ in range(2):
         r, w = os.pipe()
@@ -220,11 +214,24 @@ def spark(texts: list[str], folder: str, conf: list[str]) -> None:
         with os.fdopen(r) as fh:
             busy.append(json.loads(fh.read()))
         os.waitpid(pid, 0)
-    busy_wall, busy_cpu = max(b[0] for b in busy), sum(b[1] for b in busy) / 2
-    print(
-        f"  one process per core, both cores busy: {busy_wall:.1f} s wall, {busy_cpu:.1f} s CPU each "
-        f"({rate(len(texts), busy_cpu)}; the machine {rate(2 * len(texts), busy_wall)} of wall time)"
-    )
+    return max(b[0] for b in busy), sum(b[1] for b in busy) / 2
+
+
+def spark(texts: list[str], copies: int, folder: str, conf: list[str]) -> None:
+    """Spark's job over ``copies`` copies of ``texts`` against the one-process
+    path, and each again over one copy: what a job costs whatever its size
+    (Spark's scheduling, its compiling of the job's code, the analysis of
+    each template's first text) is the part of the cost that does not grow
+    with the log, and what remains is compared per row."""
+    from pyspark.sql import SparkSession
+
+    from agents.quorvane.spark import workload as spark_workload
+
+    path, small = os.path.join(folder, "spark.parquet"), os.path.join(folder, "spark-base.parquet")
+    workload_gen.write_log(path, texts * copies)
+    workload_gen.write_log(small, texts)
+    rows, extra = len(texts) * copies, len(texts) * (copies - 1)
+    busy_wall, busy_cpu = _both_cores_busy(path)
     t = time.perf_counter()
     builder = (
         SparkSession.builder.master("local[2]")
@@ -233,44 +240,66 @@ def spark(texts: list[str], folder: str, conf: list[str]) -> None:
     )
     for setting in conf:
         builder = builder.config(*setting.split("=", 1))
-    if conf:
-        print(f"  settings: {' '.join(conf)}")
     session = builder.getOrCreate()
     session.sparkContext.setLogLevel("ERROR")
     session.range(1).collect()
     start = time.perf_counter() - t
-    df = session.read.parquet(path)
+    df, base = session.read.parquet(path), session.read.parquet(small)
+
+    def job(frame: Any) -> tuple[float, float, dict[str, float]]:
+        t, before = time.perf_counter(), _tree_cpu()
+        frame_templates = spark_workload(frame, count_col="execution_count").collect()
+        run, after = time.perf_counter() - t, _tree_cpu()
+        cpu = {kind: after.get(kind, 0.0) - before.get(kind, 0.0) for kind in after}
+        assert len(frame_templates) > 0
+        return sum(cpu.values()), run, cpu
+
     # Spark's fixed cost: the workers' imports and the JVM compiling the
     # job's code paths, paid by a first run of the same job.
     t = time.perf_counter()
-    spark_workload(df, count_col="execution_count").collect()
+    job(df)
+    job(base)
     warm = time.perf_counter() - t
-    # Then the job again, three times: the first runs on a large log still
-    # pay for the JVM's compiling and for the workers' fresh memory.
-    runs = []
+    # Then, three times over, each path on each log in turn, so that a
+    # change in the machine's load falls on both paths alike.
+    big, little, one, one_little = [], [], [], []
     for _ in range(3):
-        t, before = time.perf_counter(), _tree_cpu()
-        got = spark_workload(df, count_col="execution_count").collect()
-        run, after = time.perf_counter() - t, _tree_cpu()
-        cpu = {kind: after.get(kind, 0.0) - before.get(kind, 0.0) for kind in after}
-        runs.append((sum(cpu.values()), run, cpu))
+        one.append(_one_process(path))
+        big.append(job(df))
+        one_little.append(_one_process(small))
+        little.append(job(base))
+        total, run, cpu = big[-1]
         print(
-            f"  local[2] job: {run:.1f} s wall ({rate(len(texts), run)}, {len(got)} templates), "
-            f"{runs[-1][0]:.1f} s CPU: the JVM {cpu.get('jvm', 0):.1f} s, the Python workers {cpu.get('python', 0):.1f} s",
+            f"  local[2] job: {run:.1f} s wall, {total:.1f} s CPU (the JVM {cpu.get('jvm', 0):.1f} s, the Python "
+            f"workers {cpu.get('python', 0):.1f} s); over one copy {little[-1][0]:.1f} s CPU; one process "
+            f"{one[-1][1]:.1f} s CPU, over one copy {one_little[-1][1]:.1f} s",
             flush=True,
         )
     session.stop()
-    total, run, cpu = sorted(runs, key=lambda r: r[0])[1]
-    print(f"  local[2]: start {start:.1f} s, first run {warm:.1f} s; the median job of three by CPU time below")
+    median = statistics.median
+    total, run, cpu = sorted(big, key=lambda r: r[0])[1]
+    one_cpu, one_wall = median(o[1] for o in one), median(o[0] for o in one)
+    print(f"spark: {rows:,} rows{' with ' + ' '.join(conf) if conf else ''}; the medians of three")
+    print(f"  local[2]: start {start:.1f} s, first runs {warm:.1f} s")
     print(
-        f"  per CPU second: Spark {rate(len(texts), total)} (its Python workers alone "
-        f"{rate(len(texts), cpu.get('python', 0) or 1e-9)}) vs one process {rate(len(texts), one_cpu)} alone, "
-        f"{rate(len(texts), busy_cpu)} with both cores busy",
+        f"  per CPU second: Spark {rate(rows, total)} (the JVM {cpu.get('jvm', 0):.1f} s, its Python workers "
+        f"{cpu.get('python', 0):.1f} s) vs one process {rate(rows, one_cpu)} alone, {rate(rows, busy_cpu)} with "
+        f"both cores busy: {total / one_cpu:.2f} and {total / busy_cpu:.2f} times the CPU",
+        flush=True,
+    )
+    spark_rows = median(b[0] - s[0] for b, s in zip(big, little))
+    one_rows = median(o[1] - s[1] for o, s in zip(one, one_little))
+    busy_rows = busy_cpu - median(s[1] for s in one_little)
+    print(
+        f"  beyond each job's cost over one copy ({median(s[0] for s in little):.1f} s CPU on Spark, "
+        f"{median(s[1] for s in one_little):.1f} s in one process), per CPU second: Spark {rate(extra, spark_rows)} "
+        f"vs one process {rate(extra, one_rows)} alone, {rate(extra, busy_rows)} with both cores busy: "
+        f"{spark_rows / one_rows:.2f} and {spark_rows / busy_rows:.2f} times the CPU",
         flush=True,
     )
     print(
-        f"  the machine's two cores: Spark {rate(len(texts), run)} of wall time vs one process per core "
-        f"{rate(2 * len(texts), busy_wall)}",
+        f"  wall time: Spark {rate(rows, run)} on two cores vs one process {rate(rows, one_wall)} alone, "
+        f"{rate(2 * rows, busy_wall)} on two cores (two processes)",
         flush=True,
     )
 
@@ -286,8 +315,7 @@ def main() -> None:
         "--spark-copies",
         type=int,
         nargs="*",
-        help="Spark's logs, as copies of the generated statements (default 4: 200,000 rows); several sizes show "
-        "what is fixed cost per job and what grows with the rows",
+        help="Spark's logs, as copies of the generated statements (default 4: 200,000 rows; at least 2)",
     )
     p.add_argument(
         "--spark-conf",
@@ -297,16 +325,18 @@ def main() -> None:
         help="a setting of the Spark session, e.g. spark.driver.extraJavaOptions=-XX:+UseParallelGC",
     )
     args = p.parse_args()
+    if any(c < 2 for c in args.spark_copies or []):
+        p.error("--spark-copies: at least 2 copies, one of which is the job's cost whatever its size")
     quiet_logging()
     n = 5_000 if args.quick else 50_000
     texts, _ = workload_gen.generate(n, seed=5, templates=100 if args.quick else 400)
     with tempfile.TemporaryDirectory() as folder:
         if not args.skip_spark:
             sys.stdout.flush()
-            for copies in args.spark_copies or [1 if args.quick else 4]:
+            for copies in args.spark_copies or [2 if args.quick else 4]:
                 pid = os.fork()
                 if pid == 0:  # its own process: one_core pins this one to a core
-                    spark(texts * copies, folder, args.spark_conf)
+                    spark(texts, copies, folder, args.spark_conf)
                     os._exit(0)
                 os.waitpid(pid, 0)
         if not args.skip_stream:

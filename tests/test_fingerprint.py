@@ -158,6 +158,31 @@ def test_fingerprint_many_leaves_what_is_not_a_str_and_checks_its_arguments():
         inventory.fingerprint_many(["SELECT 1"], platform="cobol")
 
 
+@given(
+    st.lists(st.one_of(st.none(), st.text(max_size=40), st.sampled_from(["SELECT 1", "select 'é", "SELECT '😀'"]))),
+    st.sampled_from(["string", "large_string"]),
+    st.integers(0, 3),
+)
+def test_fingerprint_many_reads_an_arrow_column_as_its_rows(texts, kind, skip):
+    pa = pytest.importorskip("pyarrow")
+    column = pa.array(["SELECT 0"] * skip + texts, getattr(pa, kind)()).slice(skip)
+    assert _batch_as_rows(column) == _batch_as_rows(texts)
+
+
+def test_fingerprint_many_leaves_an_arrow_row_that_is_not_utf8():
+    pa = pytest.importorskip("pyarrow")
+    data = b"SELECT 1\xed\xa0\x80\xc0\xafSELECT 2"  # an encoded surrogate, an overlong "/", then good bytes
+    offsets = pa.array([0, 8, 11, 13, 21], pa.int32()).buffers()[1]
+    column = pa.Array.from_buffers(pa.string(), 4, [None, offsets, pa.py_buffer(data)])
+    hashes, flags, _ = _batch_as_rows(column)
+    assert (
+        flags == [Batch.WHOLE, Batch.NOT_TEXT, Batch.NOT_TEXT, Batch.WHOLE]
+        and hashes[3] == fingerprint("SELECT 2").hash
+    )
+    with pytest.raises(TypeError, match="Arrow string"):
+        inventory.fingerprint_many(pa.array([1, 2]))
+
+
 # --- properties --------------------------------------------------------------
 
 NAMES = ["orders", "Customer", "dbo.Sales", "[Line Items]", "#stage", "x"]

@@ -87,13 +87,18 @@ def test_workload_gives_the_commands_templates_and_counts(spark, generated_log, 
 
 
 def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
-    df = spark.createDataFrame([("SELECT 1", "2"), (None, "1"), ("", "1"), ("SELECT 'cut", "1"), ("SELECT 2", "x")],
-                               "query_text string, n string")  # fmt: skip
+    df = spark.createDataFrame([("SELECT 1", "2"), (None, "1"), ("", "1"), ("SELECT 'cut", "1"), ("SELECT 2", "x"),
+                                ("SELECT 3", "5")], "query_text string, n string")  # fmt: skip
+    # Spark's cast of binary data to a string does not check its bytes.
+    cast = spark.createDataFrame([(bytearray(b"SELECT \xff"), "1")], "raw binary, n string")
+    df = df.union(cast.selectExpr("CAST(raw AS string) AS query_text", "n"))
     rows = analyze_statements(df).collect()
     assert [(r["error"], r["truncated"] is not None) for r in rows] == [
-        (None, False), ("null", False), ("empty", False), (None, True), (None, False)
+        (None, False), ("null", False), ("empty", False), (None, True), (None, False), (None, False),
+        ("undecodable", False)
     ]  # fmt: skip
-    assert [(r["template"], r["count"]) for r in workload(df, count_col="n").collect()] == [("select ?", 2)]
+    assert [(r["template"], r["count"]) for r in workload(df, count_col="n").collect()] == [("select ?", 7)]
+    assert [(r["template"], r["count"]) for r in workload(df).collect()] == [("select ?", 3)]
     with pytest.raises(ValueError, match="no column"):
         analyze_statements(df, "sql")
 
@@ -120,10 +125,9 @@ def test_a_batch_goes_back_as_one_row_per_fingerprint_and_user(binary):
     times = ["t5", "t0", "t3", "t1", "t0", "t0", "t9", "t2", "t0"]
     values = pa.array([t.encode() if t is not None else None for t in texts]) if binary else pa.array(texts)
     batch = pa.record_batch(
-        [pa.array(range(10, 19), pa.int64()), values, pa.array(counts, pa.int64()), pa.array(users), pa.array(times)],
-        names=[_ROW, _TEXT, _COUNT, _USER, _FIRST],
+        [values, pa.array(counts, pa.int64()), pa.array(users), pa.array(times)], names=[_TEXT, _COUNT, _USER, _FIRST]
     )
-    out = _combined(batch, None, True, True).to_pylist()
+    out = _combined(batch, None, True, True, 10).to_pylist()
     got = sorted((r[_ROW], r[_TEXT], r[_COUNT], r[_USER], r[_FIRST], r[_LAST]) for r in out)
     assert got == [(12, "SELECT 2", 2, "b", "t3", "t3"), (13, None, 3, "a", "t1", "t1"),
                    (16, "SELECT 4 FROM t", 5, "a", "t2", "t9")]  # fmt: skip

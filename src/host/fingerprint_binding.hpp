@@ -1,7 +1,8 @@
 // The binding of statement fingerprints, part of agents.quorvane._inventory:
 // fingerprint(sql_content, *, platform=None) -> Fingerprint, and
 // fingerprint_many(texts, *, platform=None) -> FingerprintBatch, the same
-// for a whole batch of a query log in one call.
+// for a whole batch of a query log in one call (a list of str, or an Arrow
+// string column read in place).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -52,6 +53,7 @@ inline constexpr const char* kFingerprintManyDoc =
     "fingerprint() of every str in `texts` (a list of a query log's rows), in\n"
     "one call with the interpreter lock released, as a FingerprintBatch: each\n"
     "row's hash (native-endian unsigned 64-bit) and flag, and the template of\n"
-    "each distinct hash with the index of its first row.";
+    "each distinct hash with the index of its first row.  `texts` may also be\n"
+    "an Arrow string column (anything with __arrow_c_array__), read in place.";
 
 }  // namespace quorvane::host

@@ -10,6 +10,7 @@
 #include "shared/scan.hpp"
 #include "shared/text.hpp"
 #include "shared/unicode.hpp"
+#include "shared/utf8.hpp"
 
 using quorvane::text::Text;
 namespace text = quorvane::text;
@@ -193,4 +194,16 @@ TEST(word_characters_are_letters_and_numbers) {
         CHECK(is_word(c));
     for (std::uint32_t c : {0x20u, 0x2Du, 0x23u, 0x0301u, 0x203Fu, 0xD800u, 0x200Bu, 0xFEFFu, 0x110000u})
         CHECK(!is_word(c));
+}
+
+TEST(utf8_is_read_as_the_hosts_strict_decoder_reads_it) {
+    std::vector<std::uint32_t> out;
+    const auto decode = [&](std::string_view bytes) { return text::decode_utf8(bytes, out); };
+    CHECK_EQ(decode("a\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80"), 0x1F600);
+    CHECK(out == u32(U"a\u00e9\u4e2d\U0001f600"));
+    CHECK_EQ(decode("\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"), 0x10FFFF);  // either side of the surrogates, the last
+    for (std::string_view bad : {"\x80", "\xc0\xaf", "\xc1\xbf", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xf0\x8f\xbf\xbf",
+                                 "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\xff", "\xc3", "\xe4\xb8", "\xe4\x41\xad"})
+        CHECK_EQ(decode(bad), -1);
+    CHECK(text::is_ascii("SELECT 1 FROM t WHERE x = 'y'") && !text::is_ascii("SELECT 1 FROM t WHERE x = '\xc3\xa9'"));
 }

@@ -1,6 +1,6 @@
 from collections.abc import Sequence
 from dataclasses import dataclass, field
-from typing import ClassVar
+from typing import ClassVar, Protocol
 
 FINGERPRINT_VERSION: int
 
@@ -75,4 +75,9 @@ class FingerprintBatch:
     flags: bytes
     templates: dict[int, tuple[int, str]]
 
-def fingerprint_many(texts: Sequence[object], *, platform: str | None = None) -> FingerprintBatch: ...
+class _ArrowColumn(Protocol):
+    def __arrow_c_array__(self, requested_schema: object = ..., /) -> tuple[object, object]: ...
+
+def fingerprint_many(
+    texts: Sequence[object] | _ArrowColumn, *, platform: str | None = None
+) -> FingerprintBatch: ...

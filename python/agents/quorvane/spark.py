@@ -165,6 +165,25 @@ def _quiet_worker() -> None:
         quiet_logging()
 
 
+def _values(column: pa.Array) -> list[Any]:
+    """A column's rows as Python values.  A string column may hold bytes
+    that are not UTF-8 (Spark's cast of binary data does not check them):
+    those rows come as bytes, to be reported as undecodable rather than fail
+    the whole batch."""
+    import pyarrow as pa
+
+    try:
+        return column.to_pylist()
+    except UnicodeDecodeError:
+        values = column.cast(pa.large_binary()).to_pylist()
+    for i, value in enumerate(values):
+        try:
+            values[i] = value.decode("utf-8") if value is not None else None
+        except UnicodeDecodeError:
+            pass
+    return values
+
+
 def _add_columns(
     batches: Iterator[pa.RecordBatch], text_col: str, platform: str | None, names: tuple[str, ...]
 ) -> Iterator[pa.RecordBatch]:
@@ -174,7 +193,7 @@ def _add_columns(
     _quiet_worker()
     fields = [f for f in _arrow_fields() if f.name in names]
     for batch in batches:
-        added = _statement_columns(batch.column(text_col).to_pylist(), platform, fields)
+        added = _statement_columns(_values(batch.column(text_col)), platform, fields)
         yield pa.RecordBatch.from_arrays([*batch.columns, *added], schema=pa.schema([*batch.schema, *fields]))
 
 
@@ -201,37 +220,44 @@ _ROW, _TEXT, _COUNT, _USER, _FIRST, _LAST = (
 )  # fmt: skip
 
 
-def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: bool) -> pa.RecordBatch:
+def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: bool, first_row: int) -> pa.RecordBatch:
     """The rows of ``batch`` that make templates (no error, no suspected
     truncation, a usable count), combined into one row per fingerprint (and
     user): the summed count, the first row number, the first and last time,
     and the text of the fingerprint's first row on the row that holds it
     (null on the others).  Only these few rows go back to Spark, which
     finishes the grouping across batches exactly as it would over the rows
-    themselves."""
+    themselves.  The batch's rows are numbered from ``first_row``; without
+    a count column each row counts once."""
     import pyarrow as pa
     import pyarrow.compute as pc
     from agents.quorvane import inventory
 
     column = batch.column(_TEXT)
-    values = column.to_pylist()
-    n = len(values)
+    n = len(column)
     if pa.types.is_string(column.type) or pa.types.is_large_string(column.type):
-        # Every value is a str or null: the flags and lengths say it all.
-        found = inventory.fingerprint_many(values, platform=platform)
-        texts = values
+        # Read in place, with no str made for each row: the flags and lengths
+        # say it all.  A null, or bytes that are not UTF-8, is no template.
+        found = inventory.fingerprint_many(column, platform=platform)
+        texts = column
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(found.hashes)])
         flags = pa.Array.from_buffers(pa.uint8(), n, [None, pa.py_buffer(found.flags)])
-        cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
-        keep = pc.and_(pc.equal(flags, _WHOLE), pc.invert(cut))
+        keep = pc.equal(flags, _WHOLE)
+        # A text has no more characters than bytes: only one of a round
+        # length's bytes or more needs its characters counted.
+        if (pc.max(pc.binary_length(column)).as_py() or 0) >= min(ROUND_LENGTHS):
+            cut = pc.is_in(pc.utf8_length(column), value_set=pa.array(sorted(ROUND_LENGTHS), pa.int64()))
+            keep = pc.and_(keep, pc.invert(cut))
     else:  # bytes to decode, numbers, ...: judged row by row
-        texts, signed, columns = _fingerprints(values, platform)
+        texts, signed, columns = _fingerprints(_values(column), platform)
         hashes = pa.Array.from_buffers(pa.int64(), n, [None, pa.py_buffer(signed)])
         keep = pa.array([e is None and t is None for e, t in zip(columns["error"], columns["truncated"])])
-    at = pc.indices_nonzero(pc.and_(keep, batch.column(_COUNT).is_valid()))
+    counted = _COUNT in batch.schema.names
+    at = pc.indices_nonzero(pc.and_(keep, batch.column(_COUNT).is_valid()) if counted else keep)
     kept_hashes = hashes.take(at)
-    rows = batch.column(_ROW).take(at)
-    kept = {"fingerprint": kept_hashes, _COUNT: batch.column(_COUNT).take(at), _ROW: rows}
+    rows = pc.add(at.cast(pa.int64()), pa.scalar(first_row, pa.int64()))
+    counts = batch.column(_COUNT).take(at) if counted else pa.repeat(pa.scalar(1, pa.int64()), len(at))
+    kept = {"fingerprint": kept_hashes, _COUNT: counts, _ROW: rows}
     keys, sums = ["fingerprint"], [(_COUNT, "sum"), (_ROW, "min")]
     if user:
         kept[_USER] = batch.column(_USER).take(at)
@@ -244,8 +270,11 @@ def _combined(batch: pa.RecordBatch, platform: str | None, user: bool, time: boo
     distinct = pc.unique(kept_hashes)
     firsts = pc.index_in(distinct, value_set=kept_hashes)
     first_rows = rows.take(firsts).to_pylist()
-    first_at = at.take(firsts).to_pylist()
-    first = {h: (r, texts[i]) for h, r, i in zip(distinct.to_pylist(), first_rows, first_at)}
+    first_at = at.take(firsts)
+    first_texts = (
+        texts.take(first_at).to_pylist() if isinstance(texts, pa.Array) else [texts[i] for i in first_at.to_pylist()]
+    )
+    first = dict(zip(distinct.to_pylist(), zip(first_rows, first_texts)))
     group_rows = groups.column(f"{_ROW}_min").to_pylist()
     text = [
         t if r == row else None
@@ -296,11 +325,10 @@ def workload(
         if name is not None and name not in df.columns:
             raise ValueError(f"no column {name!r} (columns: {', '.join(df.columns)})")
     types = {f.name: f.dataType for f in df.schema.fields}
-    if count_col is None:
-        counted = F.lit(1).cast("long")
-    elif isinstance(types[count_col], IntegralType):  # whole already: only the sign to check
+    counted: Any = None  # without a count column, each row counts once
+    if count_col is not None and isinstance(types[count_col], IntegralType):  # whole already: only the sign to check
         counted = F.when(F.col(count_col) >= 0, F.col(count_col).cast("long"))
-    else:
+    elif count_col is not None:
         raw = F.trim(F.col(count_col).cast("string"))
         counted = F.when(raw.rlike(r"^[0-9]+(\.0*)?$"), raw.cast("decimal(38,0)").cast("long"))
 
@@ -310,8 +338,12 @@ def workload(
         return column.cast("string") if isinstance(types[name], (ArrayType, MapType, StructType)) else column
 
     # Only the columns the table needs go through the job, under names of
-    # its own (a column may serve twice, as text and user, say).
-    columns = [F.monotonically_increasing_id().alias(_ROW), F.col(text_col).alias(_TEXT), counted.alias(_COUNT)]
+    # its own (a column may serve twice, as text and user, say).  Each one
+    # costs the JVM a copy into Arrow per row, so the workers number the
+    # rows themselves and count a row once where there is no count column.
+    columns = [F.col(text_col).alias(_TEXT)]
+    if counted is not None:
+        columns.append(counted.alias(_COUNT))
     if user_col is not None:
         columns.append(plain(user_col).alias(_USER))
     if time_col is not None:
@@ -326,9 +358,15 @@ def workload(
     has_user, has_time = user_col is not None, time_col is not None
 
     def combine(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        from pyspark import TaskContext
+
         _quiet_worker()
+        # Row numbers as monotonically_increasing_id() gives them: the
+        # partition's index in the upper 31 bits, the row's place in it below.
+        row = TaskContext.get().partitionId() << 33
         for batch in batches:
-            yield _combined(batch, platform, has_user, has_time)
+            yield _combined(batch, platform, has_user, has_time, row)
+            row += batch.num_rows
 
     rows = selected.mapInArrow(combine, StructType(fields))
     grouped = rows.groupBy("fingerprint").agg(
