@@ -103,6 +103,14 @@ def test_a_bad_row_reports_its_error_and_the_job_goes_on(spark):
         analyze_statements(df, "sql")
 
 
+def test_a_templates_first_text_is_the_first_in_the_dataframes_order(spark):
+    # Two partitions: [null, "a.T1"] and ["a.t1", "a.t1"].  The first usable
+    # row is the second of the first partition, not the first of the second.
+    texts = [None, "SELECT 1 FROM a.T1", "SELECT 2 FROM a.t1", "SELECT 3 FROM a.t1"]
+    df = spark.createDataFrame(spark.sparkContext.parallelize([(t,) for t in texts], 2), "query_text string")
+    assert [(r["count"], r["reads"]) for r in workload(df).collect()] == [(3, ["a.T1"])]
+
+
 @pytest.mark.parametrize("binary", [False, True])
 def test_a_batch_goes_back_as_one_row_per_fingerprint_and_user(binary):
     import pyarrow as pa
