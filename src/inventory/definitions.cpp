@@ -20,10 +20,7 @@ namespace {
 template <std::size_t N>
 constexpr std::array<PackedWord, N> packed_table(const std::array<std::string_view, N>& words) {
     std::array<PackedWord, N> out{};
-    for (std::size_t i = 0; i < N; ++i) {
-        if (words[i].empty() || words[i].size() > kLongestKeyword) throw "a table word holds 1 to 16 characters";
-        out[i] = detail::pack(words[i]);
-    }
+    for (std::size_t i = 0; i < N; ++i) out[i] = packed(words[i]);
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -598,8 +595,8 @@ Definitions definitions(text::Text<C> sql, const Lexed& lexed, ObjectKind kind, 
     const struct Trim {  // the buffers given back when a unit made them large
         Pairs& p;
         ~Trim() {
-            if (p.match.capacity() > kKeptPairs) std::vector<std::size_t>().swap(p.match);
-            if (p.open.capacity() > kKeptPairs) std::vector<std::size_t>().swap(p.open);
+            shrink_past(p.match, kKeptPairs);
+            shrink_past(p.open, kKeptPairs);
         }
     } trim{pairs};
     Reader<C> r(sql, k, first, last, pairs);

@@ -221,13 +221,14 @@ static_assert([] {
 
 }  // namespace detail
 
-// "select"_w: a lower-case word of 1 to kLongestKeyword characters, packed
+// A lower-case word of 1 to kLongestKeyword characters of a table, packed
 // (when the program is compiled, where the compiler folds constants; a
-// longer word is an error there).
-constexpr PackedWord operator""_w(const char* s, std::size_t n) {
-    if (n == 0 || n > kLongestKeyword) throw "a packed word holds 1 to 16 characters";
-    return detail::pack(std::string_view(s, n));
+// longer word is an error there).  "select"_w is the same.
+constexpr PackedWord packed(std::string_view w) {
+    if (w.empty() || w.size() > kLongestKeyword) throw "a packed word holds 1 to 16 characters";
+    return detail::pack(w);
 }
+constexpr PackedWord operator""_w(const char* s, std::size_t n) { return packed(std::string_view(s, n)); }
 
 // The row of a packed lower-case word, or null.
 inline const KeywordRow* find_keyword(const PackedWord& w) noexcept {

@@ -500,7 +500,7 @@ class Lexer {
         // ("lines$$").
         for (; j < n_; ++j) {
             const C u = t_[j];
-            const std::uint8_t cls = u < 256 ? detail::kWordUnit.v[u] : !text::is_space(u);
+            const std::uint8_t cls = u < 256 ? detail::kWordUnit.v[u] : detail::in_word(u);
             if (cls == 0 || (cls == 2 && tag_len_ != 0 && at_tag(j))) break;
         }
         Kw kw = Kw::None;
@@ -637,7 +637,7 @@ class LexedLease {
             s_.remembered = false;
         }
         if (l.line_starts.capacity() > kKeptTokens) {
-            std::vector<std::size_t>().swap(l.line_starts);
+            shrink_past(l.line_starts, kKeptTokens);
             s_.lines = false;
         }
     }

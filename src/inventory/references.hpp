@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -38,17 +37,14 @@ class ReferenceScanner {
     ~ReferenceScanner() {
         if (own_) return;
         clear();
-        const auto trim = [](auto& buffer) {
-            if (buffer.capacity() > kKeptEntries) std::remove_reference_t<decltype(buffer)>().swap(buffer);
-        };
-        trim(b_.undeclared);
-        trim(b_.executed_literals);
-        trim(b_.key);
-        trim(b_.assigned_literals);
-        trim(b_.ctes);
-        trim(b_.frames);
-        trim(b_.events);
-        trim(b_.pending);
+        shrink_past(b_.undeclared, kKeptEntries);
+        shrink_past(b_.executed_literals, kKeptEntries);
+        shrink_past(b_.key, kKeptEntries);
+        shrink_past(b_.assigned_literals, kKeptEntries);
+        shrink_past(b_.ctes, kKeptEntries);
+        shrink_past(b_.frames, kKeptEntries);
+        shrink_past(b_.events, kKeptEntries);
+        shrink_past(b_.pending, kKeptEntries);
         if (b_.cte_count.bucket_count() > kKeptEntries) b_.cte_count = {};
         b_.leased = false;
     }

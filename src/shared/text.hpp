@@ -75,15 +75,6 @@ constexpr std::pair<std::size_t, std::size_t> trim(Text<C> text, std::size_t beg
     return {begin, end};
 }
 
-// ASCII-case-insensitive test of text[at, at + word.size()) against a
-// lower-case ASCII word, under Unicode simple case folding: besides the ASCII
-// pair, U+017F LATIN SMALL LETTER LONG S folds to 's' and U+212A KELVIN SIGN
-// to 'k'.  No other character folds onto an ASCII letter.
-constexpr bool folds_to_ascii_letter(std::uint32_t c, char lower) noexcept {
-    if (c < 0x80) return (c | 0x20) == static_cast<std::uint32_t>(lower) && lower >= 'a' && lower <= 'z';
-    return (lower == 's' && c == 0x017F) || (lower == 'k' && c == 0x212A);
-}
-
 // What c folds to under Unicode simple case folding, when that is ASCII:
 // ASCII letters lower-cased, other ASCII unchanged, U+017F to 's' and
 // U+212A to 'k'; -1 for anything else.
@@ -92,6 +83,14 @@ constexpr int ascii_folded(std::uint32_t c) noexcept {
     if (c == 0x017F) return 's';
     if (c == 0x212A) return 'k';
     return -1;
+}
+
+// ASCII-case-insensitive test of text[at, at + word.size()) against a
+// lower-case ASCII word, under Unicode simple case folding: besides the ASCII
+// pair, U+017F LATIN SMALL LETTER LONG S folds to 's' and U+212A KELVIN SIGN
+// to 'k'.  No other character folds onto an ASCII letter.
+constexpr bool folds_to_ascii_letter(std::uint32_t c, char lower) noexcept {
+    return lower >= 'a' && lower <= 'z' && ascii_folded(c) == lower;
 }
 
 template <CodeUnit C>

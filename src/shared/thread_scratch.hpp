@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <memory>
 #include <new>
 
@@ -30,6 +31,14 @@ T& thread_scratch() {
     auto made = std::make_unique<T>();
     if (pthread_setspecific(key, made.get()) != 0) throw std::bad_alloc();
     return *made.release();
+}
+
+// Gives back the storage of a scratch buffer (a vector, a string) that one
+// large input made room for past `limit` entries: a thread keeps its
+// buffers between calls, but not at the size of its largest input.
+template <class Buffer>
+void shrink_past(Buffer& buffer, std::size_t limit) {
+    if (buffer.capacity() > limit) Buffer().swap(buffer);
 }
 
 }  // namespace quorvane
