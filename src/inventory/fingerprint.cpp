@@ -10,6 +10,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "inventory/lexed_lease.hpp"
 #include "inventory/lexer.hpp"
 #include "inventory/names.hpp"
 #include "shared/unicode.hpp"

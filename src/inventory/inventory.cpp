@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "inventory/lexed_lease.hpp"
 #include "inventory/lexer.hpp"
 #include "inventory/names.hpp"
 #include "inventory/references.hpp"
